@@ -1,0 +1,3 @@
+#include "core/options.h"
+
+TOptions Options;
