@@ -1,0 +1,507 @@
+#include "boxweb.h"
+
+#include "textutil.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <set>
+#include <sstream>
+
+namespace boxsim {
+
+namespace {
+
+long long nowSec() {
+    return (long long)std::time(nullptr);
+}
+
+std::string clockText(long long sec, const char* format) {
+    const std::time_t t = std::time_t(sec);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, format, &tm);
+    return buf;
+}
+
+std::string pid5(int pid) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%05u", unsigned(pid));
+    return buf;
+}
+
+HttpResponse text(std::string body, int status = 200) {
+    HttpResponse r;
+    r.status = status;
+    r.body = std::move(body);
+    return r;
+}
+
+// The remote-control key names the receiver's key emulation knows.
+const std::set<std::string>& keyNames() {
+    static const std::set<std::string> names = {
+        "KEY_0",        "KEY_1",          "KEY_2",           "KEY_3",      "KEY_4",         "KEY_5",
+        "KEY_6",        "KEY_7",          "KEY_8",           "KEY_9",      "KEY_BACKSPACE", "KEY_HOME",
+        "KEY_UP",       "KEY_PAGEUP",     "KEY_LEFT",        "KEY_RIGHT",  "KEY_DOWN",      "KEY_PAGEDOWN",
+        "KEY_MUTE",     "KEY_VOLUMEDOWN", "KEY_VOLUMEUP",    "KEY_POWER",  "KEY_HELP",      "KEY_SETUP",
+        "KEY_OK",       "KEY_RED",        "KEY_GREEN",       "KEY_YELLOW", "KEY_BLUE",      "KEY_TOPLEFT",
+        "KEY_TOPRIGHT", "KEY_BOTTOMLEFT", "KEY_BOTTOMRIGHT", "KEY_ESC",    "KEY_ENTER",     "KEY_SPACE",
+        "KEY_EXIT",
+    };
+    return names;
+}
+
+} // namespace
+
+BoxWeb::BoxWeb(const DataSet& data, UdpStreams& udp)
+    : m_data(data)
+    , m_udp(udp) {
+    m_current = std::max(0, data.find(data.startChannel));
+    m_radioMode = data.channels[size_t(m_current)].radio;
+    m_standby = data.standby;
+    m_spts = data.spts;
+    m_recording = data.recording;
+}
+
+HttpResponse BoxWeb::handle(const HttpRequest& req) {
+    if (req.path == "/tmp/a.bmp") {
+        HttpResponse r;
+        r.contentType = "image/bmp";
+        r.body = bitmap();
+        return r;
+    }
+    if (req.path == "/Y_Settings_nhttpd.yhtm") {
+        HttpResponse r;
+        r.contentType = "text/html";
+        r.body = settingsPage();
+        return r;
+    }
+    if (req.path == "/y/cgi")
+        return text("ok");
+    if (req.path == "/" || req.path == "/index.html") {
+        HttpResponse r;
+        r.contentType = "text/html";
+        r.body = "<html><head><title>dbox2 - Neutrino</title></head><body>nhttpd</body></html>";
+        return r;
+    }
+    if (startsWith(req.path, "/control/")) {
+        int status = 200;
+        HttpResponse r;
+        const std::string cmd = req.path.substr(9);
+        if (cmd == "epg") {
+            r.body = epg(req.query, &r.contentType);
+            return r;
+        }
+        r.body = control(cmd, req.query, &status);
+        r.status = status;
+        return r;
+    }
+    return text("<html><body>404 Not Found</body></html>", 404);
+}
+
+std::string BoxWeb::control(const std::string& cmd, const std::string& query, int* status) {
+    const std::map<std::string, std::string> params = parseQuery(query);
+    std::lock_guard lock(m_mutex);
+    if (cmd == "gettime")
+        return std::to_string(nowSec() + m_data.clockOffsetSec);
+    if (cmd == "setmode") {
+        if (query == "status")
+            return m_recording ? "on" : "off";
+        if (query == "tv" || query == "radio") {
+            m_radioMode = query == "radio";
+            return "ok";
+        }
+        return "error";
+    }
+    if (cmd == "getmode")
+        return m_radioMode ? "radio" : "tv";
+    if (cmd == "standby") {
+        if (query.empty())
+            return m_standby ? "ok" : "off"; // the client reads "ok" as "in standby"
+        if (query == "on" || query == "off") {
+            m_standby = query == "on";
+            return "ok";
+        }
+        return "error";
+    }
+    if (cmd == "system") {
+        if (query == "getAViAExtPlayBack")
+            return m_spts ? "1" : "0";
+        const auto it = params.find("setAViAExtPlayBack");
+        if (it != params.end() && (it->second == "spts" || it->second == "pes")) {
+            m_spts = it->second == "spts";
+            return "ok";
+        }
+        return "error";
+    }
+    if (cmd == "message") {
+        // The client does not encode the text, so take everything after "nmsg=" as it came.
+        const size_t p = query.find("nmsg=");
+        if (p == std::string::npos && !startsWith(query, "popup="))
+            return "error";
+        m_lastMessage = percentDecode(query.substr(p == std::string::npos ? 6 : p + 5));
+        ++m_messages;
+        return "ok";
+    }
+    if (cmd == "rc") {
+        if (query == "lock" || query == "unlock") {
+            m_rcLocked = query == "lock";
+            return "ok";
+        }
+        return "error";
+    }
+    if (cmd == "reboot") {
+        ++m_reboots;
+        return "ok";
+    }
+    if (cmd == "getbouquets")
+        return bouquetList();
+    if (cmd == "getbouquet") {
+        if (params.count("actual"))
+            return std::to_string(actualBouquet());
+        return bouquetChannels(params);
+    }
+    if (cmd == "zapto")
+        return zapto(query);
+    if (cmd == "info") {
+        if (query == "streaminfo")
+            return streamInfo();
+        if (query == "version" || query.empty())
+            return "Neutrino simulated receiver (boxsim)";
+        return "error";
+    }
+    if (cmd == "exec")
+        return exec(percentDecode(query));
+    if (cmd == "rcem") {
+        const std::string key = split(query, '&')[0];
+        if (!keyNames().count(key))
+            return "error";
+        m_lastKey = key;
+        ++m_keys;
+        return "ok";
+    }
+    *status = 404;
+    return "error";
+}
+
+std::string BoxWeb::bouquetList() {
+    std::string out;
+    for (size_t i = 0; i < m_data.bouquets.size(); ++i)
+        out += std::to_string(i + 1) + " " + m_data.bouquets[i].name + "\n";
+    return out;
+}
+
+std::string BoxWeb::bouquetChannels(const std::map<std::string, std::string>& params) {
+    const auto b = params.find("bouquet");
+    if (b == params.end())
+        return "error";
+    const long long nr = toNumber(b->second, 0);
+    if (nr < 1 || nr > (long long)m_data.bouquets.size())
+        return std::string();
+    const auto m = params.find("mode");
+    bool radio = m_radioMode;
+    if (m != params.end() && m->second == "TV")
+        radio = false;
+    if (m != params.end() && m->second == "RADIO")
+        radio = true;
+    const Bouquet& bq = m_data.bouquets[size_t(nr - 1)];
+    std::string out;
+    for (int idx : radio ? bq.radio : bq.tv) {
+        const Channel& ch = m_data.channels[size_t(idx)];
+        out += std::to_string(ch.number) + " " + ch.id + " " + ch.name + "\n";
+    }
+    return out;
+}
+
+int BoxWeb::actualBouquet() const {
+    // The first bouquet that holds the channel on air, as the receiver counts it; 0 if none.
+    int cur = m_current;
+    if (m_data.channels[size_t(cur)].parent >= 0)
+        cur = m_data.channels[size_t(cur)].parent;
+    for (size_t i = 0; i < m_data.bouquets.size(); ++i) {
+        const Bouquet& b = m_data.bouquets[i];
+        const std::vector<int>& list = m_radioMode ? b.radio : b.tv;
+        if (std::find(list.begin(), list.end(), cur) != list.end())
+            return int(i + 1);
+    }
+    return 0;
+}
+
+std::string BoxWeb::zapto(const std::string& query) {
+    const Channel& cur = m_data.channels[size_t(m_current)];
+    if (query.empty())
+        return cur.id;
+    if (query == "getpids")
+        return std::to_string(cur.videoPid) + "\n" + std::to_string(cur.audio.empty() ? 0 : cur.audio[0].pid) + "\n";
+    if (query == "getallpids")
+        return allPids();
+    if (query == "getallsubchannels") {
+        const Channel& portal = cur.parent >= 0 ? m_data.channels[size_t(cur.parent)] : cur;
+        std::string out;
+        for (int s : portal.subchannels)
+            out += m_data.channels[size_t(s)].id + " " + m_data.channels[size_t(s)].name + "\n";
+        return out;
+    }
+    if (query == "stopplayback" || query == "startplayback" || query == "stopsectionsd" || query == "startsectionsd")
+        return "ok";
+    // Zapping: the receiver answers "ok" even for an id it does not know and then stays put.
+    const int idx = m_data.find(toLower(trim(query)));
+    if (idx < 0) {
+        std::cerr << "boxsim: zap to unknown channel '" << query << "'\n";
+        return "ok";
+    }
+    m_current = idx;
+    m_radioMode = m_data.channels[size_t(idx)].radio;
+    return "ok";
+}
+
+std::string BoxWeb::allPids() const {
+    const Channel& ch = m_data.channels[size_t(m_current)];
+    std::string out = pid5(ch.videoPid) + "\n";
+    for (const AudioPid& a : ch.audio)
+        out += pid5(a.pid) + " " + a.name + "  \n";
+    if (ch.audio.empty())
+        out += "0\n";
+    if (ch.vtxtPid)
+        out += pid5(ch.vtxtPid) + " vtxt\n";
+    if (ch.pmtPid)
+        out += pid5(ch.pmtPid) + " pmt\n";
+    return out;
+}
+
+std::string BoxWeb::streamInfo() const {
+    const StreamInfo& i = m_data.channels[size_t(m_current)].info;
+    return std::to_string(i.width) + "\n" + std::to_string(i.height) + "\n" + std::to_string(i.bitrate) + "\n" +
+           i.format + "\n" + i.fps + "\n" + i.audio + "\n";
+}
+
+std::string BoxWeb::exec(const std::string& query) {
+    // "api udp_stream start <ip> <port> <0> <pmt> <video> <audio>..." and "api udp_stream kill_all_streams".
+    std::vector<std::string> words;
+    for (const std::string& w : split(query, ' ')) {
+        if (!w.empty())
+            words.push_back(w);
+    }
+    if (words.size() >= 3 && words[0] == "api" && words[1] == "udp_stream") {
+        if (words[2] == "kill_all_streams") {
+            m_udp.killAll();
+            return "ok";
+        }
+        if (words[2] == "start" && words.size() >= 5) {
+            std::string pids;
+            for (size_t i = 5; i < words.size(); ++i)
+                pids += (i > 5 ? " " : "") + words[i];
+            std::string error;
+            if (!m_udp.start(words[3], int(toNumber(words[4], 0)), pids, &error)) {
+                std::cerr << "boxsim: " << error << "\n";
+                return "error";
+            }
+            return "ok";
+        }
+    }
+    return "error";
+}
+
+const Programme* BoxWeb::nowProgramme(const Channel& ch, long long now) const {
+    for (const Programme& p : ch.epg) {
+        if (p.startSec <= now && now < p.startSec + p.durationSec)
+            return &p;
+    }
+    return nullptr;
+}
+
+std::string BoxWeb::epg(const std::string& query, std::string* contentType) {
+    const std::map<std::string, std::string> params = parseQuery(query);
+    std::lock_guard lock(m_mutex);
+    const long long now = nowSec();
+    if (params.count("xml")) {
+        *contentType = "text/xml";
+        return epgXml(params);
+    }
+    std::string out;
+    if (query == "ext" || query.empty()) {
+        for (const Channel& ch : m_data.channels) {
+            const Programme* p = ch.parent < 0 ? nowProgramme(ch, now) : nullptr;
+            if (!p)
+                continue;
+            if (query == "ext")
+                out += ch.id + " " + std::to_string(p->startSec) + " " + std::to_string(p->durationSec) + " " +
+                       std::to_string(p->eventId) + " " + p->title + "\n";
+            else
+                out += ch.id + " " + std::to_string(p->eventId) + " " + p->title + "\n";
+        }
+        return out;
+    }
+    // "epg?<channel id>": the channel's event list.
+    const int idx = m_data.find(toLower(query));
+    if (idx >= 0) {
+        for (const Programme& p : m_data.channels[size_t(idx)].epg)
+            out += std::to_string(p.eventId) + " " + std::to_string(p.startSec) + " " + std::to_string(p.durationSec) +
+                   " " + p.title + "\n";
+    }
+    return out;
+}
+
+std::string BoxWeb::epgXml(const std::map<std::string, std::string>& params) {
+    const auto id = params.find("channelid");
+    const int idx = id == params.end() ? -1 : m_data.find(toLower(trim(id->second)));
+    const bool details = params.count("details") && params.at("details") == "true";
+    long long max = params.count("max") ? toNumber(params.at("max"), 500) : 500;
+    const std::string encoding = m_data.encoding == "utf-8" ? "UTF-8" : "iso-8859-1";
+    std::ostringstream out;
+    out << "<?xml version=\"1.0\" encoding=\"" << encoding << "\"?>\n<epglist>\n";
+    if (idx >= 0) {
+        const Channel& ch = m_data.channels[size_t(idx)];
+        out << "\t<channel_id>" << ch.id << "</channel_id>\n";
+        out << "\t<channel_name><![CDATA[" << ch.name << "]]></channel_name>\n";
+        const long long now = nowSec();
+        for (const Programme& p : ch.epg) {
+            if (p.startSec + p.durationSec <= now)
+                continue; // the receiver lists from the running programme on
+            if (max-- <= 0)
+                break;
+            const long long stop = p.startSec + p.durationSec;
+            char hex[32];
+            std::snprintf(hex, sizeof hex, "%llx", p.eventId);
+            out << "\t<prog>\n";
+            out << "\t\t<eventid>" << p.eventId << "</eventid>\n";
+            out << "\t\t<eventid_hex>" << hex << "</eventid_hex>\n";
+            out << "\t\t<start_sec>" << p.startSec << "</start_sec>\n";
+            out << "\t\t<start_t>" << clockText(p.startSec, "%H:%M") << "</start_t>\n";
+            out << "\t\t<date>" << clockText(p.startSec, "%d.%m.%Y") << "</date>\n";
+            out << "\t\t<stop_sec>" << stop << "</stop_sec>\n";
+            out << "\t\t<stop_t>" << clockText(stop, "%H:%M") << "</stop_t>\n";
+            out << "\t\t<duration_min>" << p.durationSec / 60 << "</duration_min>\n";
+            out << "\t\t<description><![CDATA[" << p.title << "]]></description>\n";
+            if (details) {
+                out << "\t\t<info1><![CDATA[" << p.info1 << "]]></info1>\n";
+                out << "\t\t<info2><![CDATA[" << p.info2 << "]]></info2>\n";
+            }
+            out << "\t</prog>\n";
+        }
+    }
+    out << "</epglist>\n";
+    return out.str();
+}
+
+std::string BoxWeb::settingsPage() const {
+    // Each value sits between value=" and a closing quote that is followed by " id=fNN title=".
+    static const std::vector<std::pair<std::string, std::string>> fields = {
+        {"authuser", "root"},
+        {"authpassword", "dbox2"},
+        {"noauthclient", ""},
+        {"authenticate", "false"},
+        {"port", "80"},
+        {"threading", "true"},
+        {"hosteddocumentroot", "/var/hosted"},
+        {"ExtrasDocRoot", "/var/httpd"},
+        {"ExtrasDocURL", "/extras"},
+        {"no_keep_alive_ips", ""},
+    };
+    std::string out = "<html><head><title>nhttpd settings</title></head><body><form name=\"f\">\n";
+    int n = 10;
+    for (const auto& [name, value] : fields)
+        out += "<input type=\"text\" name=\"" + name + "\" value=\"" + value + "\" id=f" + std::to_string(n++) +
+               " title=\"" + name + "\"/>\n";
+    out += "</form></body></html>\n";
+    return out;
+}
+
+std::string BoxWeb::bitmap() const {
+    // A 120 x 90 true-colour picture; the bars move with every screenshot taken over telnet.
+    const int w = 120;
+    const int h = 90;
+    const int row = (w * 3 + 3) / 4 * 4;
+    const int imageSize = row * h;
+    std::string bmp(size_t(54 + imageSize), '\0');
+    const auto put32 = [&bmp](size_t at, unsigned v) {
+        for (int i = 0; i < 4; ++i)
+            bmp[at + size_t(i)] = char((v >> (8 * i)) & 0xff);
+    };
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    put32(2, unsigned(bmp.size()));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, unsigned(w));
+    put32(22, unsigned(h));
+    bmp[26] = 1;
+    bmp[28] = 24;
+    put32(34, unsigned(imageSize));
+    put32(38, 2835);
+    put32(42, 2835);
+    int shots;
+    {
+        std::lock_guard lock(m_mutex);
+        shots = m_screenshots;
+    }
+    static const unsigned char bars[7][3] = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0}, {0, 255, 0},
+                                             {255, 0, 255},   {0, 0, 255},   {255, 0, 0}};
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const unsigned char* c = bars[(x * 7 / w + shots) % 7];
+            const size_t at = size_t(54 + y * row + x * 3);
+            bmp[at] = char(c[2]);
+            bmp[at + 1] = char(c[1]);
+            bmp[at + 2] = char(c[0]);
+        }
+    }
+    return bmp;
+}
+
+std::string BoxWeb::stateText() {
+    std::lock_guard lock(m_mutex);
+    const Channel& ch = m_data.channels[size_t(m_current)];
+    std::ostringstream out;
+    out << "channel=" << ch.id << "\n";
+    out << "mode=" << (m_radioMode ? "radio" : "tv") << "\n";
+    out << "standby=" << (m_standby ? "on" : "off") << "\n";
+    out << "spts=" << (m_spts ? "on" : "off") << "\n";
+    out << "recording=" << (m_recording ? "on" : "off") << "\n";
+    out << "rclock=" << (m_rcLocked ? "on" : "off") << "\n";
+    out << "bouquet=" << actualBouquet() << "\n";
+    out << "message=" << m_lastMessage << "\n";
+    out << "messages=" << m_messages << "\n";
+    out << "reboots=" << m_reboots << "\n";
+    out << "screenshots=" << m_screenshots << "\n";
+    out << "lastkey=" << m_lastKey << "\n";
+    out << "keys=" << m_keys << "\n";
+    out << "udp_running=" << m_udp.running() << "\n";
+    out << "udp_datagrams=" << m_udp.datagramsSent() << "\n";
+    return out.str();
+}
+
+bool BoxWeb::setState(const std::string& key, const std::string& value) {
+    std::lock_guard lock(m_mutex);
+    const bool on = value == "on" || value == "1" || value == "true";
+    if (key == "recording")
+        m_recording = on;
+    else if (key == "standby")
+        m_standby = on;
+    else if (key == "spts")
+        m_spts = on;
+    else if (key == "rclock")
+        m_rcLocked = on;
+    else if (key == "mode" && (value == "tv" || value == "radio"))
+        m_radioMode = value == "radio";
+    else if (key == "channel" && m_data.find(value) >= 0) {
+        m_current = m_data.find(value);
+        m_radioMode = m_data.channels[size_t(m_current)].radio;
+    } else
+        return false;
+    return true;
+}
+
+void BoxWeb::noteReboot() {
+    std::lock_guard lock(m_mutex);
+    ++m_reboots;
+}
+
+void BoxWeb::noteScreenshot() {
+    std::lock_guard lock(m_mutex);
+    ++m_screenshots;
+}
+
+} // namespace boxsim

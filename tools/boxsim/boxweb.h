@@ -1,0 +1,59 @@
+#pragma once
+
+#include "dataset.h"
+#include "httpserver.h"
+#include "streams.h"
+
+#include <mutex>
+#include <string>
+
+namespace boxsim {
+
+// The receiver's web control interface (/control/..., /tmp/a.bmp, the settings page) and the
+// receiver state behind it. Handlers run on connection threads; state is guarded by one mutex.
+class BoxWeb {
+public:
+    BoxWeb(const DataSet& data, UdpStreams& udp);
+
+    HttpResponse handle(const HttpRequest& req);
+
+    // "key=value" lines for the simulator's own control endpoint.
+    std::string stateText();
+    // Sets one state value from the control endpoint; false for an unknown key or value.
+    bool setState(const std::string& key, const std::string& value);
+    void noteReboot();
+    void noteScreenshot();
+
+private:
+    std::string control(const std::string& cmd, const std::string& query, int* status);
+    std::string bouquetList();
+    std::string bouquetChannels(const std::map<std::string, std::string>& params);
+    int actualBouquet() const;
+    std::string zapto(const std::string& query);
+    std::string allPids() const;
+    std::string streamInfo() const;
+    std::string exec(const std::string& query);
+    std::string epg(const std::string& query, std::string* contentType);
+    std::string epgXml(const std::map<std::string, std::string>& params);
+    std::string settingsPage() const;
+    std::string bitmap() const;
+    const Programme* nowProgramme(const Channel& ch, long long now) const;
+
+    const DataSet& m_data;
+    UdpStreams& m_udp;
+    mutable std::mutex m_mutex;
+    int m_current = 0; // index into m_data.channels
+    bool m_radioMode = false;
+    bool m_standby = false;
+    bool m_spts = false;
+    bool m_recording = false;
+    bool m_rcLocked = false;
+    std::string m_lastMessage;
+    int m_messages = 0;
+    int m_reboots = 0;
+    int m_screenshots = 0;
+    std::string m_lastKey;
+    int m_keys = 0;
+};
+
+} // namespace boxsim

@@ -1,0 +1,147 @@
+#include "streams.h"
+
+#include "textutil.h"
+
+#include <arpa/inet.h>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace boxsim {
+
+namespace {
+
+// A minimal but well-formed stream: PAT, PMT and null packets with running continuity counters.
+std::string generatedTs() {
+    std::string out;
+    for (int i = 0; i < 2100; ++i) {
+        std::string p(kTsPacket, '\xff');
+        const int pid = i % 50 == 0 ? 0 : (i % 50 == 1 ? 0x100 : 0x1fff);
+        p[0] = 0x47;
+        p[1] = char((pid == 0 || pid == 0x100 ? 0x40 : 0) | (pid >> 8));
+        p[2] = char(pid & 0xff);
+        p[3] = char(0x10 | (i & 0x0f));
+        out += p;
+    }
+    return out;
+}
+
+} // namespace
+
+void TsSource::load(const std::string& path, double seconds) {
+    m_bytes.clear();
+    m_fromFile = false;
+    if (!path.empty()) {
+        std::ifstream in(path, std::ios::binary);
+        std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // Whole datagrams only, so every UDP packet and HTTP chunk is exactly 7 TS packets.
+        data.resize(data.size() - data.size() % kTsChunk);
+        if (data.size() >= kTsChunk && data[0] == 0x47) {
+            m_bytes = std::move(data);
+            m_fromFile = true;
+        } else {
+            std::cerr << "boxsim: no usable transport stream in '" << path << "', sending generated packets\n";
+        }
+    }
+    if (m_bytes.empty()) {
+        m_bytes = generatedTs();
+        seconds = 2.0;
+    }
+    m_rate = double(m_bytes.size()) / std::max(0.1, seconds);
+}
+
+HttpResponse tsStreamResponse(const TsSource& source, const HttpRequest& req) {
+    HttpResponse resp;
+    if (req.path.size() < 2) {
+        resp.status = 404;
+        resp.body = "no pids given";
+        return resp;
+    }
+    resp.contentType = "video/mpeg";
+    const TsSource* src = &source;
+    resp.stream = [src](StreamWriter& w) {
+        src->pump([&w](const char* d, size_t n) { return w.write(d, n); }, [&w] { return !w.stopping(); });
+    };
+    return resp;
+}
+
+UdpStreams::UdpStreams(const TsSource& source, FaultTable& faults, RequestLog& log)
+    : m_source(source)
+    , m_faults(faults)
+    , m_log(log) {}
+
+UdpStreams::~UdpStreams() {
+    killAll();
+}
+
+bool UdpStreams::start(const std::string& ip, int port, const std::string& pids, std::string* error) {
+    in_addr a{};
+    if (inet_pton(AF_INET, ip.c_str(), &a) != 1 || (ntohl(a.s_addr) >> 24) != 127) {
+        *error = "udp target must be a loopback address: " + ip;
+        return false;
+    }
+    if (port <= 0 || port > 65535) {
+        *error = "bad udp port";
+        return false;
+    }
+    m_log.add("udp", "start " + ip + " " + std::to_string(port) + " " + pids);
+    const std::optional<Fault> f = m_faults.take("udp", "", "");
+    const long long dropAfter = f && f->mode == FaultMode::Drop ? f->argOr(0) : -1;
+    std::lock_guard lock(m_mutex);
+    auto s = std::make_unique<Sender>();
+    Sender* raw = s.get();
+    s->thread = std::thread([this, raw, ip, port, dropAfter] { run(raw, ip, port, dropAfter); });
+    m_senders.push_back(std::move(s));
+    return true;
+}
+
+void UdpStreams::killAll() {
+    std::vector<std::unique_ptr<Sender>> senders;
+    {
+        std::lock_guard lock(m_mutex);
+        senders.swap(m_senders);
+    }
+    if (!senders.empty())
+        m_log.add("udp", "kill_all_streams");
+    for (auto& s : senders)
+        s->stop = true;
+    for (auto& s : senders) {
+        if (s->thread.joinable())
+            s->thread.join();
+    }
+}
+
+int UdpStreams::running() const {
+    std::lock_guard lock(m_mutex);
+    int n = 0;
+    for (const auto& s : m_senders)
+        n += s->done ? 0 : 1;
+    return n;
+}
+
+void UdpStreams::run(Sender* s, std::string ip, int port, long long dropAfter) {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(uint16_t(port));
+    inet_pton(AF_INET, ip.c_str(), &to.sin_addr);
+    long long sent = 0;
+    m_source.pump(
+        [&](const char* d, size_t n) {
+            if (dropAfter >= 0 && sent + (long long)n > dropAfter)
+                return false;
+            // A refused datagram (no listener yet) is normal for UDP; keep sending.
+            ::sendto(fd, d, n, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            sent += (long long)n;
+            ++m_datagrams;
+            return true;
+        },
+        [s] { return !s->stop.load(); });
+    ::close(fd);
+    s->done = true;
+}
+
+} // namespace boxsim

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "faults.h"
+#include "httpserver.h"
+#include "net.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace boxsim {
+
+constexpr size_t kTsPacket = 188;
+constexpr size_t kTsChunk = 7 * kTsPacket; // one UDP datagram, the receiver's usual unit
+
+// The looped transport stream every stream service sends; read-only after load.
+class TsSource {
+public:
+    // Loads a .ts file that plays for seconds; falls back to generated packets when it is unusable.
+    void load(const std::string& path, double seconds);
+    const std::string& bytes() const { return m_bytes; }
+    double bytesPerSecond() const { return m_rate; }
+    bool fromFile() const { return m_fromFile; }
+
+    // Sends the loop, paced at about real time, until write() refuses or keepGoing() turns false.
+    template <typename Write, typename KeepGoing>
+    void pump(Write write, KeepGoing keepGoing) const;
+
+private:
+    std::string m_bytes;
+    double m_rate = 250000.0;
+    bool m_fromFile = false;
+};
+
+// The receiver's HTTP stream answer ("/0,<pids>" on the TV port, "/<pids>" on the radio port).
+HttpResponse tsStreamResponse(const TsSource& source, const HttpRequest& req);
+
+// UDP streams started by "exec?api udp_stream start": one sender thread per target, loopback only.
+class UdpStreams {
+public:
+    UdpStreams(const TsSource& source, FaultTable& faults, RequestLog& log);
+    ~UdpStreams();
+    UdpStreams(const UdpStreams&) = delete;
+    UdpStreams& operator=(const UdpStreams&) = delete;
+
+    // Returns false (and sends nothing) for a target outside 127.0.0.0/8 or a bad port.
+    bool start(const std::string& ip, int port, const std::string& pids, std::string* error);
+    void killAll();
+    int running() const;
+    long long datagramsSent() const { return m_datagrams.load(); }
+
+private:
+    struct Sender {
+        std::atomic<bool> stop{false};
+        std::atomic<bool> done{false};
+        std::thread thread;
+    };
+    void run(Sender* s, std::string ip, int port, long long dropAfter);
+
+    const TsSource& m_source;
+    FaultTable& m_faults;
+    RequestLog& m_log;
+    mutable std::mutex m_mutex;
+    std::vector<std::unique_ptr<Sender>> m_senders;
+    std::atomic<long long> m_datagrams{0};
+};
+
+template <typename Write, typename KeepGoing>
+void TsSource::pump(Write write, KeepGoing keepGoing) const {
+    const auto start = std::chrono::steady_clock::now();
+    long long sent = 0;
+    size_t offset = 0;
+    while (keepGoing()) {
+        if (offset >= m_bytes.size())
+            offset = 0;
+        const size_t n = std::min(kTsChunk, m_bytes.size() - offset);
+        if (!write(m_bytes.data() + offset, n))
+            return;
+        offset += n;
+        sent += (long long)n;
+        const auto due = start + std::chrono::microseconds((long long)(double(sent) * 1e6 / m_rate));
+        while (keepGoing() && std::chrono::steady_clock::now() < due)
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                due - std::chrono::steady_clock::now(), std::chrono::milliseconds(20)));
+    }
+}
+
+} // namespace boxsim
