@@ -1,11 +1,15 @@
 #include "core/log.h"
 
 #include "core/clock.h"
+#include "core/options.h"
 #include "core/ports.h"
+#include "core/programdir.h"
 #include "support/filesizelimit.h"
 #include "support/tempdir.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -158,4 +162,29 @@ TEST_F(LogTest, StatusTexts) {
     setStatusSink(nullptr);
     EXPECT_EQ(sink.message, QStringLiteral(" stream stopped!"));
     EXPECT_EQ(sink.mode, QStringLiteral("live"));
+}
+
+// The program's own log sits in the program folder; Delay waits and logs its wait when asked,
+// and switched-off logging leaves the file alone.
+TEST_F(LogTest, ProgramLogAndDelay) {
+    const QString path = AppDir() + QStringLiteral("Quoxel.log");
+    EXPECT_EQ(appLogger().filePath(), path);
+    Options.NoLogging = false;
+    QElapsedTimer t;
+    t.start();
+    Delay(30, true);
+    EXPECT_GE(t.elapsed(), 30);
+    Delay(0, false);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = f.readAll().trimmed().split('\n');
+    EXPECT_EQ(lines.last(), QByteArray("09:05:07:042, FUNC  , Delay 30ms"));
+    f.close();
+
+    Options.NoLogging = true;
+    const qint64 size = QFileInfo(path).size();
+    Log(LogFunc, QStringLiteral("not written"));
+    Delay(1, true);
+    EXPECT_EQ(QFileInfo(path).size(), size);
+    Options.NoLogging = false;
 }
