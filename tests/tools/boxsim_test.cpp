@@ -431,13 +431,27 @@ TEST_F(BoxSimTest, UdpStreamStartsAndStops) {
     }
     pollfd p{fd, POLLIN, 0};
     EXPECT_EQ(poll(&p, 1, 500), 0);
+
+    // A drop fault on "udp" ends the next stream after that many bytes: here ten datagrams.
+    ASSERT_TRUE(sim.setFault("udp", "drop", 10 * 7 * 188, 1));
+    EXPECT_EQ(get(sim, "/control/exec?api udp_stream start 127.0.42.7 31330 0 0x0064 0x00FF 0x0100").body, "ok");
+    int dropped = 0;
+    const QDeadlineTimer dropDeadline(3000);
+    while (!dropDeadline.hasExpired()) {
+        pollfd q{fd, POLLIN, 0};
+        if (poll(&q, 1, 200) > 0 && recv(fd, buf, sizeof buf, 0) == 7 * 188)
+            ++dropped;
+    }
+    EXPECT_EQ(dropped, 10);
+    EXPECT_EQ(get(sim, "/control/exec?api udp_stream kill_all_streams").body, "ok");
     ::close(fd);
 
     // Only loopback targets are served.
     EXPECT_EQ(get(sim, "/control/exec?api udp_stream start 192.168.0.10 31330 0 0x0064 0x00FF 0x0100").body, "error");
     EXPECT_EQ(sim.state().value("udp_running"), "0");
     EXPECT_EQ(sim.requests("udp"),
-              (QStringList{"start 127.0.42.7 31330 0 0x0064 0x00FF 0x0100 0x0101", "kill_all_streams"}));
+              (QStringList{"start 127.0.42.7 31330 0 0x0064 0x00FF 0x0100 0x0101", "kill_all_streams",
+                           "start 127.0.42.7 31330 0 0x0064 0x00FF 0x0100", "kill_all_streams"}));
 }
 
 // The remote VLC keeps a playlist with play links and serves a stream while an item plays.

@@ -31,10 +31,9 @@ void Lifetime::threadStarted() {
 }
 
 void Lifetime::threadEnded() {
-    {
-        std::lock_guard lock(m_mutex);
-        --m_threads;
-    }
+    // Notify under the lock: the waiter may destroy this object as soon as it sees zero.
+    std::lock_guard lock(m_mutex);
+    --m_threads;
     m_cv.notify_all();
 }
 

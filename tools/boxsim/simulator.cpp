@@ -39,26 +39,21 @@ bool Simulator::start(std::string* error) {
     m_box = std::make_unique<BoxWeb>(m_data, *m_udp);
     m_vlc = std::make_unique<RemoteVlc>(m_ts);
 
+    // Every object exists before the first accept thread starts, so handlers never see one half-built.
     m_web = std::make_unique<HttpServer>("http", m_life, m_faults, m_log,
                                          [this](const HttpRequest& r) { return m_box->handle(r); });
     m_web->setControl("/boxsim/", [this](const HttpRequest& r) { return control(r); });
     m_web->setAuth(m_options.user, m_options.password);
-    if (!m_web->listen(m_options.address, m_options.httpPort, error))
-        return false;
-
     const auto ts = [this](const HttpRequest& r) { return tsStreamResponse(m_ts, r); };
-    const auto open = [&](std::unique_ptr<HttpServer>& s, const char* name, int port, HttpServer::Handler h) {
-        if (port == 0)
-            return true;
-        s = std::make_unique<HttpServer>(name, m_life, m_faults, m_log, std::move(h));
-        return s->listen(m_options.address, port, error);
+    const auto make = [this](std::unique_ptr<HttpServer>& s, const char* name, int port, HttpServer::Handler h) {
+        if (port != 0)
+            s = std::make_unique<HttpServer>(name, m_life, m_faults, m_log, std::move(h));
     };
-    if (!open(m_tv, "tv", m_options.tvPort, ts) || !open(m_radio, "radio", m_options.radioPort, ts) ||
-        !open(m_vlcHttp, "vlc", m_options.vlcPort, [this](const HttpRequest& r) { return m_vlc->handleControl(r); }) ||
-        !open(m_vlcStream, "vlcstream", m_options.vlcStreamPort,
-              [this](const HttpRequest& r) { return m_vlc->handleStream(r); }))
-        return false;
-
+    make(m_tv, "tv", m_options.tvPort, ts);
+    make(m_radio, "radio", m_options.radioPort, ts);
+    make(m_vlcHttp, "vlc", m_options.vlcPort, [this](const HttpRequest& r) { return m_vlc->handleControl(r); });
+    make(m_vlcStream, "vlcstream", m_options.vlcStreamPort,
+         [this](const HttpRequest& r) { return m_vlc->handleStream(r); });
     if (m_options.telnetPort != 0) {
         TelnetHooks hooks;
         hooks.stopWeb = [this] {
@@ -74,9 +69,18 @@ bool Simulator::start(std::string* error) {
         hooks.screenshot = [this] { m_box->noteScreenshot(); };
         m_telnet = std::make_unique<TelnetService>(m_life, m_log, m_options.telnetUser, m_options.telnetPassword,
                                                    std::move(hooks));
-        if (!m_telnet->listen(m_options.address, m_options.telnetPort, error))
+    }
+
+    if (!m_web->listen(m_options.address, m_options.httpPort, error))
+        return false;
+    for (auto& [server, port] :
+         {std::pair{m_tv.get(), m_options.tvPort}, std::pair{m_radio.get(), m_options.radioPort},
+          std::pair{m_vlcHttp.get(), m_options.vlcPort}, std::pair{m_vlcStream.get(), m_options.vlcStreamPort}}) {
+        if (server && !server->listen(m_options.address, port, error))
             return false;
     }
+    if (m_telnet && !m_telnet->listen(m_options.address, m_options.telnetPort, error))
+        return false;
     return true;
 }
 
