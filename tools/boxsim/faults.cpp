@@ -62,14 +62,14 @@ void FaultTable::clearAll() {
     m_faults.clear();
 }
 
-bool FaultTable::setFromSpec(const std::string& spec, std::string* error) {
+bool FaultTable::setFromText(const std::string& text, std::string* error) {
     // The endpoint may itself hold '=' ("...setAViAExtPlayBack=spts"), the mode part never does.
-    const size_t eq = spec.rfind('=');
+    const size_t eq = text.rfind('=');
     if (eq == std::string::npos || eq == 0) {
-        *error = "fault must read ENDPOINT=MODE[:ARG[:COUNT]]: " + spec;
+        *error = "fault must read ENDPOINT=MODE[:ARG[:COUNT]]: " + text;
         return false;
     }
-    const std::vector<std::string> parts = split(spec.substr(eq + 1), ':');
+    const std::vector<std::string> parts = split(text.substr(eq + 1), ':');
     const auto mode = faultModeFromName(parts[0]);
     if (!mode) {
         *error = "unknown fault mode: " + parts[0];
@@ -81,7 +81,7 @@ bool FaultTable::setFromSpec(const std::string& spec, std::string* error) {
         f.arg = toNumber(parts[1], -1);
     if (parts.size() > 2)
         f.count = int(toNumber(parts[2], 0));
-    set(spec.substr(0, eq), f);
+    set(text.substr(0, eq), f);
     return true;
 }
 

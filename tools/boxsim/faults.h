@@ -46,7 +46,7 @@ public:
     void clear(const std::string& endpoint);
     void clearAll();
     // Parses "ENDPOINT=MODE[:ARG[:COUNT]]" as given on the command line.
-    bool setFromSpec(const std::string& spec, std::string* error);
+    bool setFromText(const std::string& text, std::string* error);
     // Returns the fault for this request (most specific first) and uses up one of its count.
     std::optional<Fault> take(const std::string& service, const std::string& path, const std::string& target);
     std::string describe() const;

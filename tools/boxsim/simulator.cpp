@@ -18,7 +18,7 @@ Simulator::~Simulator() {
 
 bool Simulator::start(std::string* error) {
     for (const std::string& f : m_options.faults) {
-        if (!m_faults.setFromSpec(f, error))
+        if (!m_faults.setFromText(f, error))
             return false;
     }
     QByteArray json = DataSet::builtinJson();
