@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+
+class TIEHTTP;
+
+// Requests of the main thread and of the EPG thread are kept apart by these flags (see BoxClient).
+extern std::atomic<bool> MainRequestBusy;
+extern std::atomic<bool> EPGRequestBusy;
+extern std::atomic<bool> EPGAbort;
+
+// Receiver URL from a template: the placeholder first, then "<IP:PORT>" (when the template holds
+// "PORT") or the bare "<IP". Values go in as they stand, without percent-encoding.
+QString BoxURL(const QString& templ, const QString& placeholder = QString(), const QString& value = QString());
+// The same for the remote VLC: always "<IP:PORT>", never "<IP".
+QString VlcURL(const QString& templ, const QString& placeholder = QString(), const QString& value = QString());
+
+// Escapes the characters of a message that would end or split the query ("&", "#", "%", "+", control
+// and non-ASCII characters) so the receiver shows them as typed; blanks stay as they are.
+QString encodeMessageText(const QString& text);
+
+// An answer body without leading and trailing blanks, tabs and line breaks.
+QString trimAnswer(const QString& body);
+
+// Waits while the flag is set, in 50 ms steps, unless the EPG thread is being stopped.
+// On the UI thread pending events run meanwhile.
+void WaitWhileBusy(const std::atomic<bool>& flag);
+
+// Every receiver and remote-VLC command of the main thread goes through here. UI thread.
+class BoxClient {
+public:
+    static constexpr int kTimeoutSec = 20;
+    static constexpr int kQuickTimeoutSec = 1;
+
+    explicit BoxClient(TIEHTTP& mainHttp)
+        : m_http(mainHttp) {}
+
+    TIEHTTP& http() { return m_http; }
+
+    // The trimmed answer; empty when the receiver is unreachable, silent or timed out
+    // (a time-out also puts "ERROR, http timeout (<url>)!" on the status line).
+    QString BoxRequest(const QString& url);
+    // For remote-VLC commands whose answer does not matter: one second, the time-out text kept.
+    QString QuickRequest(const QString& url);
+
+private:
+    QString execute(const QString& url, bool* timedOut);
+
+    TIEHTTP& m_http;
+};
+
+// The receiver commands that stand alone. Each returns the new check state of its menu item and,
+// on failure, the text for the splash window's status label.
+struct ToggleOutcome {
+    bool checked = false;
+    QString failure;
+};
+ToggleOutcome toggleSpts(BoxClient& box, bool checked);
+ToggleOutcome toggleStandby(BoxClient& box, bool checked);
+
+// Shows a message on the TV screen; answer ignored.
+void sendBoxMessage(BoxClient& box, const QString& text);
+// Locks or unlocks the receiver's remote control; answer ignored.
+void lockRemoteControl(BoxClient& box, bool lock);

@@ -1,0 +1,240 @@
+#include "box/boxcommands.h"
+
+#include "box/httpengine.h"
+#include "core/log.h"
+#include "core/options.h"
+#include "core/ports.h"
+#include "support/boxsimprocess.h"
+
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+struct UrlCase {
+    const char* templ;
+    const char* placeholder;
+    const char* value;
+    const char* expected;
+};
+
+class BoxUrlTest : public ::testing::TestWithParam<UrlCase> {
+protected:
+    void SetUp() override {
+        m_saved = Options;
+        Options.BoxAddress = QStringLiteral("box.lan:8080");
+        Options.IpLan = QStringLiteral("10.0.0.9");
+        Options.VlcAddress = QStringLiteral("inet.example:8081");
+    }
+    void TearDown() override { Options = m_saved; }
+    TOptions m_saved;
+};
+
+} // namespace
+
+// Templates with "PORT" take the box address; the rest the bare LAN address; values go in as given.
+TEST_P(BoxUrlTest, Substitutes) {
+    const UrlCase& c = GetParam();
+    EXPECT_EQ(BoxURL(QString::fromUtf8(c.templ), QString::fromUtf8(c.placeholder), QString::fromUtf8(c.value)),
+              QString::fromUtf8(c.expected));
+}
+INSTANTIATE_TEST_SUITE_P(
+    Templates, BoxUrlTest,
+    ::testing::Values(UrlCase{"http://<IP:PORT>/control/zapto", "", "", "http://box.lan:8080/control/zapto"},
+                      UrlCase{"http://<IP:31339/0,", "", "", "http://10.0.0.9:31339/0,"},
+                      UrlCase{"http://<IP:31338/", "", "", "http://10.0.0.9:31338/"},
+                      UrlCase{"http://<IP:PORT>/control/zapto?<idchannel>", "<idchannel>", "43d00011302",
+                              "http://box.lan:8080/control/zapto?43d00011302"},
+                      UrlCase{"http://<IP:PORT>/control/getbouquet?bouquet=<bouquetnr>&mode=TV", "<bouquetnr>", "12",
+                              "http://box.lan:8080/control/getbouquet?bouquet=12&mode=TV"},
+                      UrlCase{"http://<IP:PORT>/control/message?nmsg=<msg>", "<msg>", "Quoxel is active!",
+                              "http://box.lan:8080/control/message?nmsg=Quoxel is active!"}));
+
+// The remote VLC always takes its own address, even for templates without "PORT".
+TEST_F(BoxUrlTest, VlcUrl) {
+    EXPECT_EQ(VlcURL(QStringLiteral("http://<IP:PORT>/?control=stop")),
+              QStringLiteral("http://inet.example:8081/?control=stop"));
+    EXPECT_EQ(VlcURL(QStringLiteral(":udp-caching=<cache>"), QStringLiteral("<cache>"), QStringLiteral("3000")),
+              QStringLiteral(":udp-caching=3000"));
+    EXPECT_EQ(VlcURL(QStringLiteral("http://<IP:31339/")), QStringLiteral("http://<IP:31339/"));
+}
+
+// Only outer blanks, tabs and line breaks go; inner line breaks stay.
+TEST(BoxAnswer, Trimming) {
+    EXPECT_EQ(trimAnswer(QStringLiteral("\r\n\t ok \r\n")), QStringLiteral("ok"));
+    EXPECT_EQ(trimAnswer(QStringLiteral(" a\r\nb\n")), QStringLiteral("a\r\nb"));
+    EXPECT_EQ(trimAnswer(QStringLiteral(" \t\r\n")), QString());
+    EXPECT_EQ(trimAnswer(QString()), QString());
+}
+
+// Message text: characters that would end or split the query are escaped; blanks stay.
+TEST(BoxAnswer, MessageTextEncoding) {
+    EXPECT_EQ(encodeMessageText(QStringLiteral("Quoxel is active!")), QStringLiteral("Quoxel is active!"));
+    const QString enc = encodeMessageText(QStringLiteral("a&b#c%d+e\u00e4"));
+    EXPECT_FALSE(enc.contains(QLatin1Char('&')));
+    EXPECT_FALSE(enc.contains(QLatin1Char('#')));
+    EXPECT_FALSE(enc.contains(QLatin1Char('+')));
+    EXPECT_FALSE(enc.contains(QChar(0xe4)));
+}
+
+namespace {
+
+class StatusRecorder : public StatusSink {
+public:
+    void showStatus(const QString& message, const QString&, const QString&) override { messages.append(message); }
+    QStringList messages;
+};
+
+// Runs against a simulated receiver on its own loopback address.
+class BoxClientTest : public ::testing::Test {
+protected:
+    static constexpr const char* kAddress = "127.0.44.1";
+
+    void SetUp() override {
+        m_saved = Options;
+        Options.NoLogging = true;
+        Options.BoxAddress = QString::fromLatin1(kAddress) + QStringLiteral(":80");
+        Options.IpLan = QString::fromLatin1(kAddress);
+        ASSERT_TRUE(m_sim.start()) << m_sim.stderrText().toStdString();
+        m_http.Timeout = BoxClient::kTimeoutSec;
+        setStatusSink(&m_status);
+        MainRequestBusy = false;
+        EPGRequestBusy = false;
+        EPGAbort = false;
+    }
+    void TearDown() override {
+        setStatusSink(nullptr);
+        EPGRequestBusy = false;
+        EPGAbort = false;
+        Options = m_saved;
+    }
+
+    TOptions m_saved;
+    BoxSimProcess m_sim{QString::fromLatin1(kAddress)};
+    TIEHTTP m_http;
+    BoxClient m_box{m_http};
+    StatusRecorder m_status;
+};
+
+} // namespace
+
+// A zap is seen by the receiver and reported back by the next query, request for request.
+TEST_F(BoxClientTest, ZapAndQuery) {
+    const QString first = m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/zapto")));
+    ASSERT_FALSE(first.isEmpty());
+    const QStringList channels =
+        m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/getbouquet?bouquet=1&mode=TV")))
+            .split(QStringLiteral("\r\n"));
+    ASSERT_GE(channels.size(), 2);
+    const QString otherId = channels.last().section(QLatin1Char(' '), 1, 1);
+    ASSERT_FALSE(otherId.isEmpty());
+    m_box.BoxRequest(
+        BoxURL(QStringLiteral("http://<IP:PORT>/control/zapto?<idchannel>"), QStringLiteral("<idchannel>"), otherId));
+    EXPECT_EQ(m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/zapto"))), otherId);
+    EXPECT_EQ(m_sim.requestTargets(),
+              (QStringList{QStringLiteral("/control/zapto"), QStringLiteral("/control/getbouquet?bouquet=1&mode=TV"),
+                           QStringLiteral("/control/zapto?") + otherId, QStringLiteral("/control/zapto")}));
+    EXPECT_FALSE(MainRequestBusy.load());
+}
+
+// SPTS and standby follow the receiver's "ok"; anything else leaves the item and names the failure.
+TEST_F(BoxClientTest, ToggleCommands) {
+    ToggleOutcome on = toggleSpts(m_box, false);
+    EXPECT_TRUE(on.checked);
+    EXPECT_TRUE(on.failure.isEmpty());
+    EXPECT_EQ(m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/system?getAViAExtPlayBack"))),
+              QStringLiteral("1"));
+    ToggleOutcome off = toggleSpts(m_box, true);
+    EXPECT_FALSE(off.checked);
+
+    ToggleOutcome standby = toggleStandby(m_box, false);
+    EXPECT_TRUE(standby.checked);
+    EXPECT_EQ(m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/standby"))), QStringLiteral("ok"));
+
+    ASSERT_TRUE(m_sim.setFault(QStringLiteral("/control/system"), QStringLiteral("garbage-body")));
+    ToggleOutcome failed = toggleSpts(m_box, false);
+    EXPECT_FALSE(failed.checked);
+    EXPECT_EQ(failed.failure, QStringLiteral("Quoxel SPTS-Mode ON failed!"));
+    failed = toggleSpts(m_box, true);
+    EXPECT_TRUE(failed.checked);
+    EXPECT_EQ(failed.failure, QStringLiteral("Quoxel SPTS-Mode OFF failed!"));
+    ASSERT_TRUE(m_sim.setFault(QStringLiteral("/control/standby"), QStringLiteral("empty")));
+    failed = toggleStandby(m_box, true);
+    EXPECT_TRUE(failed.checked);
+    EXPECT_EQ(failed.failure, QStringLiteral("Quoxel Standby OFF failed!"));
+}
+
+// Messages reach the receiver with their blanks and their special characters intact.
+TEST_F(BoxClientTest, MessageReachesReceiver) {
+    sendBoxMessage(m_box, QStringLiteral("Quoxel is active!"));
+    sendBoxMessage(m_box, QStringLiteral("R&B #1 100% \u00e4"));
+    lockRemoteControl(m_box, true);
+    const QMap<QString, QString> state = m_sim.state();
+    // The receiver gets the text as UTF-8.
+    EXPECT_EQ(QString::fromUtf8(state.value(QStringLiteral("message")).toLatin1()),
+              QStringLiteral("R&B #1 100% \u00e4"));
+    EXPECT_EQ(state.value(QStringLiteral("rclock")), QStringLiteral("on"));
+    const QStringList targets = m_sim.requestTargets();
+    ASSERT_EQ(targets.size(), 3);
+    EXPECT_EQ(targets[2], QStringLiteral("/control/rc?lock"));
+}
+
+// A silent receiver gives an empty answer and the time-out status text.
+TEST_F(BoxClientTest, TimeoutGivesEmptyAnswerAndStatus) {
+    m_http.Timeout = 1;
+    ASSERT_TRUE(m_sim.setFault(QStringLiteral("/control/getmode"), QStringLiteral("silent")));
+    const QString url = BoxURL(QStringLiteral("http://<IP:PORT>/control/getmode"));
+    EXPECT_EQ(m_box.BoxRequest(url), QString());
+    ASSERT_FALSE(m_status.messages.isEmpty());
+    EXPECT_EQ(m_status.messages.last(), QStringLiteral(" ERROR, http timeout (") + url + QStringLiteral(")!"));
+}
+
+// An answer that merely says "timeout" counts as one.
+TEST_F(BoxClientTest, TimeoutWordCounts) {
+    ASSERT_TRUE(m_sim.setFault(QStringLiteral("/control/getmode"), QStringLiteral("timeout-text")));
+    EXPECT_EQ(m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/getmode"))), QString());
+    EXPECT_EQ(m_status.messages.size(), 1);
+}
+
+// A refused connection gives an empty answer at once, without the time-out text.
+TEST_F(BoxClientTest, RefusedConnection) {
+    Options.BoxAddress = QStringLiteral("127.0.44.2:80");
+    QElapsedTimer t;
+    t.start();
+    EXPECT_EQ(m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/getmode"))), QString());
+    EXPECT_TRUE(m_status.messages.isEmpty());
+    EXPECT_LT(t.elapsed(), 10000); // hang guard only
+}
+
+// The quick request keeps the time-out text as its answer and restores the 20 s time-out.
+TEST_F(BoxClientTest, QuickRequestKeepsTimeoutText) {
+    ASSERT_TRUE(m_sim.setFault(QStringLiteral("/control/getmode"), QStringLiteral("silent")));
+    EXPECT_EQ(m_box.QuickRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/getmode"))),
+              QStringLiteral("[error 100: tiehttp timeout expired]"));
+    EXPECT_EQ(m_http.Timeout, BoxClient::kTimeoutSec);
+    EXPECT_TRUE(m_status.messages.isEmpty());
+}
+
+// A main request waits for the EPG thread's request to end, and no longer once the EPG thread is stopped.
+TEST_F(BoxClientTest, WaitsForEpgRequest) {
+    using Clock = std::chrono::steady_clock;
+    EPGRequestBusy = true;
+    Clock::time_point cleared;
+    std::thread epg([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        cleared = Clock::now();
+        EPGRequestBusy = false;
+    });
+    const QString answer = m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/getmode")));
+    const Clock::time_point done = Clock::now();
+    epg.join();
+    EXPECT_EQ(answer, QStringLiteral("tv"));
+    EXPECT_GE(done, cleared);
+
+    EPGRequestBusy = true;
+    EPGAbort = true;
+    EXPECT_EQ(m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/getmode"))), QStringLiteral("tv"));
+}
