@@ -234,3 +234,22 @@ TEST_F(SettingsStoreTest, MaskedCopyHidesPasswords) {
     EXPECT_TRUE(copy.contains("user=admin"));
     EXPECT_TRUE(copy.contains("pass=visible"));
 }
+
+// An empty file, or one cut off inside a line, reads as defaults where keys are missing and
+// counts as a first start when no General section is left.
+TEST_F(SettingsStoreTest, EmptyAndTruncatedFiles) {
+    put("");
+    SettingsStore empty(ini());
+    EXPECT_TRUE(empty.isFirstStart());
+    TOptions o;
+    empty.LoadSettings(o);
+    EXPECT_EQ(o.OsdShowTime, QStringLiteral("3000"));
+
+    put("[General]\nmode=online\n[D-Box2]\nip_lan=10.0.0.1\ndbox");
+    SettingsStore cut(ini());
+    EXPECT_FALSE(cut.isFirstStart());
+    cut.create(o, nullptr);
+    EXPECT_EQ(o.Mode, 1);
+    EXPECT_EQ(cut.value(SettingId::DboxPort), QStringLiteral("0"));
+    EXPECT_EQ(o.IpLan, QStringLiteral("10.0.0.1"));
+}
