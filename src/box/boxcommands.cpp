@@ -97,6 +97,15 @@ void WaitWhileBusy(const std::atomic<bool>& flag) {
     }
 }
 
+BoxClient::BoxClient(TIEHTTP& mainHttp)
+    : m_http(mainHttp) {
+    appLogger().setDetailSource(LogHttp, [this](int) { return m_http.StatusText(); });
+}
+
+BoxClient::~BoxClient() {
+    appLogger().setDetailSource(LogHttp, nullptr);
+}
+
 QString BoxClient::execute(const QString& url, bool* timedOut) {
     m_http.ExecuteURL(url);
     const QString untrimmed = m_http.Response.join(QStringLiteral("\r\n"));

@@ -34,8 +34,11 @@ public:
     static constexpr int kTimeoutSec = 20;
     static constexpr int kQuickTimeoutSec = 1;
 
-    explicit BoxClient(TIEHTTP& mainHttp)
-        : m_http(mainHttp) {}
+    // The client's status text becomes the detail of the log's HTTP lines while this object lives.
+    explicit BoxClient(TIEHTTP& mainHttp);
+    ~BoxClient();
+    BoxClient(const BoxClient&) = delete;
+    BoxClient& operator=(const BoxClient&) = delete;
 
     TIEHTTP& http() { return m_http; }
 

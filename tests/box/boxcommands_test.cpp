@@ -7,6 +7,7 @@
 #include "support/boxsimprocess.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -237,4 +238,16 @@ TEST_F(BoxClientTest, WaitsForEpgRequest) {
     EPGRequestBusy = true;
     EPGAbort = true;
     EXPECT_EQ(m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/getmode"))), QStringLiteral("tv"));
+}
+
+// Each request is logged with its URL and the client's status text.
+TEST_F(BoxClientTest, RequestsAreLogged) {
+    Options.NoLogging = false;
+    const QString url = BoxURL(QStringLiteral("http://<IP:PORT>/control/getmode"));
+    m_box.BoxRequest(url);
+    QFile f(appLogger().filePath());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray last = f.readAll().trimmed().split('\n').last();
+    EXPECT_TRUE(last.endsWith(", HTTP  , " + url.toUtf8() + ", HTTP/1.1 200 OK")) << last.constData();
+    Options.NoLogging = true;
 }
