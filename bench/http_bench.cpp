@@ -1,0 +1,90 @@
+// Request overhead of the HTTP engine and the command layer against the simulated receiver,
+// compared with bare libcurl making the same requests; and how long a silent receiver takes to notice.
+#include "box/boxcommands.h"
+#include "box/httpengine.h"
+#include "core/options.h"
+#include "support/boxsimprocess.h"
+
+#include <QCoreApplication>
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+
+namespace {
+
+const char* kAddress = "127.0.47.1";
+BoxSimProcess* g_sim = nullptr;
+
+size_t discard(char*, size_t size, size_t n, void*) {
+    return size * n;
+}
+
+QString url(const char* path) {
+    return QStringLiteral("http://") + QLatin1String(kAddress) + QLatin1String(path);
+}
+
+} // namespace
+
+static void BM_BoxRequest1000(benchmark::State& state) {
+    Options.NoLogging = true;
+    Options.BoxAddress = QLatin1String(kAddress) + QStringLiteral(":80");
+    TIEHTTP http;
+    http.Timeout = 20;
+    BoxClient box(http);
+    const QString u = BoxURL(QStringLiteral("http://<IP:PORT>/control/getmode"));
+    for (auto _ : state) {
+        for (int i = 0; i < 1000; ++i)
+            benchmark::DoNotOptimize(box.BoxRequest(u));
+    }
+}
+BENCHMARK(BM_BoxRequest1000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+static void BM_ExecuteURL1000(benchmark::State& state) {
+    TIEHTTP http;
+    http.Timeout = 20;
+    const QString u = url("/control/getmode");
+    for (auto _ : state) {
+        for (int i = 0; i < 1000; ++i)
+            http.ExecuteURL(u);
+    }
+}
+BENCHMARK(BM_ExecuteURL1000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+static void BM_BareCurl1000(benchmark::State& state) {
+    const QByteArray u = url("/control/getmode").toUtf8();
+    for (auto _ : state) {
+        for (int i = 0; i < 1000; ++i) {
+            CURL* c = curl_easy_init();
+            curl_easy_setopt(c, CURLOPT_URL, u.constData());
+            curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+            curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &discard);
+            curl_easy_perform(c);
+            curl_easy_cleanup(c);
+        }
+    }
+}
+BENCHMARK(BM_BareCurl1000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// With a one-second time-out the wait should come out at one second, not more.
+static void BM_SilentDetect(benchmark::State& state) {
+    g_sim->setFault(QStringLiteral("/control/zapto"), QStringLiteral("silent"));
+    TIEHTTP http;
+    http.Timeout = 1;
+    for (auto _ : state)
+        http.ExecuteURL(url("/control/zapto"));
+    g_sim->clearFaults();
+}
+BENCHMARK(BM_SilentDetect)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    BoxSimProcess sim{QString::fromLatin1(kAddress)};
+    if (!sim.start()) {
+        std::fprintf(stderr, "cannot start the receiver simulator\n");
+        return 1;
+    }
+    g_sim = &sim;
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
