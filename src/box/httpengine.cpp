@@ -136,6 +136,48 @@ struct TIEHTTP::Job {
     }
 };
 
+// A thread that runs one job after another until it is retired. Its state is shared with the
+// client, so a retired worker still busy in a hung request owns what it touches.
+struct TIEHTTP::Worker {
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::shared_ptr<Job> next;
+    bool retired = false;
+
+    static void start(const std::shared_ptr<Worker>& self) {
+        std::thread([self] { self->loop(); }).detach();
+    }
+
+    void loop() {
+        for (;;) {
+            std::shared_ptr<Job> job;
+            {
+                std::unique_lock lock(mutex);
+                cv.wait(lock, [this] { return retired || next; });
+                if (!next)
+                    return;
+                job = std::move(next);
+            }
+            job->run();
+            std::lock_guard lock(mutex);
+            if (retired)
+                return;
+        }
+    }
+
+    void post(std::shared_ptr<Job> job) {
+        std::lock_guard lock(mutex);
+        next = std::move(job);
+        cv.notify_one();
+    }
+
+    void retire() {
+        std::lock_guard lock(mutex);
+        retired = true;
+        cv.notify_one();
+    }
+};
+
 SplitUrl splitUrl(const QString& input) {
     SplitUrl out;
     QString text = input.trimmed();
@@ -216,7 +258,10 @@ TIEHTTP::TIEHTTP() {
     globalInit();
 }
 
-TIEHTTP::~TIEHTTP() = default;
+TIEHTTP::~TIEHTTP() {
+    if (m_worker)
+        m_worker->retire();
+}
 
 QString TIEHTTP::StatusText() const {
     if (!ErrorText.isEmpty())
@@ -278,7 +323,11 @@ bool TIEHTTP::Execute() {
         postStr.clear();
     }
 
-    std::thread([job] { job->run(); }).detach();
+    if (!m_worker) {
+        m_worker = std::make_shared<Worker>();
+        Worker::start(m_worker);
+    }
+    m_worker->post(job);
 
     // Wait for the worker: on data silence past Timeout, past six times Timeout in all (a server
     // dripping a byte just inside the time-out must not hold us for ever), or at closing.
@@ -307,6 +356,8 @@ bool TIEHTTP::Execute() {
     }
     if (timedOut) {
         job->cancel = true; // the worker ends on its own; its results go nowhere
+        m_worker->retire();
+        m_worker.reset();
         deliver(QByteArray(kTimeoutText));
         ErrorCode = 100;
         ErrorText = QString::fromLatin1(kTimeoutText);

@@ -51,11 +51,15 @@ public:
     QString StatusText() const;
 
     struct Job;
+    struct Worker;
 
 private:
     void deliver(const QByteArray& body);
 
     const std::atomic<bool>* m_closing = nullptr;
+    // Reused across requests (a fresh thread per request doubles curl's cost); replaced by a new
+    // one after a time-out, since the old one may stay stuck in the network call.
+    std::shared_ptr<Worker> m_worker;
 };
 
 // The URL as curl takes it: blanks, control and non-ASCII characters escaped, credentials taken
