@@ -1,0 +1,290 @@
+#include "box/bouquets.h"
+
+#include "box/boxcommands.h"
+#include "core/log.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+#include <exception>
+
+QStringList splitAnswerLines(const QString& text) {
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (c != QLatin1Char('\r') && c != QLatin1Char('\n'))
+            continue;
+        lines.append(text.mid(start, i - start));
+        if (c == QLatin1Char('\r') && i + 1 < n && text[i + 1] == QLatin1Char('\n'))
+            ++i;
+        start = i + 1;
+    }
+    if (start < n)
+        lines.append(text.mid(start));
+    return lines;
+}
+
+TChannelLine parseChannelLine(const QString& line) {
+    const qsizetype first = line.indexOf(QLatin1Char(' '));
+    if (first < 0)
+        return {QString(), line};
+    const qsizetype second = line.indexOf(QLatin1Char(' '), first + 1);
+    const QString id = second < 0 ? line.mid(first + 1) : line.mid(first + 1, second - first - 1);
+    if (id.isEmpty())
+        return {QString(), line};
+    // The name starts after the id and the blank behind it, counted from where the id stands; a
+    // search for the id text could hit the number field first ("12 1 ...").
+    return {id, second < 0 ? QString() : line.mid(second + 1)};
+}
+
+QString channelCaption(int number, TChannelMode mode, const QString& name) {
+    return QString::number(number) + (mode == mRadio ? QStringLiteral(". Radio: ") : QStringLiteral(". ")) + name;
+}
+
+namespace {
+
+QStringList nonBlankLines(const QString& answer) {
+    QStringList out;
+    for (const QString& line : splitAnswerLines(answer)) {
+        if (!line.trimmed().isEmpty())
+            out.append(line);
+    }
+    return out;
+}
+
+} // namespace
+
+TBouquetLines combineBouquetAnswers(const QString& tvAnswer, const QString& radioAnswer) {
+    TBouquetLines out;
+    out.Lines = nonBlankLines(tvAnswer);
+    if (out.Lines.isEmpty())
+        out.StartsInRadio = true;
+    else
+        out.Lines.append(kRadioMarker);
+    out.Lines.append(nonBlankLines(radioAnswer));
+    return out;
+}
+
+QList<TChannelRef> buildChannels(const TBouquetLines& lines, int maxLines) {
+    QList<TChannelRef> channels;
+    bool radio = lines.StartsInRadio;
+    int offset = radio ? 1 : 0;
+    const qsizetype count = std::min<qsizetype>(lines.Lines.size(), std::max(0, maxLines));
+    for (qsizetype i = 0; i < count; ++i) {
+        const QString& line = lines.Lines[i];
+        if (line.contains(kRadioMarker)) {
+            radio = true;
+            offset = 0;
+            continue;
+        }
+        auto channel = std::make_shared<TChannel>();
+        const TChannelLine parsed = parseChannelLine(line);
+        channel->ListIndex = static_cast<int32_t>(i);
+        channel->Mode = radio ? mRadio : mTV;
+        channel->Id = parsed.Id;
+        const int number = static_cast<int>(i) + (radio ? offset : 1);
+        channel->Caption = channelCaption(number, channel->Mode, parsed.Name);
+        channels.append(std::move(channel));
+    }
+    return channels;
+}
+
+QString LogoFilePath(const QString& id, const QString& folder) {
+    // The id comes from the receiver; keep it from naming a file outside the logo folder.
+    if (id.isEmpty() || id.contains(QLatin1Char('/')) || id.contains(QLatin1Char('\\')) ||
+        id.contains(QLatin1String("..")) || id.contains(QChar(0)))
+        return QString();
+    return folder + QLatin1Char('/') + id + QStringLiteral(".gif");
+}
+
+bool channelMenuBreaks(int countAfterAppend) {
+    return countAfterAppend != 1 && countAfterAppend % 25 == 1;
+}
+
+int bouquetMenuBreakIndex(int count) {
+    return count > 20 ? count / 2 : -1;
+}
+
+TBouquetModel::TBouquetModel(BoxRequestFn request)
+    : m_request(std::move(request)) {}
+
+QString TBouquetModel::request(const QString& url) {
+    // A failing request counts as an empty answer, whatever the caller's function does.
+    if (!m_request)
+        return QString();
+    try {
+        return m_request(url);
+    } catch (const std::exception& e) {
+        Log(LogHttp, url + QStringLiteral(" failed: ") + QString::fromUtf8(e.what()));
+    } catch (...) {
+        Log(LogHttp, url + QStringLiteral(" failed"));
+    }
+    return QString();
+}
+
+bool TBouquetModel::LoadBouquets() {
+    m_bouquets.clear();
+    const QString answer = request(BoxURL(BouquetUrls::kGetBouquets));
+    if (answer.isEmpty())
+        return false;
+    const QStringList lines = splitAnswerLines(answer);
+    for (const QString& line : lines) {
+        if (m_bouquets.size() >= kMaxBouquets) {
+            Log(LogFunc, QStringLiteral("LoadBouquets: list cut at ") + QString::number(kMaxBouquets) +
+                             QStringLiteral(" bouquets"));
+            break;
+        }
+        TBouquetMenuItem item;
+        item.Caption = line;
+        m_bouquets.append(std::move(item));
+    }
+    const int breakAt = bouquetMenuBreakIndex(static_cast<int>(m_bouquets.size()));
+    if (breakAt >= 0)
+        m_bouquets[breakAt].BarBreak = true;
+    if (!m_bouquets.isEmpty()) {
+        const QString actual = request(BoxURL(BouquetUrls::kGetActual)).trimmed();
+        bool ok = false;
+        const int n = actual.toInt(&ok);
+        if (ok && n > 0 && n <= m_bouquets.size()) {
+            m_bouquets[n - 1].Checked = true;
+            CurBouquetNr = actual;
+        }
+    }
+    if (CurBouquetNr == QLatin1String("0"))
+        CurBouquetNr = QStringLiteral("1");
+    return true;
+}
+
+TBouquetMenuItem* TBouquetModel::bouquetAt(const QString& nr) {
+    bool ok = false;
+    const int n = nr.toInt(&ok);
+    if (!ok || n < 1 || n > m_bouquets.size())
+        return nullptr;
+    return &m_bouquets[n - 1];
+}
+
+void TBouquetModel::setSelectedIndex(int index) {
+    m_selected = (index >= 0 && index < m_box.size()) ? index : -1;
+}
+
+void TBouquetModel::checkChannelMenu(int index) {
+    for (qsizetype i = 0; i < m_menu.size(); ++i)
+        m_menu[i].Checked = (i == index);
+}
+
+bool TBouquetModel::LoadBouquet(const QString& nr) {
+    const QString tv = request(BoxURL(BouquetUrls::kBouquetTV, BouquetUrls::kBouquetNr, nr));
+    const QString radio = request(BoxURL(BouquetUrls::kBouquetRadio, BouquetUrls::kBouquetNr, nr));
+    const TBouquetLines lines = combineBouquetAnswers(tv, radio);
+    if (lines.Lines.isEmpty())
+        return false;
+    if (lines.Lines.size() > kMaxChannelLines)
+        Log(LogFunc,
+            QStringLiteral("LoadBouquet: list cut at ") + QString::number(kMaxChannelLines) + QStringLiteral(" lines"));
+
+    const int remembered = m_selected;
+    m_box.clear();
+    m_menu.clear();
+    m_list.clear();
+    for (TChannelRef& channel : buildChannels(lines, kMaxChannelLines)) {
+        const QString logo = LogoFilePath(channel->Id, m_logoFolder);
+        if (!logo.isEmpty() && QFileInfo(logo).isFile())
+            channel->LogoFile = logo;
+        TChannelMenuEntry entry;
+        entry.Caption = channel->Caption;
+        entry.Channel = channel;
+        entry.BarBreak = channelMenuBreaks(static_cast<int>(m_menu.size()) + 1);
+        m_menu.append(std::move(entry));
+        m_list.append({channel->Caption, channel});
+        m_box.append({channel->Caption + QStringLiteral(", ") + channel->NowEPG.Title, channel});
+    }
+    setSelectedIndex(remembered);
+    checkChannelMenu(m_selected);
+
+    if (TBouquetMenuItem* item = bouquetAt(CurBouquetNr); item && !item->Bouquet) {
+        item->Bouquet = std::make_shared<TBouquet>();
+        item->Bouquet->Channels = m_box;
+    }
+    return true;
+}
+
+namespace {
+
+// Cached and restored entries are plain copies: the owner drawing is not carried over.
+TChannelMenuEntry plainCopy(const TChannelMenuEntry& from) {
+    TChannelMenuEntry to;
+    to.Caption = from.Caption;
+    to.Channel = from.Channel;
+    to.BarBreak = from.BarBreak;
+    to.OwnerDrawn = false;
+    for (const TChannelMenuEntry& sub : from.SubEntries)
+        to.SubEntries.append(plainCopy(sub));
+    return to;
+}
+
+} // namespace
+
+void TBouquetModel::saveShownBouquet() {
+    TBouquetMenuItem* item = bouquetAt(CurBouquetNr);
+    if (!item || !item->Bouquet)
+        return;
+    item->Bouquet->Channels = m_box;
+    item->Bouquet->Menu.clear();
+    for (const TChannelMenuEntry& entry : m_menu)
+        item->Bouquet->Menu.append(plainCopy(entry));
+}
+
+void TBouquetModel::restoreBouquet(const TBouquet& cache) {
+    m_menu.clear();
+    for (const TChannelMenuEntry& entry : cache.Menu)
+        m_menu.append(plainCopy(entry));
+    m_box = cache.Channels;
+    m_list = cache.Channels;
+    m_selected = -1;
+    // Channels whose programme list never arrived are fetched again by the EPG thread.
+    for (const TChannelItem& item : m_box) {
+        if (item.Channel && item.Channel->NextEPG.Title == TChannelProgram::kUnknownTitle)
+            item.Channel->EPGLoaded = false;
+    }
+}
+
+TBouquetSwitch TBouquetModel::SwitchBouquet(int position, const QString& aktChannelId) {
+    TBouquetSwitch result;
+    if (position < 0 || position >= m_bouquets.size() || m_bouquets[position].Checked) {
+        result.Ignored = true;
+        return result;
+    }
+    saveShownBouquet();
+    for (qsizetype i = 0; i < m_bouquets.size(); ++i)
+        m_bouquets[i].Checked = (i == position);
+    CurBouquetNr = QString::number(position + 1);
+
+    // Copied out first: restoring must not depend on the item staying where it is.
+    const std::shared_ptr<TBouquet> cache = m_bouquets[position].Bouquet;
+    if (!cache) {
+        LoadBouquet(CurBouquetNr);
+        result.FreshlyLoaded = true;
+    } else {
+        restoreBouquet(*cache);
+    }
+
+    const int p = LocateChannel(aktChannelId);
+    checkChannelMenu(p);
+    setSelectedIndex(p);
+    if (p == -1 || m_selected == -1)
+        setSelectedIndex(0);
+    result.Located = p;
+    result.Selected = m_selected;
+    return result;
+}
+
+int TBouquetModel::LocateChannel(const QString& id) const {
+    for (qsizetype i = 0; i < m_box.size(); ++i) {
+        if (m_box[i].Channel && m_box[i].Channel->Id == id)
+            return static_cast<int>(i);
+    }
+    return -1;
+}

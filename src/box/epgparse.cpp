@@ -1,0 +1,374 @@
+#include "box/epgparse.h"
+
+#include "box/boxcommands.h"
+#include "core/clock.h"
+#include "core/log.h"
+#include "core/options.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+namespace {
+
+const QDate kDayZero(1899, 12, 30);
+constexpr qint64 kMsPerDay = 86400000;
+
+// Receiver text is trimmed of blanks and control characters, as the box pads its fields.
+bool isBlank(QChar c) {
+    return c.unicode() <= 0x20;
+}
+
+QString trimBlanks(QStringView s) {
+    qsizetype b = 0;
+    qsizetype e = s.size();
+    while (b < e && isBlank(s[b]))
+        ++b;
+    while (e > b && isBlank(s[e - 1]))
+        --e;
+    return s.mid(b, e - b).toString();
+}
+
+QString removeInterpret(QString title) {
+    return title.remove(QStringLiteral("Interpret: "));
+}
+
+bool isPayPerView(const QString& caption) {
+    static const QString kNames[] = {QStringLiteral("PREMIERE DIREKT"), QStringLiteral("EROTIK"),
+                                     QStringLiteral("THEMA LIVE"), QStringLiteral("PREMIERE SPORT")};
+    return std::any_of(std::begin(kNames), std::end(kNames),
+                       [&](const QString& name) { return caption.contains(name); });
+}
+
+qint64 nowSecs() {
+    return Clock::current().now().toSecsSinceEpoch();
+}
+
+} // namespace
+
+bool parseBoxNumber(QStringView text, qint64* value) {
+    qsizetype b = 0;
+    qsizetype e = text.size();
+    while (b < e && isBlank(text[b]))
+        ++b;
+    while (e > b && isBlank(text[e - 1]))
+        --e;
+    bool negative = false;
+    if (b < e && (text[b] == QLatin1Char('-') || text[b] == QLatin1Char('+'))) {
+        negative = text[b] == QLatin1Char('-');
+        ++b;
+    }
+    // More digits than this are garbage anyway and would overflow.
+    if (b == e || e - b > 15)
+        return false;
+    qint64 v = 0;
+    for (qsizetype i = b; i < e; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return false;
+        v = v * 10 + (c - u'0');
+    }
+    *value = negative ? -v : v;
+    return true;
+}
+
+double toDays(const QDateTime& local) {
+    return static_cast<double>(kDayZero.daysTo(local.date())) +
+           static_cast<double>(local.time().msecsSinceStartOfDay()) / kMsPerDay;
+}
+
+QDateTime fromDays(double days) {
+    const double whole = std::floor(days);
+    const auto ms = static_cast<int>(std::llround((days - whole) * kMsPerDay));
+    return QDateTime(kDayZero.addDays(static_cast<qint64>(whole)), QTime(0, 0).addMSecs(ms), Qt::LocalTime);
+}
+
+QString BoxTimeToLocal(const QString& start, const QString& duration, bool clockText, TChannelProgram& prog) {
+    qint64 s = 0;
+    qint64 d = 0;
+    if (!parseBoxNumber(start, &s) || !parseBoxNumber(duration, &d))
+        return QString();
+    if (s < 0 || d < 0 || s > kMaxBoxTimeSec || d > kMaxBoxTimeSec - s)
+        return QString();
+    // The receiver clock runs BoxTimeOffset minutes ahead of the PC clock.
+    const qint64 pcStart = s - static_cast<qint64>(Options.BoxTimeOffset) * 60;
+    // Each instant with the zone's offset in force then, so summer and winter times both come out right.
+    const QDateTime localStart = QDateTime::fromSecsSinceEpoch(pcStart, Qt::LocalTime);
+    const QDateTime localEnd = QDateTime::fromSecsSinceEpoch(pcStart + d, Qt::LocalTime);
+    prog.StartSec = pcStart;
+    prog.EndSec = pcStart + d;
+    prog.StartTime = toDays(localStart);
+    prog.EndTime = toDays(localEnd);
+    return localStart.toString(clockText ? QStringLiteral("hh:mm") : QStringLiteral("dd.MM.yyyy"));
+}
+
+qint64 elapsedSeconds(const TChannelProgram& prog, qint64 nowSec) {
+    if (!prog.hasStart())
+        return 0;
+    // No wrap at a day: a programme that ended yesterday must not look as if it were running.
+    return std::max<qint64>(0, nowSec - prog.StartSec);
+}
+
+void computeElapsed(TChannelProgram& prog, qint64 nowSec) {
+    if (!prog.hasStart())
+        return;
+    const qint64 e = elapsedSeconds(prog, nowSec);
+    prog.ElapsedMin = QString::number(e / 60);
+    prog.ElapsedSec = QString::number(e);
+}
+
+QString TagValue(QStringView text, QStringView open, QStringView close) {
+    const qsizetype o = text.indexOf(open);
+    if (o < 0)
+        return QString();
+    const qsizetype from = o + open.size();
+    // The close tag is looked for after the open one; one earlier in the text belongs to nothing.
+    const qsizetype c = close.isEmpty() ? -1 : text.indexOf(close, from);
+    QStringView value = c < 0 ? text.mid(from) : text.mid(from, c - from);
+    static constexpr QStringView kEmptyCdata = u"<![CDATA[]]>";
+    static constexpr QStringView kCdataOpen = u"<![CDATA[";
+    static constexpr QStringView kCdataClose = u"]]>";
+    if (value == kEmptyCdata)
+        return QString();
+    const qsizetype cd = value.indexOf(kCdataOpen);
+    if (cd >= 0) {
+        value = value.mid(cd + kCdataOpen.size());
+        if (value.endsWith(kCdataClose))
+            value.chop(kCdataClose.size());
+    }
+    return value.toString();
+}
+
+TAllChannelLine splitAllChannelLine(const QString& line) {
+    QString rest = trimBlanks(line);
+    QString fields[4];
+    for (QString& field : fields) {
+        const qsizetype p = rest.indexOf(QLatin1Char(' '));
+        if (p < 0) {
+            field = rest;
+            rest.clear();
+        } else {
+            field = trimBlanks(QStringView(rest).left(p));
+            rest = trimBlanks(QStringView(rest).mid(p + 1));
+        }
+    }
+    return {fields[0], fields[1], fields[2], fields[3], rest};
+}
+
+int ParseAllChannelEPG(const QString& answer, const QList<TChannelRef>& channels, const StopFn& stop) {
+    // Channels by id, in box order; a bouquet may hold an id more than once.
+    QHash<QString, QList<TChannel*>> byId;
+    for (const TChannelRef& ch : channels) {
+        if (ch && !ch->Id.isEmpty())
+            byId[ch->Id].append(ch.get());
+    }
+    const qint64 now = nowSecs();
+    int filled = 0;
+    int badLines = 0;
+    for (const QString& line : splitAnswerLines(answer)) {
+        if (stop && stop())
+            break;
+        const qsizetype blank = line.indexOf(QLatin1Char(' '));
+        const auto it = byId.constFind(trimBlanks(QStringView(line).left(blank < 0 ? line.size() : blank)));
+        if (it == byId.constEnd())
+            continue;
+        TAllChannelLine f;
+        bool parsed = false;
+        qint64 duration = 0;
+        for (TChannel* ch : *it) {
+            if (!ch->NowEPG.EventId.isEmpty())
+                continue;
+            if (!parsed) {
+                f = splitAllChannelLine(line);
+                parsed = true;
+            }
+            // A bad duration spoils only its own line; the channel waits for a later line.
+            if (!parseBoxNumber(f.Duration, &duration) || duration < 0 || duration > kMaxBoxTimeSec) {
+                ++badLines;
+                break;
+            }
+            TChannelProgram p;
+            p.Index = ch->NowEPG.Index;
+            p.DurationMin = QString::number(duration / 60);
+            p.DurationSec = f.Duration;
+            p.EventId = f.EventId;
+            p.StartDate = BoxTimeToLocal(f.Start, f.Duration, false, p);
+            p.StartClock = BoxTimeToLocal(f.Start, f.Duration, true, p);
+            computeElapsed(p, now);
+            p.Title = ch->Mode == mRadio ? removeInterpret(f.Title) : f.Title;
+            ch->NowEPG = std::move(p);
+            ++filled;
+        }
+    }
+    if (badLines > 0)
+        Log(LogFunc, QStringLiteral("ParseEPG: ") + QString::number(badLines) +
+                         QStringLiteral(" line(s) with a bad duration skipped"));
+    return filled;
+}
+
+int ParseAllChannelEPG(const QByteArray& answer, const QList<TChannelRef>& channels, const StopFn& stop) {
+    return ParseAllChannelEPG(QString::fromLatin1(answer), channels, stop);
+}
+
+int ParseEPG(const BoxRequestFn& request, const QList<TChannelRef>& channels, const StopFn& stop) {
+    const QString url = BoxURL(EpgUrls::kAllChannels);
+    QString answer;
+    try {
+        if (request)
+            answer = request(url);
+    } catch (...) {
+        Log(LogHttp, url + QStringLiteral(" failed"));
+        return 0;
+    }
+    return ParseAllChannelEPG(answer, channels, stop);
+}
+
+namespace {
+
+// Reads one "<prog>" block; a bad duration ends the reading, keeping what was read before it.
+TChannelProgram parseProgBlock(QStringView block, int index, qint64 now) {
+    TChannelProgram p;
+    p.Index = index;
+    p.EventId = TagValue(block, u"<eventid>", u"</eventid>");
+    qint64 minutes = 0;
+    if (!parseBoxNumber(TagValue(block, u"<duration_min>", u"</duration_min>"), &minutes) || minutes < 0 ||
+        minutes > kMaxBoxTimeSec / 60)
+        return p;
+    p.DurationMin = QString::number(minutes);
+    p.DurationSec = QString::number(minutes * 60);
+    p.StartDate = BoxTimeToLocal(TagValue(block, u"<start_sec>", u"</start_sec>"), p.DurationSec, false, p);
+    computeElapsed(p, now);
+    p.StartClock = TagValue(block, u"<start_t>", u"</start_t>");
+    p.Title = removeInterpret(TagValue(block, u"<description>", u"</description>"));
+    p.Info1 = TagValue(block, u"<info1>", u"</info1>");
+    p.Info2 = TagValue(block, u"<info2>", u"</info2>");
+    return p;
+}
+
+} // namespace
+
+std::optional<QList<TChannelProgram>> ParseEPGXml(QStringView text) {
+    if (text.isEmpty() || text.contains(u"tiehttp timeout expired]"))
+        return std::nullopt;
+    static constexpr QStringView kOpen = u"<prog>";
+    static constexpr QStringView kClose = u"</prog>";
+    const qint64 now = nowSecs();
+    QList<TChannelProgram> programs;
+    qsizetype pos = 0;
+    while (true) {
+        const qsizetype b = text.indexOf(kOpen, pos);
+        if (b < 0)
+            break;
+        const qsizetype e = text.indexOf(kClose, b + kOpen.size());
+        // A block cut off by a truncated answer is dropped rather than read half.
+        if (e < 0)
+            break;
+        if (programs.size() >= TChannel::kEPGSlots) {
+            Log(LogThread, QStringLiteral("ParseEPG: more than ") + QString::number(TChannel::kEPGSlots) +
+                               QStringLiteral(" programmes, the rest dropped"));
+            break;
+        }
+        programs.append(parseProgBlock(text.mid(b, e - b), static_cast<int>(programs.size()), now));
+        // Right after the close tag: a next "<prog>" may follow without a line break.
+        pos = e + kClose.size();
+    }
+    return programs;
+}
+
+void ApplyChannelEPG(TChannel& channel, QList<TChannelProgram> programs) {
+    if (programs.size() > TChannel::kEPGSlots)
+        programs.resize(TChannel::kEPGSlots);
+    for (qsizetype k = 0; k < programs.size(); ++k)
+        programs[k].Index = static_cast<int32_t>(k);
+    channel.EPG = std::move(programs);
+    channel.EPGCount = static_cast<int32_t>(channel.EPG.size());
+    if (channel.EPGCount > 0 && channel.NowEPG.EventId.isEmpty())
+        channel.NowEPG = channel.EPG[0];
+    if (!isPayPerView(channel.Caption))
+        UpdateNowNext(&channel);
+}
+
+int ParseEPG(TChannel& channel, const QString& text) {
+    std::optional<QList<TChannelProgram>> programs = ParseEPGXml(text);
+    if (!programs)
+        return -1;
+    ApplyChannelEPG(channel, std::move(*programs));
+    return channel.EPGCount;
+}
+
+int ParseEPG(TChannel& channel, const QByteArray& text) {
+    return ParseEPG(channel, QString::fromLatin1(text));
+}
+
+QString ChannelEPGURL(const QString& id) {
+    return BoxURL(EpgUrls::kChannelXml, EpgUrls::kIdChannel, id);
+}
+
+void LoadChannelEPG(TChannel& channel, const BoxRequestFn& request) {
+    const QString url = ChannelEPGURL(channel.Id);
+    Log(LogThread, url);
+    try {
+        if (request)
+            ParseEPG(channel, request(url));
+    } catch (const std::exception& e) {
+        Log(LogThread, url + QStringLiteral(" failed: ") + QString::fromUtf8(e.what()));
+    } catch (...) {
+        Log(LogThread, url + QStringLiteral(" failed"));
+    }
+    channel.EPGLoaded = channel.Mode == mTV;
+}
+
+bool UpdateNowNext(TChannel* channel) {
+    return UpdateNowNext(channel, nowSecs());
+}
+
+bool UpdateNowNext(TChannel* channel, qint64 nowSec) {
+    if (!channel)
+        return false;
+    TChannel& ch = *channel;
+    computeElapsed(ch.NowEPG, nowSec);
+    const int count = std::min<int>(ch.EPGCount, static_cast<int>(ch.EPG.size()));
+    for (int k = std::max(0, ch.NowEPG.Index); k < count; ++k) {
+        const TChannelProgram* at = ch.slot(k);
+        if (!at)
+            continue;
+        qint64 duration = 0;
+        if (!parseBoxNumber(at->DurationSec, &duration))
+            duration = 0;
+        if (duration < elapsedSeconds(*at, nowSec)) {
+            // Over: the programme running now, or the last one when none does.
+            int j = count - 1;
+            for (int i = k; i < count; ++i) {
+                const TChannelProgram* p = ch.slot(i);
+                if (p && p->hasStart() && p->StartSec < nowSec && nowSec < p->EndSec) {
+                    j = i;
+                    break;
+                }
+            }
+            if (j == 0)
+                return false;
+            bool moved = false;
+            if (ch.EPG[j].Index != ch.NowEPG.Index) {
+                ch.NowEPG = ch.EPG[j];
+                computeElapsed(ch.NowEPG, nowSec);
+                moved = true;
+            }
+            const TChannelProgram* next = ch.slot(j + 1);
+            if (ch.Mode == mTV && next && j + 1 < count && next->Index != ch.NextEPG.Index) {
+                ch.NextEPG = *next;
+                moved = true;
+            }
+            return moved;
+        }
+        const int n = ch.NowEPG.Index + 1;
+        const TChannelProgram* next = ch.slot(n);
+        if (count > ch.NowEPG.Index && next && n < count && next->Index != ch.NextEPG.Index) {
+            ch.NextEPG = *next;
+            return true;
+        }
+        return false;
+    }
+    return false;
+}
