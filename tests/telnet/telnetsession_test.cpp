@@ -514,3 +514,20 @@ TEST_F(TelnetSessionTest, PeerThatNeverReadsIsCutOff) {
     storm.stop();
     EXPECT_TRUE(logText().contains("Telnet: peer does not read, connection closed"));
 }
+
+// A login while connected drops the old connection and logs in on a new one.
+TEST_F(TelnetSessionTest, LoginWhileConnectedReconnects) {
+    BoxSimProcess sim(QStringLiteral("127.0.45.22"));
+    startSim(sim);
+    auto s = sessionFor(sim.address());
+    QSignalSpy changes(s.get(), &TelnetSession::connectionChanged);
+    s->TelnetLogin(QStringLiteral("root"), QString());
+    s->TelnetLogin(QStringLiteral("root"), QString());
+    EXPECT_TRUE(s->isConnected());
+    EXPECT_TRUE(m_options.TelnetLoggedIn);
+    // Connected, dropped, connected again.
+    ASSERT_EQ(changes.size(), 3);
+    EXPECT_FALSE(changes.at(1).at(0).toBool());
+    EXPECT_EQ(sim.requests(kTelnet), (QStringList{"root", "root"}));
+    EXPECT_TRUE(s->TelnetSend(QStringLiteral("pwd"), true).contains("/root"));
+}
