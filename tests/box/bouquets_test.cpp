@@ -1,0 +1,507 @@
+#include "box/bouquets.h"
+
+#include "core/options.h"
+#include "support/tempdir.h"
+
+#include <QDir>
+#include <QMap>
+#include <gtest/gtest.h>
+
+namespace {
+
+// The receiver side of a test: answers by URL, and every URL asked in order.
+struct FakeBox {
+    QMap<QString, QString> answers;
+    QStringList requests;
+
+    BoxRequestFn fn() {
+        return [this](const QString& url) {
+            requests.append(url);
+            return answers.value(url);
+        };
+    }
+};
+
+const QString kTv1 = QStringLiteral("http://box.test:80/control/getbouquet?bouquet=1&mode=TV");
+const QString kRadio1 = QStringLiteral("http://box.test:80/control/getbouquet?bouquet=1&mode=RADIO");
+const QString kTv2 = QStringLiteral("http://box.test:80/control/getbouquet?bouquet=2&mode=TV");
+const QString kRadio2 = QStringLiteral("http://box.test:80/control/getbouquet?bouquet=2&mode=RADIO");
+const QString kList = QStringLiteral("http://box.test:80/control/getbouquets");
+const QString kActual = QStringLiteral("http://box.test:80/control/getbouquet?actual");
+
+class BouquetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_saved = Options;
+        Options.BoxAddress = QStringLiteral("box.test:80");
+    }
+    void TearDown() override { Options = m_saved; }
+
+    // n channel lines "<k> id<k> Name <k>" starting at number first.
+    static QString lines(int n, const QString& prefix, int first = 1) {
+        QStringList out;
+        for (int k = 0; k < n; ++k)
+            out.append(QString::number(first + k) + QLatin1Char(' ') + prefix + QString::number(k) +
+                       QStringLiteral(" Name ") + prefix + QString::number(k));
+        return out.join(QStringLiteral("\r\n"));
+    }
+
+    FakeBox m_box;
+    TOptions m_saved;
+};
+
+QStringList captions(const QList<TChannelItem>& items) {
+    QStringList out;
+    for (const TChannelItem& i : items)
+        out.append(i.Text);
+    return out;
+}
+
+struct SplitCase {
+    const char* text;
+    QStringList expected;
+};
+class SplitLinesTest : public ::testing::TestWithParam<SplitCase> {};
+
+struct LineCase {
+    const char* line;
+    const char* id;
+    const char* name;
+};
+class ChannelLineTest : public ::testing::TestWithParam<LineCase> {};
+
+struct CaptionCase {
+    int number;
+    TChannelMode mode;
+    const char* name;
+    const char* expected;
+};
+class CaptionTest : public ::testing::TestWithParam<CaptionCase> {};
+
+} // namespace
+
+// Answers split at CR LF, bare CR or bare LF; a final break adds no empty line.
+TEST_P(SplitLinesTest, Splits) {
+    EXPECT_EQ(splitAnswerLines(QString::fromUtf8(GetParam().text)), GetParam().expected);
+}
+INSTANTIATE_TEST_SUITE_P(Answers, SplitLinesTest,
+                         ::testing::Values(SplitCase{"", {}}, SplitCase{"a", {"a"}}, SplitCase{"a\r\nb", {"a", "b"}},
+                                           SplitCase{"a\r\nb\r\n", {"a", "b"}}, SplitCase{"a\nb\n", {"a", "b"}},
+                                           SplitCase{"a\r\rb", {"a", "", "b"}}, SplitCase{"\r\n", {""}},
+                                           SplitCase{"a\n\r\nb", {"a", "", "b"}}));
+
+// The id is the second blank-separated field; the name is all after it; no blank: all is name.
+TEST_P(ChannelLineTest, Parses) {
+    const TChannelLine l = parseChannelLine(QString::fromUtf8(GetParam().line));
+    EXPECT_EQ(l.Id, QString::fromUtf8(GetParam().id));
+    EXPECT_EQ(l.Name, QString::fromUtf8(GetParam().name));
+}
+INSTANTIATE_TEST_SUITE_P(Lines, ChannelLineTest,
+                         ::testing::Values(LineCase{"1 43b0044d Das Erste", "43b0044d", "Das Erste"},
+                                           LineCase{"12 1 ARD", "1",
+                                                    "ARD"}, // the id text also occurs in the number field
+                                           LineCase{"7 abc", "abc", ""}, LineCase{"nospace", "", "nospace"},
+                                           LineCase{"1  x y", "", "1  x y"}, // double blank: empty id
+                                           LineCase{"3 id name with  two  blanks ", "id", "name with  two  blanks "},
+                                           LineCase{"", "", ""}, LineCase{"5 id\tx y", "id\tx", "y"}));
+
+// TV captions "n. name", radio captions "n. Radio: name".
+TEST_P(CaptionTest, Builds) {
+    const CaptionCase& c = GetParam();
+    EXPECT_EQ(channelCaption(c.number, c.mode, QString::fromUtf8(c.name)), QString::fromUtf8(c.expected));
+}
+INSTANTIATE_TEST_SUITE_P(Captions, CaptionTest,
+                         ::testing::Values(CaptionCase{1, mTV, "Das Erste", "1. Das Erste"},
+                                           CaptionCase{4, mRadio, "Bayern 3", "4. Radio: Bayern 3"},
+                                           CaptionCase{12, mTV, "", "12. "}, CaptionCase{1, mRadio, "", "1. Radio: "}));
+
+// Menu columns: channels break at 26, 51, 76 ...; bouquets only beyond 20, at count div 2.
+TEST(MenuBreaks, Rules) {
+    EXPECT_FALSE(channelMenuBreaks(1));
+    EXPECT_FALSE(channelMenuBreaks(25));
+    EXPECT_TRUE(channelMenuBreaks(26));
+    EXPECT_FALSE(channelMenuBreaks(27));
+    EXPECT_TRUE(channelMenuBreaks(51));
+    EXPECT_TRUE(channelMenuBreaks(76));
+    EXPECT_EQ(bouquetMenuBreakIndex(20), -1);
+    EXPECT_EQ(bouquetMenuBreakIndex(21), 10);
+    EXPECT_EQ(bouquetMenuBreakIndex(40), 20);
+    EXPECT_EQ(bouquetMenuBreakIndex(0), -1);
+}
+
+// Logo files are "logos/<id>.gif"; ids that could leave the folder get none.
+TEST(LogoPath, Rule) {
+    EXPECT_EQ(LogoFilePath(QStringLiteral("43b0044d")), QStringLiteral("logos/43b0044d.gif"));
+    EXPECT_EQ(LogoFilePath(QStringLiteral("x"), QStringLiteral("/opt/l")), QStringLiteral("/opt/l/x.gif"));
+    EXPECT_TRUE(LogoFilePath(QString()).isEmpty());
+    EXPECT_TRUE(LogoFilePath(QStringLiteral("../../etc/passwd")).isEmpty());
+    EXPECT_TRUE(LogoFilePath(QStringLiteral("a/b")).isEmpty());
+    EXPECT_TRUE(LogoFilePath(QStringLiteral("a\\b")).isEmpty());
+    EXPECT_TRUE(LogoFilePath(QStringLiteral("a") + QChar(0) + QStringLiteral("b")).isEmpty());
+}
+
+// The bouquet list: both requests in order, captions verbatim, the receiver's bouquet checked.
+TEST_F(BouquetTest, LoadBouquetsReadsListAndActual) {
+    m_box.answers[kList] = QStringLiteral("1 Favoriten\r\n2 ARD\r\n3 ZDFvision");
+    m_box.answers[kActual] = QStringLiteral("2");
+    TBouquetModel model(m_box.fn());
+    ASSERT_TRUE(model.LoadBouquets());
+    EXPECT_EQ(m_box.requests, (QStringList{kList, kActual}));
+    ASSERT_EQ(model.bouquets().size(), 3);
+    EXPECT_EQ(model.bouquets()[0].Caption, QStringLiteral("1 Favoriten"));
+    EXPECT_EQ(model.bouquets()[2].Caption, QStringLiteral("3 ZDFvision"));
+    EXPECT_FALSE(model.bouquets()[0].Checked);
+    EXPECT_TRUE(model.bouquets()[1].Checked);
+    EXPECT_FALSE(model.bouquets()[0].BarBreak);
+    EXPECT_EQ(model.CurBouquetNr, QStringLiteral("2"));
+}
+
+// No answer: false, an empty menu, and no second request.
+TEST_F(BouquetTest, LoadBouquetsWithoutAnswer) {
+    TBouquetModel model(m_box.fn());
+    model.bouquets().append(TBouquetMenuItem{QStringLiteral("old"), false, false, nullptr});
+    EXPECT_FALSE(model.LoadBouquets());
+    EXPECT_EQ(m_box.requests, QStringList{kList});
+    EXPECT_TRUE(model.bouquets().isEmpty());
+}
+
+struct ActualCase {
+    const char* answer;
+    const char* before;
+    const char* after;
+    int checked; // -1: none
+};
+class ActualBouquetTest : public BouquetTest, public ::testing::WithParamInterface<ActualCase> {};
+
+// "getbouquet?actual": a number within the menu is taken; "0", garbage and numbers past the menu
+// keep the previous number (a "0" then becomes "1") and check nothing.
+TEST_P(ActualBouquetTest, Applies) {
+    const ActualCase& c = GetParam();
+    m_box.answers[kList] = QStringLiteral("1 A\r\n2 B\r\n3 C");
+    m_box.answers[kActual] = QString::fromUtf8(c.answer);
+    TBouquetModel model(m_box.fn());
+    model.CurBouquetNr = QString::fromUtf8(c.before);
+    ASSERT_TRUE(model.LoadBouquets());
+    EXPECT_EQ(model.CurBouquetNr, QString::fromUtf8(c.after));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(model.bouquets()[i].Checked, i == c.checked) << i;
+}
+INSTANTIATE_TEST_SUITE_P(Answers, ActualBouquetTest,
+                         ::testing::Values(ActualCase{"3", "0", "3", 2}, ActualCase{"0", "0", "1", -1},
+                                           ActualCase{"0", "2", "2", -1}, ActualCase{"abc", "2", "2", -1},
+                                           ActualCase{"4", "0", "1", -1}, ActualCase{"-1", "0", "1", -1},
+                                           ActualCase{"", "3", "3", -1}, ActualCase{"99999999999", "0", "1", -1},
+                                           ActualCase{"1", "0", "1", 0}));
+
+// 21 bouquets: the menu breaks at item 10; 20 stay in one column.
+TEST_F(BouquetTest, BouquetMenuColumns) {
+    for (int count : {20, 21}) {
+        QStringList names;
+        for (int i = 1; i <= count; ++i)
+            names.append(QString::number(i) + QStringLiteral(" B"));
+        m_box.answers[kList] = names.join(QStringLiteral("\r\n"));
+        TBouquetModel model(m_box.fn());
+        ASSERT_TRUE(model.LoadBouquets());
+        ASSERT_EQ(model.bouquets().size(), count);
+        for (int i = 0; i < count; ++i)
+            EXPECT_EQ(model.bouquets()[i].BarBreak, count == 21 && i == 10) << count << " " << i;
+    }
+}
+
+// 3 TV and 2 radio channels: TV 1-3, radio 4-5 after the marker, ListIndex 0,1,2,4,5, TV asked first.
+TEST_F(BouquetTest, TvAndRadioNumbering) {
+    m_box.answers[kTv1] = QStringLiteral("1 t1 Das Erste\r\n2 t2 ZDF\r\n3 t3 BR");
+    m_box.answers[kRadio1] = QStringLiteral("1 r1 Bayern 3\r\n2 r2 Antenne");
+    TBouquetModel model(m_box.fn());
+    model.CurBouquetNr = QStringLiteral("1");
+    ASSERT_TRUE(model.LoadBouquet(QStringLiteral("1")));
+    EXPECT_EQ(m_box.requests, (QStringList{kTv1, kRadio1}));
+    const auto& box = model.channelBox();
+    ASSERT_EQ(box.size(), 5);
+    EXPECT_EQ(captions(model.channelList()),
+              (QStringList{"1. Das Erste", "2. ZDF", "3. BR", "4. Radio: Bayern 3", "5. Radio: Antenne"}));
+    EXPECT_EQ(captions(box), (QStringList{"1. Das Erste, ...", "2. ZDF, ...", "3. BR, ...", "4. Radio: Bayern 3, ...",
+                                          "5. Radio: Antenne, ..."}));
+    const int indexes[] = {0, 1, 2, 4, 5};
+    const char* ids[] = {"t1", "t2", "t3", "r1", "r2"};
+    for (int k = 0; k < 5; ++k) {
+        const TChannel& ch = *box[k].Channel;
+        EXPECT_EQ(ch.ListIndex, indexes[k]);
+        EXPECT_EQ(ch.Id, QString::fromUtf8(ids[k]));
+        EXPECT_EQ(ch.Mode, k < 3 ? mTV : mRadio);
+        EXPECT_FALSE(ch.EPGLoaded);
+        EXPECT_FALSE(ch.IsSubChannel);
+        EXPECT_EQ(ch.NowEPG.Title, QStringLiteral("..."));
+        EXPECT_EQ(ch.NextEPG.Title, QStringLiteral("..."));
+        EXPECT_EQ(ch.EPGCount, 0);
+        // The three views hold the same record at the same position.
+        EXPECT_EQ(model.channelMenu()[k].Channel, box[k].Channel);
+        EXPECT_EQ(model.channelList()[k].Channel, box[k].Channel);
+        EXPECT_EQ(model.channelMenu()[k].Caption, ch.Caption);
+        EXPECT_TRUE(model.channelMenu()[k].OwnerDrawn);
+    }
+}
+
+// No TV channels: radio numbered from 1 at ListIndex 0 and 1; TV only: no marker channel.
+TEST_F(BouquetTest, RadioOnlyAndTvOnly) {
+    m_box.answers[kRadio1] = QStringLiteral("1 r1 Bayern 3\r\n2 r2 Antenne");
+    m_box.answers[kTv2] = QStringLiteral("1 t1 Das Erste");
+    TBouquetModel model(m_box.fn());
+    ASSERT_TRUE(model.LoadBouquet(QStringLiteral("1")));
+    EXPECT_EQ(captions(model.channelList()), (QStringList{"1. Radio: Bayern 3", "2. Radio: Antenne"}));
+    EXPECT_EQ(model.channelBox()[0].Channel->ListIndex, 0);
+    EXPECT_EQ(model.channelBox()[1].Channel->ListIndex, 1);
+    EXPECT_EQ(model.channelBox()[1].Channel->Mode, mRadio);
+    ASSERT_TRUE(model.LoadBouquet(QStringLiteral("2")));
+    EXPECT_EQ(captions(model.channelList()), QStringList{"1. Das Erste"});
+    EXPECT_EQ(model.channelBox()[0].Channel->Mode, mTV);
+    EXPECT_EQ(m_box.requests, (QStringList{kTv1, kRadio1, kTv2, kRadio2}));
+}
+
+// Both answers empty: false and the shown bouquet stays as it was.
+TEST_F(BouquetTest, EmptyBouquetKeepsShown) {
+    m_box.answers[kTv1] = QStringLiteral("1 t1 A\r\n2 t2 B");
+    TBouquetModel model(m_box.fn());
+    ASSERT_TRUE(model.LoadBouquet(QStringLiteral("1")));
+    model.setSelectedIndex(1);
+    const TChannelRef kept = model.channelBox()[1].Channel;
+    EXPECT_FALSE(model.LoadBouquet(QStringLiteral("2")));
+    ASSERT_EQ(model.channelBox().size(), 2);
+    EXPECT_EQ(model.channelBox()[1].Channel, kept);
+    EXPECT_EQ(model.selectedIndex(), 1);
+}
+
+// A reload keeps the selected position and checks that menu entry alone.
+TEST_F(BouquetTest, ReloadKeepsSelection) {
+    m_box.answers[kTv1] = lines(5, QStringLiteral("a"));
+    m_box.answers[kTv2] = lines(2, QStringLiteral("b"));
+    TBouquetModel model(m_box.fn());
+    ASSERT_TRUE(model.LoadBouquet(QStringLiteral("1")));
+    model.setSelectedIndex(3);
+    ASSERT_TRUE(model.LoadBouquet(QStringLiteral("1")));
+    EXPECT_EQ(model.selectedIndex(), 3);
+    for (int k = 0; k < 5; ++k)
+        EXPECT_EQ(model.channelMenu()[k].Checked, k == 3);
+    // A position past the new list selects nothing.
+    ASSERT_TRUE(model.LoadBouquet(QStringLiteral("2")));
+    EXPECT_EQ(model.selectedIndex(), -1);
+    EXPECT_FALSE(model.channelMenu()[0].Checked);
+}
+
+struct ColumnCase {
+    int channels;
+    std::vector<int> breaks;
+};
+class ChannelColumnTest : public BouquetTest, public ::testing::WithParamInterface<ColumnCase> {};
+
+// Columns of 25: the 26th, 51st ... entry opens a new column; 25 channels stay in one.
+TEST_P(ChannelColumnTest, Breaks) {
+    m_box.answers[kTv1] = lines(GetParam().channels, QStringLiteral("c"));
+    TBouquetModel model(m_box.fn());
+    ASSERT_TRUE(model.LoadBouquet(QStringLiteral("1")));
+    std::vector<int> breaks;
+    for (int k = 0; k < model.channelMenu().size(); ++k) {
+        if (model.channelMenu()[k].BarBreak)
+            breaks.push_back(k);
+    }
+    EXPECT_EQ(breaks, GetParam().breaks);
+}
+INSTANTIATE_TEST_SUITE_P(Counts, ChannelColumnTest,
+                         ::testing::Values(ColumnCase{1, {}}, ColumnCase{25, {}}, ColumnCase{26, {25}},
+                                           ColumnCase{51, {25, 50}}, ColumnCase{76, {25, 50, 75}}));
+
+// The radio part counts in the column rule, since the menu holds TV and radio entries alike.
+TEST_F(BouquetTest, ColumnsSpanTvAndRadio) {
+    m_box.answers[kTv1] = lines(20, QStringLiteral("t"));
+    m_box.answers[kRadio1] = lines(10, QStringLiteral("r"));
+    TBouquetModel model(m_box.fn());
+    ASSERT_TRUE(model.LoadBouquet(QStringLiteral("1")));
+    ASSERT_EQ(model.channelMenu().size(), 30);
+    EXPECT_TRUE(model.channelMenu()[25].BarBreak);
+    EXPECT_EQ(model.channelMenu()[25].Caption, QStringLiteral("26. Radio: Name r5"));
+}
+
+// Logos: an existing "logos/<id>.gif" is taken; otherwise the fallback (no file).
+TEST_F(BouquetTest, LogoFiles) {
+    TestDir dir;
+    ASSERT_TRUE(QDir().mkpath(dir.path(QStringLiteral("logos"))));
+    ASSERT_TRUE(dir.write(QStringLiteral("logos/t1.gif"), QByteArray("GIF89a")));
+    m_box.answers[kTv1] = QStringLiteral("1 t1 A\r\n2 t2 B\r\n3 ../t1 C");
+    TBouquetModel model(m_box.fn());
+    model.setLogoFolder(dir.path(QStringLiteral("logos")));
+    ASSERT_TRUE(model.LoadBouquet(QStringLiteral("1")));
+    EXPECT_EQ(model.channelBox()[0].Channel->LogoFile, dir.path(QStringLiteral("logos")) + QStringLiteral("/t1.gif"));
+    EXPECT_TRUE(model.channelBox()[1].Channel->LogoFile.isEmpty());
+    EXPECT_TRUE(model.channelBox()[2].Channel->LogoFile.isEmpty());
+}
+
+// LocateChannel: first exact, case-sensitive id match; -1 otherwise.
+TEST_F(BouquetTest, LocateChannel) {
+    m_box.answers[kTv1] = QStringLiteral("1 abc A\r\n2 ABC B\r\n3 abc C");
+    TBouquetModel model(m_box.fn());
+    ASSERT_TRUE(model.LoadBouquet(QStringLiteral("1")));
+    EXPECT_EQ(model.LocateChannel(QStringLiteral("abc")), 0);
+    EXPECT_EQ(model.LocateChannel(QStringLiteral("ABC")), 1);
+    EXPECT_EQ(model.LocateChannel(QStringLiteral("ab")), -1);
+    EXPECT_EQ(model.LocateChannel(QString()), -1);
+}
+
+// A → B → A: A is asked for once; the second visit keeps its records and re-fetches only
+// channels whose next programme is still unknown.
+TEST_F(BouquetTest, SwitchServesFromCache) {
+    m_box.answers[kList] = QStringLiteral("1 A\r\n2 B");
+    m_box.answers[kActual] = QStringLiteral("1");
+    m_box.answers[kTv1] = QStringLiteral("1 a1 One\r\n2 a2 Two");
+    m_box.answers[kTv2] = QStringLiteral("1 b1 Three");
+    TBouquetModel model(m_box.fn());
+    ASSERT_TRUE(model.LoadBouquets());
+    ASSERT_TRUE(model.LoadBouquet(model.CurBouquetNr));
+    ASSERT_TRUE(model.bouquets()[0].Bouquet);
+    EXPECT_EQ(model.bouquets()[0].Bouquet->Channels.size(), 2);
+    const TChannelRef a1 = model.channelBox()[0].Channel;
+    const TChannelRef a2 = model.channelBox()[1].Channel;
+    a1->EPGLoaded = true;
+    a1->NextEPG.Title = QStringLiteral("Tagesschau");
+    a2->EPGLoaded = true; // its next programme is still "..."
+    TChannelMenuEntry sub;
+    sub.Caption = QStringLiteral("sub");
+    sub.Channel = a2;
+    model.channelMenu()[1].SubEntries.append(sub);
+    model.setSelectedIndex(1);
+
+    const TBouquetSwitch toB = model.SwitchBouquet(1, QStringLiteral("a2"));
+    EXPECT_FALSE(toB.Ignored);
+    EXPECT_TRUE(toB.FreshlyLoaded);
+    EXPECT_EQ(toB.Located, -1);
+    EXPECT_EQ(toB.Selected, 0);
+    EXPECT_EQ(model.CurBouquetNr, QStringLiteral("2"));
+    EXPECT_FALSE(model.bouquets()[0].Checked);
+    EXPECT_TRUE(model.bouquets()[1].Checked);
+    EXPECT_EQ(captions(model.channelList()), QStringList{"1. Three"});
+    ASSERT_TRUE(model.bouquets()[1].Bouquet);
+
+    const TBouquetSwitch toA = model.SwitchBouquet(0, QStringLiteral("a2"));
+    EXPECT_FALSE(toA.FreshlyLoaded);
+    EXPECT_EQ(toA.Located, 1);
+    EXPECT_EQ(toA.Selected, 1);
+    EXPECT_EQ(m_box.requests, (QStringList{kList, kActual, kTv1, kRadio1, kTv2, kRadio2}));
+    ASSERT_EQ(model.channelBox().size(), 2);
+    EXPECT_EQ(model.channelBox()[0].Channel, a1);
+    EXPECT_EQ(model.channelBox()[1].Channel, a2);
+    EXPECT_EQ(model.channelList()[1].Channel, a2);
+    EXPECT_TRUE(a1->EPGLoaded);
+    EXPECT_FALSE(a2->EPGLoaded);
+    ASSERT_EQ(model.channelMenu().size(), 2);
+    EXPECT_FALSE(model.channelMenu()[0].Checked);
+    EXPECT_TRUE(model.channelMenu()[1].Checked);
+    EXPECT_FALSE(model.channelMenu()[1].OwnerDrawn);
+    ASSERT_EQ(model.channelMenu()[1].SubEntries.size(), 1);
+    EXPECT_EQ(model.channelMenu()[1].SubEntries[0].Caption, QStringLiteral("sub"));
+    EXPECT_EQ(model.channelMenu()[1].SubEntries[0].Channel, a2);
+
+    // B's cache was saved when it was left: back to B asks nothing either.
+    const TBouquetSwitch backToB = model.SwitchBouquet(1, QStringLiteral("b1"));
+    EXPECT_FALSE(backToB.FreshlyLoaded);
+    EXPECT_EQ(backToB.Located, 0);
+    EXPECT_EQ(m_box.requests.size(), 6);
+}
+
+// A click on the bouquet already shown, or on no item, does nothing and asks nothing.
+TEST_F(BouquetTest, SwitchToShownIsIgnored) {
+    m_box.answers[kList] = QStringLiteral("1 A\r\n2 B");
+    m_box.answers[kActual] = QStringLiteral("1");
+    TBouquetModel model(m_box.fn());
+    ASSERT_TRUE(model.LoadBouquets());
+    const qsizetype asked = m_box.requests.size();
+    EXPECT_TRUE(model.SwitchBouquet(0, QString()).Ignored);
+    EXPECT_TRUE(model.SwitchBouquet(2, QString()).Ignored);
+    EXPECT_TRUE(model.SwitchBouquet(-1, QString()).Ignored);
+    EXPECT_EQ(m_box.requests.size(), asked);
+    EXPECT_EQ(model.CurBouquetNr, QStringLiteral("1"));
+}
+
+// A request function that throws counts as an empty answer.
+TEST_F(BouquetTest, ThrowingRequestIsEmptyAnswer) {
+    TBouquetModel model([](const QString&) -> QString { throw std::runtime_error("down"); });
+    EXPECT_FALSE(model.LoadBouquets());
+    EXPECT_FALSE(model.LoadBouquet(QStringLiteral("1")));
+}
+
+// Garbage answers: blank lines give no channels, NUL bytes and binary stay inside their line,
+// and a huge answer is cut at the line limit instead of filling memory.
+TEST_F(BouquetTest, GarbageAndHugeAnswers) {
+    QString binary = QStringLiteral("1 id");
+    binary += QChar(0);
+    binary += QStringLiteral("x N\xff\x01me\r\n\r\n   \r\n2 id2 B");
+    m_box.answers[kTv1] = binary;
+    TBouquetModel model(m_box.fn());
+    ASSERT_TRUE(model.LoadBouquet(QStringLiteral("1")));
+    ASSERT_EQ(model.channelBox().size(), 2);
+    EXPECT_EQ(model.channelBox()[0].Channel->Id, QStringLiteral("id") + QChar(0) + QStringLiteral("x"));
+    EXPECT_EQ(model.channelBox()[1].Channel->Caption, QStringLiteral("2. B"));
+    EXPECT_TRUE(model.channelBox()[0].Channel->LogoFile.isEmpty());
+
+    // About 10 MB of lines: cut at the limit, numbering intact up to there.
+    QString huge;
+    huge.reserve(10 * 1024 * 1024);
+    for (int k = 0; huge.size() < 10 * 1024 * 1024; ++k)
+        huge += QStringLiteral("%1 id%1 Channel name padding padding padding padding\r\n").arg(k + 1);
+    m_box.answers[kTv2] = huge;
+    ASSERT_TRUE(model.LoadBouquet(QStringLiteral("2")));
+    ASSERT_EQ(model.channelBox().size(), TBouquetModel::kMaxChannelLines);
+    EXPECT_EQ(model.channelBox().last().Channel->Caption,
+              QStringLiteral("10000. Channel name padding padding padding padding"));
+
+    // A single endless line with no break.
+    m_box.answers[kTv1] = QString(5 * 1024 * 1024, QLatin1Char('x'));
+    ASSERT_TRUE(model.LoadBouquet(QStringLiteral("1")));
+    ASSERT_EQ(model.channelBox().size(), 1);
+    EXPECT_TRUE(model.channelBox()[0].Channel->Id.isEmpty());
+}
+
+// Clearing a channel: not loaded, now/next and the filled slots back to "...", count and slots kept.
+TEST(ChannelRecord, Clear) {
+    TChannel ch;
+    ch.EPGLoaded = true;
+    ch.NowEPG.Title = QStringLiteral("News");
+    ch.NowEPG.EventId = QStringLiteral("42");
+    ch.NowEPG.Index = 3;
+    ch.NowEPG.ElapsedSec = QStringLiteral("60");
+    ch.NowEPG.StartTime = 45000.5;
+    ch.NowEPG.DurationSec = QStringLiteral("600");
+    ch.NextEPG.Title = QStringLiteral("Weather");
+    ch.EPG.resize(2);
+    ch.EPG[1].Title = QStringLiteral("Film");
+    ch.EPG[1].Info2 = QStringLiteral("long");
+    ch.EPGCount = 2;
+    ch.Clear();
+    EXPECT_FALSE(ch.EPGLoaded);
+    EXPECT_EQ(ch.NowEPG.Title, QStringLiteral("..."));
+    EXPECT_TRUE(ch.NowEPG.EventId.isEmpty());
+    EXPECT_TRUE(ch.NowEPG.DurationSec.isEmpty());
+    EXPECT_EQ(ch.NowEPG.StartTime, 0);
+    EXPECT_EQ(ch.NowEPG.Index, 3);
+    EXPECT_EQ(ch.NowEPG.ElapsedSec, QStringLiteral("60"));
+    EXPECT_EQ(ch.NextEPG.Title, QStringLiteral("..."));
+    EXPECT_EQ(ch.EPGCount, 2);
+    ASSERT_EQ(ch.EPG.size(), 2);
+    EXPECT_EQ(ch.EPG[1].Title, QStringLiteral("..."));
+    EXPECT_TRUE(ch.EPG[1].Info2.isEmpty());
+}
+
+// A fresh programme and a fresh channel start as the records describe.
+TEST(ChannelRecord, Initial) {
+    TChannelProgram p;
+    EXPECT_EQ(p.Index, 0);
+    EXPECT_EQ(p.DurationSec, QStringLiteral("0"));
+    EXPECT_EQ(p.DurationMin, QStringLiteral("0"));
+    EXPECT_EQ(p.ElapsedMin, QStringLiteral("0"));
+    EXPECT_TRUE(p.ElapsedSec.isEmpty());
+    EXPECT_TRUE(p.Title.isEmpty());
+    TChannel ch;
+    EXPECT_EQ(ch.Mode, mTV);
+    EXPECT_EQ(static_cast<int>(mRadio), 1);
+    EXPECT_EQ(ch.NowEPG.Title, QStringLiteral("..."));
+    EXPECT_EQ(ch.slot(0), nullptr);
+    EXPECT_EQ(ch.slot(-1), nullptr);
+}
