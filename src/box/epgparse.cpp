@@ -85,23 +85,38 @@ QDateTime fromDays(double days) {
     return QDateTime(kDayZero.addDays(static_cast<qint64>(whole)), QTime(0, 0).addMSecs(ms), Qt::LocalTime);
 }
 
-QString BoxTimeToLocal(const QString& start, const QString& duration, bool clockText, TChannelProgram& prog) {
+namespace {
+
+// The conversion behind BoxTimeToLocal; gives the local start so callers can format it more than once.
+bool boxTimes(const QString& start, const QString& duration, TChannelProgram& prog, QDateTime* localStart) {
     qint64 s = 0;
     qint64 d = 0;
     if (!parseBoxNumber(start, &s) || !parseBoxNumber(duration, &d))
-        return QString();
+        return false;
     if (s < 0 || d < 0 || s > kMaxBoxTimeSec || d > kMaxBoxTimeSec - s)
-        return QString();
+        return false;
     // The receiver clock runs BoxTimeOffset minutes ahead of the PC clock.
     const qint64 pcStart = s - static_cast<qint64>(Options.BoxTimeOffset) * 60;
     // Each instant with the zone's offset in force then, so summer and winter times both come out right.
-    const QDateTime localStart = QDateTime::fromSecsSinceEpoch(pcStart, Qt::LocalTime);
+    *localStart = QDateTime::fromSecsSinceEpoch(pcStart, Qt::LocalTime);
     const QDateTime localEnd = QDateTime::fromSecsSinceEpoch(pcStart + d, Qt::LocalTime);
     prog.StartSec = pcStart;
     prog.EndSec = pcStart + d;
-    prog.StartTime = toDays(localStart);
+    prog.StartTime = toDays(*localStart);
     prog.EndTime = toDays(localEnd);
-    return localStart.toString(clockText ? QStringLiteral("hh:mm") : QStringLiteral("dd.MM.yyyy"));
+    return true;
+}
+
+const QString kClockFormat = QStringLiteral("hh:mm");
+const QString kDateFormat = QStringLiteral("dd.MM.yyyy");
+
+} // namespace
+
+QString BoxTimeToLocal(const QString& start, const QString& duration, bool clockText, TChannelProgram& prog) {
+    QDateTime local;
+    if (!boxTimes(start, duration, prog, &local))
+        return QString();
+    return local.toString(clockText ? kClockFormat : kDateFormat);
 }
 
 qint64 elapsedSeconds(const TChannelProgram& prog, qint64 nowSec) {
@@ -194,8 +209,11 @@ int ParseAllChannelEPG(const QString& answer, const QList<TChannelRef>& channels
             p.DurationMin = QString::number(duration / 60);
             p.DurationSec = f.Duration;
             p.EventId = f.EventId;
-            p.StartDate = BoxTimeToLocal(f.Start, f.Duration, false, p);
-            p.StartClock = BoxTimeToLocal(f.Start, f.Duration, true, p);
+            // One conversion for both texts (the date and the clock of the same start).
+            if (QDateTime local; boxTimes(f.Start, f.Duration, p, &local)) {
+                p.StartDate = local.toString(kDateFormat);
+                p.StartClock = local.toString(kClockFormat);
+            }
             computeElapsed(p, now);
             p.Title = ch->Mode == mRadio ? removeInterpret(f.Title) : f.Title;
             ch->NowEPG = std::move(p);
