@@ -1,18 +1,29 @@
 #include "box/httpengine.h"
 
-#include <QUrl>
+#include <QCoreApplication>
+#include <QFile>
+#include <QStringDecoder>
+#include <QThread>
 
 #include <curl/curl.h>
 #include <zlib.h>
 
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
-#include <thread>
 
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
+
+constexpr qint64 kMaxHeaderBytes = 64 * 1024;
+constexpr qsizetype kMaxUrlBytes = 64 * 1024;
+constexpr int kUnrecognizedScheme = 12006;
+constexpr int kInvalidUrl = 12005;
+const QByteArray kGzipMarker("\x1f\x8b\x08\x00\x00\x00\x00\x00", 8);
+const QByteArray kBoundaryLine("-------------------------------7cf87224d2020a");
 
 void globalInit() {
     static std::once_flag once;
@@ -26,20 +37,95 @@ struct SlistDeleter {
     void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
 
-const QByteArray kGzipMarker("\x1f\x8b\x08\x00\x00\x00\x00\x00", 8);
+enum class EscapeSet { Path, Query, Extra };
+
+// Escapes what curl would refuse or a server misread; separators of the part stay as they are.
+QByteArray escapeBytes(const QByteArray& in, EscapeSet set) {
+    QByteArray out;
+    out.reserve(in.size());
+    for (const char ch : in) {
+        const auto c = static_cast<unsigned char>(ch);
+        bool escape = c <= 0x20 || c >= 0x7f || c == '"' || c == '#' || c == '<' || c == '>' || c == '\\' || c == '^' ||
+                      c == '`' || c == '{' || c == '|' || c == '}';
+        if (set != EscapeSet::Extra && c == '%')
+            escape = true; // decoding left it standing alone
+        if (set == EscapeSet::Path && c == '?')
+            escape = true;
+        if (set == EscapeSet::Query && c == '+')
+            escape = true;
+        if (escape)
+            out += '%' + QByteArray::number(c, 16).rightJustified(2, '0').toUpper();
+        else
+            out += ch;
+    }
+    return out;
+}
+
+bool validHost(const QByteArray& host) {
+    if (host.isEmpty())
+        return false;
+    if (host.startsWith('[')) {
+        if (!host.endsWith(']') || host.size() < 3)
+            return false;
+        for (const char c : host.mid(1, host.size() - 2)) {
+            if (!(std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.'))
+                return false;
+        }
+        return true;
+    }
+    for (const char c : host) {
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_'))
+            return false;
+    }
+    return true;
+}
+
+// Lines split at CR, LF or CR LF; a final line end gives no empty last line.
+QStringList splitLines(const QString& text) {
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
+            lines.append(text.mid(start, i - start));
+            if (c == QLatin1Char('\r') && i + 1 < n && text.at(i + 1) == QLatin1Char('\n'))
+                ++i;
+            start = i + 1;
+        }
+    }
+    if (start < n)
+        lines.append(text.mid(start));
+    return lines;
+}
+
+// UTF-8 when the bytes are valid UTF-8, else Latin-1, so no byte is lost.
+QString decodeText(const QByteArray& bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (utf8.hasError())
+        return QString::fromLatin1(bytes);
+    return text;
+}
+
+QString cutText() {
+    return QStringLiteral("answer cut at %1 bytes").arg(TIEHTTP::kMaxAnswerBytes);
+}
 
 } // namespace
 
-// The state of one request, shared by the caller and its worker. A worker that was given up
-// writes only here, never into the client object, so it cannot spoil a later request.
+// The state of one request, shared by the caller and its worker through a shared_ptr. A worker
+// that was given up writes only here, never into the client object, so it cannot spoil a later
+// request. Inputs are fixed before the worker starts; outputs are read only after `done`.
 struct TIEHTTP::Job {
     QByteArray url;
     QByteArray user;
     QByteArray password;
-    QByteArray method;
-    QByteArray body;
-    QByteArray contentType;
+    QByteArray proxyUser;
+    QByteArray proxyPassword;
     QByteArray agent;
+    bool post = false;
+    QByteArray body;
     QList<QByteArray> headers;
 
     std::mutex mutex;
@@ -48,6 +134,7 @@ struct TIEHTTP::Job {
     std::atomic<bool> cancel{false};
     std::atomic<qint64> received{0};
     std::atomic<SteadyClock::rep> lastActivity{0};
+
     QByteArray data;
     QByteArray rawHeaders;
     bool overflow = false;
@@ -57,26 +144,40 @@ struct TIEHTTP::Job {
     QString curlError;
 
     void touch() { lastActivity.store(SteadyClock::now().time_since_epoch().count()); }
+    SteadyClock::time_point lastActivityTime() const {
+        return SteadyClock::time_point(SteadyClock::duration(lastActivity.load()));
+    }
 
     static size_t onData(char* ptr, size_t size, size_t n, void* user) {
         auto* job = static_cast<Job*>(user);
-        const size_t bytes = size * n;
+        const qint64 bytes = static_cast<qint64>(size * n);
+        if (job->cancel.load())
+            return 0;
         job->touch();
         // Counted here: curl enforces its own size limit only when the length is announced.
-        if (job->data.size() + static_cast<qint64>(bytes) > TIEHTTP::kMaxAnswerBytes) {
+        const qint64 room = TIEHTTP::kMaxAnswerBytes - job->data.size();
+        if (bytes > room) {
+            job->data.append(ptr, static_cast<qsizetype>(room));
+            job->received.fetch_add(room);
             job->overflow = true;
             return 0;
         }
         job->data.append(ptr, static_cast<qsizetype>(bytes));
-        job->received.fetch_add(static_cast<qint64>(bytes));
-        return bytes;
+        job->received.fetch_add(bytes);
+        return size * n;
     }
 
     static size_t onHeader(char* ptr, size_t size, size_t n, void* user) {
         auto* job = static_cast<Job*>(user);
+        const qsizetype bytes = static_cast<qsizetype>(size * n);
+        if (job->cancel.load())
+            return 0;
         job->touch();
-        if (job->rawHeaders.size() < 64 * 1024)
-            job->rawHeaders.append(ptr, static_cast<qsizetype>(size * n));
+        // A new status line starts a new block (an interim answer); keep only the last block.
+        if (bytes >= 5 && std::memcmp(ptr, "HTTP/", 5) == 0)
+            job->rawHeaders.clear();
+        if (job->rawHeaders.size() + bytes <= kMaxHeaderBytes)
+            job->rawHeaders.append(ptr, bytes);
         return size * n;
     }
 
@@ -92,7 +193,10 @@ struct TIEHTTP::Job {
             CURL* c = curl.get();
             curl_easy_setopt(c, CURLOPT_URL, url.constData());
             curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+            curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+            // Never follow: a redirect must not carry the credentials elsewhere.
             curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+            curl_easy_setopt(c, CURLOPT_UNRESTRICTED_AUTH, 0L);
             curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
             curl_easy_setopt(c, CURLOPT_USERAGENT, agent.constData());
             curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
@@ -103,32 +207,39 @@ struct TIEHTTP::Job {
             curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
             curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &Job::onProgress);
             curl_easy_setopt(c, CURLOPT_XFERINFODATA, this);
-            // Real gzip/deflate answers are decoded by curl; the write callback then caps the output.
-            curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
+            // Content encodings are undone by the client itself, under its own cap, and a body
+            // that does not inflate is still delivered.
+            curl_easy_setopt(c, CURLOPT_HTTP_CONTENT_DECODING, 0L);
             if (!user.isEmpty()) {
-                curl_easy_setopt(c, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
+                curl_easy_setopt(c, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
                 curl_easy_setopt(c, CURLOPT_USERNAME, user.constData());
                 curl_easy_setopt(c, CURLOPT_PASSWORD, password.constData());
             }
-            for (const QByteArray& h : std::as_const(headers))
-                list.reset(curl_slist_append(list.release(), h.constData()));
-            if (method == "POST") {
-                const QByteArray ct = "Content-Type: " + contentType;
-                list.reset(curl_slist_append(list.release(), ct.constData()));
+            if (!proxyUser.isEmpty()) {
+                curl_easy_setopt(c, CURLOPT_PROXYUSERNAME, proxyUser.constData());
+                curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, proxyPassword.constData());
+            }
+            for (const QByteArray& h : std::as_const(headers)) {
+                curl_slist* grown = curl_slist_append(list.get(), h.constData());
+                if (grown) {
+                    (void)list.release();
+                    list.reset(grown);
+                }
+            }
+            if (post) {
                 curl_easy_setopt(c, CURLOPT_POST, 1L);
                 curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
                 curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.constData());
             }
             if (list)
                 curl_easy_setopt(c, CURLOPT_HTTPHEADER, list.get());
-            touch();
             result = curl_easy_perform(c);
             curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
             curl_easy_getinfo(c, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &contentLength);
-            curlError = errbuf[0] ? QString::fromUtf8(errbuf) : QString::fromUtf8(curl_easy_strerror(result));
+            curlError = errbuf[0] ? QString::fromUtf8(errbuf).trimmed() : QString::fromUtf8(curl_easy_strerror(result));
         } else {
             result = CURLE_FAILED_INIT;
-            curlError = QStringLiteral("cannot create a curl handle");
+            curlError = QStringLiteral("Could not open Internet");
         }
         std::lock_guard lock(mutex);
         done = true;
@@ -136,122 +247,135 @@ struct TIEHTTP::Job {
     }
 };
 
-// A thread that runs one job after another until it is retired. Its state is shared with the
-// client, so a retired worker still busy in a hung request owns what it touches.
-struct TIEHTTP::Worker {
-    std::mutex mutex;
-    std::condition_variable cv;
-    std::shared_ptr<Job> next;
-    bool retired = false;
-
-    static void start(const std::shared_ptr<Worker>& self) {
-        std::thread([self] { self->loop(); }).detach();
-    }
-
-    void loop() {
-        for (;;) {
-            std::shared_ptr<Job> job;
-            {
-                std::unique_lock lock(mutex);
-                cv.wait(lock, [this] { return retired || next; });
-                if (!next)
-                    return;
-                job = std::move(next);
-            }
-            job->run();
-            std::lock_guard lock(mutex);
-            if (retired)
-                return;
-        }
-    }
-
-    void post(std::shared_ptr<Job> job) {
-        std::lock_guard lock(mutex);
-        next = std::move(job);
-        cv.notify_one();
-    }
-
-    void retire() {
-        std::lock_guard lock(mutex);
-        retired = true;
-        cv.notify_one();
-    }
-};
-
 SplitUrl splitUrl(const QString& input) {
     SplitUrl out;
-    QString text = input.trimmed();
-    if (!text.contains(QLatin1String("://")))
-        text.prepend(QStringLiteral("http://"));
-    // %xx sequences stand for the characters themselves; "+" in the query stays a plus.
-    const qsizetype q = text.indexOf(QLatin1Char('?'));
-    QByteArray head = QByteArray::fromPercentEncoding(text.left(q < 0 ? text.size() : q).toUtf8());
-    QByteArray query = q < 0 ? QByteArray() : QByteArray::fromPercentEncoding(text.mid(q).toUtf8());
-    query.replace("+", "%2B");
-
-    const qsizetype schemeEnd = head.indexOf("://");
-    const qsizetype authStart = schemeEnd + 3;
-    qsizetype pathStart = head.indexOf('/', authStart);
-    if (pathStart < 0)
-        pathStart = head.size();
-    QByteArray authority = head.mid(authStart, pathStart - authStart);
+    QByteArray text = input.trimmed().toUtf8();
+    out.errorCode = kInvalidUrl;
+    if (text.isEmpty() || text.size() > kMaxUrlBytes)
+        return out;
+    qsizetype sep = text.indexOf("://");
+    if (sep < 0) {
+        text.prepend("http://");
+        sep = 4;
+    }
+    out.scheme = text.left(sep).toLower();
+    if (out.scheme != "http" && out.scheme != "https") {
+        out.errorCode = kUnrecognizedScheme;
+        return out;
+    }
+    const QByteArray rest = text.mid(sep + 3);
+    qsizetype authEnd = rest.size();
+    for (const char stop : {'/', '?', '#'}) {
+        const qsizetype i = rest.indexOf(stop);
+        if (i >= 0 && i < authEnd)
+            authEnd = i;
+    }
+    QByteArray authority = rest.left(authEnd);
+    QByteArray tail = rest.mid(authEnd);
     const qsizetype at = authority.lastIndexOf('@');
     if (at >= 0) {
         const QByteArray userInfo = authority.left(at);
         authority = authority.mid(at + 1);
         const qsizetype colon = userInfo.indexOf(':');
-        out.user = QString::fromUtf8(colon < 0 ? userInfo : userInfo.left(colon));
-        out.password = colon < 0 ? QString() : QString::fromUtf8(userInfo.mid(colon + 1));
+        out.user = QString::fromUtf8(QByteArray::fromPercentEncoding(colon < 0 ? userInfo : userInfo.left(colon)));
+        if (colon >= 0)
+            out.password = QString::fromUtf8(QByteArray::fromPercentEncoding(userInfo.mid(colon + 1)));
     }
-    if (authority.isEmpty() || authority.contains(' '))
-        return out;
-    const QByteArray scheme = head.left(schemeEnd).toLower();
-    if (scheme != "http" && scheme != "https")
-        return out;
-    // What curl would refuse or a server misread goes escaped; separators stay as they are.
-    const QByteArray rest = head.mid(pathStart) + query;
-    QByteArray escaped;
-    for (const char ch : rest) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c <= 0x20 || c >= 0x7f || c == '"' || c == '#' || c == '<' || c == '>' || c == '\\' || c == '^' ||
-            c == '`' || c == '{' || c == '|' || c == '}')
-            escaped += '%' + QByteArray::number(c, 16).rightJustified(2, '0').toUpper();
-        else
-            escaped += ch;
+    authority = QByteArray::fromPercentEncoding(authority);
+    QByteArray portText;
+    const qsizetype closeBracket = authority.lastIndexOf(']');
+    const qsizetype colon = authority.lastIndexOf(':');
+    if (colon >= 0 && colon > closeBracket) {
+        portText = authority.mid(colon + 1);
+        authority.truncate(colon);
     }
-    out.url = scheme + "://" + authority + (escaped.isEmpty() ? QByteArray("/") : escaped);
+    out.host = authority.toLower();
+    if (!validHost(out.host))
+        return out;
+    if (!portText.isEmpty() || colon >= 0) {
+        bool ok = false;
+        const int port = portText.toInt(&ok);
+        if (!ok || port < 1 || port > 65535 || portText.startsWith('+') || portText.startsWith('-'))
+            return out;
+        out.port = port;
+    } else {
+        out.port = out.scheme == "https" ? 443 : 80;
+    }
+    if (tail.startsWith('#'))
+        tail.clear(); // a bare fragment: nothing to send
+    const qsizetype q = tail.indexOf('?');
+    out.path = escapeBytes(QByteArray::fromPercentEncoding(q < 0 ? tail : tail.left(q)), EscapeSet::Path);
+    if (out.path.isEmpty())
+        out.path = "/";
+    if (q >= 0)
+        out.query = '?' + escapeBytes(QByteArray::fromPercentEncoding(tail.mid(q + 1)), EscapeSet::Query);
+    out.url = out.scheme + "://" + out.host + (colon >= 0 ? ':' + QByteArray::number(out.port) : QByteArray()) +
+              out.path + out.query;
+    out.errorCode = 0;
     out.valid = true;
     return out;
 }
 
-bool inflateCapped(const QByteArray& in, qint64 maxBytes, QByteArray* out) {
+QByteArray multipartBase64(const QByteArray& data) {
+    const QByteArray plain = data.toBase64();
+    QByteArray out;
+    out.reserve(plain.size() + plain.size() / 64 + 1);
+    for (qsizetype i = 0; i < plain.size(); i += 64) {
+        out += plain.mid(i, 64);
+        if (i + 64 <= plain.size())
+            out += '\r';
+    }
+    return out;
+}
+
+InflateResult inflateCapped(const QByteArray& in, InflateFormat format, qint64 maxBytes, QByteArray* out) {
+    int windowBits = 15;
+    switch (format) {
+    case InflateFormat::Zlib:
+        windowBits = 15;
+        break;
+    case InflateFormat::Gzip:
+        windowBits = 15 + 16;
+        break;
+    case InflateFormat::Raw:
+        windowBits = -15;
+        break;
+    case InflateFormat::Auto:
+        windowBits = 15 + 32;
+        break;
+    }
     z_stream zs{};
-    if (inflateInit(&zs) != Z_OK)
-        return false;
+    if (inflateInit2(&zs, windowBits) != Z_OK)
+        return InflateResult::Broken;
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.constData()));
     zs.avail_in = static_cast<uInt>(in.size());
     QByteArray result;
-    char buf[16384];
-    int rc = Z_OK;
-    while (rc == Z_OK) {
+    char buf[65536];
+    InflateResult verdict = InflateResult::Broken;
+    for (;;) {
         zs.next_out = reinterpret_cast<Bytef*>(buf);
         zs.avail_out = sizeof(buf);
-        rc = inflate(&zs, Z_NO_FLUSH);
+        const int rc = inflate(&zs, Z_NO_FLUSH);
         if (rc != Z_OK && rc != Z_STREAM_END)
-            break;
-        result.append(buf, static_cast<qsizetype>(sizeof(buf) - zs.avail_out));
-        if (result.size() > maxBytes) {
-            rc = Z_MEM_ERROR;
+            break; // broken, or truncated (Z_BUF_ERROR with no input left)
+        const qint64 produced = static_cast<qint64>(sizeof(buf) - zs.avail_out);
+        if (result.size() + produced > maxBytes) {
+            result.append(buf, static_cast<qsizetype>(maxBytes - result.size()));
+            verdict = InflateResult::Cut;
             break;
         }
-        if (rc == Z_OK && zs.avail_in == 0 && zs.avail_out != 0)
-            break; // truncated stream
+        result.append(buf, static_cast<qsizetype>(produced));
+        if (rc == Z_STREAM_END) {
+            verdict = InflateResult::Ok;
+            break;
+        }
+        if (zs.avail_in == 0 && zs.avail_out != 0)
+            break; // input ended inside the stream
     }
     inflateEnd(&zs);
-    if (rc != Z_STREAM_END)
-        return false;
-    *out = std::move(result);
-    return true;
+    if (verdict != InflateResult::Broken)
+        *out = std::move(result);
+    return verdict;
 }
 
 TIEHTTP::TIEHTTP() {
@@ -259,13 +383,40 @@ TIEHTTP::TIEHTTP() {
 }
 
 TIEHTTP::~TIEHTTP() {
-    if (m_worker)
-        m_worker->retire();
+    reapWorkers(true);
+}
+
+// Joins given-up workers that have ended; with waitForAll, cancels and waits a bounded time for
+// the rest (curl checks the cancel mark at least once a second), leaving any still stuck behind.
+void TIEHTTP::reapWorkers(bool waitForAll) {
+    const auto limit = SteadyClock::now() + std::chrono::seconds(5);
+    for (auto it = m_abandoned.begin(); it != m_abandoned.end();) {
+        bool done = false;
+        {
+            std::unique_lock lock(it->job->mutex);
+            if (waitForAll) {
+                it->job->cancel = true;
+                it->job->cv.wait_until(lock, limit, [&] { return it->job->done; });
+            }
+            done = it->job->done;
+        }
+        if (done)
+            it->thread.join();
+        else if (waitForAll)
+            it->thread.detach(); // it owns its job through the shared_ptr
+        else {
+            ++it;
+            continue;
+        }
+        it = m_abandoned.erase(it);
+    }
 }
 
 QString TIEHTTP::StatusText() const {
     if (!ErrorText.isEmpty())
         return ErrorText;
+    if (ErrorCode == 100)
+        return QString::fromLatin1(kTimeoutText);
     const qsizetype eol = RawHeaders.indexOf('\n');
     return QString::fromLatin1(RawHeaders.left(eol < 0 ? RawHeaders.size() : eol)).trimmed();
 }
@@ -275,114 +426,336 @@ bool TIEHTTP::ExecuteURL(const QString& url) {
     return Execute();
 }
 
+void TIEHTTP::clearAnswer() {
+    Response.clear();
+    ResponseStream.clear();
+    ResponseHeaders.clear();
+    RawHeaders.clear();
+    Cookies.clear();
+    ContentLength = 1;
+    BytesRead = 0;
+    StatusCode = 0;
+    ErrorText.clear();
+    ErrorCode = 0;
+    LastError = 0;
+}
+
 void TIEHTTP::deliver(const QByteArray& body) {
     ResponseStream = body;
-    BytesRead = body.size();
-    const QString text = QString::fromLatin1(body);
-    Response = text.split(QLatin1Char('\n'));
-    for (QString& l : Response) {
-        if (l.endsWith(QLatin1Char('\r')))
-            l.chop(1);
+    Response = splitLines(decodeText(body));
+}
+
+bool TIEHTTP::fail(const QString& text, int lastError) {
+    ErrorText = text;
+    if (lastError != 0)
+        LastError = lastError;
+    return false;
+}
+
+bool TIEHTTP::AddMultipartVar(const QString& name, const QString& value) {
+    if (!MultipartPOST) {
+        ErrorText = QStringLiteral("tiehttp not in multipart mode");
+        return false;
     }
-    if (!Response.isEmpty() && Response.last().isEmpty())
-        Response.removeLast();
+    // The name goes between double quotes in a header line.
+    if (name.isEmpty() || name.size() > 255 || name.contains(QLatin1Char('"')) || name.contains(QLatin1Char('\r')) ||
+        name.contains(QLatin1Char('\n'))) {
+        ErrorText = QStringLiteral("multipart variable name not allowed: ") + name.left(255);
+        return false;
+    }
+    for (auto& var : m_multipart) {
+        if (var.first == name) {
+            var.second = value;
+            return true;
+        }
+    }
+    m_multipart.append({name, value});
+    return true;
+}
+
+bool TIEHTTP::AddMultipartStream(const QString& name, QIODevice& stream) {
+    if (!stream.isReadable()) {
+        ErrorText = QStringLiteral("multipart stream not readable: ") + name;
+        return false;
+    }
+    const QByteArray bytes = stream.readAll();
+    if (bytes.size() > kMaxAnswerBytes) {
+        ErrorText = QStringLiteral("multipart stream too large: ") + name;
+        return false;
+    }
+    return AddMultipartVar(name, QString::fromLatin1(multipartBase64(bytes)));
+}
+
+bool TIEHTTP::AddMultipartFile(const QString& name, const QString& fileName) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        ErrorText = QStringLiteral("cannot read ") + fileName;
+        return false;
+    }
+    return AddMultipartStream(name, file);
+}
+
+bool TIEHTTP::composeMultipart(const QByteArray& form, QByteArray* body) {
+    if (!form.isEmpty()) {
+        for (const QByteArray& pair : form.split('&')) {
+            const QList<QByteArray> parts = pair.split('=');
+            if (parts.size() != 2) {
+                ErrorText =
+                    QStringLiteral("could not convert ") + QString::fromUtf8(pair) + QStringLiteral(" to multipart");
+                return false;
+            }
+            const bool wasMultipart = MultipartPOST;
+            MultipartPOST = true; // the content type asked for multipart, whatever the flag says
+            const bool added = AddMultipartVar(QString::fromUtf8(QByteArray::fromPercentEncoding(parts[0])),
+                                               QString::fromUtf8(QByteArray::fromPercentEncoding(parts[1])));
+            MultipartPOST = wasMultipart;
+            if (!added)
+                return false;
+        }
+    }
+    if (m_multipart.isEmpty()) {
+        ErrorText = QStringLiteral("multipart error: no variables to post");
+        return false;
+    }
+    body->clear();
+    for (const auto& [name, value] : std::as_const(m_multipart)) {
+        const QByteArray v = value.toUtf8();
+        // A value holding the fixed boundary would end its part early.
+        if (v.contains(kBoundaryLine.mid(2))) {
+            ErrorText = QStringLiteral("multipart value of ") + name + QStringLiteral(" contains the boundary");
+            return false;
+        }
+        *body += kBoundaryLine + "\r\n";
+        *body += "Content-Disposition: form-data; name=\"" + name.toUtf8() + "\"\r\n";
+        *body += "\r\n";
+        *body += v + "\r\n";
+    }
+    *body += kBoundaryLine + "--\r\n";
+    return true;
 }
 
 bool TIEHTTP::Execute() {
-    ErrorText.clear();
-    ErrorCode = 0;
-    StatusCode = 0;
-    ContentLength = 0;
-    RawHeaders.clear();
-    deliver(QByteArray());
+    if (m_busy) {
+        // Re-entered from an event handler while waiting; only an explicit yes gives up the
+        // running request (its wait then returns without touching the results).
+        const QString question = QStringLiteral("Request is in progress (iehttp). Override and continue?");
+        if (!OnBusyConfirm || !OnBusyConfirm(question))
+            return false;
+        if (m_current) {
+            m_current->cancel = true;
+            m_current.reset();
+        }
+    }
+    m_busy = true;
+    struct Reset {
+        TIEHTTP* self;
+        ~Reset() {
+            self->m_busy = false;
+            self->m_multipart.clear();
+        }
+    } reset{this};
+    reapWorkers(false);
+    clearAnswer();
 
-    QString target = URL;
-    const QByteArray method = RequestMethod.toUpper().toLatin1();
-    if (method == "GET" && !getStr.isEmpty()) {
-        target += (target.contains(QLatin1Char('?')) ? QStringLiteral("&") : QStringLiteral("?")) + getStr;
-        getStr.clear();
-    }
-    const SplitUrl split = splitUrl(target);
-    if (!split.valid) {
-        ErrorText = QStringLiteral("TIE: Invalid URL. Error - 12006 = ");
-        ErrorCode = 12006;
-        return false;
-    }
+    const QString extraQuery = getStr;
+    const QString extraBody = postStr;
+    getStr.clear();
+    postStr.clear();
+
+    if (URL.trimmed().isEmpty())
+        return fail(QStringLiteral("TIEHTTP: no url in execute method"));
+    if (m_closing && m_closing->load())
+        return fail(QStringLiteral("request not sent: the program is closing"));
+    const QString method = MultipartPOST ? QStringLiteral("POST") : RequestMethod.trimmed().toUpper();
+    if (method != QLatin1String("GET") && method != QLatin1String("POST"))
+        return fail(QStringLiteral("Unsupported method. Allowed methods: GET, POST"));
+    const SplitUrl split = splitUrl(URL);
+    if (!split.valid)
+        return fail(QStringLiteral("TIE: Invalid URL. Error - %1 = ").arg(split.errorCode), split.errorCode);
 
     auto job = std::make_shared<Job>();
-    job->url = split.url;
-    job->user = (split.user.isEmpty() ? UserName : split.user).toUtf8();
-    job->password = (split.user.isEmpty() ? Password : split.password).toUtf8();
-    job->method = method;
+    const bool post = method == QLatin1String("POST");
+    const QByteArray origin = split.url.left(split.url.size() - split.path.size() - split.query.size());
+    QByteArray objectName;
+    if (post) {
+        objectName = split.path;
+        job->body = split.query.mid(1);
+        if (!extraBody.isEmpty()) {
+            if (!job->body.isEmpty())
+                job->body += '&';
+            job->body += extraBody.toUtf8();
+        }
+    } else {
+        if (!extraBody.isEmpty())
+            return fail(QStringLiteral("No poststr allowed in GET method"));
+        objectName = split.path + split.query;
+        if (!extraQuery.isEmpty()) {
+            objectName += objectName.contains('?') ? '&' : '?';
+            objectName += escapeBytes(extraQuery.toUtf8(), EscapeSet::Extra);
+        }
+    }
+    job->url = origin + objectName;
+    job->post = post;
+
+    QString contentType = ContentType;
+    if (contentType.isEmpty() && post)
+        contentType = QLatin1String(MultipartPOST ? kMultipartContentType : kFormContentType);
+    if (contentType.toLower().contains(QLatin1String("multipart"))) {
+        QByteArray body;
+        if (!composeMultipart(job->body, &body))
+            return false;
+        job->body = body;
+    }
+    // Header lines travel one by one; a line break inside an entry starts a new line rather than
+    // smuggling bytes into the request.
+    QStringList headerLines;
+    if (!contentType.isEmpty()) {
+        headerLines.append(contentType.contains(QLatin1String("Content-Type:"), Qt::CaseInsensitive)
+                               ? contentType
+                               : QStringLiteral("Content-Type: ") + contentType);
+    }
+    headerLines += ExtraHeaders;
+    for (const QString& entry : std::as_const(headerLines)) {
+        for (const QString& line : splitLines(entry)) {
+            if (!line.trimmed().isEmpty())
+                job->headers.append(line.toUtf8());
+        }
+    }
+
+    const bool urlUser = !split.user.isEmpty();
+    job->user = (urlUser ? split.user : UserName).toUtf8();
+    job->password = (urlUser ? split.password : Password).toUtf8();
+    job->proxyUser = ProxyUser.toUtf8();
+    job->proxyPassword = ProxyPassword.toUtf8();
     job->agent = Agent.toUtf8();
-    job->contentType = ContentType.toUtf8();
-    for (const QString& h : std::as_const(ExtraHeaders))
-        job->headers.append(h.toUtf8());
-    if (method == "POST") {
-        job->body = postStr.toUtf8();
-        postStr.clear();
-    }
 
-    if (!m_worker) {
-        m_worker = std::make_shared<Worker>();
-        Worker::start(m_worker);
-    }
-    m_worker->post(job);
-
-    // Wait for the worker: on data silence past Timeout, past six times Timeout in all (a server
-    // dripping a byte just inside the time-out must not hold us for ever), or at closing.
     const auto start = SteadyClock::now();
+    job->touch();
+    std::thread thread;
+    try {
+        thread = std::thread([job] { job->run(); });
+    } catch (const std::system_error&) {
+        return fail(QStringLiteral("cannot start the request thread"));
+    }
+    m_current = job;
+
+    // Wait: on data silence past Timeout, past six times Timeout in all (a server dripping a byte
+    // just inside the time-out must not hold us for ever), or at closing.
+    const QCoreApplication* app = QCoreApplication::instance();
+    const bool pumpEvents = !BlockingMode && app && QThread::currentThread() == app->thread();
+    const auto slice = std::chrono::milliseconds(pumpEvents ? 10 : 2);
     const auto idleLimit = std::chrono::seconds(Timeout > 0 ? Timeout : 0);
-    bool timedOut = false;
-    {
-        std::unique_lock lock(job->mutex);
-        while (!job->done) {
-            job->cv.wait_for(lock, std::chrono::milliseconds(10));
-            if (job->done)
+    enum class Outcome { Done, TimedOut, Closing, Superseded } outcome = Outcome::Done;
+    qint64 reported = 0;
+    auto lastTimer = start;
+    for (;;) {
+        {
+            std::unique_lock lock(job->mutex);
+            if (job->cv.wait_for(lock, slice, [&] { return job->done; }))
                 break;
-            if (m_closing && m_closing->load()) {
-                timedOut = true;
-                break;
+        }
+        if (OnPacketRead) {
+            const qint64 now = job->received.load();
+            if (now != reported) {
+                reported = now;
+                OnPacketRead();
             }
-            if (Timeout > 0) {
-                const auto now = SteadyClock::now();
-                const auto last = SteadyClock::time_point(SteadyClock::duration(job->lastActivity.load()));
-                if (now - last > idleLimit || now - start > 6 * idleLimit) {
-                    timedOut = true;
-                    break;
-                }
+        }
+        if (OnTimer && TimerIntervalSeconds > 0 &&
+            SteadyClock::now() - lastTimer >= std::chrono::seconds(TimerIntervalSeconds)) {
+            lastTimer = SteadyClock::now();
+            OnTimer();
+        }
+        if (pumpEvents)
+            QCoreApplication::processEvents();
+        if (m_current != job) {
+            outcome = Outcome::Superseded;
+            break;
+        }
+        if (m_closing && m_closing->load()) {
+            outcome = Outcome::Closing;
+            break;
+        }
+        if (Timeout > 0) {
+            const auto now = SteadyClock::now();
+            if (now - job->lastActivityTime() > idleLimit || now - start > 6 * idleLimit) {
+                outcome = Outcome::TimedOut;
+                break;
             }
         }
     }
-    if (timedOut) {
+
+    if (outcome != Outcome::Done) {
         job->cancel = true; // the worker ends on its own; its results go nowhere
-        m_worker->retire();
-        m_worker.reset();
+        m_abandoned.push_back({job, std::move(thread)});
+        if (outcome == Outcome::Superseded)
+            return false; // the request that replaced this one owns the results
+        m_current.reset();
+        if (outcome == Outcome::Closing)
+            return fail(QStringLiteral("request given up: the program is closing"));
+        BytesRead = job->received.load();
         deliver(QByteArray(kTimeoutText));
         ErrorCode = 100;
         ErrorText = QString::fromLatin1(kTimeoutText);
         return false;
     }
+    thread.join();
+    m_current.reset();
 
     RawHeaders = job->rawHeaders;
+    for (const QString& line : splitLines(QString::fromLatin1(RawHeaders))) {
+        if (line.isEmpty())
+            continue;
+        ResponseHeaders.append(line);
+        if (line.startsWith(QLatin1String("Set-Cookie:"), Qt::CaseInsensitive))
+            Cookies.append(line.mid(11).trimmed());
+    }
     StatusCode = static_cast<int>(job->status);
-    ContentLength = job->contentLength > 0 ? static_cast<qint64>(job->contentLength) : 0;
-    QByteArray body = job->data;
+    ContentLength = job->contentLength > 0 ? static_cast<qint64>(job->contentLength) : 1;
+    BytesRead = job->received.load();
+    QByteArray body = std::move(job->data);
+
     if (job->overflow) {
-        ErrorText = QStringLiteral("answer cut at %1 bytes").arg(kMaxAnswerBytes);
-        ErrorCode = 1;
+        ErrorText = cutText();
     } else if (job->result != CURLE_OK) {
-        ErrorText = job->curlError;
-        ErrorCode = static_cast<int>(job->result);
+        LastError = static_cast<int>(job->result);
+        if (job->result == CURLE_COULDNT_CONNECT || job->result == CURLE_COULDNT_RESOLVE_HOST)
+            ErrorText = QStringLiteral("Could not connect to server ") + QString::fromUtf8(split.host) +
+                        QStringLiteral(": ") + job->curlError;
+        else
+            ErrorText = job->curlError;
         deliver(body);
         return false;
     }
-    if (body.startsWith(kGzipMarker)) {
+
+    QString encoding;
+    for (const QString& line : std::as_const(ResponseHeaders)) {
+        if (line.startsWith(QLatin1String("Content-Encoding:"), Qt::CaseInsensitive))
+            encoding = line.mid(17).trimmed().toLower();
+    }
+    auto inflateInto = [&](InflateFormat format, const QByteArray& in) {
         QByteArray inflated;
-        if (inflateCapped(body.mid(kGzipMarker.size()), kMaxAnswerBytes, &inflated))
-            body = inflated;
-        else
-            ErrorText = QStringLiteral("cannot inflate the answer");
+        const InflateResult r = inflateCapped(in, format, kMaxAnswerBytes, &inflated);
+        if (r != InflateResult::Broken)
+            body = std::move(inflated);
+        if (r == InflateResult::Cut)
+            ErrorText = cutText();
+        return r != InflateResult::Broken;
+    };
+    if (!encoding.isEmpty() && encoding != QLatin1String("identity") && !job->overflow) {
+        bool ok = false;
+        if (encoding == QLatin1String("gzip") || encoding == QLatin1String("x-gzip"))
+            ok = inflateInto(InflateFormat::Gzip, body);
+        else if (encoding == QLatin1String("deflate"))
+            ok = inflateInto(InflateFormat::Zlib, body) || inflateInto(InflateFormat::Raw, body);
+        if (!ok)
+            ErrorText =
+                QStringLiteral("cannot decode the answer (") + encoding + QStringLiteral("), delivered as received");
+    }
+    if (body.startsWith(kGzipMarker)) {
+        // A zlib stream behind the marker, or else a whole gzip member.
+        if (!inflateInto(InflateFormat::Zlib, body.mid(kGzipMarker.size())) && !inflateInto(InflateFormat::Gzip, body))
+            ErrorText = QStringLiteral("cannot inflate the answer, delivered as received");
     }
     deliver(body);
     return true;

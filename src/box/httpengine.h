@@ -1,48 +1,81 @@
 #pragma once
 
 #include <QByteArray>
+#include <QIODevice>
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <thread>
+#include <vector>
 
 // One HTTP client: one request at a time, the answer as lines and as bytes, with an inactivity
-// time-out that holds even when the network hangs. Each request runs on a worker thread of its own;
-// the calling thread waits for it. One object per thread (the main thread and the EPG thread).
+// time-out that holds even when the network hangs. Each request runs on a worker thread of its own
+// while the calling thread waits; one object per calling thread (the main thread, the EPG thread).
 class TIEHTTP {
 public:
     static constexpr qint64 kMaxAnswerBytes = 16 * 1024 * 1024;
     static constexpr const char* kTimeoutText = "[error 100: tiehttp timeout expired]";
+    static constexpr const char* kMultipartContentType =
+        "multipart/form-data; boundary=-----------------------------7cf87224d2020a";
+    static constexpr const char* kFormContentType = "application/x-www-form-urlencoded";
 
     TIEHTTP();
     ~TIEHTTP();
     TIEHTTP(const TIEHTTP&) = delete;
     TIEHTTP& operator=(const TIEHTTP&) = delete;
 
-    QString URL;
-    QString RequestMethod = QStringLiteral("GET");
-    QString getStr;   // appended to the query of the next GET, then emptied
-    QString postStr;  // the body of the next POST, then emptied
-    int Timeout = 90; // seconds without data; 0 or less: none
-    QString UserName;
+    // Request settings; read at the start of Execute, so changing them while busy affects only
+    // the next request.
+    QString URL;                                   // no scheme: "http://" is put in front
+    QString RequestMethod = QStringLiteral("GET"); // "GET" or "POST", any case
+    QString getStr;                                // appended to the query of the next GET, then emptied
+    QString postStr;                               // appended to the body of the next POST, then emptied
+    bool MultipartPOST = false;                    // send the form as multipart/form-data (implies POST)
+    int Timeout = 90;                              // seconds without data; 0 or less: none
+    bool BlockingMode = true;                      // false: the UI thread processes events while waiting
+    int TimerIntervalSeconds = 0;                  // period of OnTimer; 0: never
+    std::function<void()> OnPacketRead;            // calling thread, after new data arrived
+    std::function<void()> OnTimer;                 // calling thread, every TimerIntervalSeconds
+    // Asked when Execute is entered while a request runs (only possible from an event handler in
+    // non-blocking mode); true gives up the running request. Unset: the new request is refused.
+    std::function<bool(const QString& question)> OnBusyConfirm;
+    QString UserName; // used when the URL carries no user name
     QString Password;
+    QString ProxyUser; // credentials for a proxy, should curl use one
+    QString ProxyPassword;
     QString Agent = QStringLiteral("tiehttp");
-    QString ContentType = QStringLiteral("application/x-www-form-urlencoded");
+    QString ContentType; // empty: none for GET, the form or multipart type for POST
     QStringList ExtraHeaders;
 
+    // The outcome of the last request.
     QStringList Response;
     QByteArray ResponseStream;
-    QByteArray RawHeaders;
-    qint64 ContentLength = 0;
-    qint64 BytesRead = 0;
-    int StatusCode = 0;
+    QStringList ResponseHeaders; // the raw header lines
+    QByteArray RawHeaders;       // the same block as received
+    QStringList Cookies;         // every Set-Cookie value, in order
+    qint64 ContentLength = 1;    // Content-Length; 1 when absent or 0
+    qint64 BytesRead = 0;        // body bytes received
+    int StatusCode = 0;          // HTTP status, 0 without an answer
     QString ErrorText;
-    int ErrorCode = 0;
+    int ErrorCode = 0; // 0, or 100 after a time-out
+    int LastError = 0; // curl's code of the failed step (12005/12006 for a URL that cannot be split)
 
-    // Sends the request to `url`; true when an HTTP answer arrived (of any status).
+    // Sets URL, then Execute.
     bool ExecuteURL(const QString& url);
+    // One request with the current settings; true when an HTTP answer arrived (of any status).
     bool Execute();
+    bool Busy() const { return m_busy; }
+
+    // Multipart form variables, emptied at the end of every request.
+    bool AddMultipartVar(const QString& name, const QString& value);
+    bool AddMultipartStream(const QString& name, QIODevice& stream);
+    bool AddMultipartFile(const QString& name, const QString& fileName);
+    const QList<QPair<QString, QString>>& multipartVars() const { return m_multipart; }
 
     // The program's closing flag: once set, a waiting request ends at once.
     void setClosingFlag(const std::atomic<bool>* closing) { m_closing = closing; }
@@ -51,26 +84,45 @@ public:
     QString StatusText() const;
 
     struct Job;
-    struct Worker;
 
 private:
+    void clearAnswer();
     void deliver(const QByteArray& body);
+    bool fail(const QString& text, int lastError = 0);
+    bool composeMultipart(const QByteArray& form, QByteArray* body);
+    void reapWorkers(bool waitForAll);
 
     const std::atomic<bool>* m_closing = nullptr;
-    // Reused across requests (a fresh thread per request doubles curl's cost); replaced by a new
-    // one after a time-out, since the old one may stay stuck in the network call.
-    std::shared_ptr<Worker> m_worker;
+    QList<QPair<QString, QString>> m_multipart;
+    bool m_busy = false;
+    std::shared_ptr<Job> m_current; // the request this object waits for
+    struct Abandoned {
+        std::shared_ptr<Job> job;
+        std::thread thread;
+    };
+    std::vector<Abandoned> m_abandoned; // given-up workers, joined once they end
 };
 
-// The URL as curl takes it: blanks, control and non-ASCII characters escaped, credentials taken
-// out into user/password. Exposed for tests.
+// A URL split as the request needs it: default scheme, %xx sequences decoded, "+" in the query
+// sent as "%2B", credentials taken out. `url` is what curl gets: never any credentials.
 struct SplitUrl {
-    QByteArray url;
+    bool valid = false;
+    int errorCode = 0; // 12006 unknown scheme, 12005 malformed
+    QByteArray scheme;
+    QByteArray host;
+    int port = 0;
+    QByteArray path;  // escaped, starts with "/"
+    QByteArray query; // escaped, starts with "?" or is empty
     QString user;
     QString password;
-    bool valid = false;
+    QByteArray url;
 };
 SplitUrl splitUrl(const QString& url);
 
-// Inflates a zlib stream, at most maxBytes of output; false on a broken stream or past the cap.
-bool inflateCapped(const QByteArray& in, qint64 maxBytes, QByteArray* out);
+// Base64 (RFC 4648, "=" padding) with a carriage return after every 64th character.
+QByteArray multipartBase64(const QByteArray& data);
+
+enum class InflateResult { Ok, Broken, Cut };
+enum class InflateFormat { Zlib, Gzip, Raw, Auto };
+// Inflates `in`; at most maxBytes of output (Cut: `out` holds the first maxBytes).
+InflateResult inflateCapped(const QByteArray& in, InflateFormat format, qint64 maxBytes, QByteArray* out);
