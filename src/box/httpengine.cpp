@@ -40,6 +40,7 @@ struct SlistDeleter {
 enum class EscapeSet { Path, Query, Extra };
 
 // Escapes what curl would refuse or a server misread; separators of the part stay as they are.
+// A "%" left after decoding goes as it is: callers that need one on the wire escape it twice.
 QByteArray escapeBytes(const QByteArray& in, EscapeSet set) {
     QByteArray out;
     out.reserve(in.size());
@@ -47,8 +48,6 @@ QByteArray escapeBytes(const QByteArray& in, EscapeSet set) {
         const auto c = static_cast<unsigned char>(ch);
         bool escape = c <= 0x20 || c >= 0x7f || c == '"' || c == '#' || c == '<' || c == '>' || c == '\\' || c == '^' ||
                       c == '`' || c == '{' || c == '|' || c == '}';
-        if (set != EscapeSet::Extra && c == '%')
-            escape = true; // decoding left it standing alone
         if (set == EscapeSet::Path && c == '?')
             escape = true;
         if (set == EscapeSet::Query && c == '+')
