@@ -4,6 +4,7 @@
 #include "box/httpengine.h"
 #include "core/options.h"
 #include "support/boxsimprocess.h"
+#include "support/rawhttpserver.h"
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
@@ -13,6 +14,7 @@ namespace {
 
 const char* kAddress = "127.0.47.1";
 BoxSimProcess* g_sim = nullptr;
+RawHttpServer* g_raw = nullptr; // closes every connection after one answer
 
 size_t discard(char*, size_t size, size_t n, void*) {
     return size * n;
@@ -64,6 +66,34 @@ static void BM_BareCurl1000(benchmark::State& state) {
 }
 BENCHMARK(BM_BareCurl1000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// The same pair against the raw loopback server, which answers once per connection and closes it.
+static void BM_ExecuteURL1000_Raw(benchmark::State& state) {
+    TIEHTTP http;
+    http.Timeout = 20;
+    const QString u = g_raw->url(QStringLiteral("/control/getmode"));
+    for (auto _ : state) {
+        for (int i = 0; i < 1000; ++i)
+            http.ExecuteURL(u);
+    }
+}
+BENCHMARK(BM_ExecuteURL1000_Raw)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+static void BM_BareCurl1000_Raw(benchmark::State& state) {
+    const QByteArray u = g_raw->url(QStringLiteral("/control/getmode")).toUtf8();
+    for (auto _ : state) {
+        for (int i = 0; i < 1000; ++i) {
+            CURL* c = curl_easy_init();
+            curl_easy_setopt(c, CURLOPT_URL, u.constData());
+            curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+            curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+            curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &discard);
+            curl_easy_perform(c);
+            curl_easy_cleanup(c);
+        }
+    }
+}
+BENCHMARK(BM_BareCurl1000_Raw)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 // With a one-second time-out the wait should come out at one second, not more.
 static void BM_SilentDetect(benchmark::State& state) {
     g_sim->setFault(QStringLiteral("/control/zapto"), QStringLiteral("silent"));
@@ -83,6 +113,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     g_sim = &sim;
+    RawHttpServer raw("127.0.47.2");
+    if (!raw.listening()) {
+        std::fprintf(stderr, "cannot start the raw loopback server\n");
+        return 1;
+    }
+    raw.setScript(RawHttpServer::answer("tv\n"));
+    g_raw = &raw;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

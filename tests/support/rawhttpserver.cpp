@@ -53,13 +53,13 @@ RawHttpServer::~RawHttpServer() {
     m_stop = true;
     if (m_acceptThread.joinable())
         m_acceptThread.join();
-    std::vector<std::thread> threads;
+    std::vector<Connection> threads;
     {
         std::lock_guard lock(m_threadsMutex);
         threads.swap(m_threads);
     }
-    for (std::thread& t : threads)
-        t.join();
+    for (Connection& c : threads)
+        c.thread.join();
     if (m_listenFd >= 0)
         ::close(m_listenFd);
 }
@@ -126,10 +126,21 @@ void RawHttpServer::acceptLoop() {
             }
         }
         std::lock_guard lock(m_threadsMutex);
-        m_threads.emplace_back([this, fd, script] {
-            serve(fd, script);
-            ::close(fd);
-        });
+        for (auto it = m_threads.begin(); it != m_threads.end();) {
+            if (it->finished->load()) {
+                it->thread.join();
+                it = m_threads.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        auto finished = std::make_shared<std::atomic<bool>>(false);
+        m_threads.push_back({std::thread([this, fd, script, finished] {
+                                 serve(fd, script);
+                                 ::close(fd);
+                                 finished->store(true);
+                             }),
+                             finished});
     }
 }
 

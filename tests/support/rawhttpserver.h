@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -81,7 +82,11 @@ private:
     std::atomic<int> m_connections{0};
     std::thread m_acceptThread;
     std::mutex m_threadsMutex;
-    std::vector<std::thread> m_threads;
+    struct Connection {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> finished;
+    };
+    std::vector<Connection> m_threads; // finished ones are joined as new connections come
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_cv;
