@@ -248,6 +248,7 @@ TEST_F(BoxClientTest, RequestsAreLogged) {
     QFile f(appLogger().filePath());
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray last = f.readAll().trimmed().split('\n').last();
-    EXPECT_TRUE(last.endsWith(", HTTP  , " + url.toUtf8() + ", HTTP/1.1 200 OK")) << last.constData();
+    EXPECT_TRUE(last.contains(", HTTP  , " + url.toUtf8() + ", HTTP/1.")) << last.constData();
+    EXPECT_TRUE(last.endsWith(" 200 OK")) << last.constData();
     Options.NoLogging = true;
 }
