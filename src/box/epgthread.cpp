@@ -1,0 +1,236 @@
+#include "box/epgthread.h"
+
+#include "box/boxcommands.h"
+#include "box/epgparse.h"
+#include "box/httpengine.h"
+#include "core/log.h"
+
+#include <QCoreApplication>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+struct EPGShared {
+    std::mutex Mutex;
+    std::condition_variable Wake;
+    bool Stop = false;
+    std::atomic<int> Selected{0};
+    std::atomic<bool> AktRadio{false};
+    std::atomic<bool> Running{false};
+
+    bool aborted() {
+        std::lock_guard lock(Mutex);
+        return Stop || EPGAbort.load();
+    }
+    // Sleeps ms unless told to stop; EPGAbort is polled every 20 ms. False when aborted.
+    bool sleep(int ms) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        std::unique_lock lock(Mutex);
+        while (!Stop && !EPGAbort.load()) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= deadline)
+                return true;
+            Wake.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(20)));
+        }
+        return false;
+    }
+};
+
+namespace {
+
+class EPGWorker : public QObject {
+    Q_OBJECT
+public:
+    EPGWorker(std::shared_ptr<EPGShared> shared, QList<EPGChannelJob> jobs, EPGPacing pacing, bool isStarting)
+        : m_shared(std::move(shared))
+        , m_jobs(std::move(jobs))
+        , m_pacing(pacing)
+        , m_isStarting(isStarting) {}
+
+    void run() {
+        m_http.Timeout = m_pacing.TimeoutSec;
+        int lastSeen = -1;
+        while (!m_shared->aborted()) {
+            const int count = static_cast<int>(m_jobs.size());
+            const int cur = m_shared->Selected.load();
+            int start = 0;
+            if (cur >= 0 && cur < count && !m_jobs[cur].Loaded && m_jobs[cur].Mode == mTV) {
+                start = cur;
+                m_isStarting = false;
+            } else if (m_isStarting) {
+                m_isStarting = false;
+                start = cur;
+            } else {
+                start = cur != lastSeen ? cur : 0;
+            }
+            lastSeen = cur;
+            start = std::clamp(start, 0, count);
+            for (int i = start; i < count; ++i) {
+                if (m_shared->aborted() || m_shared->Selected.load() != lastSeen) {
+                    m_shared->sleep(m_pacing.ShortMs);
+                    break;
+                }
+                if (!m_jobs[i].Loaded) {
+                    if (!m_shared->sleep(m_pacing.BeforeLoadMs))
+                        break;
+                    fetch(i);
+                }
+                if (!m_shared->sleep(m_pacing.ShortMs))
+                    break;
+                Log(LogThread, QStringLiteral("Delay(%1)").arg(m_pacing.StepMs));
+                if (!m_shared->sleep(m_pacing.StepMs))
+                    break;
+            }
+            int open = 0;
+            for (const auto& job : m_jobs)
+                open += job.Loaded ? 0 : 1;
+            if (m_shared->aborted() || open == 0)
+                break;
+            if (m_shared->AktRadio.load()) {
+                Log(LogThread, QStringLiteral("Delay(%1)").arg(m_pacing.RadioPassMs));
+                if (!m_shared->sleep(m_pacing.RadioPassMs))
+                    break;
+            }
+        }
+        m_shared->Running = false;
+        Q_EMIT done();
+    }
+
+Q_SIGNALS:
+    void result(const EPGResult& result);
+    void done();
+
+private:
+    void fetch(int i) {
+        EPGResult out;
+        out.Position = i;
+        out.Id = m_jobs[i].Id;
+        try {
+            WaitWhileBusy(MainRequestBusy);
+            EPGRequestBusy = true;
+            m_http.ExecuteURL(m_jobs[i].Url);
+            const QString body = m_http.Response.join(QStringLiteral("\r\n"));
+            EPGRequestBusy = false;
+            Log(LogThread, m_jobs[i].Url);
+            if (auto programs = ParseEPGXml(body)) {
+                out.Parsed = true;
+                out.Programs = std::move(*programs);
+            }
+        } catch (...) {
+            EPGRequestBusy = false;
+            Log(LogThread, m_jobs[i].Url + QStringLiteral(" failed"));
+        }
+        // A radio channel counts as loaded only while a TV channel is on air: song titles change.
+        m_jobs[i].Loaded = m_jobs[i].Mode == mTV || !m_shared->AktRadio.load();
+        Q_EMIT result(out);
+    }
+
+    std::shared_ptr<EPGShared> m_shared;
+    QList<EPGChannelJob> m_jobs;
+    EPGPacing m_pacing;
+    bool m_isStarting;
+    TIEHTTP m_http;
+};
+
+} // namespace
+
+void EPGThread::ThreadStop::operator()(QThread* thread) const {
+    thread->quit();
+    thread->wait();
+    delete thread;
+}
+
+EPGThread::EPGThread(EPGPacing pacing, QObject* parent)
+    : QObject(parent)
+    , m_pacing(pacing)
+    , m_shared(std::make_shared<EPGShared>()) {
+    qRegisterMetaType<EPGResult>();
+}
+
+EPGThread::~EPGThread() {
+    {
+        std::lock_guard lock(m_shared->Mutex);
+        m_shared->Stop = true;
+    }
+    m_shared->Wake.notify_all();
+    m_thread.reset();
+}
+
+bool EPGThread::isRunning() const {
+    return m_shared->Running.load();
+}
+
+void EPGThread::setSelected(int position) {
+    m_shared->Selected = position;
+}
+
+void EPGThread::setAktRadio(bool radio) {
+    m_shared->AktRadio = radio;
+}
+
+bool EPGThread::start(const QList<TChannelRef>& channels, int selected, bool aktIsRadio, bool isStarting) {
+    if (isRunning())
+        return false;
+    m_thread.reset();
+    m_shared = std::make_shared<EPGShared>();
+    m_shared->Selected = selected;
+    m_shared->AktRadio = aktIsRadio;
+    m_shared->Running = true;
+    m_channels = channels;
+    QList<EPGChannelJob> jobs;
+    for (const auto& ch : channels)
+        jobs.append({ch->Id, ChannelEPGURL(ch->Id), ch->Mode, ch->EPGLoaded});
+    m_thread.reset(new QThread);
+    auto* worker = new EPGWorker(m_shared, std::move(jobs), m_pacing, isStarting);
+    worker->moveToThread(m_thread.get());
+    connect(m_thread.get(), &QThread::started, worker, &EPGWorker::run);
+    connect(worker, &EPGWorker::result, this, &EPGThread::applyResult, Qt::QueuedConnection);
+    connect(worker, &EPGWorker::done, this, &EPGThread::finished, Qt::QueuedConnection);
+    connect(m_thread.get(), &QThread::finished, worker, &QObject::deleteLater);
+    m_thread->start();
+    return true;
+}
+
+void EPGThread::applyResult(const EPGResult& result) {
+    if (result.Position < 0 || result.Position >= m_channels.size())
+        return;
+    TChannel& ch = *m_channels[result.Position];
+    if (ch.Id != result.Id)
+        return;
+    if (result.Parsed)
+        ApplyChannelEPG(ch, result.Programs);
+    ch.EPGLoaded = ch.Mode == mTV || !m_shared->AktRadio.load();
+    int loaded = 0;
+    for (const auto& c : m_channels)
+        loaded += c->EPGLoaded ? 1 : 0;
+    Q_EMIT channelApplied(result.Position, loaded, static_cast<int>(m_channels.size()));
+}
+
+int EPGThread::StopEPGThread(bool showMessage) {
+    Log(LogFunc, QStringLiteral("StopEPGThread()"));
+    if (!isRunning())
+        return 0;
+    if (showMessage)
+        ShowStatus(QStringLiteral("stopping epg..."));
+    EPGAbort = true;
+    {
+        std::lock_guard lock(m_shared->Mutex);
+        m_shared->Stop = true;
+    }
+    m_shared->Wake.notify_all();
+    int waits = 0;
+    while (isRunning() && waits < 300) {
+        QCoreApplication::processEvents();
+        QThread::msleep(20);
+        ++waits;
+    }
+    if (isRunning())
+        Log(LogThread, QStringLiteral("Thread is still running...!"));
+    Log(LogThread, QStringLiteral("EPG Thread stopped (%1)!").arg(waits));
+    EPGAbort = false;
+    return waits;
+}
+
+#include "epgthread.moc"

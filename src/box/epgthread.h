@@ -1,0 +1,71 @@
+#pragma once
+
+#include "box/records.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+#include <memory>
+
+// What the worker needs of one channel; taken on the UI thread when the thread starts.
+struct EPGChannelJob {
+    QString Id;
+    QString Url;
+    TChannelMode Mode = mTV;
+    bool Loaded = false;
+};
+
+// One fetched channel, handed to the UI thread; Parsed is false when the answer changed nothing.
+struct EPGResult {
+    int Position = 0;
+    QString Id;
+    bool Parsed = false;
+    QList<TChannelProgram> Programs;
+};
+Q_DECLARE_METATYPE(EPGResult)
+
+// The pauses of the walk, in ms.
+struct EPGPacing {
+    int BeforeLoadMs = 5000;
+    int ShortMs = 20;
+    int StepMs = 1600;
+    int RadioPassMs = 5000;
+    int TimeoutSec = 20;
+};
+
+struct EPGShared;
+
+// Fetches channel lists in the background, one channel at a time, on its own thread with its own
+// HTTP client. Results come back queued and are written into the channel records here. UI thread.
+class EPGThread : public QObject {
+    Q_OBJECT
+public:
+    explicit EPGThread(EPGPacing pacing = {}, QObject* parent = nullptr);
+    ~EPGThread() override;
+
+    // Starts a fresh loop over channels from the selected position; false when already running.
+    bool start(const QList<TChannelRef>& channels, int selected, bool aktIsRadio, bool isStarting);
+    bool isRunning() const;
+    // The channel box selection and the mode of the channel on air, as the UI changes them.
+    void setSelected(int position);
+    void setAktRadio(bool radio);
+    // Tells the worker to end and waits at most 300 x 20 ms; returns the number of waits.
+    int StopEPGThread(bool showMessage);
+
+Q_SIGNALS:
+    void channelApplied(int position, int loaded, int total);
+    void finished();
+
+private:
+    void applyResult(const EPGResult& result);
+
+    struct ThreadStop {
+        void operator()(QThread* thread) const;
+    };
+    EPGPacing m_pacing;
+    QList<TChannelRef> m_channels;
+    std::shared_ptr<EPGShared> m_shared;
+    std::unique_ptr<QThread, ThreadStop> m_thread;
+};
