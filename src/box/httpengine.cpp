@@ -184,12 +184,11 @@ struct TIEHTTP::Job {
         return static_cast<Job*>(user)->cancel.load() ? 1 : 0;
     }
 
-    void run() {
-        std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    // Runs on a worker with its handle, fresh or reset; the handle keeps its DNS cache.
+    void run(CURL* c) {
         std::unique_ptr<curl_slist, SlistDeleter> list;
         char errbuf[CURL_ERROR_SIZE] = {};
-        if (curl) {
-            CURL* c = curl.get();
+        if (c) {
             curl_easy_setopt(c, CURLOPT_URL, url.constData());
             curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
             curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
@@ -377,12 +376,76 @@ InflateResult inflateCapped(const QByteArray& in, InflateFormat format, qint64 m
     return verdict;
 }
 
+struct TIEHTTP::WorkerQueue {
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::shared_ptr<Job> next;
+    bool quit = false;
+
+    void stop() {
+        std::lock_guard lock(mutex);
+        quit = true;
+        cv.notify_all();
+    }
+
+    static void loop(const std::shared_ptr<WorkerQueue>& queue) {
+        std::unique_ptr<CURL, CurlDeleter> curl;
+        for (;;) {
+            std::shared_ptr<Job> job;
+            {
+                std::unique_lock lock(queue->mutex);
+                queue->cv.wait(lock, [&] { return queue->quit || queue->next; });
+                if (!queue->next)
+                    return;
+                job = std::move(queue->next);
+            }
+            if (curl)
+                curl_easy_reset(curl.get());
+            else
+                curl.reset(curl_easy_init());
+            job->run(curl.get());
+        }
+    }
+};
+
 TIEHTTP::TIEHTTP() {
     globalInit();
 }
 
 TIEHTTP::~TIEHTTP() {
+    // The own worker is idle between requests, so it ends at once.
+    if (m_worker.queue) {
+        m_worker.queue->stop();
+        m_worker.thread.join();
+    }
     reapWorkers(true);
+}
+
+// Hands the job to the client's worker, starting one when there is none.
+bool TIEHTTP::postToWorker(const std::shared_ptr<Job>& job) {
+    if (!m_worker.queue) {
+        auto queue = std::make_shared<WorkerQueue>();
+        try {
+            m_worker.thread = std::thread([queue] { WorkerQueue::loop(queue); });
+        } catch (const std::system_error&) {
+            return false;
+        }
+        m_worker.queue = std::move(queue);
+    }
+    std::lock_guard lock(m_worker.queue->mutex);
+    m_worker.queue->next = job;
+    m_worker.queue->cv.notify_all();
+    return true;
+}
+
+// Gives up the running job together with its worker; the next request starts a fresh one.
+void TIEHTTP::retireWorker(const std::shared_ptr<Job>& job) {
+    job->cancel = true; // the worker ends on its own; its results go nowhere
+    if (!m_worker.queue)
+        return;
+    m_worker.queue->stop();
+    m_abandoned.push_back({job, std::move(m_worker)});
+    m_worker = Worker{};
 }
 
 // Joins given-up workers that have ended; with waitForAll, cancels and waits a bounded time for
@@ -400,9 +463,9 @@ void TIEHTTP::reapWorkers(bool waitForAll) {
             done = it->job->done;
         }
         if (done)
-            it->thread.join();
+            it->worker.thread.join(); // it quits right after its job
         else if (waitForAll)
-            it->thread.detach(); // it owns its job through the shared_ptr
+            it->worker.thread.detach(); // it owns its job and queue through shared_ptrs
         else {
             ++it;
             continue;
@@ -541,7 +604,7 @@ bool TIEHTTP::Execute() {
         if (!OnBusyConfirm || !OnBusyConfirm(question))
             return false;
         if (m_current) {
-            m_current->cancel = true;
+            retireWorker(m_current);
             m_current.reset();
         }
     }
@@ -630,12 +693,8 @@ bool TIEHTTP::Execute() {
 
     const auto start = SteadyClock::now();
     job->touch();
-    std::thread thread;
-    try {
-        thread = std::thread([job] { job->run(); });
-    } catch (const std::system_error&) {
+    if (!postToWorker(job))
         return fail(QStringLiteral("cannot start the request thread"));
-    }
     m_current = job;
 
     // Wait: on data silence past Timeout, past six times Timeout in all (a server dripping a byte
@@ -685,10 +744,9 @@ bool TIEHTTP::Execute() {
     }
 
     if (outcome != Outcome::Done) {
-        job->cancel = true; // the worker ends on its own; its results go nowhere
-        m_abandoned.push_back({job, std::move(thread)});
         if (outcome == Outcome::Superseded)
-            return false; // the request that replaced this one owns the results
+            return false; // the request that replaced this one retired the worker and owns the results
+        retireWorker(job);
         m_current.reset();
         if (outcome == Outcome::Closing)
             return fail(QStringLiteral("request given up: the program is closing"));
@@ -698,7 +756,6 @@ bool TIEHTTP::Execute() {
         ErrorText = QString::fromLatin1(kTimeoutText);
         return false;
     }
-    thread.join();
     m_current.reset();
 
     RawHeaders = job->rawHeaders;

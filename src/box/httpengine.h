@@ -84,8 +84,18 @@ public:
     QString StatusText() const;
 
     struct Job;
+    struct WorkerQueue;
 
 private:
+    // A thread that runs this client's requests one after another; retired with a request that
+    // was given up, so it never touches a later one.
+    struct Worker {
+        std::shared_ptr<WorkerQueue> queue;
+        std::thread thread;
+    };
+    bool postToWorker(const std::shared_ptr<Job>& job);
+    void retireWorker(const std::shared_ptr<Job>& job);
+
     void clearAnswer();
     void deliver(const QByteArray& body);
     bool fail(const QString& text, int lastError = 0);
@@ -96,9 +106,10 @@ private:
     QList<QPair<QString, QString>> m_multipart;
     bool m_busy = false;
     std::shared_ptr<Job> m_current; // the request this object waits for
+    Worker m_worker;
     struct Abandoned {
         std::shared_ptr<Job> job;
-        std::thread thread;
+        Worker worker;
     };
     std::vector<Abandoned> m_abandoned; // given-up workers, joined once they end
 };
