@@ -35,6 +35,11 @@ struct EPGPacing {
     int TimeoutSec = 20;
 };
 
+// The header of the channel panel and the OSD channel list while the lists arrive.
+inline QString ChannelPreviewCaption(int loaded, int total) {
+    return QStringLiteral("Channel Preview (%1/%2)").arg(loaded).arg(total);
+}
+
 struct EPGShared;
 
 // Fetches channel lists in the background, one channel at a time, on its own thread with its own

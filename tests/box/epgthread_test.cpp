@@ -106,9 +106,11 @@ TEST_F(EPGThreadTest, ASwitchRestartsFromTheNewChannel) {
         channels << channel(id);
     EPGThread thread(EPGPacing{50, 5, 300, 50, 2});
     bool finished = false;
+    QStringList captions;
     QObject::connect(&thread, &EPGThread::finished, [&] { finished = true; });
     QObject::connect(&thread, &EPGThread::channelApplied, [&](int position, int loaded, int total) {
         EXPECT_EQ(total, 3);
+        captions << ChannelPreviewCaption(loaded, total);
         if (position == 0) {
             EXPECT_EQ(loaded, 1);
             thread.setSelected(2);
@@ -117,6 +119,8 @@ TEST_F(EPGThreadTest, ASwitchRestartsFromTheNewChannel) {
     ASSERT_TRUE(thread.start(channels, 0, false, false));
     ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 15000));
     EXPECT_EQ(epgTargets(), (QStringList{ids[0], ids[2], ids[1]}));
+    EXPECT_EQ(captions, (QStringList{QStringLiteral("Channel Preview (1/3)"), QStringLiteral("Channel Preview (2/3)"),
+                                     QStringLiteral("Channel Preview (3/3)")}));
 }
 
 // While a radio channel plays, radio lists are fetched again every pass and the thread keeps going;
