@@ -1,5 +1,6 @@
 #pragma once
 
+#include "box/httpengine.h"
 #include "box/records.h"
 
 #include <QList>
@@ -24,9 +25,6 @@ inline const QString kBouquetNr = QStringLiteral("<bouquetnr>");
 
 // The line that separates the TV from the radio channels in the combined bouquet list.
 inline const QString kRadioMarker = QStringLiteral("###");
-
-// Splits an answer into lines at CR LF, CR or LF; a final line break adds no empty line.
-QStringList splitAnswerLines(const QString& text);
 
 // One channel line "<number> <id> <name>": the id is the second blank-separated field.
 struct TChannelLine {

@@ -79,25 +79,6 @@ bool validHost(const QByteArray& host) {
     return true;
 }
 
-// Lines split at CR, LF or CR LF; a final line end gives no empty last line.
-QStringList splitLines(const QString& text) {
-    QStringList lines;
-    qsizetype start = 0;
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = text.at(i);
-        if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
-            lines.append(text.mid(start, i - start));
-            if (c == QLatin1Char('\r') && i + 1 < n && text.at(i + 1) == QLatin1Char('\n'))
-                ++i;
-            start = i + 1;
-        }
-    }
-    if (start < n)
-        lines.append(text.mid(start));
-    return lines;
-}
-
 // UTF-8 when the bytes are valid UTF-8, else Latin-1, so no byte is lost.
 QString decodeText(const QByteArray& bytes) {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -244,6 +225,25 @@ struct TIEHTTP::Job {
         cv.notify_all();
     }
 };
+
+// Lines split at CR, LF or CR LF; a final line end gives no empty last line.
+QStringList splitAnswerLines(const QString& text) {
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
+            lines.append(text.mid(start, i - start));
+            if (c == QLatin1Char('\r') && i + 1 < n && text.at(i + 1) == QLatin1Char('\n'))
+                ++i;
+            start = i + 1;
+        }
+    }
+    if (start < n)
+        lines.append(text.mid(start));
+    return lines;
+}
 
 SplitUrl splitUrl(const QString& input) {
     SplitUrl out;
@@ -504,7 +504,7 @@ void TIEHTTP::clearAnswer() {
 
 void TIEHTTP::deliver(const QByteArray& body) {
     ResponseStream = body;
-    Response = splitLines(decodeText(body));
+    Response = splitAnswerLines(decodeText(body));
 }
 
 bool TIEHTTP::fail(const QString& text, int lastError) {
@@ -678,7 +678,7 @@ bool TIEHTTP::Execute() {
     }
     headerLines += ExtraHeaders;
     for (const QString& entry : std::as_const(headerLines)) {
-        for (const QString& line : splitLines(entry)) {
+        for (const QString& line : splitAnswerLines(entry)) {
             if (!line.trimmed().isEmpty())
                 job->headers.append(line.toUtf8());
         }
@@ -759,7 +759,7 @@ bool TIEHTTP::Execute() {
     m_current.reset();
 
     RawHeaders = job->rawHeaders;
-    for (const QString& line : splitLines(QString::fromLatin1(RawHeaders))) {
+    for (const QString& line : splitAnswerLines(QString::fromLatin1(RawHeaders))) {
         if (line.isEmpty())
             continue;
         ResponseHeaders.append(line);

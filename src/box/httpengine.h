@@ -130,6 +130,9 @@ struct SplitUrl {
 };
 SplitUrl splitUrl(const QString& url);
 
+// Lines split at CR, LF or CR LF; a final line end gives no empty last line.
+QStringList splitAnswerLines(const QString& text);
+
 // Base64 (RFC 4648, "=" padding) with a carriage return after every 64th character.
 QByteArray multipartBase64(const QByteArray& data);
 
