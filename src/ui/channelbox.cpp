@@ -1,0 +1,116 @@
+#include "ui/channelbox.h"
+
+#include "core/appflags.h"
+#include "ui/channelmodel.h"
+
+#include <QPainter>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
+
+namespace {
+
+constexpr int kBarLeft = 4;
+constexpr int kBarRight = 40;
+constexpr int kTextLeft = 43;
+constexpr int kSubTextLeft = 49;
+constexpr int kBarWidth = 35;
+constexpr int kRowHeight = 16;
+
+} // namespace
+
+void ChannelBoxDelegate::drawChannelRow(QPainter* painter, const QRect& rect, const QModelIndex& index,
+                                        const QPalette& palette, bool highlighted) {
+    painter->save();
+    painter->fillRect(rect, highlighted ? palette.color(QPalette::Highlight) : palette.color(QPalette::Base));
+    const bool sub = index.data(ChannelModel::IsSubChannelRole).toBool();
+    const int x = rect.left() + (sub ? kSubTextLeft : kTextLeft);
+    painter->setPen(highlighted ? palette.color(QPalette::HighlightedText) : palette.color(QPalette::Text));
+    const QRect textRect(x, rect.top() + 2, std::max(0, rect.right() - x), std::max(0, rect.height() - 2));
+    painter->drawText(
+        textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+        painter->fontMetrics().elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, textRect.width()));
+
+    // The bar: silver with a black frame, blue as far as the programme has run.
+    const QRect bar(QPoint(rect.left() + kBarLeft, rect.top() + 1), QPoint(rect.left() + kBarRight, rect.bottom() - 1));
+    painter->fillRect(bar, QColor(192, 192, 192));
+    painter->setPen(Qt::black);
+    painter->drawRect(bar.adjusted(0, 0, -1, -1));
+    const int filled = index.data(ChannelModel::ProgressRole).toInt();
+    if (filled > 0) {
+        const QRect blue(QPoint(rect.left() + 5, bar.top() + 1),
+                         QPoint(rect.left() + 5 + filled - 1, bar.bottom() - 1));
+        painter->fillRect(blue, QColor(0, 0, 255));
+    }
+    painter->restore();
+}
+
+void ChannelBoxDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    if (IsClosing.load())
+        return;
+    const bool highlighted = option.state & (QStyle::State_Selected | QStyle::State_HasFocus);
+    drawChannelRow(painter, option.rect, index, option.palette, highlighted);
+}
+
+QSize ChannelBoxDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    const QString text = index.data(Qt::DisplayRole).toString();
+    return {kSubTextLeft + option.fontMetrics.horizontalAdvance(text) + 4,
+            std::max(kRowHeight, option.fontMetrics.height() + 3)};
+}
+
+TComboBoxQuoxel::TComboBoxQuoxel(QWidget* parent)
+    : QComboBox(parent) {
+    setObjectName(QStringLiteral("CmbChannels"));
+    setItemDelegate(new ChannelBoxDelegate(this));
+    connect(this, &QComboBox::currentIndexChanged, this, [this] { announceLogo(); });
+}
+
+void TComboBoxQuoxel::setChannelModel(ChannelModel* model) {
+    m_model = model;
+    setModel(model);
+    connect(model, &QAbstractItemModel::modelReset, this, [this] {
+        m_logoChannel = nullptr;
+        announceLogo();
+    });
+    announceLogo();
+}
+
+TChannel* TComboBoxQuoxel::currentChannel() const {
+    if (!m_model)
+        return nullptr;
+    return m_model->channelAt(currentIndex()).get();
+}
+
+void TComboBoxQuoxel::showPopup() {
+    m_droppedDown = true;
+    QComboBox::showPopup();
+}
+
+void TComboBoxQuoxel::hidePopup() {
+    QComboBox::hidePopup();
+    m_droppedDown = false;
+}
+
+void TComboBoxQuoxel::announceLogo() {
+    TChannel* ch = currentChannel();
+    if (!ch || ch == m_logoChannel)
+        return;
+    m_logoChannel = ch;
+    Q_EMIT logoChannelChanged(ch);
+}
+
+void TComboBoxQuoxel::paintEvent(QPaintEvent* event) {
+    if (IsClosing.load() || !m_model || currentIndex() < 0) {
+        QComboBox::paintEvent(event);
+        return;
+    }
+    QStylePainter painter(this);
+    QStyleOptionComboBox opt;
+    initStyleOption(&opt);
+    opt.currentText.clear();
+    opt.currentIcon = QIcon();
+    painter.drawComplexControl(QStyle::CC_ComboBox, opt);
+    // The closed box's edit part always uses the window colours.
+    const QRect edit = style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, this);
+    ChannelBoxDelegate::drawChannelRow(&painter, edit, m_model->index(currentIndex()), palette(), false);
+    announceLogo();
+}
