@@ -29,21 +29,32 @@ std::string generatedTs() {
     return out;
 }
 
+// Whole datagrams only, so every UDP packet and HTTP chunk is exactly 7 TS packets; empty when unusable.
+std::string readTs(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    data.resize(data.size() - data.size() % kTsChunk);
+    if (data.size() < kTsChunk || data[0] != 0x47)
+        return std::string();
+    return data;
+}
+
 } // namespace
 
 void TsSource::load(const std::string& path, double seconds) {
     m_bytes.clear();
+    m_radioBytes.clear();
     m_fromFile = false;
     if (!path.empty()) {
-        std::ifstream in(path, std::ios::binary);
-        std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        // Whole datagrams only, so every UDP packet and HTTP chunk is exactly 7 TS packets.
-        data.resize(data.size() - data.size() % kTsChunk);
-        if (data.size() >= kTsChunk && data[0] == 0x47) {
-            m_bytes = std::move(data);
-            m_fromFile = true;
-        } else {
+        m_bytes = readTs(path);
+        m_fromFile = !m_bytes.empty();
+        if (!m_fromFile)
             std::cerr << "boxsim: no usable transport stream in '" << path << "', sending generated packets\n";
+        const size_t dot = path.rfind(".ts");
+        if (m_fromFile && dot != std::string::npos && dot + 3 == path.size()) {
+            std::ifstream probe(path.substr(0, dot) + "-radio.ts");
+            if (probe)
+                m_radioBytes = readTs(path.substr(0, dot) + "-radio.ts");
         }
     }
     if (m_bytes.empty()) {
@@ -51,6 +62,7 @@ void TsSource::load(const std::string& path, double seconds) {
         seconds = 2.0;
     }
     m_rate = double(m_bytes.size()) / std::max(0.1, seconds);
+    m_radioRate = double(m_radioBytes.size()) / std::max(0.1, seconds);
 }
 
 HttpResponse tsStreamResponse(const TsSource& source, const HttpRequest& req) {
@@ -62,8 +74,9 @@ HttpResponse tsStreamResponse(const TsSource& source, const HttpRequest& req) {
     }
     resp.contentType = "video/mpeg";
     const TsSource* src = &source;
-    resp.stream = [src](StreamWriter& w) {
-        src->pump([&w](const char* d, size_t n) { return w.write(d, n); }, [&w] { return !w.stopping(); });
+    const bool radio = req.path.rfind("/0,", 0) != 0;
+    resp.stream = [src, radio](StreamWriter& w) {
+        src->pump([&w](const char* d, size_t n) { return w.write(d, n); }, [&w] { return !w.stopping(); }, radio);
     };
     return resp;
 }

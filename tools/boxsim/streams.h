@@ -18,7 +18,9 @@ namespace boxsim {
 constexpr size_t kTsPacket = 188;
 constexpr size_t kTsChunk = 7 * kTsPacket; // one UDP datagram, the receiver's usual unit
 
-// The looped transport stream every stream service sends; read-only after load.
+// The looped transport streams the stream services send; read-only after load. The TV stream
+// (picture and audio tracks) goes to the TV port and UDP; radio channels get the audio-only
+// stream from the file beside it ("x.ts" -> "x-radio.ts"), or the TV stream when there is none.
 class TsSource {
 public:
     // Loads a .ts file that plays for seconds; falls back to generated packets when it is unusable.
@@ -26,18 +28,22 @@ public:
     const std::string& bytes() const { return m_bytes; }
     double bytesPerSecond() const { return m_rate; }
     bool fromFile() const { return m_fromFile; }
+    bool radioFromFile() const { return !m_radioBytes.empty(); }
 
     // Sends the loop, paced at about real time, until write() refuses or keepGoing() turns false.
     template <typename Write, typename KeepGoing>
-    void pump(Write write, KeepGoing keepGoing) const;
+    void pump(Write write, KeepGoing keepGoing, bool radio = false) const;
 
 private:
     std::string m_bytes;
     double m_rate = 250000.0;
     bool m_fromFile = false;
+    std::string m_radioBytes;
+    double m_radioRate = 0.0;
 };
 
-// The receiver's HTTP stream answer ("/0,<pids>" on the TV port, "/<pids>" on the radio port).
+// The receiver's HTTP stream answer ("/0,<pids>" on the TV port, "/<pids>" on the radio port);
+// a path without the leading "0," is a radio request and gets the audio-only stream.
 HttpResponse tsStreamResponse(const TsSource& source, const HttpRequest& req);
 
 // UDP streams started by "exec?api udp_stream start": one sender thread per target, loopback only.
@@ -71,19 +77,22 @@ private:
 };
 
 template <typename Write, typename KeepGoing>
-void TsSource::pump(Write write, KeepGoing keepGoing) const {
+void TsSource::pump(Write write, KeepGoing keepGoing, bool radio) const {
+    const bool own = radio && !m_radioBytes.empty();
+    const std::string& bytes = own ? m_radioBytes : m_bytes;
+    const double rate = own ? m_radioRate : m_rate;
     const auto start = std::chrono::steady_clock::now();
     long long sent = 0;
     size_t offset = 0;
     while (keepGoing()) {
-        if (offset >= m_bytes.size())
+        if (offset >= bytes.size())
             offset = 0;
-        const size_t n = std::min(kTsChunk, m_bytes.size() - offset);
-        if (!write(m_bytes.data() + offset, n))
+        const size_t n = std::min(kTsChunk, bytes.size() - offset);
+        if (!write(bytes.data() + offset, n))
             return;
         offset += n;
         sent += (long long)n;
-        const auto due = start + std::chrono::microseconds((long long)(double(sent) * 1e6 / m_rate));
+        const auto due = start + std::chrono::microseconds((long long)(double(sent) * 1e6 / rate));
         while (keepGoing() && std::chrono::steady_clock::now() < due)
             std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
                 due - std::chrono::steady_clock::now(), std::chrono::milliseconds(20)));
