@@ -1,0 +1,222 @@
+#pragma once
+
+#include <QObject>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+// The engine's result codes, numbered as the old external interface numbered them; they are only
+// ever logged, with VLC_Error() as their text.
+enum VlcResult : int {
+    VLC_SUCCESS = 0,
+    VLC_ENOMEM = -1,
+    VLC_ETHREAD = -2,
+    VLC_ETIMEOUT = -3,
+    VLC_ENOMOD = -10,
+    VLC_ENOOBJ = -20,
+    VLC_EBADVAR = -30,
+    VLC_EGENERIC = -666,
+};
+
+// Text for a result code; the detail of the log's VLC category.
+QString VLC_Error(int code);
+
+// Binding of libvlc, loaded at run time. The program uses the one of vlcLibrary(); tests make their
+// own with another file name to see a missing or incomplete library. UI thread.
+class VlcLibrary {
+public:
+    struct Table; // entry points, filled by name; vlcapi.cpp alone knows its layout
+
+    // Last-error values of VLD_Startup.
+    static constexpr int kNotLoaded = -1;
+    static constexpr int kNameMissing = -2;
+
+    explicit VlcLibrary(QString fileName = defaultFileName());
+    // libvlc stays loaded for the life of the process: its threads may outlive every object of ours.
+    ~VlcLibrary();
+    VlcLibrary(const VlcLibrary&) = delete;
+    VlcLibrary& operator=(const VlcLibrary&) = delete;
+
+    // Loads the library once (normal search, then the install directory) and binds every entry
+    // point again; each missing name is logged. Returns the last error: 0, kNotLoaded or kNameMissing.
+    int VLD_Startup();
+    // Returns the last error and resets it to 0.
+    int lastError();
+
+    bool loaded() const { return m_handle != nullptr; }
+    // Loaded and every entry point found.
+    bool complete() const;
+    QString fileName() const { return m_fileName; }
+    // The loader's message for the last failed load, with the file it tried.
+    QString loadError() const { return m_loadError; }
+    QStringList missingNames() const { return m_missing; }
+    const Table* table() const { return m_table.get(); }
+
+    static QString defaultFileName(); // "libvlc.so.5"
+    // The names bound, in order.
+    static QStringList entryPointNames();
+
+private:
+    QString m_fileName;
+    void* m_handle = nullptr;
+    int m_lastError = 0;
+    QString m_loadError;
+    QStringList m_missing;
+    std::unique_ptr<Table> m_table;
+};
+
+// The program's binding.
+VlcLibrary& vlcLibrary();
+// VLD_Startup of the program's binding.
+int VLD_Startup();
+// The engine's plugin folder, with a trailing '/': our equivalent of VLC's install directory, read
+// once. Empty when it cannot be found.
+QString VlcInstallDir();
+
+// What the old per-item option names become for libvlc 3, which ignores the old ones silently.
+struct VlcTargetOptions {
+    QStringList mediaOptions; // go onto the media
+    QString deinterlaceMode;  // for libvlc_video_set_deinterlace; empty: leave the engine's choice
+    QStringList dropped;      // old options with no counterpart (built in or unknown), for the log
+};
+// timeshiftDir: folder for ":timeshift-dir"; ":timeshift-granularity" is in MiB, libvlc 3 takes bytes.
+VlcTargetOptions mapTargetOptions(const QStringList& options, const QString& timeshiftDir);
+
+// The engine's counters for the current item.
+struct VlcStats {
+    int decodedVideo = 0;
+    int displayedPictures = 0;
+    int lostPictures = 0;
+    int decodedAudio = 0;
+    int playedAudioBuffers = 0;
+    qint64 readBytes = 0;
+    qint64 demuxReadBytes = 0;
+};
+
+enum class VlcState { Idle, Opening, Buffering, Playing, Paused, Stopped, Ended, Error };
+
+// One engine instance (our "VlcHandle") over libvlc 3: an instance and its media player, the
+// current target, and the adapter of the old calls. UI thread. Engine event callbacks only copy
+// and post to this object; the stop that libvlc may block in runs on a helper thread.
+class VlcEngine : public QObject {
+    Q_OBJECT
+public:
+    // How long stop() may keep the player busy before it is abandoned for a fresh one.
+    static constexpr int kStopBoundMs = 3000;
+
+    explicit VlcEngine(VlcLibrary& library, QObject* parent = nullptr);
+    ~VlcEngine() override;
+
+    // VLC_Create + VLC_Init: the instance (with "--no-xlib" and the given arguments) and its player.
+    // installDir is the single start argument of the old interface; it is only logged now.
+    // Returns VLC_SUCCESS or VLC_EGENERIC (library missing, instance refused).
+    int create(const QString& installDir, const QStringList& arguments = {});
+    // 1 while an instance exists, else 0.
+    int handle() const { return m_instance ? 1 : 0; }
+
+    // VLC_VariableSet / VLC_VariableGet for the variables the program uses: "drawable" (native
+    // window id), "conf::width", "conf::height", "conf::audio-visual", "conf::audio-track".
+    // Unknown names give VLC_EBADVAR.
+    int VLC_VariableSet(const QString& name, qint64 value);
+    int VLC_VariableSet(const QString& name, const QString& text);
+    int VLC_VariableGet(const QString& name, qint64* value) const;
+
+    // VLC_AddTarget: the MRL and its old-style options become the current item (a later target
+    // replaces it); mode and position are those of the old call and only logged.
+    int VLC_AddTarget(const QString& mrl, const QStringList& options, int mode = 2, int position = -666);
+    int VLC_Play();
+    // Pauses (never toggles, unlike libvlc's own pause).
+    int VLC_Pause();
+    // Stops on a helper thread and returns at once; isPlaying() stays true until that stop is done
+    // or abandoned (see kStopBoundMs).
+    int VLC_Stop();
+    // Non-zero while the engine plays (or is still busy stopping).
+    int VLC_IsPlaying();
+    // 0..100; the value set last while the engine has no audio output yet.
+    int VLC_VolumeGet() const;
+    void VLC_VolumeSet(int volume);
+    // Toggles muting.
+    int VLC_VolumeMute();
+    QString VLC_Version() const;
+    // Drops the current item.
+    int VLC_PlaylistClear();
+    // Ends the instance (bounded like a stop).
+    int VLC_Die();
+
+    // The engine's own view, for the status, the watchdog and tests.
+    VlcState state() const;
+    bool stopPending() const { return m_stopJob != nullptr; }
+    QString mrl() const { return m_mrl; }
+    QStringList targetOptions() const { return m_options; }
+    // What the last VLC_Play handed to libvlc.
+    QStringList appliedMediaOptions() const { return m_appliedOptions; }
+    QString appliedDeinterlaceMode() const { return m_appliedDeinterlace; }
+    VlcStats stats() const;
+    QSize videoSize() const;
+    // Audio track ES ids in the engine's order (without "Disable") and the selected one (-1: none).
+    std::vector<int> audioTrackIds() const;
+    int currentAudioTrackId() const;
+    // Straight from the audio output: -1 when there is none.
+    int engineVolume() const;
+    int engineMuted() const;
+    // Video outputs the engine reported.
+    int videoOutputs() const { return m_vouts; }
+    // Folder for the time-shift files (":timeshift-dir"); the system's temp folder by default.
+    void setTimeshiftDir(const QString& dir) { m_timeshiftDir = dir; }
+    QString timeshiftDir() const { return m_timeshiftDir; }
+
+    // The engine's own messages (debug level included) since the last clear, at most kMaxLogLines.
+    static constexpr int kMaxLogLines = 20000;
+    QStringList engineLog() const;
+    void clearEngineLog();
+
+    // Layouts live in vlcapi.cpp; the engine's callbacks there reach these.
+    struct Handles;
+    struct StopJob;
+    struct LogSink;
+    // Queued from an engine event callback; events of an older player are ignored.
+    void onEngineEvent(int generation, int type, int count);
+
+Q_SIGNALS:
+    void playing();
+    void paused();
+    void stopped();
+    void endReached();
+    void encounteredError();
+    void videoOutputChanged(int count);
+    void stopFinished();
+
+private:
+    bool ensurePlayer();
+    bool isActive() const;
+    void attachEvents();
+    void detachEvents();
+    void applyPlayerSettings();
+    void applyAudio();
+    bool finishStop(int waitMs);
+    void abandonStop();
+
+    VlcLibrary& m_library;
+    std::unique_ptr<Handles> m_h;
+    void* m_instance = nullptr; // mirror of the instance handle for handle()
+    std::shared_ptr<LogSink> m_log;
+    std::shared_ptr<StopJob> m_stopJob;
+    int m_generation = 0;
+    quintptr m_drawable = 0;
+    QSize m_panelSize;
+    qint64 m_audioTrack = -1;
+    qint64 m_appliedTrack = -1;
+    bool m_targetDirty = true;
+    int m_volume = 100;
+    bool m_muted = false;
+    int m_vouts = 0;
+    QString m_mrl;
+    QStringList m_options;
+    QStringList m_appliedOptions;
+    QString m_appliedDeinterlace;
+    QString m_timeshiftDir;
+};
