@@ -1,0 +1,361 @@
+#include "box/epgtimers.h"
+
+#include "box/boxcommands.h"
+#include "box/epgparse.h"
+#include "core/appflags.h"
+#include "core/clock.h"
+#include "core/log.h"
+#include "core/options.h"
+#include "core/ports.h"
+#include "support/boxsimprocess.h"
+
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr const char* kAddress = "127.0.53.1";
+constexpr EPGPacing kFast{50, 5, 20, 50, 2};
+// 2024-07-01 21:50 UTC.
+constexpr qint64 kT0 = 1719870600;
+
+// The window as the timers see it: the records, and what was asked of it.
+class RecordingHost : public EPGTimersHost {
+public:
+    QList<TChannelRef> channels;
+    int selected = 0;
+    TChannelRef akt;
+    bool droppedDown = false;
+    bool panelVisible = true;
+
+    int viewRepaints = 0;
+    int listRepaints = 0;
+    QStringList captions;
+    QStringList previewCaptions;
+    QStringList stopCaptions;
+    QList<TChannel*> epgInfoShown;
+    QList<TChannel*> channelInfoShown;
+    int busyDepth = 0;
+
+    QList<TChannelRef> epgChannels() const override { return channels; }
+    int selectedChannel() const override { return selected; }
+    TChannelRef aktChannel() const override { return akt; }
+    bool channelListDroppedDown() const override { return droppedDown; }
+    void repaintChannelViews() override { ++viewRepaints; }
+    void repaintChannelList() override { ++listRepaints; }
+    bool channelPanelVisible() const override { return panelVisible; }
+    void setCaption(const QString& caption) override { captions << caption; }
+    void setChannelPreviewCaption(const QString& caption) override { previewCaptions << caption; }
+    void showEPGInfo(TChannel& channel) override { epgInfoShown << &channel; }
+    void showChannelInfo(TChannel& channel) override { channelInfoShown << &channel; }
+    void setStopEPGCaption(const QString& caption) override { stopCaptions << caption; }
+    void setBusyCursor(bool busy) override { busyDepth += busy ? 1 : -1; }
+    void processEvents() override {}
+};
+
+class RecordingStatus : public StatusSink {
+public:
+    QStringList shown;
+    void showStatus(const QString& message, const QString&, const QString&) override { shown << message.trimmed(); }
+};
+
+TChannelRef channel(const QString& id, TChannelMode mode = mTV, const QString& caption = QString()) {
+    auto ch = std::make_shared<TChannel>();
+    ch->Id = id;
+    ch->Mode = mode;
+    ch->Caption = caption.isEmpty() ? id : caption;
+    return ch;
+}
+
+QString prog(int eventId, qint64 startSec, int durationMin, const QString& title, const QString& info2) {
+    return QStringLiteral("<prog>\n<eventid>%1</eventid>\n<start_sec>%2</start_sec>\n<start_t>x</start_t>\n"
+                          "<duration_min>%3</duration_min>\n<description><![CDATA[%4]]></description>\n"
+                          "<info1><![CDATA[]]></info1>\n<info2><![CDATA[%5]]></info2>\n</prog>\n")
+        .arg(eventId)
+        .arg(startSec)
+        .arg(durationMin)
+        .arg(title, info2);
+}
+
+// Three 30-minute programmes from start, the second one across midnight UTC.
+QString threeProgrammes(qint64 start, const QString& info2 = QStringLiteral("Titel: Song A\nAlbum")) {
+    return QStringLiteral("<epglist>\n") + prog(1, start, 30, QStringLiteral("First"), info2) +
+           prog(2, start + 1800, 30, QStringLiteral("Second"), info2) +
+           prog(3, start + 3600, 30, QStringLiteral("Third"), info2) + QStringLiteral("</epglist>\n");
+}
+
+class EPGTimersTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_saved = Options;
+        m_savedTz = qgetenv("TZ");
+        qputenv("TZ", "UTC");
+        tzset();
+        Options.BoxAddress = QString::fromLatin1(kAddress) + QStringLiteral(":80");
+        Options.BoxTimeOffset = 0;
+        IsClosing = false;
+        IsStarting = false;
+        EPGAbort = false;
+        m_clock.set(QDateTime::fromSecsSinceEpoch(kT0, Qt::UTC));
+        Clock::setCurrent(&m_clock);
+        setStatusSink(&m_status);
+        ids = {QStringLiteral("43700016d66"), QStringLiteral("437000273f2"), QStringLiteral("44100016dca")};
+    }
+    void TearDown() override {
+        setStatusSink(nullptr);
+        Clock::setCurrent(nullptr);
+        IsClosing = false;
+        IsStarting = false;
+        Options = m_saved;
+        qputenv("TZ", m_savedTz);
+        tzset();
+    }
+
+    QStringList epgTargets() {
+        QStringList out;
+        for (const QString& t : m_sim.requestTargets())
+            if (t.contains(QLatin1String("epg?xml")))
+                out << t.section(QLatin1String("channelid="), 1).section(QLatin1Char('&'), 0, 0);
+        return out;
+    }
+    void fillHost(TChannelMode aktMode = mTV) {
+        for (const auto& id : ids)
+            host.channels << channel(id);
+        host.channels[1]->Mode = aktMode;
+        host.akt = host.channels[1];
+        host.selected = 1;
+    }
+
+    TOptions m_saved;
+    QByteArray m_savedTz;
+    ManualClock m_clock{QDateTime::fromSecsSinceEpoch(kT0, Qt::UTC)};
+    RecordingStatus m_status;
+    BoxSimProcess m_sim{QString::fromLatin1(kAddress)};
+    RecordingHost host;
+    QStringList ids;
+};
+
+// The EPG timer's first tick after a restart comes at once and sets the 10 s rhythm; each tick
+// moves every channel along the clock (here across midnight) and repaints the views once.
+TEST_F(EPGTimersTest, EPGTimerMovesNowNextAlongTheClock) {
+    auto a = channel(QStringLiteral("a"));
+    auto b = channel(QStringLiteral("b"));
+    ASSERT_EQ(ParseEPG(*a, threeProgrammes(kT0 - 600)), 3);
+    ASSERT_EQ(ParseEPG(*b, threeProgrammes(kT0 - 1200)), 3);
+    host.channels = {a, b};
+    host.akt = a;
+    EPGTimers timers(host, false, kFast);
+    EXPECT_EQ(timers.epgTimer().interval(), EPGTimers::kEPGTimerFirstMs);
+    EXPECT_FALSE(timers.epgTimer().isActive());
+    EXPECT_EQ(a->NowEPG.Title, QStringLiteral("First"));
+    EXPECT_EQ(a->NextEPG.Title, QStringLiteral("Second"));
+
+    timers.enableEPGTimer();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return timers.epgTimer().interval() == EPGTimers::kEPGTimerTickMs; }, 2000));
+    EXPECT_TRUE(timers.epgTimer().isActive());
+    EXPECT_EQ(host.viewRepaints, 0); // nothing moved yet
+
+    // 22:15 UTC: both are in their second programme, which runs over midnight.
+    m_clock.advanceMs(25 * 60 * 1000);
+    timers.EPGTimerTimer();
+    for (const auto& ch : {a, b}) {
+        EXPECT_EQ(ch->NowEPG.Title, QStringLiteral("Second"));
+        EXPECT_EQ(ch->NextEPG.Title, QStringLiteral("Third"));
+    }
+    EXPECT_EQ(host.viewRepaints, 1);
+
+    // 00:05 the next day for a: past all three, the last stays now.
+    m_clock.advanceMs(110 * 60 * 1000);
+    host.droppedDown = true;
+    timers.EPGTimerTimer();
+    EXPECT_EQ(a->NowEPG.Title, QStringLiteral("Third"));
+    EXPECT_EQ(host.viewRepaints, 1) << "no repaint under a dropped-down list";
+    EXPECT_TRUE(host.captions.isEmpty()) << "a TV channel on air leaves the caption";
+}
+
+// A closing window or a stopping thread ends the tick's walk before the records are touched.
+TEST_F(EPGTimersTest, EPGTimerStopsOnClosingAndAbort) {
+    for (std::atomic<bool>* flag : {&IsClosing, &EPGAbort}) {
+        auto a = channel(QStringLiteral("a"));
+        ASSERT_EQ(ParseEPG(*a, threeProgrammes(kT0 - 600)), 3);
+        host.channels = {a};
+        host.akt = a;
+        EPGTimers timers(host, false, kFast);
+        m_clock.set(QDateTime::fromSecsSinceEpoch(kT0 + 1500, Qt::UTC));
+        *flag = true;
+        timers.EPGTimerTimer();
+        *flag = false;
+        EXPECT_EQ(a->NowEPG.Title, QStringLiteral("First"));
+        m_clock.set(QDateTime::fromSecsSinceEpoch(kT0, Qt::UTC));
+    }
+}
+
+// With a radio channel on air each tick puts programme and song into the caption, has the list
+// fetched again and shows the EPG info.
+TEST_F(EPGTimersTest, RadioTickShowsTheSong) {
+    auto r = channel(QStringLiteral("r"), mRadio, QStringLiteral("4. Radio: Bayern 3"));
+    ASSERT_EQ(ParseEPG(*r, threeProgrammes(kT0 - 600, QStringLiteral("Titel: Song A\r\nAlbum: X"))), 3);
+    r->EPGLoaded = true;
+    host.channels = {r};
+    host.akt = r;
+    EPGTimers timers(host, false, kFast);
+    timers.EPGTimerTimer();
+    EXPECT_EQ(host.captions, QStringList{QStringLiteral("4. Radio: Bayern 3, First - Song A")});
+    EXPECT_FALSE(r->EPGLoaded);
+    EXPECT_EQ(host.epgInfoShown, QList<TChannel*>{r.get()});
+    EXPECT_EQ(host.viewRepaints, 1);
+}
+
+// The update timer refreshes the info bar until the channel on air has its list.
+TEST_F(EPGTimersTest, EPGUpdateTimerEndsOnceLoaded) {
+    fillHost();
+    EPGTimers timers(host, false, kFast);
+    timers.startEPGUpdateTimer();
+    EXPECT_EQ(timers.epgUpdateTimer().interval(), EPGTimers::kEPGUpdateMs);
+    timers.TimerEPGUpdateTimer();
+    EXPECT_TRUE(timers.epgUpdateTimer().isActive());
+    host.akt->EPGLoaded = true;
+    timers.TimerEPGUpdateTimer();
+    EXPECT_FALSE(timers.epgUpdateTimer().isActive());
+    EXPECT_EQ(host.channelInfoShown, (QList<TChannel*>{host.akt.get(), host.akt.get()}));
+}
+
+struct ChannelsTimerCase {
+    bool panelVisible;
+    bool epgStopped;
+    bool staysActive;
+};
+class ChannelsTimerTest : public EPGTimersTest, public ::testing::WithParamInterface<ChannelsTimerCase> {};
+
+// The channel panel timer repaints the list on every tick, the one that turns it off included.
+TEST_P(ChannelsTimerTest, RepaintsAndStopsItself) {
+    fillHost();
+    host.panelVisible = GetParam().panelVisible;
+    EPGTimers timers(host, GetParam().epgStopped, kFast);
+    timers.startEPGChannelsTimer();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return host.listRepaints > 0; }, 3000));
+    EXPECT_EQ(timers.epgChannelsTimer().isActive(), GetParam().staysActive);
+}
+INSTANTIATE_TEST_SUITE_P(Cases, ChannelsTimerTest,
+                         ::testing::Values(ChannelsTimerCase{true, false, true}, ChannelsTimerCase{false, false, false},
+                                           ChannelsTimerCase{true, true, false}));
+
+// After a switch in full screen the EPG info comes once, 1.5 s later.
+TEST_F(EPGTimersTest, ShowEPGOnSwitchFiresOnce) {
+    fillHost();
+    EPGTimers timers(host, false, kFast);
+    timers.startShowEPGOnSwitchTimer();
+    EXPECT_EQ(timers.showEPGOnSwitchTimer().interval(), EPGTimers::kShowEPGOnSwitchMs);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !host.epgInfoShown.isEmpty(); }, 4000));
+    QTest::qWait(1700);
+    EXPECT_EQ(host.epgInfoShown, QList<TChannel*>{host.akt.get()});
+    EXPECT_FALSE(timers.showEPGOnSwitchTimer().isActive());
+}
+
+// The start of a switch walks from the channel on air and ticks the EPG timer at once; the
+// thread's results reach the records and the preview captions on this thread.
+TEST_F(EPGTimersTest, SwitchStartsTheWalk) {
+    ASSERT_TRUE(m_sim.start());
+    fillHost();
+    IsStarting = true;
+    EPGTimers timers(host, false, kFast);
+    bool finished = false;
+    QObject::connect(&timers.thread(), &EPGThread::finished, [&] { finished = true; });
+    ASSERT_TRUE(timers.startThreadFromSwitch());
+    EXPECT_FALSE(IsStarting.load());
+    EXPECT_FALSE(timers.startThread()) << "a running thread is not started twice";
+    EXPECT_EQ(timers.epgTimer().interval(), EPGTimers::kEPGTimerRestartMs);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 15000));
+    EXPECT_EQ(epgTargets(), (QStringList{ids[1], ids[2], ids[0]}));
+    EXPECT_EQ(host.previewCaptions.last(), QStringLiteral("Channel Preview (3/3)"));
+    for (const auto& ch : host.channels)
+        EXPECT_TRUE(ch->EPGLoaded);
+    EXPECT_GT(host.viewRepaints, 0);
+}
+
+// "Stop EPG" stops the walk within a short wait and turns into "Start EPG", which starts it again.
+TEST_F(EPGTimersTest, StopEPGAndBack) {
+    ASSERT_TRUE(m_sim.start());
+    fillHost();
+    EPGTimers timers(host, false, EPGPacing{60000, 20, 1600, 5000, 20});
+    EXPECT_EQ(host.stopCaptions, QStringList{EPGTimers::kStopCaption});
+    ASSERT_TRUE(timers.startThreadFromSwitch());
+    QTest::qWait(50);
+    QElapsedTimer clock;
+    clock.start();
+    timers.StopEPG1Click();
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_FALSE(timers.isThreadRunning());
+    EXPECT_TRUE(timers.isEPGStopped());
+    EXPECT_FALSE(timers.epgTimer().isActive());
+    EXPECT_EQ(host.stopCaptions.last(), EPGTimers::kStartCaption);
+    EXPECT_FALSE(timers.startThreadFromSwitch()) << "a stopped EPG is not started by a switch";
+    EXPECT_EQ(host.busyDepth, 0);
+
+    timers.StopEPG1Click();
+    EXPECT_FALSE(timers.isEPGStopped());
+    EXPECT_TRUE(timers.isThreadRunning());
+    EXPECT_TRUE(timers.epgTimer().isActive());
+    EXPECT_EQ(host.stopCaptions.last(), EPGTimers::kStopCaption);
+    timers.StopEPGThread(false);
+    EXPECT_FALSE(timers.isThreadRunning());
+    EXPECT_TRUE(epgTargets().isEmpty());
+}
+
+// With "no_epgdata" the item offers "Start EPG" from the beginning and nothing is fetched.
+TEST_F(EPGTimersTest, NoEpgDataNeverFetches) {
+    ASSERT_TRUE(m_sim.start());
+    fillHost();
+    EPGTimers timers(host, true, kFast);
+    EXPECT_EQ(host.stopCaptions, QStringList{EPGTimers::kStartCaption});
+    EXPECT_FALSE(timers.startThreadFromSwitch());
+    timers.ResetEPG1Click();
+    EXPECT_FALSE(timers.isThreadRunning());
+    QTest::qWait(300);
+    EXPECT_TRUE(epgTargets().isEmpty());
+}
+
+// A closing window starts nothing.
+TEST_F(EPGTimersTest, ClosingStartsNothing) {
+    fillHost();
+    EPGTimers timers(host, false, kFast);
+    IsClosing = true;
+    EXPECT_FALSE(timers.startThread());
+    EXPECT_FALSE(timers.isThreadRunning());
+}
+
+// "Reset EPG" during a walk: the stop shows its message, every channel goes back to "...", the
+// bar is refreshed and the lists are fetched again from the channel on air.
+TEST_F(EPGTimersTest, ResetEPGClearsAndFetchesAgain) {
+    ASSERT_TRUE(m_sim.start());
+    fillHost();
+    // A long step after each channel keeps the walk busy when the reset comes.
+    EPGTimers timers(host, false, EPGPacing{50, 5, 2000, 50, 2});
+    int applied = 0;
+    QObject::connect(&timers.thread(), &EPGThread::channelApplied, [&] { ++applied; });
+    ASSERT_TRUE(timers.startThreadFromSwitch());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return applied >= 1; }, 10000));
+    ASSERT_GT(host.channels[1]->EPGCount, 0);
+    ASSERT_NE(host.channels[1]->NowEPG.Title, TChannelProgram::kUnknownTitle);
+
+    m_sim.clearRequests();
+    m_status.shown.clear();
+    timers.ResetEPG1Click();
+    EXPECT_TRUE(m_status.shown.contains(QStringLiteral("stopping epg...")));
+    for (const auto& ch : host.channels) {
+        EXPECT_FALSE(ch->EPGLoaded);
+        EXPECT_EQ(ch->NowEPG.Title, TChannelProgram::kUnknownTitle);
+        EXPECT_EQ(ch->NextEPG.Title, TChannelProgram::kUnknownTitle);
+        for (int k = 0; k < ch->EPGCount; ++k)
+            EXPECT_EQ(ch->EPG[k].Title, TChannelProgram::kUnknownTitle);
+    }
+    EXPECT_EQ(host.channelInfoShown.last(), host.akt.get());
+    EXPECT_TRUE(timers.isThreadRunning());
+    EXPECT_TRUE(timers.epgTimer().isActive());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !epgTargets().isEmpty(); }, 10000));
+    EXPECT_EQ(epgTargets().first(), ids[1]);
+    timers.StopEPGThread(false);
+    EXPECT_EQ(host.busyDepth, 0);
+}
+
+} // namespace
