@@ -1,0 +1,99 @@
+#pragma once
+
+#include "box/bouquets.h"
+#include "box/records.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+
+class BoxClient;
+class StreamSetup;
+class SwitchHost;
+class VLCPlayer;
+
+namespace SwitchUrls {
+inline const QString kZapTo = QStringLiteral("http://<IP:PORT>/control/zapto?<idchannel>");
+inline const QString kOnAir = QStringLiteral("http://<IP:PORT>/control/zapto");
+inline const QString kIdChannel = QStringLiteral("<idchannel>");
+} // namespace SwitchUrls
+
+// Moves playback to another channel (SwitchChannel), handles the channel box and the SubChannels
+// menu, and runs the quoxel-mode watchdog TimerVLC that restarts a lost stream and follows the
+// providing instance's bouquet and channel. Decides; the window shows through SwitchHost. UI thread.
+class ChannelSwitcher : public QObject {
+    Q_OBJECT
+public:
+    // The watchdog's rhythm once the stream is back, and while it is missing.
+    static constexpr int kWatchdogMs = 500;
+    static constexpr int kWatchdogLostMs = 5000;
+    static constexpr int kDropDownWidth = 360;
+
+    ChannelSwitcher(SwitchHost& host, TBouquetModel& model, BoxClient& box, StreamSetup& stream, VLCPlayer& player,
+                    QObject* parent = nullptr);
+    ~ChannelSwitcher() override;
+
+    // Online mode: the remote VLC's stop, sent when a switch stops the player.
+    void setRemoteStop(std::function<void()> stop) { m_remoteStop = std::move(stop); }
+
+    // The single way to another channel; returns when the new stream has started or the switch was
+    // abandoned. Refused while a switch runs.
+    void SwitchChannel(const TChannelRef& channel);
+
+    // Channel box handlers. KeyDown returns true when it took the key (Enter, Space).
+    void CmbChannelsChange();
+    bool CmbChannelsKeyDown(int key);
+    void CmbChannelsClick();
+    void CmbChannelsDropDown();
+    void CmbChannelsExit();
+    // A click on the SubChannels menu item at index.
+    void SubChannels1Click(int index);
+
+    // Watchdog tick; the timer calls it, tests and the window may too.
+    void TimerVLCTimer();
+    // VLCInit starts it in quoxel mode.
+    void startWatchdog(int intervalMs);
+    QTimer& TimerVLC() { return m_timer; }
+    // False from the tick that saw the quoxel stream lost until the one that sees it back.
+    bool streamConnected() const { return m_streamConnected; }
+    // The program's initialisation run again starts from a connected stream.
+    void setStreamConnected(bool connected) { m_streamConnected = connected; }
+
+    // The channel on air; the start-up sets the one the receiver shows before the first switch.
+    TChannelRef AktChannel() const { return m_akt; }
+    void setAktChannel(TChannelRef channel) { m_akt = std::move(channel); }
+
+    // The SubChannels menu: its items with their channels and check marks.
+    const QList<TChannelMenuEntry>& subChannelsMenu() const { return m_subMenu; }
+
+private:
+    TChannelRef selectedChannel() const;
+    QString request(const QString& url);
+    void maybeStartEpgThread();
+    void checkMenus(const TChannelRef& channel);
+    bool walkChannelBox();
+    void stopPlayer();
+    void zapAndPrepare(const TChannelRef& channel);
+    void resetAudioTrack();
+    void updateSubChannels(const TChannelRef& channel);
+    void startStream(const TChannelRef& channel);
+    void finishSwitch();
+    bool engineLost() const;
+    void followProvider();
+
+    SwitchHost& m_host;
+    TBouquetModel& m_model;
+    BoxClient& m_box;
+    StreamSetup& m_stream;
+    VLCPlayer& m_player;
+    std::function<void()> m_remoteStop;
+    TChannelRef m_akt;
+    QList<TChannelMenuEntry> m_subMenu;
+    QTimer m_timer;
+    bool m_streamConnected = true;
+    bool m_inSwitch = false;
+    bool m_inTick = false;
+};
