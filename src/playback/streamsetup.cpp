@@ -85,7 +85,8 @@ bool readPids(const QStringList& lines, TStreamInfo& info, QList<TAudioMenuItem>
             const int slot = info.AudioSlotsUsed++;
             info.AudioPids[slot] = (blank < 0 ? line : line.left(blank)).trimmed();
             info.AudioNames[slot] = blank < 0 ? QString() : line.mid(blank + 1).trimmed();
-            if (info.AudioPids[slot] != QLatin1String("0"))
+            // The receiver pads PIDs with zeros ("00000"); a zero PID is no track however it is written.
+            if (toInt(info.AudioPids[slot]).value_or(-1) != 0)
                 menu.append(TAudioMenuItem{info.AudioNames[slot], false, slot});
         }
         ++i;

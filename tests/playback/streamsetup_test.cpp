@@ -167,6 +167,14 @@ TEST(StreamInfoParse, DummyAudioAndLoneTeletext) {
     EXPECT_EQ(p.info.PmtPid, QStringLiteral("0"));
 }
 
+// The receiver's zero-padded "00000" audio PID is a zero PID too: no menu entry, slot kept.
+TEST(StreamInfoParse, PaddedZeroAudioPid) {
+    const ParsedStreamInfo p = parseStreamInfo(QString(), QStringLiteral("00000\n00000 unbekannt  \n"), 0, {});
+    ASSERT_TRUE(p.menu.has_value());
+    EXPECT_TRUE(p.menu->isEmpty());
+    EXPECT_EQ(p.info.AudioSlotsUsed, 1);
+}
+
 // An empty PID answer leaves the Audio menu alone (no menu in the result) and the PIDs initial.
 TEST(StreamInfoParse, EmptyPidAnswerKeepsMenu) {
     const ParsedStreamInfo p = parseStreamInfo(QString(), QString(), 0, {});
@@ -233,4 +241,219 @@ TEST(StreamInfoParse, HostileStreamInfo) {
     const ParsedStreamInfo huge = parseStreamInfo(QString(2 * 1024 * 1024, QLatin1Char('9')), pids, 0, {});
     EXPECT_TRUE(huge.info.Resolution.isEmpty());
     EXPECT_EQ(huge.info.VideoPid, QStringLiteral("255"));
+}
+
+namespace {
+
+class RecordingView : public StreamSetupView {
+public:
+    void showRadioBackground(bool radio) override { backgrounds.append(radio); }
+    bool isSptsChecked() const override { return spts; }
+    void setSptsChecked(bool checked) override { spts = checked; }
+    void setUdpStreamChecked(bool checked) override { udpChecked = checked; }
+    void stopEngineTwice() override { ++engineStops; }
+    bool hasChannelSelection() const override { return selection; }
+    void switchToSelectedChannel() override { ++switches; }
+
+    QList<bool> backgrounds;
+    bool spts = false;
+    bool udpChecked = false;
+    int engineStops = 0;
+    bool selection = true;
+    int switches = 0;
+};
+
+constexpr const char* kBoxAddress = "127.0.51.40";
+
+// A receiver on its own loopback address with the built-in channels; Das Erste on air.
+class BoxStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Options.BoxAddress = QString::fromLatin1(kBoxAddress) + QStringLiteral(":80");
+        Options.IpLan = QString::fromLatin1(kBoxAddress);
+        ASSERT_TRUE(m_sim.start());
+        ASSERT_TRUE(m_sim.clearRequests());
+    }
+    void TearDown() override { IsSwitching.store(false); }
+
+    OptionsScope m_options;
+    BoxSimProcess m_sim{
+        QString::fromLatin1(kBoxAddress),
+        {QStringLiteral("--telnet-port"), QStringLiteral("0"), QStringLiteral("--vlc-port"), QStringLiteral("0")}};
+    TIEHTTP m_http;
+    BoxClient m_box{m_http};
+    RecordingView m_view;
+    StreamSetup m_setup{m_box, m_view};
+};
+
+struct FaultCase {
+    const char* name;
+    const char* endpoint;
+    const char* mode;
+    qint64 arg;
+    const char* liveUrl;
+};
+
+class StreamFaultTest : public BoxStreamTest, public ::testing::WithParamInterface<FaultCase> {};
+
+struct ModeCase {
+    const char* name;
+    TChannelMode channel;
+    const char* boxMode;
+    bool sptsChecked;
+    int mode;
+    std::vector<const char*> targets;
+    bool sptsAfter;
+    const char* boxModeAfter;
+};
+
+class DboxModeTest : public BoxStreamTest, public ::testing::WithParamInterface<ModeCase> {};
+
+} // namespace
+
+// Two requests in this order, and the record, address and Audio menu of the channel on air.
+TEST_F(BoxStreamTest, GetStreamInfoAsksTwice) {
+    const TStreamInfo info = m_setup.GetStreamInfo(mTV);
+    EXPECT_EQ(m_sim.requestTargets(),
+              (QStringList{QStringLiteral("/control/info?streaminfo"), QStringLiteral("/control/zapto?getallpids")}));
+    EXPECT_EQ(m_setup.LiveURL, QStringLiteral("http://127.0.51.40:31339/0,0x0064,0x00FF,0x0100,0x0101"));
+    EXPECT_EQ(info.Resolution, QStringLiteral("720x576"));
+    EXPECT_EQ(info.Audio, QStringLiteral("joint stereo"));
+    ASSERT_TRUE(m_setup.StreamInfo.has_value());
+    EXPECT_EQ(m_setup.StreamInfo->PmtPid, QStringLiteral("00100"));
+    ASSERT_EQ(m_setup.AudioMenu.size(), 2);
+    EXPECT_EQ(m_setup.AudioMenu[1].Caption, QStringLiteral("englisch"));
+    m_setup.checkAudioItem(1);
+    EXPECT_FALSE(m_setup.AudioMenu[0].Checked);
+    EXPECT_TRUE(m_setup.AudioMenu[1].Checked);
+    EXPECT_EQ(m_setup.CopyLiveURL1Click().value_or(QString()), m_setup.LiveURL);
+    m_view.selection = false;
+    EXPECT_FALSE(m_setup.CopyLiveURL1Click().has_value());
+}
+
+// The unavailable channel and the radio channel as the receiver lists them.
+TEST_F(BoxStreamTest, UnavailableAndRadio) {
+    ASSERT_TRUE(m_sim.setState(QStringLiteral("channel"), QStringLiteral("1000f0001")));
+    m_setup.GetStreamInfo(mTV);
+    EXPECT_TRUE(m_setup.LiveURL.contains(QLatin1String("0,0x0000,0x0000,0x0000"))) << m_setup.LiveURL.toStdString();
+    EXPECT_TRUE(m_setup.AudioMenu.isEmpty());
+    ASSERT_TRUE(m_sim.setState(QStringLiteral("channel"), QStringLiteral("44100016e54")));
+    m_setup.GetStreamInfo(mRadio);
+    EXPECT_EQ(m_setup.LiveURL, QStringLiteral("http://127.0.51.40:31338/0x090A"));
+}
+
+// Spoiled answers: a bad streaminfo answer costs only the description; a bad PID answer costs the
+// address (empty answer: the initial PIDs; the previous Audio menu stays).
+TEST_P(StreamFaultTest, KeepsRunning) {
+    const FaultCase& c = GetParam();
+    m_setup.GetStreamInfo(mTV);
+    const QList<TAudioMenuItem> before = m_setup.AudioMenu;
+    ASSERT_TRUE(m_sim.setFault(QString::fromLatin1(c.endpoint), QString::fromLatin1(c.mode), c.arg));
+    m_setup.GetStreamInfo(mTV);
+    EXPECT_EQ(m_setup.LiveURL, QString::fromLatin1(c.liveUrl));
+    if (QByteArray(c.endpoint).contains("getallpids") && QByteArray(c.mode) != "garbage-body") {
+        EXPECT_EQ(m_setup.AudioMenu.size(), before.size());
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Faults, StreamFaultTest,
+                         ::testing::Values(FaultCase{"InfoGarbage", "/control/info?streaminfo", "garbage-body", 8192,
+                                                     "http://127.0.51.40:31339/0,0x0064,0x00FF,0x0100,0x0101"},
+                                           FaultCase{"InfoEmpty", "/control/info?streaminfo", "empty", -1,
+                                                     "http://127.0.51.40:31339/0,0x0064,0x00FF,0x0100,0x0101"},
+                                           FaultCase{"InfoClosed", "/control/info?streaminfo", "close", -1,
+                                                     "http://127.0.51.40:31339/0,0x0064,0x00FF,0x0100,0x0101"},
+                                           FaultCase{"InfoHuge", "/control/info?streaminfo", "huge", 3000000,
+                                                     "http://127.0.51.40:31339/0,0x0064,0x00FF,0x0100,0x0101"},
+                                           FaultCase{"InfoTimeoutText", "/control/info?streaminfo", "timeout-text", -1,
+                                                     "http://127.0.51.40:31339/0,0x0064,0x00FF,0x0100,0x0101"},
+                                           FaultCase{"PidsEmpty", "/control/zapto?getallpids", "empty", -1,
+                                                     "http://127.0.51.40:31339/0,0x0000,0x0000,"},
+                                           FaultCase{"PidsClosed", "/control/zapto?getallpids", "close", -1,
+                                                     "http://127.0.51.40:31339/0,0x0000,0x0000,"},
+                                           FaultCase{"PidsGarbage", "/control/zapto?getallpids", "garbage-body", 4096,
+                                                     ""}),
+                         [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+
+// TV or radio mode and the playback format, with exactly the receiver requests that need sending.
+TEST_P(DboxModeTest, Sets) {
+    const ModeCase& c = GetParam();
+    ASSERT_TRUE(m_sim.setState(QStringLiteral("mode"), QString::fromLatin1(c.boxMode)));
+    m_view.spts = c.sptsChecked;
+    Options.Mode = uint8_t(c.mode);
+    TChannel channel;
+    channel.Mode = c.channel;
+    m_setup.SetDboxMode(channel);
+    QStringList expected;
+    for (const char* t : c.targets)
+        expected.append(QString::fromLatin1(t));
+    EXPECT_EQ(m_sim.requestTargets(), expected);
+    EXPECT_EQ(m_view.spts, c.sptsAfter);
+    EXPECT_EQ(m_view.backgrounds, QList<bool>{c.channel == mRadio});
+    EXPECT_EQ(m_sim.state().value(QStringLiteral("mode")), QString::fromLatin1(c.boxModeAfter));
+}
+INSTANTIATE_TEST_SUITE_P(
+    Modes, DboxModeTest,
+    ::testing::Values(ModeCase{"TvFromRadio",
+                               mTV,
+                               "radio",
+                               false,
+                               0,
+                               {"/control/getmode", "/control/setmode?tv", "/control/system?setAViAExtPlayBack=spts"},
+                               true,
+                               "tv"},
+                      ModeCase{"TvAlreadySpts", mTV, "tv", true, 0, {"/control/getmode"}, true, "tv"},
+                      ModeCase{"TvSptsOff",
+                               mTV,
+                               "tv",
+                               false,
+                               1,
+                               {"/control/getmode", "/control/system?setAViAExtPlayBack=spts"},
+                               true,
+                               "tv"},
+                      ModeCase{"RadioFromTv",
+                               mRadio,
+                               "tv",
+                               true,
+                               0,
+                               {"/control/getmode", "/control/system?setAViAExtPlayBack=pes", "/control/setmode?radio"},
+                               false,
+                               "radio"},
+                      ModeCase{"RadioAlready", mRadio, "radio", true, 0, {"/control/getmode"}, true, "radio"},
+                      ModeCase{"QuoxelTv", mTV, "radio", false, 2, {}, false, "radio"},
+                      ModeCase{"QuoxelRadio", mRadio, "tv", true, 2, {}, true, "tv"}),
+    [](const ::testing::TestParamInfo<ModeCase>& info) { return std::string(info.param.name); });
+
+// "UDP Stream": UDP to HTTP stops the engine and the receiver's UDP streams; HTTP to UDP only
+// switches; a radio channel or a running switch changes nothing beyond the type.
+TEST_F(BoxStreamTest, UdpToggle) {
+    Options.StreamType = 1;
+    m_setup.UDPStream1Click(mTV);
+    EXPECT_EQ(Options.StreamType, 0);
+    EXPECT_FALSE(m_view.udpChecked);
+    EXPECT_EQ(m_view.engineStops, 1);
+    EXPECT_EQ(m_view.switches, 1);
+    EXPECT_EQ(m_sim.requestTargets(), QStringList{QStringLiteral("/control/exec?api%20udp_stream%20kill_all_streams")});
+    m_setup.UDPStream1Click(mTV);
+    EXPECT_EQ(Options.StreamType, 1);
+    EXPECT_TRUE(m_view.udpChecked);
+    EXPECT_EQ(m_view.switches, 2);
+    EXPECT_EQ(m_sim.requestTargets().size(), 1);
+    m_setup.UDPStream1Click(mRadio);
+    EXPECT_EQ(Options.StreamType, 1);
+    IsSwitching.store(true);
+    m_setup.UDPStream1Click(mTV);
+    EXPECT_EQ(Options.StreamType, 0);
+    EXPECT_EQ(m_view.switches, 2);
+}
+
+// The UDP start command really starts the receiver's stream towards the PC.
+TEST_F(BoxStreamTest, UdpCommandStartsStream) {
+    Options.StreamType = 1;
+    Options.UdpTargetPc = QString::fromLatin1(kBoxAddress) + QStringLiteral(" 31400");
+    m_setup.GetStreamInfo(mTV);
+    EXPECT_EQ(m_setup.LiveURL, QStringLiteral("http://127.0.51.40:80/control/exec?api udp_stream start 127.0.51.40 "
+                                              "31400 0 0x0064 0x00FF 0x0100 0x0101"));
+    EXPECT_EQ(m_box.BoxRequest(m_setup.LiveURL), QStringLiteral("ok"));
+    EXPECT_EQ(m_sim.state().value(QStringLiteral("udp_running")), QStringLiteral("1"));
+    m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/exec?api udp_stream kill_all_streams")));
 }

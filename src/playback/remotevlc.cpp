@@ -1,0 +1,302 @@
+#include "playback/remotevlc.h"
+
+#include "box/boxcommands.h"
+#include "box/httpengine.h"
+#include "core/appflags.h"
+#include "core/log.h"
+#include "core/options.h"
+#include "playback/streamsetup.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+constexpr int kModeLive = 0;
+constexpr int kModeOnline = 1;
+constexpr int kStreamUdp = 1;
+
+const QString kCache = QStringLiteral("<cache>");
+
+bool isDigits(const QString& s) {
+    if (s.isEmpty() || s.size() > 9)
+        return false;
+    for (const QChar c : s) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    return true;
+}
+
+// VLC 3 ignores the per-access caching options without a word; its one network caching option
+// does their job.
+QString luaOption(const QString& option) {
+    for (const char* old : {":http-caching=", ":udp-caching="}) {
+        if (option.startsWith(QLatin1String(old)))
+            return QStringLiteral(":network-caching=") + option.mid(qsizetype(qstrlen(old)));
+    }
+    return option;
+}
+
+// Adds the Lua interface's basic auth (empty user) for one request; the header never reaches the log.
+class LuaAuth {
+public:
+    LuaAuth(TIEHTTP& http, const QString& password)
+        : m_http(http)
+        , m_saved(http.ExtraHeaders) {
+        m_http.ExtraHeaders.append(QStringLiteral("Authorization: Basic ") +
+                                   QString::fromLatin1((QByteArray(":") + password.toUtf8()).toBase64()));
+    }
+    ~LuaAuth() { m_http.ExtraHeaders = m_saved; }
+    LuaAuth(const LuaAuth&) = delete;
+    LuaAuth& operator=(const LuaAuth&) = delete;
+
+private:
+    TIEHTTP& m_http;
+    QStringList m_saved;
+};
+
+} // namespace
+
+QString playItemFromPage(const QString& page) {
+    const QString marker = QString::fromLatin1(kPlayLinkMarker);
+    // Each marker found takes the one character after it too; the text behind the last one stays.
+    qsizetype from = 0;
+    for (qsizetype at = page.indexOf(marker, from); at >= 0; at = page.indexOf(marker, from))
+        from = std::min(page.size(), at + marker.size() + 1);
+    const QString rest = page.mid(from);
+    const qsizetype tem = rest.indexOf(QLatin1String("tem="));
+    if (tem < 0)
+        return QString();
+    const QString after = rest.mid(tem + 4).trimmed();
+    const qsizetype quote = after.indexOf(QLatin1Char('"'));
+    return (quote < 0 ? after : after.left(quote)).trimmed();
+}
+
+RemoteItem remoteItem(const QString& liveUrl, TChannelMode channelMode, int streamType,
+                      const StreamSettings& settings) {
+    const QString dst =
+        QStringLiteral(",dst=") + settings.VlcIp + QLatin1Char(':') + settings.StreamPortHttp + QStringLiteral("}}");
+    RemoteItem item;
+    if (channelMode == mRadio) {
+        item.Mrl = liveUrl;
+        item.Options = {VlcURL(QStringLiteral(":http-caching=<cache>"), kCache, settings.CacheOnline),
+                        Options.SoutAudio + dst};
+    } else if (streamType == kStreamUdp) {
+        item.Mrl = QStringLiteral("udp://@:") + Options.StreamPortUdp;
+        item.Options = {VlcURL(QStringLiteral(":udp-caching=<cache>"), kCache, settings.CacheOnline),
+                        Options.SoutVideo + dst};
+    } else {
+        item.Mrl = liveUrl;
+        item.Options = {VlcURL(QStringLiteral(":http-caching=<cache>"), kCache, settings.CacheOnline),
+                        Options.SoutVideo + dst};
+    }
+    return item;
+}
+
+QString classicAddRequest(const QString& liveUrl, TChannelMode channelMode, int streamType,
+                          const StreamSettings& settings) {
+    const RemoteItem item = remoteItem(liveUrl, channelMode, streamType, settings);
+    return VlcURL(QStringLiteral("http://<IP:PORT>/?control=add&mrl=")) + QLatin1Char(' ') + item.Mrl +
+           QLatin1Char(' ') + item.Options.join(QLatin1Char(' '));
+}
+
+QStringList onlineLocalOptions(int streamType, const StreamSettings& settings) {
+    QStringList options{
+        VlcURL(streamType == kStreamUdp ? QStringLiteral(":udp-caching=<cache>")
+                                        : QStringLiteral(":http-caching=<cache>"),
+               kCache, settings.CacheOnline),
+        VlcURL(QStringLiteral(":deinterlace-mode=<dmode>"), QStringLiteral("<dmode>"), QStringLiteral("mean"))};
+    if (Options.ProvideStream)
+        options.append(QStringLiteral(":sout=#duplicate{dst=display,dst=std{access=http,mux=ts,dst=") + Options.IpPc +
+                       QLatin1Char(':') + Options.StreamPortProv + QStringLiteral("}}"));
+    return options;
+}
+
+QString luaQueryValue(const QString& value) {
+    static const QByteArray plain("-._~:/,");
+    QString out;
+    for (const char ch : value.toUtf8()) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (std::isalnum(c) && c < 0x80) {
+            out += QLatin1Char(ch);
+        } else if (plain.contains(ch)) {
+            out += QLatin1Char(ch);
+        } else {
+            // "%25" reaches the wire as "%" after the HTTP engine's own decoding, so the interface
+            // decodes the character once, after splitting the query at "&" and "=".
+            out += QStringLiteral("%25") + QString::number(c, 16).rightJustified(2, QLatin1Char('0')).toUpper();
+        }
+    }
+    return out;
+}
+
+RemoteVlc::RemoteVlc(BoxClient& box, RemoteVlcHost& host)
+    : m_box(box)
+    , m_host(host) {}
+
+RemoteVlc::~RemoteVlc() = default;
+
+void RemoteVlc::setInterface(RemoteVlcInterface which) {
+    m_configured = which;
+    m_active = which;
+}
+
+QString RemoteVlc::request(const QString& templ) {
+    if (m_active == RemoteVlcInterface::Lua) {
+        LuaAuth auth(m_box.http(), m_password);
+        return m_box.BoxRequest(templ);
+    }
+    return m_box.BoxRequest(templ);
+}
+
+RemoteVlcInterface RemoteVlc::detect() {
+    if (m_configured != RemoteVlcInterface::Detect)
+        return m_active;
+    QString answer;
+    {
+        LuaAuth auth(m_box.http(), m_password);
+        answer = m_box.BoxRequest(VlcURL(QStringLiteral("http://<IP:PORT>/requests/status.xml")));
+    }
+    if (answer.contains(QLatin1String("<root>"))) {
+        m_active = RemoteVlcInterface::Lua;
+        Log(LogFunc, QStringLiteral("remote VLC speaks the Lua interface"));
+    } else if (!answer.isEmpty()) {
+        m_active = RemoteVlcInterface::Classic;
+        Log(LogFunc, QStringLiteral("remote VLC speaks the old interface"));
+    }
+    return m_active;
+}
+
+bool RemoteVlc::notAvailable(const QString& liveUrl) {
+    if (!liveUrl.contains(QLatin1String("0,0x0000,0x0000,0x0000")) &&
+        !liveUrl.contains(QLatin1String("0 0x0000 0x0000 0x0000")))
+        return false;
+    ShowStatus(QStringLiteral("stream is not available!"));
+    if (!m_host.isFullscreen() && m_host.isChannelBoxEnabled())
+        m_host.setBusyCursor(false);
+    IsSwitching.store(false);
+    m_host.startEpgTimer();
+    return true;
+}
+
+bool RemoteVlc::StartOnline(StreamSetup& setup, TChannelMode channelMode) {
+    if (m_active == RemoteVlcInterface::Detect)
+        detect();
+    return m_active == RemoteVlcInterface::Lua ? startLua(setup, channelMode) : startClassic(setup, channelMode);
+}
+
+namespace {
+
+// A radio channel is always fetched over HTTP: the box's UDP command is no address a remote VLC
+// can open, and a radio stream has no UDP start of its own.
+QString remoteSource(const StreamSetup& setup, TChannelMode channelMode) {
+    if (channelMode != mRadio || Options.StreamType != kStreamUdp || !setup.StreamInfo)
+        return setup.LiveURL;
+    return buildLiveURL(*setup.StreamInfo, mRadio, Options.Mode, 0).value_or(QString());
+}
+
+} // namespace
+
+bool RemoteVlc::startClassic(StreamSetup& setup, TChannelMode channelMode) {
+    m_host.processPendingEvents();
+    ShowStatus(QStringLiteral("preparing vlc..."));
+    request(VlcURL(QStringLiteral("http://<IP:PORT>/?control=empty")));
+    Delay(500, true);
+    if (notAvailable(setup.LiveURL))
+        return false;
+    m_host.processPendingEvents();
+    request(classicAddRequest(remoteSource(setup, channelMode), channelMode, Options.StreamType, setup.settings()));
+    Delay(1000, true);
+    m_host.processPendingEvents();
+    const QString page = request(VlcURL(QStringLiteral("http://<IP:PORT>")));
+    Delay(200, true);
+    QString item = playItemFromPage(page);
+    // Only a number goes into the URL; anything else from the page is sent as no item at all.
+    if (!item.isEmpty() && !isDigits(item)) {
+        Log(LogFunc, QStringLiteral("remote VLC: no item number on its page"));
+        item.clear();
+    }
+    m_host.processPendingEvents();
+    request(VlcURL(QStringLiteral("http://<IP:PORT>/?control=play&item=")) + item);
+    Delay(1000, true);
+    playLocally(setup, channelMode);
+    return true;
+}
+
+bool RemoteVlc::startLua(StreamSetup& setup, TChannelMode channelMode) {
+    m_host.processPendingEvents();
+    ShowStatus(QStringLiteral("preparing vlc..."));
+    request(VlcURL(QStringLiteral("http://<IP:PORT>/requests/status.xml?command=pl_empty")));
+    Delay(500, true);
+    if (notAvailable(setup.LiveURL))
+        return false;
+    m_host.processPendingEvents();
+    const RemoteItem item =
+        remoteItem(remoteSource(setup, channelMode), channelMode, Options.StreamType, setup.settings());
+    QString url =
+        VlcURL(QStringLiteral("http://<IP:PORT>/requests/status.xml?command=in_play&input=")) + luaQueryValue(item.Mrl);
+    for (const QString& option : item.Options)
+        url += QStringLiteral("&option=") + luaQueryValue(luaOption(option));
+    request(url);
+    Delay(1000, true);
+    playLocally(setup, channelMode);
+    return true;
+}
+
+void RemoteVlc::playLocally(StreamSetup& setup, TChannelMode channelMode) {
+    const bool udp = Options.StreamType == kStreamUdp && channelMode != mRadio;
+    m_host.processPendingEvents();
+    const QString mrl = QStringLiteral("http://") + Options.OnlineStreamAddress;
+    m_host.addTarget(mrl, onlineLocalOptions(udp ? kStreamUdp : 0, setup.settings()));
+    Delay(500, true);
+    if (udp) {
+        m_host.play(false);
+        m_box.QuickRequest(setup.LiveURL);
+        m_host.waitCaching();
+    } else {
+        m_host.play(true);
+    }
+    setup.LiveURL = mrl;
+}
+
+void RemoteVlc::RemoteStop() {
+    if (m_active == RemoteVlcInterface::Detect)
+        detect();
+    if (m_active == RemoteVlcInterface::Lua)
+        request(VlcURL(QStringLiteral("http://<IP:PORT>/requests/status.xml?command=pl_stop")));
+    else
+        request(VlcURL(QStringLiteral("http://<IP:PORT>/?control=stop")));
+}
+
+QString RemoteVlc::MainPage() {
+    if (m_active == RemoteVlcInterface::Detect)
+        detect();
+    if (m_active == RemoteVlcInterface::Lua) {
+        const QString status = request(VlcURL(QStringLiteral("http://<IP:PORT>/requests/status.xml")));
+        return status.contains(QLatin1String("<root>")) ? status : QString();
+    }
+    return request(VlcURL(QStringLiteral("http://<IP:PORT>")));
+}
+
+void RemoteVlc::OnlineMode1Click() {
+    m_host.setBusyCursor(true);
+    m_host.processPendingEvents();
+    if (Options.Mode != kModeOnline) {
+        if (MainPage().isEmpty()) {
+            ShowStatus(QStringLiteral("remote vlc is not available!"));
+            m_host.showSplashStatus(QStringLiteral("remote vlc is not available..."));
+            m_host.setBusyCursor(false);
+            return;
+        }
+        Options.Mode = kModeOnline;
+        m_host.setOnlineChecked(true);
+    } else {
+        RemoteStop();
+        Options.Mode = kModeLive;
+        m_host.setOnlineChecked(false);
+    }
+    if (m_host.hasChannelSelection() && !IsSwitching.load())
+        m_host.switchToSelectedChannel();
+    m_host.setBusyCursor(false);
+}
