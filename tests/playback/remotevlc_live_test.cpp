@@ -11,6 +11,7 @@
 #include "core/settingsstore.h"
 #include "playback/streamsetup.h"
 #include "support/boxsimprocess.h"
+#include "support/rawhttpserver.h"
 #include "support/tempdir.h"
 
 #include <QDeadlineTimer>
@@ -254,6 +255,66 @@ TEST_F(ClassicRemoteTest, StartsTranscodedStream) {
     EXPECT_EQ(m_sim.state().value(QStringLiteral("vlc_playing")), QStringLiteral("-1"));
 }
 
+// Radio over the UDP stream type: the remote fetches the box's HTTP radio address with the
+// audio-only chain, and serves audio alone.
+TEST_F(ClassicRemoteTest, RadioUsesHttpSourceAndAudioChain) {
+    ASSERT_TRUE(m_sim.setState(QStringLiteral("channel"), QStringLiteral("44100016e54")));
+    Options.StreamType = 1;
+    BoxClient box(m_http);
+    StreamSetup setup(box, m_host);
+    setup.setSettings(m_settings);
+    RemoteVlc remote(box, m_host);
+    setup.GetStreamInfo(mRadio);
+    ASSERT_TRUE(m_sim.clearRequests());
+    EXPECT_TRUE(remote.StartOnline(setup, mRadio));
+    const QStringList targets = decoded(m_sim.requestTargets(QStringLiteral("vlc")));
+    ASSERT_EQ(targets.size(), 4);
+    EXPECT_EQ(targets[1], QStringLiteral("/?control=add&mrl= http://127.0.51.10:31338/0x090A :http-caching=1000 ") +
+                              Options.SoutAudio + QStringLiteral(",dst=127.0.51.10:31331}}"));
+    // Radio is played as an HTTP stream: no UDP start command goes to the box.
+    EXPECT_EQ(m_host.plays, QList<bool>{true});
+    EXPECT_EQ(m_host.targetOptions.first(), QStringLiteral(":http-caching=1000"));
+    EXPECT_TRUE(m_sim.requestTargets().isEmpty());
+    const TsFacts facts = inspectTs(readStream(QString::fromLatin1(kAddress), 31331, 188 * 200, 30000));
+    EXPECT_TRUE(facts.aligned);
+    EXPECT_GE(facts.packets, 50);
+    EXPECT_FALSE(facts.streamTypes.contains(0x1B));
+    EXPECT_TRUE(facts.streamTypes.contains(0x03) || facts.streamTypes.contains(0x04))
+        << "no MPEG audio in the served stream";
+}
+
+// TV over UDP: the remote listens on the UDP port, the box is told to send there after the local
+// start, and the transcoded stream arrives.
+TEST_F(ClassicRemoteTest, UdpStreamThroughRemote) {
+    Options.StreamType = 1;
+    Options.StreamPortUdp = QStringLiteral("31452");
+    Options.UdpTargetVlc = QString::fromLatin1(kAddress) + QStringLiteral(" 31452");
+    BoxClient box(m_http);
+    StreamSetup setup(box, m_host);
+    setup.setSettings(m_settings);
+    RemoteVlc remote(box, m_host);
+    setup.GetStreamInfo(mTV);
+    const QString command = setup.LiveURL;
+    ASSERT_EQ(command, QStringLiteral("http://127.0.51.10:80/control/exec?api udp_stream start 127.0.51.10 31452 0 "
+                                      "0x0064 0x00FF 0x0100 0x0101"));
+    ASSERT_TRUE(m_sim.clearRequests());
+    EXPECT_TRUE(remote.StartOnline(setup, mTV));
+    EXPECT_EQ(decoded(m_sim.requestTargets(QStringLiteral("vlc"))).value(1),
+              QStringLiteral("/?control=add&mrl= udp://@:31452 :udp-caching=1000 ") + Options.SoutVideo +
+                  QStringLiteral(",dst=127.0.51.10:31331}}"));
+    EXPECT_EQ(m_host.plays, QList<bool>{false});
+    EXPECT_EQ(m_host.cachingWaits, 1);
+    EXPECT_EQ(m_host.targetOptions.first(), QStringLiteral(":udp-caching=1000"));
+    EXPECT_EQ(decoded(m_sim.requestTargets()), QStringList{command.mid(command.indexOf(QLatin1String("/control")))});
+    EXPECT_EQ(m_sim.state().value(QStringLiteral("udp_running")), QStringLiteral("1"));
+    const TsFacts facts = inspectTs(readStream(QString::fromLatin1(kAddress), 31331, 188 * 400, 30000));
+    EXPECT_TRUE(facts.aligned);
+    EXPECT_GE(facts.packets, 100);
+    EXPECT_TRUE(facts.streamTypes.contains(0x1B));
+    EXPECT_EQ(setup.LiveURL, QStringLiteral("http://127.0.51.10:31331"));
+    box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/exec?api udp_stream kill_all_streams")));
+}
+
 // All-zero PIDs: the playlist is emptied, nothing added, the switch ends with the status text.
 TEST_F(ClassicRemoteTest, UnavailableStream) {
     ASSERT_TRUE(m_sim.setState(QStringLiteral("channel"), QStringLiteral("1000f0001")));
@@ -285,6 +346,51 @@ TEST_F(ClassicRemoteTest, GarbageMainPage) {
     ASSERT_EQ(targets.size(), 4);
     EXPECT_EQ(targets.last(), QStringLiteral("/?control=play&item="));
 }
+
+namespace {
+
+struct HostilePageCase {
+    const char* name;
+    const char* page;
+    const char* playTarget;
+};
+
+class HostilePageTest : public OnlineFixture, public ::testing::WithParamInterface<HostilePageCase> {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_remote.listening());
+        configure(QStringLiteral("127.0.51.61"), QString::fromLatin1(kRemote), m_remote.port(), 31331);
+    }
+    static constexpr const char* kRemote = "127.0.51.60";
+    RawHttpServer m_remote{kRemote};
+};
+
+} // namespace
+
+// Whatever the remote's page holds, only an item number goes into the play request.
+TEST_P(HostilePageTest, PlayRequest) {
+    m_remote.setScript(RawHttpServer::answer(QByteArray(GetParam().page)));
+    BoxClient box(m_http);
+    StreamSetup setup(box, m_host);
+    setup.setSettings(m_settings);
+    setup.LiveURL = QStringLiteral("http://127.0.51.61:31339/0,0x0064,0x00FF,0x0100");
+    RemoteVlc remote(box, m_host);
+    EXPECT_TRUE(remote.StartOnline(setup, mTV));
+    const QList<QByteArray> requests = m_remote.requests();
+    ASSERT_EQ(requests.size(), 4);
+    EXPECT_TRUE(requests[3].startsWith("GET " + QByteArray(GetParam().playTarget) + " HTTP/"))
+        << requests[3].left(200).toStdString();
+}
+INSTANTIATE_TEST_SUITE_P(
+    Pages, HostilePageTest,
+    ::testing::Values(
+        HostilePageCase{"Number", "<a href=\"?control=play&amp;item=7\">x</a>", "/?control=play&item=7"},
+        HostilePageCase{"InjectedCommand", "<a href=\"?control=play&amp;item=0&control=empty\">",
+                        "/?control=play&item="},
+        HostilePageCase{"HugeNumber", "<a href=\"?control=play&amp;item=123456789012345\">", "/?control=play&item="},
+        HostilePageCase{"Binary", "\x01\x02<a href=\"?control=play&amp;item=\xff\xfe\">", "/?control=play&item="},
+        HostilePageCase{"Empty", "", "/?control=play&item="}),
+    [](const ::testing::TestParamInfo<HostilePageCase>& info) { return std::string(info.param.name); });
 
 // "Online Mode": on only when the remote answers; off stops the remote first.
 TEST_F(ClassicRemoteTest, OnlineModeToggle) {
