@@ -10,6 +10,8 @@ class QWidget;
 
 namespace quoxel {
 
+enum class ClickSequence;
+
 // The full-screen overlay windows (TFrmOSD_Info, TFrmOSD_Channels, TFrmOSD_Details).
 enum class OsdWindow {
     Info,
@@ -164,7 +166,7 @@ private:
     bool isRadio(const TChannelRef& channel) const;
     bool isTv(const TChannelRef& channel) const;
     void letMessagesRun();
-    void synthesize(int sequence);
+    void synthesize(ClickSequence sequence);
     void restoreTopmost();
 
     InputHost& m_host;

@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QObject>
+#include <QPointF>
 #include <QPointer>
 
 #include <functional>
@@ -140,11 +141,17 @@ private:
 
     QPointer<QObject> m_target;
     bool m_hooked = false;
-    // The input event last reported, to see the same event again as Qt hands it on to the parent
-    // of a widget that ignored it.
-    const QEvent* m_lastEvent = nullptr;
-    int m_lastType = 0;
-    quint64 m_lastTimestamp = 0;
+    // The input event last seen, to know it again as Qt hands it on to the parent of a widget
+    // that ignored it.
+    struct InputSignature {
+        const QEvent* event = nullptr;
+        int type = 0;
+        quint64 timestamp = 0;
+        QPointF globalPos;
+        int detail = 0;
+        bool operator==(const InputSignature&) const = default;
+    };
+    InputSignature m_last;
     QPointer<QWidget> m_lastReceiver;
     bool m_leftCtrlHeld = false;
     bool m_rightCtrlHeld = false;
