@@ -1,0 +1,220 @@
+#pragma once
+
+#include "core/options.h"
+#include "core/ports.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <ostream>
+#include <stdexcept>
+
+// Readable failure output for the texts compared here.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& list, std::ostream* os) {
+    *os << "{\n";
+    for (const QString& s : list)
+        *os << "  \"" << s.toStdString() << "\"\n";
+    *os << "}";
+}
+
+// Recording stand-ins for the main window, the splash and the receiver side of start-up and close.
+// Every call lands in one list, in order, so tests check sequence and texts together.
+struct CallLog {
+    QStringList calls;
+    void add(const QString& call) { calls << call; }
+    int indexOf(const QString& call) const { return static_cast<int>(calls.indexOf(call)); }
+    bool has(const QString& call) const { return calls.contains(call); }
+};
+
+class FakeStatus final : public StatusSink {
+public:
+    explicit FakeStatus(CallLog& log)
+        : m_log(log) {}
+    void showStatus(const QString& message, const QString&, const QString&) override {
+        m_log.add(QStringLiteral("status ") + message.trimmed()); // the panel pads its text
+    }
+
+private:
+    CallLog& m_log;
+};
+
+class FakeSplash final : public SplashView {
+public:
+    explicit FakeSplash(CallLog& log)
+        : m_log(log) {}
+    void showSplash(const QString& versionLabel) override { m_log.add(QStringLiteral("splash.show") + versionLabel); }
+    void setSplashStatus(const QString& text) override {
+        label = text;
+        m_log.add(QStringLiteral("splash ") + text);
+    }
+    void hideSplash() override { m_log.add(QStringLiteral("splash.hide")); }
+    QString label;
+
+private:
+    CallLog& m_log;
+};
+
+class FakeConnectionView final : public ConnectionView {
+public:
+    explicit FakeConnectionView(CallLog& log)
+        : splash(log)
+        , m_log(log) {}
+    void setCaption(const QString& caption) override { m_log.add(QStringLiteral("caption ") + caption); }
+    void processEvents() override { m_log.add(QStringLiteral("pump")); }
+    SplashView& createSplashAndOptions() override {
+        m_log.add(QStringLiteral("createSplashAndOptions"));
+        Options = settings; // what the options dialog reads from the ini file
+        return splash;
+    }
+    QList<QByteArray> settingsLogHead() override {
+        m_log.add(QStringLiteral("settingsLogHead"));
+        return {QByteArrayLiteral("[General]"), QByteArrayLiteral("pass=***")};
+    }
+    void setEPGStopped(bool stopped) override { m_log.add(QStringLiteral("epgStopped %1").arg(stopped)); }
+    void refreshStatusAndClock() override { m_log.add(QStringLiteral("refreshStatusAndClock")); }
+    void hideReceiverItems() override { m_log.add(QStringLiteral("hideReceiverItems")); }
+    void showLogoHint() override { m_log.add(QStringLiteral("logoHint")); }
+    void setTelnetTarget(const QString& host, const QString& port) override {
+        m_log.add(QStringLiteral("telnetTarget ") + host + QLatin1Char(':') + port);
+    }
+    void telnetLogin(const QString& user, const QString& password) override {
+        m_log.add(QStringLiteral("telnetLogin ") + user + QLatin1Char('/') + password);
+    }
+    void setReceiverOsdEnabled(bool enabled) override { m_log.add(QStringLiteral("receiverOsd %1").arg(enabled)); }
+    void createEPGThread() override { m_log.add(QStringLiteral("createEPGThread")); }
+    void setStandbyChecked(bool checked) override { m_log.add(QStringLiteral("standbyChecked %1").arg(checked)); }
+    void setSptsChecked(bool checked) override { m_log.add(QStringLiteral("sptsChecked %1").arg(checked)); }
+    void showChannels() override { m_log.add(QStringLiteral("showChannels")); }
+    void showRadioBackground() override { m_log.add(QStringLiteral("radioBackground")); }
+
+    TOptions settings;
+    FakeSplash splash;
+
+private:
+    CallLog& m_log;
+};
+
+// Answers come from a table keyed by the step's name; a missing key is no answer.
+class FakeSteps final : public ConnectionSteps, public ShutdownSteps {
+public:
+    explicit FakeSteps(CallLog& log)
+        : m_log(log) {}
+    void createClients(const QString& user, const QString& password) override {
+        m_log.add(QStringLiteral("createClients ") + user + QLatin1Char('/') + password);
+    }
+    void setMainTimeout(int seconds) override { m_log.add(QStringLiteral("mainTimeout %1").arg(seconds)); }
+    QString requestBoxTime() override { return answer(QStringLiteral("gettime")); }
+    QString requestVlcPage() override { return answer(QStringLiteral("vlcpage")); }
+    QString requestRecordState() override { return answer(QStringLiteral("recordstate")); }
+    QString requestStandbyState() override { return answer(QStringLiteral("standby")); }
+    QString requestPlaybackFormat() override { return answer(QStringLiteral("playback")); }
+    void sendMessage(const QString& text) override { m_log.add(QStringLiteral("message ") + text); }
+    void lockRc() override { m_log.add(QStringLiteral("rc lock")); }
+    bool loadBouquets() override {
+        m_log.add(QStringLiteral("loadBouquets"));
+        return bouquetsLoad;
+    }
+    void loadChannels() override { m_log.add(QStringLiteral("loadChannels")); }
+    QString requestCurrentChannel() override { return answer(QStringLiteral("zapto")); }
+    AktChannelPick selectAktChannel(const QString& id) override {
+        m_log.add(QStringLiteral("selectAktChannel ") + id);
+        return pick;
+    }
+    void loadAllChannelEPG() override { m_log.add(QStringLiteral("loadAllChannelEPG")); }
+
+    void abortEPG() override { m_log.add(QStringLiteral("abortEPG")); }
+    void stopRemoteVlc(int limitMs) override { m_log.add(QStringLiteral("vlc stop %1").arg(limitMs)); }
+    void unlockRc(int limitMs) override { m_log.add(QStringLiteral("rc unlock %1").arg(limitMs)); }
+    void sendMessage(const QString& text, int limitMs) override {
+        m_log.add(QStringLiteral("message ") + text + QStringLiteral(" %1").arg(limitMs));
+    }
+    void setPesPlayback(int limitMs) override { m_log.add(QStringLiteral("pes %1").arg(limitMs)); }
+    void resetChannelEPG() override { m_log.add(QStringLiteral("resetChannelEPG")); }
+    void releaseClients() override {
+        m_log.add(QStringLiteral("releaseClients"));
+        if (throwOnRelease)
+            throw std::runtime_error("release");
+    }
+
+    QMap<QString, QString> answers;
+    bool bouquetsLoad = true;
+    AktChannelPick pick{false, true, false};
+    bool throwOnRelease = false;
+
+private:
+    QString answer(const QString& key) {
+        m_log.add(QStringLiteral("request ") + key);
+        return answers.value(key);
+    }
+    CallLog& m_log;
+};
+
+class FakeLifecycleView final : public LifecycleView {
+public:
+    explicit FakeLifecycleView(CallLog& log)
+        : m_log(log) {}
+    void processEvents() override {
+        m_log.add(QStringLiteral("pump"));
+        if (onPump)
+            onPump();
+    }
+    void hideSplash() override { m_log.add(QStringLiteral("hideSplash")); }
+    void showTaskbarButton() override { m_log.add(QStringLiteral("showTaskbar")); }
+    bool hasChannelSelection() override { return selection; }
+    void refreshEPGDisplay() override {
+        m_log.add(QStringLiteral("refreshEPGDisplay"));
+        if (throwOnEPGDisplay)
+            throw std::runtime_error("display");
+    }
+    void refreshAktChannelEPG() override { m_log.add(QStringLiteral("refreshAktChannelEPG")); }
+    void initPlayer() override {
+        m_log.add(QStringLiteral("initPlayer"));
+        playerReady = true;
+    }
+    bool playerInitialised() override { return playerReady; }
+    void switchChannel() override { m_log.add(QStringLiteral("switchChannel")); }
+    void startEPGTimer(int intervalMs) override { m_log.add(QStringLiteral("epgTimer %1").arg(intervalMs)); }
+    bool channelBoxEnabled() override { return boxEnabled; }
+    bool isFullscreen() override { return fullscreen; }
+    void focusChannelBox() override { m_log.add(QStringLiteral("focusChannelBox")); }
+    void switchToFullscreen() override {
+        m_log.add(QStringLiteral("fullscreen"));
+        fullscreen = true;
+    }
+    void setBusyCursor(bool busy) override {
+        m_log.add(busy ? QStringLiteral("cursor busy") : QStringLiteral("cursor normal"));
+    }
+    void minimise() override { m_log.add(QStringLiteral("minimise")); }
+    void stopTimers() override { m_log.add(QStringLiteral("stopTimers")); }
+    void stopPlayback() override { m_log.add(QStringLiteral("stopPlayback")); }
+    void stopEPGThread() override { m_log.add(QStringLiteral("stopEPGThread")); }
+    void shutDownPlayer() override {
+        m_log.add(QStringLiteral("shutDownPlayer"));
+        playerReady = false;
+        if (throwOnShutDown)
+            throw std::runtime_error("die");
+    }
+    void closeOptionsDialog() override { m_log.add(QStringLiteral("closeOptionsDialog")); }
+    void closeWindow() override {
+        m_log.add(QStringLiteral("closeWindow"));
+        if (onClose)
+            onClose();
+    }
+
+    bool selection = true;
+    bool playerReady = false;
+    bool boxEnabled = true;
+    bool fullscreen = false;
+    bool throwOnShutDown = false;
+    bool throwOnEPGDisplay = false;
+    std::function<void()> onPump;
+    std::function<void()> onClose;
+
+private:
+    CallLog& m_log;
+};
