@@ -355,7 +355,8 @@ struct HostilePageCase {
     const char* playTarget;
 };
 
-class HostilePageTest : public OnlineFixture, public ::testing::WithParamInterface<HostilePageCase> {
+// A remote that answers every request with one scripted reply and records the raw requests.
+class RawRemoteTest : public OnlineFixture {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_remote.listening());
@@ -364,6 +365,8 @@ protected:
     static constexpr const char* kRemote = "127.0.51.60";
     RawHttpServer m_remote{kRemote};
 };
+
+class HostilePageTest : public RawRemoteTest, public ::testing::WithParamInterface<HostilePageCase> {};
 
 } // namespace
 
@@ -391,6 +394,59 @@ INSTANTIATE_TEST_SUITE_P(
         HostilePageCase{"Binary", "\x01\x02<a href=\"?control=play&amp;item=\xff\xfe\">", "/?control=play&item="},
         HostilePageCase{"Empty", "", "/?control=play&item="}),
     [](const ::testing::TestParamInfo<HostilePageCase>& info) { return std::string(info.param.name); });
+
+// The Lua interface's requests as they go over the wire: empty, then in_play with the source and
+// the options whole, each with the password as basic auth of an empty user; stop is pl_stop.
+TEST_F(RawRemoteTest, LuaRequestSequence) {
+    m_remote.setScript(RawHttpServer::answer("<root><state>playing</state></root>"));
+    BoxClient box(m_http);
+    StreamSetup setup(box, m_host);
+    setup.setSettings(m_settings);
+    setup.LiveURL = QStringLiteral("http://127.0.51.61:31339/0,0x0064,0x00FF,0x0100");
+    RemoteVlc remote(box, m_host);
+    remote.setInterface(RemoteVlcInterface::Lua);
+    remote.setPassword(QStringLiteral("p&w=1"));
+    EXPECT_TRUE(remote.StartOnline(setup, mTV));
+    remote.RemoteStop();
+    const QList<QByteArray> requests = m_remote.requests();
+    ASSERT_EQ(requests.size(), 3);
+    const QByteArray auth = "Authorization: Basic " + QByteArray(":p&w=1").toBase64();
+    for (const QByteArray& r : requests)
+        EXPECT_TRUE(r.contains(auth)) << r.left(300).toStdString();
+    EXPECT_TRUE(requests[0].startsWith("GET /requests/status.xml?command=pl_empty HTTP/"));
+    EXPECT_TRUE(requests[2].startsWith("GET /requests/status.xml?command=pl_stop HTTP/"));
+    const QByteArray line = requests[1].left(requests[1].indexOf("\r\n"));
+    ASSERT_TRUE(line.startsWith("GET /requests/status.xml?command=in_play&"));
+    const QByteArray query = line.mid(line.indexOf('?') + 1, line.lastIndexOf(" HTTP/") - line.indexOf('?') - 1);
+    QStringList inputs;
+    QStringList options;
+    for (const QByteArray& pair : query.split('&')) {
+        const QList<QByteArray> kv = pair.split('=');
+        ASSERT_EQ(kv.size(), 2) << pair.toStdString();
+        const QString value = QString::fromUtf8(QByteArray::fromPercentEncoding(kv[1]));
+        if (kv[0] == "input")
+            inputs.append(value);
+        else if (kv[0] == "option")
+            options.append(value);
+    }
+    EXPECT_EQ(inputs, QStringList{QStringLiteral("http://127.0.51.61:31339/0,0x0064,0x00FF,0x0100")});
+    EXPECT_EQ(options, (QStringList{QStringLiteral(":network-caching=1000"),
+                                    Options.SoutVideo + QStringLiteral(",dst=127.0.51.60:31331}}")}));
+}
+
+// Asked to find out, the old interface's stand-in is recognised as such and driven the old way.
+TEST_F(ClassicRemoteTest, DetectsOldInterface) {
+    BoxClient box(m_http);
+    RemoteVlc remote(box, m_host);
+    remote.setInterface(RemoteVlcInterface::Detect);
+    EXPECT_EQ(remote.activeInterface(), RemoteVlcInterface::Detect);
+    EXPECT_EQ(remote.detect(), RemoteVlcInterface::Classic);
+    EXPECT_FALSE(remote.MainPage().isEmpty());
+    remote.RemoteStop();
+    EXPECT_EQ(
+        m_sim.requestTargets(QStringLiteral("vlc")),
+        (QStringList{QStringLiteral("/requests/status.xml"), QStringLiteral("/"), QStringLiteral("/?control=stop")}));
+}
 
 // "Online Mode": on only when the remote answers; off stops the remote first.
 TEST_F(ClassicRemoteTest, OnlineModeToggle) {
