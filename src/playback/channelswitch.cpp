@@ -348,6 +348,13 @@ void ChannelSwitcher::TimerVLCTimer() {
             return;
         m_streamConnected = false;
         ShowStatus(QStringLiteral("no connection to quoxel stream!"));
+        // An engine still waiting on the lost source would take the restart's play as "keep
+        // going" and never connect again: it is stopped first.
+        if (VlcEngine* engine = m_player.engine()) {
+            const VlcState state = engine->state();
+            if (state == VlcState::Opening || state == VlcState::Buffering)
+                Log(LogVlc, QStringLiteral("VLC_Stop()"), engine->VLC_Stop());
+        }
         m_player.VLCRestart1Click();
         return;
     }
