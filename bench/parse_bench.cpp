@@ -81,4 +81,150 @@ static void BM_BouquetLines1000(benchmark::State& state) {
 }
 BENCHMARK(BM_BouquetLines1000);
 
+// The all-channel load as first written: every line against every channel of the box
+// (lines x channels comparisons), kept beside the hashed match to show what the hash saves.
+int naiveAllChannel(const QString& answer, const QList<TChannelRef>& channels) {
+    int filled = 0;
+    const qint64 now = kStart + 600;
+    for (const QString& line : answer.split(QStringLiteral("\r\n"))) {
+        for (const TChannelRef& ch : channels) {
+            if (!ch->NowEPG.EventId.isEmpty())
+                continue;
+            if (line.section(QLatin1Char(' '), 0, 0) != ch->Id)
+                continue;
+            const TAllChannelLine f = splitAllChannelLine(line);
+            TChannelProgram p;
+            p.DurationMin = QString::number(f.Duration.toLongLong() / 60);
+            p.DurationSec = f.Duration;
+            p.EventId = f.EventId;
+            p.StartDate = BoxTimeToLocal(f.Start, f.Duration, false, p);
+            p.StartClock = BoxTimeToLocal(f.Start, f.Duration, true, p);
+            computeElapsed(p, now);
+            p.Title = f.Title;
+            ch->NowEPG = std::move(p);
+            ++filled;
+        }
+    }
+    return filled;
+}
+
+// 2000 channels against a 2000-line answer, one line per channel, in reverse box order so a
+// naive walk finds nothing early.
+QString reversedAnswer(int channels) {
+    QString out;
+    for (int k = channels - 1; k >= 0; --k)
+        out += QStringLiteral("43b%1 %2 3600 %3 Programme title number %1\r\n")
+                   .arg(k, 5, 10, QLatin1Char('0'))
+                   .arg(kStart)
+                   .arg(10000 + k);
+    return out;
+}
+
+static void BM_AllChannel2000_Naive(benchmark::State& state) {
+    const QString answer = reversedAnswer(2000);
+    QList<TChannelRef> channels;
+    for (auto _ : state) {
+        // Fresh records each round, made and the old ones freed outside the measured time.
+        state.PauseTiming();
+        channels = makeChannels(2000);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(naiveAllChannel(answer, channels));
+    }
+}
+BENCHMARK(BM_AllChannel2000_Naive)->Unit(benchmark::kMillisecond);
+
+static void BM_AllChannel2000_Hashed(benchmark::State& state) {
+    const QString answer = reversedAnswer(2000);
+    QList<TChannelRef> channels;
+    for (auto _ : state) {
+        // Fresh records each round, made and the old ones freed outside the measured time.
+        state.PauseTiming();
+        channels = makeChannels(2000);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(ParseAllChannelEPG(answer, channels));
+    }
+}
+BENCHMARK(BM_AllChannel2000_Hashed)->Unit(benchmark::kMicrosecond);
+
+// The XML walk as first written: cut each block off the front of the text (a copy of the whole
+// rest per programme), then read its tags.
+int naiveXml(QString text) {
+    int count = 0;
+    const qint64 now = kStart + 600;
+    while (text.contains(QStringLiteral("<prog>"))) {
+        const qsizetype b = text.indexOf(QStringLiteral("<prog>"));
+        const qsizetype e = text.indexOf(QStringLiteral("</prog>"));
+        const QString block = text.mid(b, e - b);
+        text.remove(0, e + 8);
+        TChannelProgram p;
+        p.Index = count;
+        p.EventId = TagValue(block, u"<eventid>", u"</eventid>");
+        const qint64 m = TagValue(block, u"<duration_min>", u"</duration_min>").toLongLong();
+        p.DurationMin = QString::number(m);
+        p.DurationSec = QString::number(m * 60);
+        p.StartDate = BoxTimeToLocal(TagValue(block, u"<start_sec>", u"</start_sec>"), p.DurationSec, false, p);
+        computeElapsed(p, now);
+        p.StartClock = TagValue(block, u"<start_t>", u"</start_t>");
+        p.Title = TagValue(block, u"<description>", u"</description>").remove(QStringLiteral("Interpret: "));
+        p.Info1 = TagValue(block, u"<info1>", u"</info1>");
+        p.Info2 = TagValue(block, u"<info2>", u"</info2>");
+        benchmark::DoNotOptimize(p);
+        ++count;
+    }
+    return count;
+}
+
+static void BM_Xml500_NaiveErase(benchmark::State& state) {
+    const QString answer = xmlAnswer(500);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(naiveXml(answer));
+    state.SetBytesProcessed(state.iterations() * answer.size() * 2);
+}
+BENCHMARK(BM_Xml500_NaiveErase)->Unit(benchmark::kMicrosecond);
+
+static void BM_Xml500_Linear(benchmark::State& state) {
+    const QString answer = xmlAnswer(500);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ParseEPGXml(answer));
+    state.SetBytesProcessed(state.iterations() * answer.size() * 2);
+}
+BENCHMARK(BM_Xml500_Linear)->Unit(benchmark::kMicrosecond);
+
+// The 10 s EPG tick: every channel of a 2000-channel bouquet with a day of 30-minute programmes,
+// the clock moving on by 10 s per tick (a programme boundary every 180 ticks).
+static void BM_UpdateNowNext2000(benchmark::State& state) {
+    QList<TChannelRef> channels = makeChannels(2000);
+    QString day = QStringLiteral("<epglist>\n");
+    for (int k = 0; k < 48; ++k)
+        day += QStringLiteral("<prog>\n<eventid>%1</eventid>\n<start_sec>%2</start_sec>\n<start_t>x</start_t>\n"
+                              "<duration_min>30</duration_min>\n<description>T%1</description>\n</prog>\n")
+                   .arg(k)
+                   .arg(kStart + k * 1800);
+    const std::optional<QList<TChannelProgram>> programs = ParseEPGXml(day);
+    for (const TChannelRef& ch : channels) {
+        ch->EPG = *programs;
+        ch->EPGCount = static_cast<int32_t>(programs->size());
+        ch->NowEPG = ch->EPG[0];
+        ch->NextEPG = ch->EPG[1];
+    }
+    qint64 now = kStart + 60;
+    for (auto _ : state) {
+        int moved = 0;
+        for (const TChannelRef& ch : channels)
+            moved += UpdateNowNext(ch.get(), now) ? 1 : 0;
+        benchmark::DoNotOptimize(moved);
+        now += 10;
+        if (now > kStart + 47 * 1800) {
+            state.PauseTiming();
+            now = kStart + 60;
+            for (const TChannelRef& ch : channels) {
+                ch->NowEPG = ch->EPG[0];
+                ch->NextEPG = ch->EPG[1];
+            }
+            state.ResumeTiming();
+        }
+    }
+}
+BENCHMARK(BM_UpdateNowNext2000)->Unit(benchmark::kMicrosecond);
+
 BENCHMARK_MAIN();

@@ -6,9 +6,12 @@
 #include "core/options.h"
 
 #include <QHash>
+#include <QStringMatcher>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <exception>
 
 namespace {
@@ -87,8 +90,78 @@ QDateTime fromDays(double days) {
 
 namespace {
 
+qint64 floorDiv(qint64 a, qint64 b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
+}
+
+// Seconds local time is ahead of UTC at a UTC instant, daylight saving included. Zone offsets only
+// change on quarter hours, so the zone rules are asked once per quarter hour and the answers kept
+// for a minute (per thread: the EPG thread parses too); a changed TZ starts afresh. Without this a
+// bouquet's worth of programmes spends most of its time in the C library's zone look-ups.
+int localOffsetAt(qint64 utcSec) {
+    struct Cache {
+        QByteArray Tz;
+        std::chrono::steady_clock::time_point Made;
+        QHash<qint64, int> Offsets;
+    };
+    thread_local Cache cache;
+    const auto now = std::chrono::steady_clock::now();
+    const char* tzEnv = std::getenv("TZ");
+    const QByteArrayView tz = tzEnv ? QByteArrayView(tzEnv) : QByteArrayView();
+    if (tz != cache.Tz || now - cache.Made > std::chrono::minutes(1) || cache.Offsets.size() > 4096) {
+        cache.Tz = tz.toByteArray();
+        cache.Made = now;
+        cache.Offsets.clear();
+    }
+    const qint64 key = floorDiv(utcSec, 900);
+    const auto it = cache.Offsets.constFind(key);
+    if (it != cache.Offsets.constEnd())
+        return *it;
+    const int offset = QDateTime::fromSecsSinceEpoch(key * 900, Qt::LocalTime).offsetFromUtc();
+    cache.Offsets.insert(key, offset);
+    return offset;
+}
+
+// A local time as seconds since 1970-01-01 00:00 local.
+qint64 toLocalSecs(qint64 utcSec) {
+    return utcSec + localOffsetAt(utcSec);
+}
+
+double localSecsToDays(qint64 localSecs) {
+    // 1970-01-01 is day 25569 after 1899-12-30.
+    return 25569.0 + static_cast<double>(localSecs) / 86400.0;
+}
+
+void appendTwo(QString& out, int v) {
+    out += QLatin1Char(static_cast<char>('0' + v / 10));
+    out += QLatin1Char(static_cast<char>('0' + v % 10));
+}
+
+// "hh:mm" and "dd.mm.yyyy" of a local time.
+QString clockOf(qint64 localSecs) {
+    const qint64 secs = localSecs - floorDiv(localSecs, 86400) * 86400;
+    QString out;
+    out.reserve(5);
+    appendTwo(out, static_cast<int>(secs / 3600));
+    out += QLatin1Char(':');
+    appendTwo(out, static_cast<int>(secs / 60 % 60));
+    return out;
+}
+
+QString dateOf(qint64 localSecs) {
+    const QDate date = QDate(1970, 1, 1).addDays(floorDiv(localSecs, 86400));
+    QString out;
+    out.reserve(10);
+    appendTwo(out, date.day());
+    out += QLatin1Char('.');
+    appendTwo(out, date.month());
+    out += QLatin1Char('.');
+    out += QString::number(date.year()).rightJustified(4, QLatin1Char('0'));
+    return out;
+}
+
 // The conversion behind BoxTimeToLocal; gives the local start so callers can format it more than once.
-bool boxTimes(const QString& start, const QString& duration, TChannelProgram& prog, QDateTime* localStart) {
+bool boxTimes(const QString& start, const QString& duration, TChannelProgram& prog, qint64* localStart) {
     qint64 s = 0;
     qint64 d = 0;
     if (!parseBoxNumber(start, &s) || !parseBoxNumber(duration, &d))
@@ -98,25 +171,21 @@ bool boxTimes(const QString& start, const QString& duration, TChannelProgram& pr
     // The receiver clock runs BoxTimeOffset minutes ahead of the PC clock.
     const qint64 pcStart = s - static_cast<qint64>(Options.BoxTimeOffset) * 60;
     // Each instant with the zone's offset in force then, so summer and winter times both come out right.
-    *localStart = QDateTime::fromSecsSinceEpoch(pcStart, Qt::LocalTime);
-    const QDateTime localEnd = QDateTime::fromSecsSinceEpoch(pcStart + d, Qt::LocalTime);
+    *localStart = toLocalSecs(pcStart);
     prog.StartSec = pcStart;
     prog.EndSec = pcStart + d;
-    prog.StartTime = toDays(*localStart);
-    prog.EndTime = toDays(localEnd);
+    prog.StartTime = localSecsToDays(*localStart);
+    prog.EndTime = localSecsToDays(toLocalSecs(pcStart + d));
     return true;
 }
-
-const QString kClockFormat = QStringLiteral("hh:mm");
-const QString kDateFormat = QStringLiteral("dd.MM.yyyy");
 
 } // namespace
 
 QString BoxTimeToLocal(const QString& start, const QString& duration, bool clockText, TChannelProgram& prog) {
-    QDateTime local;
+    qint64 local = 0;
     if (!boxTimes(start, duration, prog, &local))
         return QString();
-    return local.toString(clockText ? kClockFormat : kDateFormat);
+    return clockText ? clockOf(local) : dateOf(local);
 }
 
 qint64 elapsedSeconds(const TChannelProgram& prog, qint64 nowSec) {
@@ -134,8 +203,10 @@ void computeElapsed(TChannelProgram& prog, qint64 nowSec) {
     prog.ElapsedSec = QString::number(e);
 }
 
-QString TagValue(QStringView text, QStringView open, QStringView close) {
-    const qsizetype o = text.indexOf(open);
+namespace {
+
+// TagValue once the open tag has been found at o.
+QString tagValueAt(QStringView text, qsizetype o, QStringView open, QStringView close) {
     if (o < 0)
         return QString();
     const qsizetype from = o + open.size();
@@ -156,20 +227,41 @@ QString TagValue(QStringView text, QStringView open, QStringView close) {
     return value.toString();
 }
 
+} // namespace
+
+QString TagValue(QStringView text, QStringView open, QStringView close) {
+    return tagValueAt(text, text.indexOf(open), open, close);
+}
+
+namespace {
+
+QStringView trimmedView(QStringView s) {
+    qsizetype b = 0;
+    qsizetype e = s.size();
+    while (b < e && isBlank(s[b]))
+        ++b;
+    while (e > b && isBlank(s[e - 1]))
+        --e;
+    return s.mid(b, e - b);
+}
+
+} // namespace
+
 TAllChannelLine splitAllChannelLine(const QString& line) {
-    QString rest = trimBlanks(line);
-    QString fields[4];
-    for (QString& field : fields) {
+    // Views into the line; each field is copied once at the end.
+    QStringView rest = trimmedView(line);
+    QStringView fields[4];
+    for (QStringView& field : fields) {
         const qsizetype p = rest.indexOf(QLatin1Char(' '));
         if (p < 0) {
             field = rest;
-            rest.clear();
+            rest = QStringView();
         } else {
-            field = trimBlanks(QStringView(rest).left(p));
-            rest = trimBlanks(QStringView(rest).mid(p + 1));
+            field = trimmedView(rest.left(p));
+            rest = trimmedView(rest.mid(p + 1));
         }
     }
-    return {fields[0], fields[1], fields[2], fields[3], rest};
+    return {fields[0].toString(), fields[1].toString(), fields[2].toString(), fields[3].toString(), rest.toString()};
 }
 
 int ParseAllChannelEPG(const QString& answer, const QList<TChannelRef>& channels, const StopFn& stop) {
@@ -182,18 +274,21 @@ int ParseAllChannelEPG(const QString& answer, const QList<TChannelRef>& channels
     const qint64 now = nowSecs();
     int filled = 0;
     int badLines = 0;
+
     for (const QString& line : splitAnswerLines(answer)) {
         if (stop && stop())
             break;
         const qsizetype blank = line.indexOf(QLatin1Char(' '));
-        const auto it = byId.constFind(trimBlanks(QStringView(line).left(blank < 0 ? line.size() : blank)));
-        if (it == byId.constEnd())
+        const auto it = byId.find(trimBlanks(QStringView(line).left(blank < 0 ? line.size() : blank)));
+        if (it == byId.end())
             continue;
         TAllChannelLine f;
         bool parsed = false;
         qint64 duration = 0;
-        for (TChannel* ch : *it) {
-            if (!ch->NowEPG.EventId.isEmpty())
+        // A filled channel leaves its id's list (a line without an event id leaves EventId empty,
+        // and a later line for the channel must still not overwrite the first).
+        for (TChannel*& ch : *it) {
+            if (!ch || !ch->NowEPG.EventId.isEmpty())
                 continue;
             if (!parsed) {
                 f = splitAllChannelLine(line);
@@ -210,13 +305,14 @@ int ParseAllChannelEPG(const QString& answer, const QList<TChannelRef>& channels
             p.DurationSec = f.Duration;
             p.EventId = f.EventId;
             // One conversion for both texts (the date and the clock of the same start).
-            if (QDateTime local; boxTimes(f.Start, f.Duration, p, &local)) {
-                p.StartDate = local.toString(kDateFormat);
-                p.StartClock = local.toString(kClockFormat);
+            if (qint64 local = 0; boxTimes(f.Start, f.Duration, p, &local)) {
+                p.StartDate = dateOf(local);
+                p.StartClock = clockOf(local);
             }
             computeElapsed(p, now);
             p.Title = ch->Mode == mRadio ? removeInterpret(f.Title) : f.Title;
             ch->NowEPG = std::move(p);
+            ch = nullptr;
             ++filled;
         }
     }
@@ -247,28 +343,53 @@ namespace {
 
 // Reads one "<prog>" block; a bad duration ends the reading, keeping what was read before it.
 TChannelProgram parseProgBlock(QStringView block, int index, qint64 now) {
+    enum Tag { EventId, Duration, StartSec, StartT, Description, Info1, Info2, TagCount };
+    static constexpr QStringView kOpen[TagCount] = {u"<eventid>",     u"<duration_min>", u"<start_sec>", u"<start_t>",
+                                                    u"<description>", u"<info1>",        u"<info2>"};
+    static constexpr QStringView kClose[TagCount] = {
+        u"</eventid>", u"</duration_min>", u"</start_sec>", u"</start_t>", u"</description>", u"</info1>", u"</info2>"};
+    // One walk over the block finds the first occurrence of every open tag (as a search per tag
+    // would, CDATA text included) instead of one scan of the block per tag.
+    qsizetype at[TagCount] = {-1, -1, -1, -1, -1, -1, -1};
+    int open = TagCount;
+    for (qsizetype i = block.indexOf(QLatin1Char('<')); i >= 0 && open > 0;
+         i = block.indexOf(QLatin1Char('<'), i + 1)) {
+        const QStringView rest = block.mid(i);
+        for (int t = 0; t < TagCount; ++t) {
+            if (at[t] < 0 && rest.startsWith(kOpen[t])) {
+                at[t] = i;
+                --open;
+                break;
+            }
+        }
+    }
+    const auto value = [&](Tag t) { return tagValueAt(block, at[t], kOpen[t], kClose[t]); };
+
     TChannelProgram p;
     p.Index = index;
-    p.EventId = TagValue(block, u"<eventid>", u"</eventid>");
+    p.EventId = value(EventId);
     qint64 minutes = 0;
-    if (!parseBoxNumber(TagValue(block, u"<duration_min>", u"</duration_min>"), &minutes) || minutes < 0 ||
-        minutes > kMaxBoxTimeSec / 60)
+    if (!parseBoxNumber(value(Duration), &minutes) || minutes < 0 || minutes > kMaxBoxTimeSec / 60)
         return p;
     p.DurationMin = QString::number(minutes);
     p.DurationSec = QString::number(minutes * 60);
-    p.StartDate = BoxTimeToLocal(TagValue(block, u"<start_sec>", u"</start_sec>"), p.DurationSec, false, p);
+    p.StartDate = BoxTimeToLocal(value(StartSec), p.DurationSec, false, p);
     computeElapsed(p, now);
-    p.StartClock = TagValue(block, u"<start_t>", u"</start_t>");
-    p.Title = removeInterpret(TagValue(block, u"<description>", u"</description>"));
-    p.Info1 = TagValue(block, u"<info1>", u"</info1>");
-    p.Info2 = TagValue(block, u"<info2>", u"</info2>");
+    p.StartClock = value(StartT);
+    p.Title = removeInterpret(value(Description));
+    p.Info1 = value(Info1);
+    p.Info2 = value(Info2);
     return p;
 }
 
 } // namespace
 
 std::optional<QList<TChannelProgram>> ParseEPGXml(QStringView text) {
-    if (text.isEmpty() || text.contains(u"tiehttp timeout expired]"))
+    // Matchers made once: a plain search sets up its tables again on every call.
+    static const QStringMatcher kTimeout(u"tiehttp timeout expired]");
+    static const QStringMatcher kOpenMatcher(u"<prog>");
+    static const QStringMatcher kCloseMatcher(u"</prog>");
+    if (text.isEmpty() || kTimeout.indexIn(text) >= 0)
         return std::nullopt;
     static constexpr QStringView kOpen = u"<prog>";
     static constexpr QStringView kClose = u"</prog>";
@@ -276,10 +397,10 @@ std::optional<QList<TChannelProgram>> ParseEPGXml(QStringView text) {
     QList<TChannelProgram> programs;
     qsizetype pos = 0;
     while (true) {
-        const qsizetype b = text.indexOf(kOpen, pos);
+        const qsizetype b = kOpenMatcher.indexIn(text, pos);
         if (b < 0)
             break;
-        const qsizetype e = text.indexOf(kClose, b + kOpen.size());
+        const qsizetype e = kCloseMatcher.indexIn(text, b + kOpen.size());
         // A block cut off by a truncated answer is dropped rather than read half.
         if (e < 0)
             break;

@@ -15,7 +15,8 @@
 struct EPGShared {
     std::mutex Mutex;
     std::condition_variable Wake;
-    bool Stop = false;
+    // Atomic as well as guarded: read in the waits, written by the UI thread under the mutex.
+    std::atomic<bool> Stop{false};
     std::atomic<int> Selected{0};
     std::atomic<bool> AktRadio{false};
     std::atomic<bool> Running{false};
@@ -32,7 +33,11 @@ struct EPGShared {
             const auto now = std::chrono::steady_clock::now();
             if (now >= deadline)
                 return true;
-            Wake.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(20)));
+            // Slices on the system clock: its wait (pthread_cond_timedwait) is one the thread
+            // sanitizer follows, the steady-clock one is not, and a clock jump costs one slice only.
+            const auto slice =
+                std::min<std::chrono::steady_clock::duration>(deadline - now, std::chrono::milliseconds(20));
+            Wake.wait_until(lock, std::chrono::system_clock::now() + slice);
         }
         return false;
     }

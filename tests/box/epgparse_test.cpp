@@ -315,6 +315,15 @@ TEST_F(EpgTest, AllChannelSkipsFilledAndFillsDuplicates) {
     EXPECT_EQ(d2->NowEPG.Title, QStringLiteral("Both"));
 }
 
+// A first line with no event id still wins over a later line for the same channel.
+TEST_F(EpgTest, AllChannelFirstLineWinsWithoutEventId) {
+    const TChannelRef a = channel(QStringLiteral("a"));
+    EXPECT_EQ(ParseAllChannelEPG(QStringLiteral("a 1719835200 60\r\na 1719835260 60 7 Later"), {a}), 1);
+    EXPECT_TRUE(a->NowEPG.EventId.isEmpty());
+    EXPECT_EQ(a->NowEPG.DurationSec, QStringLiteral("60"));
+    EXPECT_NE(a->NowEPG.Title, QStringLiteral("Later"));
+}
+
 // A bad duration spoils only its own line: other channels and a later good line still fill.
 TEST_F(EpgTest, AllChannelBadDurationSkipsLine) {
     const TChannelRef a = channel(QStringLiteral("a"));
