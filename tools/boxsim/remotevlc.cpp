@@ -115,13 +115,17 @@ std::string mapChain(const std::string& chain, int port, TranscodeJob& job) {
 
 } // namespace
 
-TranscodeJob mapItem(const std::string& item, int internalPort) {
+TranscodeJob mapItem(const std::string& item, int internalPort, const std::string& ownAddress) {
     TranscodeJob job;
     for (const std::string& word : split(item, ' ')) {
         if (word.empty())
             continue;
         if (job.mrl.empty()) {
             job.mrl = word;
+            if (startsWith(word, "udp://@:") && !ownAddress.empty()) {
+                job.mrl = "udp://@" + ownAddress + word.substr(7);
+                job.notes.push_back(word + " -> " + job.mrl);
+            }
             continue;
         }
         bool mapped = false;
@@ -193,10 +197,10 @@ RemoteVlc::RemoteVlc(const TsSource& source)
     : m_source(source) {}
 
 RemoteVlc::~RemoteVlc() {
-    restartTranscoder(-1);
+    restartTranscoder(-1, std::string());
 }
 
-void RemoteVlc::restartTranscoder(int item) {
+void RemoteVlc::restartTranscoder(int item, const std::string& ownAddress) {
     std::lock_guard serial(m_transcodeMutex);
     m_transcoder.reset();
     std::string text;
@@ -208,7 +212,10 @@ void RemoteVlc::restartTranscoder(int item) {
         text = m_playlist[size_t(item)];
     }
     const int port = freePort();
-    const TranscodeJob job = mapItem(text, port);
+    TranscodeJob job = mapItem(text, port, ownAddress);
+    // Without an HTTP output the item would serve nothing; the stream port then relays the box stream.
+    if (job.requestedDst.empty())
+        job.notes.push_back("no :sout HTTP output; serving the box stream as it is");
     std::string notes;
     for (const std::string& n : job.notes) {
         std::cerr << "boxsim vlc: " << n << "\n";
@@ -219,8 +226,8 @@ void RemoteVlc::restartTranscoder(int item) {
         chain += (chain.empty() ? "" : " ") + o;
     auto t = std::make_unique<Transcoder>();
     std::string error;
-    const bool ok = port != 0 && t->start(job, &error);
-    if (!ok)
+    const bool ok = port != 0 && !job.requestedDst.empty() && t->start(job, &error);
+    if (!ok && !job.requestedDst.empty())
         std::cerr << "boxsim vlc: " << (error.empty() ? "no free relay port" : error)
                   << "; serving the box stream untranscoded\n";
     std::lock_guard lock(m_mutex);
@@ -245,6 +252,10 @@ HttpResponse RemoteVlc::handleControl(const HttpRequest& req) {
     const auto control = params.find("control");
     bool restart = false;
     int item = -1;
+    std::string host = req.header("host");
+    host = host.substr(0, host.rfind(':'));
+    if (host.empty() || host.find_first_not_of("0123456789.") != std::string::npos)
+        host.clear(); // only a literal IPv4 address narrows a UDP listen
     if (control != params.end()) {
         std::lock_guard lock(m_mutex);
         const std::string& c = control->second;
@@ -275,7 +286,7 @@ HttpResponse RemoteVlc::handleControl(const HttpRequest& req) {
         }
     }
     if (restart)
-        restartTranscoder(item);
+        restartTranscoder(item, host);
     std::lock_guard lock(m_mutex);
     resp.body = page();
     return resp;

@@ -20,8 +20,9 @@ struct TranscodeJob {
 };
 
 // Splits an item text ("MRL :opt :opt") and maps its options for libvlc 3; the sout chain's HTTP
-// output goes to internalPort on 127.0.0.1, from where the stream port relays it.
-TranscodeJob mapItem(const std::string& item, int internalPort);
+// output goes to internalPort on 127.0.0.1, from where the stream port relays it. A UDP listen on
+// every address ("udp://@:P") is narrowed to ownAddress, so parallel simulators never share a port.
+TranscodeJob mapItem(const std::string& item, int internalPort, const std::string& ownAddress = std::string());
 
 class Transcoder;
 
@@ -43,7 +44,7 @@ public:
 private:
     std::string page() const; // called with m_mutex held
     bool stillPlaying(unsigned generation) const;
-    void restartTranscoder(int item); // -1: stop; called without m_mutex
+    void restartTranscoder(int item, const std::string& ownAddress); // -1: stop; called without m_mutex
 
     const TsSource& m_source;
     mutable std::mutex m_mutex;
