@@ -56,6 +56,8 @@ public:
 
     void run() {
         m_http.Timeout = m_pacing.TimeoutSec;
+        // A stop gives up a request that hangs instead of waiting out its time-out.
+        m_http.setClosingFlag(&m_shared->Stop);
         int lastSeen = -1;
         while (!m_shared->aborted()) {
             const int count = static_cast<int>(m_jobs.size());
@@ -127,6 +129,9 @@ private:
             EPGRequestBusy = false;
             Log(LogThread, m_jobs[i].Url + QStringLiteral(" failed"));
         }
+        // An answer cut off by a stop is no answer: the channel stays as it was, to be fetched again.
+        if (m_shared->Stop.load())
+            return;
         // A radio channel counts as loaded only while a TV channel is on air: song titles change.
         m_jobs[i].Loaded = m_jobs[i].Mode == mTV || !m_shared->AktRadio.load();
         Q_EMIT result(out);

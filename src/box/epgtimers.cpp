@@ -59,12 +59,13 @@ bool EPGTimers::startThreadFromSwitch() {
     return started;
 }
 
-void EPGTimers::StopEPGThread(bool showMessage) {
+int EPGTimers::StopEPGThread(bool showMessage) {
     if (m_thread.isRunning())
         disableEPGTimer();
     m_host.setBusyCursor(true);
-    m_thread.StopEPGThread(showMessage);
+    const int waits = m_thread.StopEPGThread(showMessage);
     m_host.setBusyCursor(false);
+    return waits;
 }
 
 void EPGTimers::setSelected(int position) {

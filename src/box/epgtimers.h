@@ -61,7 +61,8 @@ public:
     // The end of a channel switch: start as above, then an immediate EPG timer tick.
     bool startThreadFromSwitch();
     // Logs "StopEPGThread()"; when the thread runs, disables the EPG timer and waits for it.
-    void StopEPGThread(bool showMessage);
+    // Returns the number of 20 ms waits it took.
+    int StopEPGThread(bool showMessage);
     bool isThreadRunning() const { return m_thread.isRunning(); }
     bool isEPGStopped() const { return m_stopped; }
     EPGThread& thread() { return m_thread; }

@@ -302,6 +302,34 @@ TEST_F(EPGTimersTest, StopEPGAndBack) {
     EXPECT_TRUE(epgTargets().isEmpty());
 }
 
+// A stop while the receiver leaves a fetch hanging ends within 100 ms (five 20 ms waits); the
+// cut-off answer changes nothing and the channel is fetched again on the next start.
+TEST_F(EPGTimersTest, StopWhileAFetchHangs) {
+    ASSERT_TRUE(m_sim.start());
+    ASSERT_TRUE(m_sim.setFault(QStringLiteral("/control/epg?xml=true&channelid=") + ids[1], QStringLiteral("silent")));
+    fillHost();
+    EPGTimers timers(host, false, EPGPacing{50, 5, 20, 50, 20});
+    int applied = 0;
+    QObject::connect(&timers.thread(), &EPGThread::channelApplied, [&] { ++applied; });
+    ASSERT_TRUE(timers.startThreadFromSwitch());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return epgTargets().contains(ids[1]); }, 10000));
+    QTest::qWait(100);
+    ASSERT_TRUE(timers.isThreadRunning());
+    EXPECT_LE(timers.StopEPGThread(false), 5);
+    EXPECT_FALSE(timers.isThreadRunning());
+    QTest::qWait(300);
+    EXPECT_EQ(applied, 0);
+    EXPECT_FALSE(host.channels[1]->EPGLoaded);
+    EXPECT_EQ(host.channels[1]->EPGCount, 0);
+
+    m_sim.clearFaults();
+    m_sim.clearRequests();
+    ASSERT_TRUE(timers.startThread());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return host.channels[1]->EPGLoaded; }, 10000));
+    EXPECT_GT(host.channels[1]->EPGCount, 0);
+    timers.StopEPGThread(false);
+}
+
 // With "no_epgdata" the item offers "Start EPG" from the beginning and nothing is fetched.
 TEST_F(EPGTimersTest, NoEpgDataNeverFetches) {
     ASSERT_TRUE(m_sim.start());

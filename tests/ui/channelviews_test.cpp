@@ -32,7 +32,7 @@ QJsonObject generated(int count, const QString& idBase) {
 }
 
 // Bouquets 1..7: TV only, radio only, both, empty, 25, 26 and 51 channels.
-QByteArray dataSet() {
+QByteArray dataSet(const char* encoding = "utf-8") {
     QJsonArray bouquets;
     bouquets.append(
         QJsonObject{{"name", "TV only"},
@@ -51,7 +51,7 @@ QByteArray dataSet() {
     bouquets.append(QJsonObject{{"name", "Fifty-one"},
                                 {"tv", QJsonArray{generated(40, "7000000")}},
                                 {"radio", QJsonArray{generated(10, "7100000")}}});
-    QJsonObject root{{"encoding", "utf-8"}, {"startChannel", "43700016d66"}, {"bouquets", bouquets}};
+    QJsonObject root{{"encoding", encoding}, {"startChannel", "43700016d66"}, {"bouquets", bouquets}};
     return QJsonDocument(root).toJson();
 }
 
@@ -150,6 +150,25 @@ INSTANTIATE_TEST_SUITE_P(
                       BouquetCase{2, {"1. Radio: Bayern 3", "2. Radio: FM4"}},
                       BouquetCase{
                           3, {"1. Das Erste", "2. ORF", "3. TV5MONDE Europe", "4. Radio: Bayern 3", "5. Radio: FM4"}}));
+
+// A receiver that sends Latin-1 gets the same captions as one that sends UTF-8.
+TEST(ChannelViewsLatin1, NamesDecode) {
+    TestDir dir;
+    ASSERT_TRUE(dir.write(QStringLiteral("data.json"), dataSet("latin1")));
+    BoxSimProcess sim(QStringLiteral("127.0.53.3"), {QStringLiteral("--data"), dir.path("data.json")});
+    ASSERT_TRUE(sim.start());
+    const TOptions saved = Options;
+    Options.BoxAddress = QStringLiteral("127.0.53.3:80");
+    TIEHTTP http;
+    BoxClient client(http);
+    TBouquetModel bouquets([&](const QString& url) { return client.BoxRequest(url); });
+    ASSERT_TRUE(bouquets.LoadBouquet(QStringLiteral("1")));
+    ChannelModel model;
+    model.setItems(bouquets.channelBox());
+    ASSERT_EQ(model.rowCount(), 3);
+    EXPECT_EQ(model.index(2).data(ChannelModel::CaptionRole).toString(), QString::fromUtf8("3. Sat.1 Österreich"));
+    Options = saved;
+}
 
 // An empty bouquet leaves all three views as they were.
 TEST_F(ChannelViewsTest, EmptyBouquetKeepsTheViews) {
