@@ -21,6 +21,18 @@ void removeSubChannels(QList<TChannelItem>& items) {
             items.removeAt(i);
 }
 
+// The id goes into the zap request as it stands: characters that would end or split the query,
+// blanks and control characters make a line that cannot name a channel.
+bool usableId(const QString& id) {
+    if (id.isEmpty())
+        return false;
+    for (const QChar c : id) {
+        if (c.unicode() <= 0x20 || c.unicode() >= 0x7f || QStringView(u"&#?/%+").contains(c))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool isPortalChannel(const QString& name) {
@@ -41,10 +53,10 @@ QList<TSubChannelLine> parseSubChannels(const QString& answer, int maxLines) {
         if (line.isEmpty())
             continue;
         const qsizetype blank = line.indexOf(QLatin1Char(' '));
-        if (blank < 0)
-            out.append({line, line});
-        else
-            out.append({line.left(blank), line.mid(blank + 1)});
+        TSubChannelLine entry =
+            blank < 0 ? TSubChannelLine{line, line} : TSubChannelLine{line.left(blank), line.mid(blank + 1)};
+        if (usableId(entry.Id))
+            out.append(std::move(entry));
     }
     return out;
 }

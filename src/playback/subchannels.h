@@ -20,7 +20,8 @@ struct TSubChannelLine {
     QString Id;
     QString Name;
 };
-// Blank lines are skipped; beyond maxLines the answer is cut off, as no portal has that many.
+// Blank lines and lines whose id could not go into a zap request (URL delimiters, control
+// characters) are skipped; beyond maxLines the answer is cut off, as no portal has that many.
 QList<TSubChannelLine> parseSubChannels(const QString& answer, int maxLines = 100);
 
 // The sub-channel entries of a portal channel in the channel box, the second channel list and the

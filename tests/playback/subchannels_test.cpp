@@ -78,7 +78,10 @@ INSTANTIATE_TEST_SUITE_P(
                       LinesCase{"8500030000b", {{"8500030000b", "8500030000b"}}},
                       LinesCase{"a  two blanks", {{"a", " two blanks"}}},
                       LinesCase{"a \n\n \nb c", {{"a", "a"}, {"b", "c"}}}, LinesCase{"  a b  ", {{"a", "b"}}},
-                      LinesCase{"", {}}, LinesCase{"\r\n\r\n", {}}));
+                      LinesCase{"", {}}, LinesCase{"\r\n\r\n", {}},
+                      // Ids that would change the zap request name no channel.
+                      LinesCase{"a&setmode=radio x\n1#2 y\n../x z\n1%20 w\nok fine", {{"ok", "fine"}}},
+                      LinesCase{"a\tb c\nx\x01y z\n\xc3\xa4 umlaut\nb d", {{"b", "d"}}}));
 
 // A hostile answer with endless lines gives no more entries than the limit.
 TEST(SubChannelLines, HugeAnswerIsCut) {
