@@ -1,6 +1,7 @@
 #include "box/connectionsteps.h"
 
 #include "box/boxcommands.h"
+#include "box/epgthread.h"
 #include "box/httpengine.h"
 #include "core/appflags.h"
 #include "core/connection.h"
@@ -331,6 +332,42 @@ TEST_F(BoxSilentCloseTest, CloseIsBoundedWhenTheReceiverIsSilent) {
     EXPECT_EQ(sim.requestTargets(QStringLiteral("vlc")), QStringList{QStringLiteral("/?control=stop")});
     std::printf("close against a silent receiver: %lld ms, of which the sequence %lld ms\n",
                 static_cast<long long>(elapsed), static_cast<long long>(sequenceMs));
+}
+
+// The same with the EPG thread hanging in a fetch of its own: its stop gives that up too, and the
+// close still ends inside the bound.
+TEST_F(BoxSilentCloseTest, CloseIsBoundedWithTheEPGThreadInAFetch) {
+    ASSERT_TRUE(startSim());
+    view.settings.LockRc = true;
+    view.settings.ShowMessage = true;
+    view.settings.AutoSpts = true;
+    ASSERT_EQ(connection.InitConnection(), ConnectionOutcome::Connected);
+    lifecycle.FormActivate();
+    ASSERT_TRUE(sim.setFault(QStringLiteral("*"), QStringLiteral("silent")));
+    ASSERT_TRUE(sim.clearRequests());
+    QList<TChannelRef> channels;
+    for (const TChannelItem& item : session.model().channelBox())
+        channels << item.Channel;
+    EPGThread epg(EPGPacing{10, 5, 20, 50, 20});
+    ASSERT_TRUE(epg.start(channels, 0, false, false));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (const QString& t : sim.requestTargets())
+                if (t.contains(QLatin1String("epg?xml")))
+                    return true;
+            return false;
+        },
+        5000));
+    lifeView.onStopEPG = [&] { epg.StopEPGThread(false); };
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_TRUE(lifecycle.FormClose());
+    EXPECT_FALSE(epg.isRunning());
+    const qint64 elapsed = timer.elapsed();
+    EXPECT_LT(elapsed, 5000);
+    EXPECT_TRUE(sim.requestTargets().contains(QStringLiteral("/control/rc?unlock")));
+    std::printf("close against a silent receiver with the EPG thread fetching: %lld ms\n",
+                static_cast<long long>(elapsed));
 }
 
 // A bounded request gives up at its limit, and the client stays usable for the next one.

@@ -192,7 +192,11 @@ public:
     void minimise() override { m_log.add(QStringLiteral("minimise")); }
     void stopTimers() override { m_log.add(QStringLiteral("stopTimers")); }
     void stopPlayback() override { m_log.add(QStringLiteral("stopPlayback")); }
-    void stopEPGThread() override { m_log.add(QStringLiteral("stopEPGThread")); }
+    void stopEPGThread() override {
+        m_log.add(QStringLiteral("stopEPGThread"));
+        if (onStopEPG)
+            onStopEPG();
+    }
     void shutDownPlayer() override {
         m_log.add(QStringLiteral("shutDownPlayer"));
         playerReady = false;
@@ -214,6 +218,7 @@ public:
     bool throwOnEPGDisplay = false;
     std::function<void()> onPump;
     std::function<void()> onClose;
+    std::function<void()> onStopEPG;
 
 private:
     CallLog& m_log;
