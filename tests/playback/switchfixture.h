@@ -51,10 +51,10 @@ protected:
         player = std::make_unique<VLCPlayer>(*playerView);
         player->setBoxClient(box.get());
         player->setCaching(QStringLiteral("300"), QStringLiteral("300"));
-        player->setEngineArguments({QStringLiteral("--vout=vdummy"), QStringLiteral("--aout=dummy")});
+        player->setEngineArguments(engineArguments());
         switcher = std::make_unique<ChannelSwitcher>(host, *model, *box, *stream, *player);
         playerView->switcher = switcher.get();
-        ASSERT_TRUE(player->VLCInit(0, QSize(720, 576)));
+        ASSERT_TRUE(player->VLCInit(videoWindow(), QSize(720, 576)));
         // What the start-up leaves: the channel the receiver shows is on air, now/next read.
         switcher->setAktChannel(channel(QStringLiteral("43700016d66")));
         ASSERT_TRUE(switcher->AktChannel());
@@ -70,6 +70,12 @@ protected:
         IsPaused = false;
         Options = m_saved;
     }
+
+    // No window by default: the engine's dummy outputs.
+    virtual QStringList engineArguments() const {
+        return {QStringLiteral("--vout=vdummy"), QStringLiteral("--aout=dummy")};
+    }
+    virtual quintptr videoWindow() { return 0; }
 
     TChannelRef channel(const QString& id) const {
         const int at = model->LocateChannel(id);
