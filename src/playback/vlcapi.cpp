@@ -732,6 +732,11 @@ VlcState VlcEngine::state() const {
     }
 }
 
+bool VlcEngine::opening() const {
+    const VlcState s = state();
+    return !m_stopJob && (s == VlcState::Opening || s == VlcState::Buffering);
+}
+
 VlcStats VlcEngine::stats() const {
     VlcStats out;
     if (!m_h->media || m_stopJob)

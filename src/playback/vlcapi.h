@@ -149,6 +149,8 @@ public:
 
     // The engine's own view, for the status, the watchdog and tests.
     VlcState state() const;
+    // Still connecting or buffering: not playing yet, but holding a stream that a stop must end.
+    bool opening() const;
     bool stopPending() const { return m_stopJob != nullptr; }
     QString mrl() const { return m_mrl; }
     QStringList targetOptions() const { return m_options; }

@@ -247,7 +247,8 @@ void VLCPlayer::showPlayingStatus() {
 }
 
 void VLCPlayer::Stop() {
-    if (VlcHandle() != 0 && m_engine->VLC_IsPlaying() == 0)
+    // An engine still connecting to a silent source is not playing, but holds it: stop that too.
+    if (VlcHandle() != 0 && m_engine->VLC_IsPlaying() == 0 && !m_engine->opening())
         return;
     Log(LogFunc, QStringLiteral("Stop()"));
     const bool quoxel = Options.Mode == kModeQuoxel;
