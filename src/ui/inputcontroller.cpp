@@ -60,7 +60,10 @@ bool InputController::isTv(const TChannelRef& channel) const {
 }
 
 void InputController::letMessagesRun() {
+    // Like the platform's message pump, this also runs what the handled messages posted in turn:
+    // an injected click and the hook message it causes are done when this returns.
     QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
 }
 
 void InputController::synthesize(ClickSequence sequence) {
