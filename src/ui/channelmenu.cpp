@@ -53,6 +53,9 @@ void ChannelMenuBuilder::rebuild() {
         return;
     const int checked = checkedRow();
     m_menu->clear();
+    // The sub-entry menus are children of the menu, which clear() leaves alone.
+    qDeleteAll(m_subMenus);
+    m_subMenus.clear();
     m_entries.clear();
     m_byRow.clear();
     QAction* parentEntry = nullptr;
@@ -62,6 +65,7 @@ void ChannelMenuBuilder::rebuild() {
             QMenu* sub = parentEntry->menu();
             if (!sub) {
                 sub = new QMenu(m_menu);
+                m_subMenus.append(sub);
                 sub->setTitle(parentEntry->text());
                 parentEntry->setMenu(sub);
             }

@@ -52,6 +52,7 @@ private:
     bool m_ownerDrawn = true;
     QList<QAction*> m_entries;
     QList<QAction*> m_byRow;
+    QList<QPointer<QMenu>> m_subMenus;
 };
 
 // Draws owner-drawn channel entries: a checked entry on pure blue, the caption in bold at

@@ -247,6 +247,10 @@ TEST_F(ChannelViewsTest, SubChannelHangsUnderItsEntry) {
     EXPECT_EQ(spy[0][0].toInt(), 1);
     EXPECT_EQ(builder.checkedRow(), 1);
     expectSameChannelEverywhere();
+    // Rebuilding leaves one sub-entry menu, not one more per rebuild.
+    builder.rebuild();
+    builder.rebuild();
+    EXPECT_EQ(menu.findChildren<QMenu*>().size(), 1);
 }
 
 // A click on an entry names its row and record; a double click on a list row does the same.
@@ -348,6 +352,33 @@ TEST(ChannelRowText, Lines) {
     TChannel unknown;
     EXPECT_EQ(channelRowNowLine(unknown), QStringLiteral(" ..."));
     EXPECT_EQ(channelRowNextLine(unknown), QStringLiteral(" ..."));
+}
+
+// Owner-drawn entries are 14 pixels high, the checked one on pure blue; a restored bouquet's
+// entries are plain menu text of the style's own height.
+TEST_F(ChannelViewsTest, MenuEntriesAreOwnerDrawn) {
+    load(3);
+    builder.checkRow(1);
+    menu.popup(QPoint(0, 0));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+    const QRect checked = menu.actionGeometry(builder.actionForRow(1));
+    EXPECT_EQ(checked.height(), ChannelMenuStyle::kItemHeight);
+    const QImage shot = menu.grab().toImage();
+    EXPECT_EQ(shot.pixelColor(checked.right() - 2, checked.center().y()), QColor(0, 0, 255));
+    EXPECT_NE(shot.pixelColor(checked.right() - 2, menu.actionGeometry(builder.actionForRow(2)).center().y()),
+              QColor(0, 0, 255));
+    EXPECT_GE(menu.actionGeometry(builder.actionForRow(0)).width(),
+              ChannelMenuStyle::measureWidth(*model.channelAt(0), menu.font()));
+    menu.hide();
+
+    builder.setOwnerDrawn(false);
+    builder.checkRow(1);
+    menu.popup(QPoint(0, 0));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+    const QRect plain = menu.actionGeometry(builder.actionForRow(1));
+    EXPECT_NE(menu.grab().toImage().pixelColor(plain.right() - 2, plain.center().y()), QColor(0, 0, 255));
+    EXPECT_TRUE(builder.actionForRow(1)->isChecked());
+    menu.hide();
 }
 
 // Paging the list by whole pages, never before the first row.
