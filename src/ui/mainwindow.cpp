@@ -232,11 +232,8 @@ void TFrmQuoxel::connectMenu() {
 }
 
 void TFrmQuoxel::setViewHooks(ViewHooks hooks) {
-    const QSize client = m_client->size();
-    m_view = std::make_unique<ViewModes>(ViewWidgets{this, m_video, m_background, m_realOsd, m_telnet, m_logo,
-                                                     m_channels, m_play, m_volOn, m_volOff, m_volume, &m_menu},
-                                         std::move(hooks), Options);
-    m_view->layoutClient(client);
+    m_view->setHooks(std::move(hooks));
+    m_view->layoutClient(m_client->size());
 }
 
 void TFrmQuoxel::showStatus(const QString& message, const QString& modeName, const QString& stamp) {

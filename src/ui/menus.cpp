@@ -152,7 +152,8 @@ QAction* rebuildPopup(QMenu& popup, const QMenuBar& bar) {
     const QList<QAction*> top = bar.actions();
     for (qsizetype i = 1; i + 1 < top.size(); ++i) {
         QAction* a = top[i];
-        if (!a->isEnabled())
+        // A hidden action reports itself disabled; only a visible, disabled menu is left out.
+        if (a->isVisible() && !a->isEnabled())
             continue;
         if (QMenu* source = a->menu()) {
             QMenu* copy = copyMenu(source, &popup, 1);

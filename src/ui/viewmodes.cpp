@@ -69,18 +69,21 @@ void ViewModes::placeControls(const QSize& c) {
             img->setGeometry(w - 59, row + 3, 16, 16);
     if (m_w.Volume)
         m_w.Volume->setGeometry(w - 40, row, 36, 23);
-    if (fill) {
-        // Behind the video, as the row has no room of its own there.
-        for (QWidget* r : controlRow())
-            r->stackUnder(m_w.Video);
-    } else {
-        for (QWidget* r : controlRow())
-            r->raise();
+    // Restack only when the view changes: the video is a native window, and each raise reaches
+    // the window system.
+    if (fill != m_stackedFill) {
+        m_stackedFill = fill;
+        for (QWidget* r : controlRow()) {
+            if (fill)
+                r->stackUnder(m_w.Video); // behind the video, as the row has no room of its own there
+            else
+                r->raise();
+        }
+        // The radio picture, receiver picture and terminal stay in front of the video.
+        for (QWidget* front : {m_w.Background, m_w.PnlRealOSD, m_w.PnlTelnet})
+            if (front)
+                front->raise();
     }
-    // The radio picture, receiver picture and terminal stay in front of the video.
-    for (QWidget* front : {m_w.Background, m_w.PnlRealOSD, m_w.PnlTelnet})
-        if (front)
-            front->raise();
     if (m_hooks.overlaysMoved)
         m_hooks.overlaysMoved(video, fill);
 }

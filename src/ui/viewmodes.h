@@ -51,6 +51,7 @@ struct ViewHooks {
 class ViewModes {
 public:
     ViewModes(ViewWidgets widgets, ViewHooks hooks, const TOptions& options);
+    void setHooks(ViewHooks hooks) { m_hooks = std::move(hooks); }
 
     // Designed window size and the height the menu bar and status bar give up in video only.
     static constexpr QSize kDesignSize{378, 377};
@@ -118,6 +119,7 @@ private:
     bool m_topmost = false;
     // The normal window's geometry and the video-only view before full screen began.
     QRect m_normalGeometry;
+    int m_stackedFill = -1; // the fill state the controls were last stacked for
 };
 
 } // namespace quoxel

@@ -1,0 +1,321 @@
+#include "ui/viewmodes.h"
+
+#include "core/appflags.h"
+#include "core/options.h"
+#include "core/settingsstore.h"
+#include "support/tempdir.h"
+#include "ui/mainwindow.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTest>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+
+using quoxel::TFrmQuoxel;
+using quoxel::ViewHooks;
+using quoxel::ViewModes;
+
+namespace {
+
+class ViewModesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Options = TOptions{};
+        IsClosing = false;
+        IsStarting = false;
+    }
+    void TearDown() override { Options = TOptions{}; }
+
+    // A shown window with the given channel kind and counters for the info hooks.
+    void open(TFrmQuoxel& w) {
+        ViewHooks hooks;
+        hooks.isRadio = [this] { return m_radio; };
+        hooks.showEpgInfo = [this] { ++m_infoShown; };
+        hooks.hideEpgInfo = [this] { ++m_infoHidden; };
+        w.setViewHooks(hooks);
+        w.show();
+        w.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w, 5000));
+    }
+
+    bool m_radio = false;
+    int m_infoShown = 0;
+    int m_infoHidden = 0;
+};
+
+// Video only takes the menu, status line and channel row away and 55 px of height; switching it
+// off gives everything back, with the video at 5, 5 again.
+TEST_F(ViewModesTest, VideoOnlyTwiceRestoresWindow) {
+    for (bool radio : {false, true}) {
+        m_radio = radio;
+        TFrmQuoxel w;
+        open(w);
+        const QSize before = w.size();
+        const QRect videoBefore = w.Video()->geometry();
+        EXPECT_EQ(videoBefore.topLeft(), QPoint(5, 5));
+
+        w.menu().VideoOnly1->trigger();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(w.view().videoOnly());
+        EXPECT_TRUE(w.menu().VideoOnly1->isChecked());
+        EXPECT_EQ(w.height(), before.height() - 55);
+        EXPECT_FALSE(w.menuBar()->isVisible());
+        EXPECT_FALSE(w.statusBar()->isVisible());
+        EXPECT_EQ(w.Video()->geometry(), w.centralWidget()->rect());
+        EXPECT_EQ(w.Background()->geometry(), w.Video()->geometry()) << "radio picture covers the video area";
+        EXPECT_EQ(w.PnlRealOSD()->geometry(), w.Video()->geometry());
+        EXPECT_LE(w.PnlTelnet()->geometry().bottom(), w.Video()->geometry().bottom());
+
+        w.menu().VideoOnly1->trigger();
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(w.menu().VideoOnly1->isChecked());
+        EXPECT_EQ(w.size(), before);
+        EXPECT_TRUE(w.menuBar()->isVisible());
+        EXPECT_TRUE(w.statusBar()->isVisible());
+        EXPECT_EQ(w.Video()->geometry(), videoBefore);
+        // Terminal and receiver picture stay above the channel row.
+        EXPECT_LT(w.PnlTelnet()->geometry().bottom(), w.CmbChannels()->geometry().top());
+        EXPECT_LT(w.PnlRealOSD()->geometry().bottom(), w.CmbChannels()->geometry().top());
+    }
+}
+
+// The designed layout at 378 x 377: video 5, 5 and the channel row below it.
+TEST_F(ViewModesTest, DesignedLayout) {
+    TFrmQuoxel w;
+    open(w);
+    EXPECT_EQ(w.size(), QSize(378, 377));
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Quoxel"));
+    const QRect v = w.Video()->geometry();
+    const QRect c = w.CmbChannels()->geometry();
+    EXPECT_EQ(v.left(), 5);
+    EXPECT_EQ(v.top(), 5);
+    EXPECT_EQ(w.centralWidget()->width() - v.right() - 1, 5);
+    EXPECT_GT(c.top(), v.bottom());
+    EXPECT_EQ(c.left(), 48);
+    EXPECT_EQ(c.height(), 23);
+    EXPECT_EQ(w.statusBar()->height(), 20);
+    EXPECT_TRUE(w.Video()->testAttribute(Qt::WA_NativeWindow));
+    // Resizing keeps the anchors: the row stays at the bottom, the video grows.
+    w.resize(600, 500);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.Video()->width(), w.centralWidget()->width() - 10);
+    EXPECT_EQ(w.centralWidget()->height() - w.CmbChannels()->geometry().top(), 25);
+}
+
+// Always on top follows the menu, and the native video window survives the change of placement.
+TEST_F(ViewModesTest, AlwaysOnTopKeepsVideoWindow) {
+    TFrmQuoxel w;
+    open(w);
+    const WId video = w.Video()->winId();
+    w.menu().alwaysontop1->trigger();
+    EXPECT_TRUE(w.menu().alwaysontop1->isChecked());
+    EXPECT_TRUE(w.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(w.Video()->winId(), video);
+    w.menu().alwaysontop1->trigger();
+    EXPECT_FALSE(w.menu().alwaysontop1->isChecked());
+    EXPECT_FALSE(w.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_EQ(w.Video()->winId(), video);
+}
+
+// A modal window lifts the topmost placement for its time and gives it back; a window that was
+// not topmost stays so.
+TEST_F(ViewModesTest, ModalScopeDropsAndRestoresTopmost) {
+    TFrmQuoxel w;
+    open(w);
+    {
+        ViewModes::ModalScope modal(w.view());
+        EXPECT_FALSE(w.view().topmost());
+    }
+    EXPECT_FALSE(w.view().topmost());
+    w.view().alwaysontop1Click();
+    for (int round = 0; round < 2; ++round) {
+        bool during = true;
+        QTimer::singleShot(50, [&] {
+            during = w.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint);
+            if (QWidget* box = QApplication::activeModalWidget())
+                box->close();
+        });
+        w.ShowInfo(QStringLiteral("dbox is recording, sorry!"));
+        EXPECT_FALSE(during) << "round " << round;
+        EXPECT_TRUE(w.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+    }
+}
+
+// Full screen through the menu: the flags, the check mark and the window agree on the way in
+// and out, the transition guard is down afterwards, and a topmost window is owed its placement.
+TEST_F(ViewModesTest, FullscreenInAndOutWithFlags) {
+    Options.ShowEpgInfo = true;
+    TFrmQuoxel w;
+    open(w);
+    const WId video = w.Video()->winId();
+    const QRect normal(w.pos(), w.size());
+    w.view().alwaysontop1Click();
+    w.PnlTelnet()->show();
+    w.menu().Telnet1->setChecked(true);
+
+    w.menu().Fullscreen1->trigger();
+    QCoreApplication::processEvents();
+    ViewModes& v = w.view();
+    EXPECT_TRUE(v.IsFullscreen);
+    EXPECT_TRUE(w.menu().Fullscreen1->isChecked());
+    EXPECT_TRUE(w.isFullScreen());
+    EXPECT_TRUE(v.IsAlwaysOnTop) << "placement lifted while the video covers the screen";
+    EXPECT_FALSE(v.topmost());
+    EXPECT_FALSE(w.menuBar()->isVisible());
+    EXPECT_FALSE(w.PnlTelnet()->isVisible());
+    EXPECT_FALSE(w.menu().Telnet1->isChecked());
+    EXPECT_EQ(m_infoShown, 1);
+    EXPECT_EQ(w.Video()->geometry(), w.centralWidget()->rect());
+    EXPECT_FALSE(v.IsInTransition);
+
+    // The window state to save is the normal one, not the screen.
+    const WindowState saved = v.windowState();
+    EXPECT_EQ(QSize(saved.width, saved.height), normal.size());
+
+    v.IsMenuOpen = true;
+    w.menu().Fullscreen1->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(v.IsFullscreen);
+    EXPECT_FALSE(w.menu().Fullscreen1->isChecked());
+    EXPECT_FALSE(w.isFullScreen());
+    EXPECT_FALSE(v.IsInTransition);
+    EXPECT_FALSE(v.IsMenuOpen);
+    EXPECT_FALSE(v.IsAlwaysOnTop);
+    EXPECT_TRUE(v.topmost());
+    EXPECT_TRUE(w.menuBar()->isVisible());
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.size() == normal.size(); }, 5000));
+    EXPECT_EQ(w.Video()->winId(), video);
+}
+
+// A radio channel never goes full screen; video only still puts its picture over the video area.
+TEST_F(ViewModesTest, RadioRefusesFullscreen) {
+    m_radio = true;
+    TFrmQuoxel w;
+    open(w);
+    w.menu().Fullscreen1->trigger();
+    EXPECT_FALSE(w.view().IsFullscreen);
+    EXPECT_FALSE(w.menu().Fullscreen1->isChecked());
+    EXPECT_FALSE(w.isFullScreen());
+    w.view().enterFullscreen();
+    EXPECT_FALSE(w.view().IsFullscreen);
+}
+
+// Video only switched while full screen shows when full screen ends, at the height it owes.
+TEST_F(ViewModesTest, VideoOnlyDuringFullscreen) {
+    TFrmQuoxel w;
+    open(w);
+    const QSize before = w.size();
+    w.view().enterFullscreen();
+    w.view().VideoOnly1Click();
+    EXPECT_FALSE(w.menuBar()->isVisible());
+    w.view().leaveFullscreen();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.isFullScreen(); }, 5000));
+    EXPECT_TRUE(w.view().videoOnly());
+    EXPECT_FALSE(w.menuBar()->isVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.height() == before.height() - 55; }, 5000));
+}
+
+struct StoredState {
+    const char* window; // the [Window] section's lines
+    bool remember;
+    QSize size; // expected size after the first show
+    bool aot;   // expected always on top
+    bool vonly; // expected video only
+};
+
+class WindowStateRestore : public ViewModesTest, public ::testing::WithParamInterface<StoredState> {};
+
+// The stored window state comes back at the first show; zeros keep the designed values, and
+// without "remember state" the designed size is centred on the screen.
+TEST_P(WindowStateRestore, FromIniFile) {
+    const StoredState p = GetParam();
+    TestDir dir;
+    const QByteArray ini =
+        QByteArray("[General]\nrememberstate=") + (p.remember ? "1" : "0") + "\n[Window]\n" + p.window;
+    ASSERT_TRUE(dir.write(QStringLiteral("Quoxel.ini"), ini));
+    SettingsStore store(dir.path(QStringLiteral("Quoxel.ini")));
+    store.LoadSettings(Options);
+
+    TFrmQuoxel w;
+    w.view().applySavedState(Options);
+    open(w);
+    EXPECT_EQ(w.size(), p.size);
+    EXPECT_EQ(w.menu().alwaysontop1->isChecked(), p.aot);
+    EXPECT_EQ(w.view().videoOnly(), p.vonly);
+    if (!p.remember) {
+        const QRect s = w.screen()->geometry();
+        EXPECT_EQ(w.x(), s.width() / 2 - w.width() / 2);
+        EXPECT_EQ(w.y(), s.height() / 2 - w.height() / 2);
+    }
+}
+
+const StoredState kStates[] = {
+    {"height=400\nwidth=500\nleft=30\ntop=40\nalwaysontop=1\nvideoonly=0\n", true, {500, 400}, true, false},
+    {"height=400\nwidth=500\nleft=30\ntop=40\nalwaysontop=0\nvideoonly=1\n", true, {500, 345}, false, true},
+    {"height=0\nwidth=0\nleft=0\ntop=0\n", true, {378, 377}, false, false},
+    {"height=0\nwidth=620\n", true, {620, 377}, false, false},
+    {"height=400\nwidth=500\nalwaysontop=1\nvideoonly=1\n", false, {378, 377}, false, false},
+    {"height=abc\nwidth=-5\n", true, {378, 377}, false, false},
+};
+INSTANTIATE_TEST_SUITE_P(Ini, WindowStateRestore, ::testing::ValuesIn(kStates));
+
+// Saved at close and read at the next start, the window comes back as it was, also from video
+// only (which saves the height with the 55 px the view took away).
+TEST_F(ViewModesTest, WindowStateRoundTrip) {
+    TestDir dir;
+    ASSERT_TRUE(dir.write(QStringLiteral("Quoxel.ini"), "[General]\nrememberstate=1\n"));
+    const QString path = dir.path(QStringLiteral("Quoxel.ini"));
+    QSize shownSize;
+    QPoint shownPos;
+    {
+        SettingsStore store(path);
+        store.LoadSettings(Options);
+        TFrmQuoxel w;
+        w.view().applySavedState(Options);
+        open(w);
+        w.resize(450, 420);
+        w.move(60, 70);
+        w.view().alwaysontop1Click();
+        w.view().VideoOnly1Click();
+        QCoreApplication::processEvents();
+        shownSize = w.size();
+        shownPos = w.pos();
+        ASSERT_TRUE(w.saveWindowState(store));
+    }
+    const QByteArray text = dir.read(QStringLiteral("Quoxel.ini"));
+    EXPECT_TRUE(text.contains("height=420")) << text.constData();
+    EXPECT_TRUE(text.contains("videoonly=1"));
+
+    Options = TOptions{};
+    SettingsStore again(path);
+    again.LoadSettings(Options);
+    TFrmQuoxel w2;
+    w2.view().applySavedState(Options);
+    open(w2);
+    EXPECT_EQ(w2.size(), shownSize);
+    EXPECT_EQ(w2.pos(), shownPos);
+    EXPECT_TRUE(w2.view().videoOnly());
+    EXPECT_TRUE(w2.view().topmost());
+}
+
+// Without "remember state" nothing of the window reaches the file.
+TEST_F(ViewModesTest, NoRememberWritesNothing) {
+    TestDir dir;
+    ASSERT_TRUE(dir.write(QStringLiteral("Quoxel.ini"), "[General]\nrememberstate=0\n"));
+    SettingsStore store(dir.path(QStringLiteral("Quoxel.ini")));
+    store.LoadSettings(Options);
+    TFrmQuoxel w;
+    open(w);
+    EXPECT_TRUE(w.saveWindowState(store));
+    EXPECT_FALSE(dir.read(QStringLiteral("Quoxel.ini")).contains("[Window]"));
+}
+
+} // namespace
