@@ -155,7 +155,9 @@ int naiveXml(QString text) {
         const qsizetype b = text.indexOf(QStringLiteral("<prog>"));
         const qsizetype e = text.indexOf(QStringLiteral("</prog>"));
         const QString block = text.mid(b, e - b);
-        text.remove(0, e + 8);
+        // A copy of the rest, as deleting from the front of a string does in general (Qt 6 alone
+        // can drop a prefix of an unshared string by moving its start).
+        text = text.mid(e + 8);
         TChannelProgram p;
         p.Index = count;
         p.EventId = TagValue(block, u"<eventid>", u"</eventid>");
