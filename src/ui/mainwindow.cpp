@@ -5,6 +5,7 @@
 #include "core/options.h"
 #include "core/settingsstore.h"
 #include "ui/blackscreen.h"
+#include "ui/channelbox.h"
 #include "ui/splash.h"
 
 #include <QApplication>
@@ -157,7 +158,7 @@ void TFrmQuoxel::buildClient() {
     m_logo->setPixmap(tvPicture());
     m_logo->installEventFilter(this);
 
-    m_channels = new QComboBox(m_client);
+    m_channels = new TComboBoxQuoxel(m_client);
     m_channels->setObjectName(QStringLiteral("CmbChannels"));
     m_channels->setMaxVisibleItems(16);
     QFont bold = m_channels->font();

@@ -1,0 +1,405 @@
+#include "ui/appcontroller.h"
+
+#include "core/appflags.h"
+#include "core/log.h"
+#include "core/options.h"
+#include "core/programdir.h"
+#include "core/settingsstore.h"
+#include "core/version.h"
+#include "playback/channelswitch.h"
+#include "ui/blackscreen.h"
+#include "ui/channelbox.h"
+#include "ui/channelmenu.h"
+#include "ui/channelmodel.h"
+#include "ui/mainwindow.h"
+#include "ui/pictures.h"
+#include "ui/splash.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTime>
+
+namespace quoxel {
+
+AppController::AppController(TFrmQuoxel& window, QObject* parent)
+    : QObject(parent)
+    , m_w(window)
+    , m_connection(*this, m_session, QString::fromLatin1(quoxel::kVersion))
+    , m_lifecycle(*this, m_session, m_connection)
+    , m_player(*this)
+    , m_channelModel(std::make_unique<ChannelModel>()) {
+    if (auto* box = qobject_cast<TComboBoxQuoxel*>(m_w.CmbChannels()))
+        box->setChannelModel(m_channelModel.get());
+    else
+        m_w.CmbChannels()->setModel(m_channelModel.get());
+    m_channelMenu = std::make_unique<ChannelMenuBuilder>(m_w.menu().Channels1, m_channelModel.get());
+    setStatusSink(&m_w);
+    connectWindow();
+}
+
+AppController::~AppController() {
+    setStatusSink(nullptr);
+}
+
+void AppController::connectWindow() {
+    const MainMenu& m = m_w.menu();
+    m_w.setCloseHandler([this] { m_lifecycle.FormClose(); });
+    connect(m.Close1, &QAction::triggered, this, [this] { m_lifecycle.Close1Click(); });
+    connect(m.InitQuoxel1, &QAction::triggered, this, [this] { m_lifecycle.InitQuoxel1Click(); });
+    connect(m.VLCPlay1, &QAction::triggered, this, [this] { m_player.VLCPlay1Click(); });
+    connect(m.VLCStop1, &QAction::triggered, this, [this] { m_player.VLCStop1Click(); });
+    connect(m.VLCRestart1, &QAction::triggered, this, [this] { m_player.VLCRestart1Click(); });
+    connect(m.VLCMute1, &QAction::triggered, this, [this] { m_player.VLCMute1Click(); });
+    connect(m.VLDStartup, &QAction::triggered, this, [this] { m_player.VLDStartupClick(); });
+    connect(&m_w, &TFrmQuoxel::playClicked, this, [this] { m_player.BtnPlayClick(); });
+    connect(&m_w, &TFrmQuoxel::muteClicked, this, [this] {
+        if (m_player.muted())
+            m_player.ImgVolOffClick();
+        else
+            m_player.ImgVolOnClick();
+    });
+    connect(&m_w, &TFrmQuoxel::volumeChosen, this, [this](int v) { m_player.setVolumeFromOthers(v); });
+    connect(m_w.CmbChannels(), &QComboBox::activated, this, [this](int row) {
+        m_session.model().setSelectedIndex(row);
+        if (m_switcher && !IsStarting)
+            m_switcher->SwitchChannel(m_channelModel->channelAt(row));
+    });
+    connect(m_channelMenu.get(), &ChannelMenuBuilder::channelClicked, this, [this](int row, TChannel*) {
+        if (!m_switcher || IsStarting)
+            return;
+        m_session.model().setSelectedIndex(row);
+        m_w.CmbChannels()->setCurrentIndex(row);
+        m_switcher->SwitchChannel(m_channelModel->channelAt(row));
+    });
+    m_w.installEventFilter(this);
+}
+
+bool AppController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &m_w && event->type() == QEvent::WindowActivate && !IsClosing)
+        QMetaObject::invokeMethod(
+            this, [this] { m_lifecycle.FormActivate(); }, Qt::QueuedConnection);
+    return QObject::eventFilter(watched, event);
+}
+
+ConnectionOutcome AppController::FormCreate() {
+    IsStarting = true;
+    return m_connection.InitConnection();
+}
+
+void AppController::FormShow() {
+    if (IsStarting && !m_shown)
+        m_w.view().applySavedState(Options);
+    m_shown = true;
+}
+
+// ConnectionView -------------------------------------------------------------------------------
+
+void AppController::setCaption(const QString& caption) {
+    m_w.setWindowTitle(caption);
+    QApplication::setApplicationDisplayName(caption);
+}
+
+void AppController::processEvents() {
+    QApplication::processEvents();
+}
+
+SplashView& AppController::createSplashAndOptions() {
+    // One store for the program's life; a re-run reads the file again.
+    m_store = std::make_unique<SettingsStore>(AppDir() + QStringLiteral("Quoxel.ini"));
+    m_store->create(Options, nullptr);
+    return *this;
+}
+
+QList<QByteArray> AppController::settingsLogHead() {
+    return m_store ? m_store->maskedCopy() : QList<QByteArray>{};
+}
+
+void AppController::refreshStatusAndClock() {
+    ShowStatus(m_w.statusPanel(0)->text());
+}
+
+void AppController::hideReceiverItems() {
+    hideReceiverMenus(m_w.menu());
+    m_w.CmbChannels()->setEnabled(false);
+}
+
+void AppController::showLogoHint() {
+    m_w.Logo()->setToolTip(QStringLiteral("channel logo"));
+}
+
+void AppController::setTelnetTarget(const QString&, const QString&) {}
+
+void AppController::telnetLogin(const QString&, const QString&) {}
+
+void AppController::setReceiverOsdEnabled(bool enabled) {
+    m_w.menu().DBoxOSD1->setEnabled(enabled);
+}
+
+void AppController::setStandbyChecked(bool checked) {
+    m_w.menu().StandbyOnOff1->setChecked(checked);
+}
+
+void AppController::setSptsChecked(bool checked) {
+    m_w.menu().SPTS1->setChecked(checked);
+}
+
+void AppController::buildBouquetsMenu() {
+    QMenu* menu = m_w.menu().Bouquets1;
+    menu->clear();
+    const auto& bouquets = m_session.model().bouquets();
+    for (int i = 0; i < bouquets.size(); ++i) {
+        QAction* a = menu->addAction(widgetSafeText(bouquets[i].Caption));
+        a->setCheckable(true);
+        a->setChecked(bouquets[i].Checked);
+        connect(a, &QAction::triggered, this, [this, i] { clickBouquet(i); });
+    }
+}
+
+void AppController::showChannels() {
+    buildBouquetsMenu();
+    m_channelModel->setItems(m_session.model().channelBox());
+    m_channelMenu->rebuild();
+    channelBoxChanged();
+}
+
+// SplashView -----------------------------------------------------------------------------------
+
+void AppController::showSplash(const QString& versionLabel) {
+    TFrmSplash& s = m_w.FrmSplash();
+    s.setVersionText(versionLabel);
+    s.centreOver(m_w);
+    s.show();
+    s.repaint();
+}
+
+void AppController::setSplashStatus(const QString& text) {
+    m_w.FrmSplash().SetSplashStatus(text);
+}
+
+void AppController::hideSplash() {
+    m_w.FrmSplash().hide();
+}
+
+// LifecycleView --------------------------------------------------------------------------------
+
+bool AppController::hasChannelSelection() {
+    return m_w.CmbChannels()->currentIndex() >= 0 && m_channelModel->channelAt(m_w.CmbChannels()->currentIndex());
+}
+
+bool AppController::hasChannelSelection() const {
+    return const_cast<AppController*>(this)->hasChannelSelection();
+}
+
+void AppController::initPlayer() {
+    if (!m_session.box())
+        return;
+    m_player.setBoxClient(m_session.box());
+    if (!m_stream)
+        m_stream = std::make_unique<StreamSetup>(*m_session.box(), *this);
+    if (!m_switcher)
+        m_switcher =
+            std::make_unique<ChannelSwitcher>(*this, m_session.model(), *m_session.box(), *m_stream, m_player, this);
+    m_playerReady = m_player.VLCInit(static_cast<quintptr>(m_w.Video()->winId()), m_w.Video()->size());
+}
+
+void AppController::switchChannel() {
+    if (m_switcher && hasChannelSelection())
+        m_switcher->SwitchChannel(m_channelModel->channelAt(m_w.CmbChannels()->currentIndex()));
+}
+
+void AppController::startEPGTimer(int) {}
+
+bool AppController::channelBoxEnabled() {
+    return m_w.CmbChannels()->isEnabled();
+}
+
+bool AppController::channelBoxEnabled() const {
+    return m_w.CmbChannels()->isEnabled();
+}
+
+bool AppController::isFullscreen() {
+    return m_w.view().IsFullscreen;
+}
+
+bool AppController::isFullscreen() const {
+    return m_w.view().IsFullscreen;
+}
+
+void AppController::focusChannelBox() {
+    if (m_w.CmbChannels()->isEnabled() && m_w.CmbChannels()->isVisible())
+        m_w.CmbChannels()->setFocus();
+}
+
+void AppController::switchToFullscreen() {
+    m_w.view().Fullscreen1Click();
+}
+
+void AppController::setBusyCursor(bool busy) {
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        while (QApplication::overrideCursor())
+            QApplication::restoreOverrideCursor();
+}
+
+void AppController::minimise() {
+    m_w.showMinimized();
+}
+
+void AppController::stopTimers() {
+    m_w.TimerTime().stop();
+    m_w.PopUpTimer().stop();
+}
+
+void AppController::stopPlayback() {
+    m_player.Stop();
+}
+
+void AppController::shutDownPlayer() {
+    Log(LogVlc, QStringLiteral("VLC_Die()"));
+    m_switcher.reset();
+    m_playerReady = false;
+}
+
+void AppController::closeOptionsDialog() {
+    if (m_store)
+        m_w.saveWindowState(*m_store);
+}
+
+void AppController::closeWindow() {
+    m_w.close();
+}
+
+// SwitchHost -----------------------------------------------------------------------------------
+
+bool AppController::channelBoxDroppedDown() const {
+    if (auto* box = qobject_cast<TComboBoxQuoxel*>(m_w.CmbChannels()))
+        return box->isDroppedDown();
+    return false;
+}
+
+void AppController::showBackdrop() {
+    m_w.showBackdrop();
+}
+
+void AppController::showLogo(const TChannel& channel) {
+    Q_UNUSED(channel);
+}
+
+void AppController::setPlayCaption(const QString& caption) {
+    // ";" is the pause glyph of the symbol font the caption was written for, "4" the play glyph.
+    m_w.BtnPlay()->setText(caption == QLatin1String(";") ? QString(QChar(0x23F8)) : QString(QChar(0x25B6)));
+}
+
+void AppController::channelBoxChanged() {
+    const int sel = m_session.model().selectedIndex();
+    if (m_channelModel->rowCount() != m_session.model().channelBox().size())
+        m_channelModel->setItems(m_session.model().channelBox());
+    m_w.CmbChannels()->setCurrentIndex(sel);
+    channelsMenuChanged();
+}
+
+void AppController::channelsMenuChanged() {
+    m_channelMenu->checkRow(m_session.model().selectedIndex());
+}
+
+bool AppController::subChannelsMenuVisible() const {
+    return m_w.menu().SubChannels1->menuAction()->isVisible();
+}
+
+void AppController::setSubChannelsMenuVisible(bool visible) {
+    m_w.menu().SubChannels1->menuAction()->setVisible(visible);
+}
+
+void AppController::focusVolumeBar() {
+    m_w.Volume()->setFocus();
+}
+
+void AppController::closeDropDown() {
+    m_w.CmbChannels()->hidePopup();
+}
+
+void AppController::setDropDownWidth(int pixels) {
+    m_w.CmbChannels()->view()->setMinimumWidth(pixels);
+}
+
+void AppController::reshowStatus() {
+    ShowStatus(m_w.statusPanel(0)->text());
+}
+
+void AppController::startBackdropShowTimer() {
+    m_w.StartBackdropTimer();
+}
+
+void AppController::leaveFullscreen() {
+    m_w.view().leaveFullscreen();
+}
+
+void AppController::clickBouquet(int position) {
+    const QString akt = m_session.AktChannel ? m_session.AktChannel->Id : QString();
+    const TBouquetSwitch s = m_session.model().SwitchBouquet(position, akt);
+    if (s.Ignored)
+        return;
+    showChannels();
+    if (s.FreshlyLoaded)
+        m_session.loadAllChannelEPG();
+    if (s.Located < 0 && m_switcher && hasChannelSelection())
+        switchChannel();
+}
+
+// PlayerView / StreamSetupView -----------------------------------------------------------------
+
+bool AppController::selectedIsAktChannel() const {
+    const int row = m_w.CmbChannels()->currentIndex();
+    return row >= 0 && m_channelModel->channelAt(row) == m_session.AktChannel;
+}
+
+void AppController::switchToSelectedChannel() {
+    switchChannel();
+}
+
+void AppController::setVolumePosition(int position) {
+    m_w.setVolumePosition(position);
+}
+
+void AppController::setMuteShown(bool muted) {
+    m_w.setMuted(muted);
+    m_w.menu().VLCMute1->setChecked(muted);
+}
+
+void AppController::showMainWindow() {
+    m_w.show();
+}
+
+void AppController::engineMissing(const QString& message) {
+    m_w.ShowInfo(message);
+}
+
+void AppController::engineInitError(const QString& message) {
+    ShowStatus(message);
+}
+
+void AppController::showRadioBackground(bool radio) {
+    m_w.Background()->setVisible(radio);
+    if (radio) {
+        m_w.Background()->setGeometry(m_w.Video()->geometry());
+        m_w.Background()->raise();
+    }
+}
+
+bool AppController::isSptsChecked() const {
+    return m_w.menu().SPTS1->isChecked();
+}
+
+void AppController::setUdpStreamChecked(bool checked) {
+    m_w.menu().UDPStream1->setCheckable(true);
+    m_w.menu().UDPStream1->setChecked(checked);
+}
+
+} // namespace quoxel

@@ -1,0 +1,160 @@
+#pragma once
+
+#include "box/connectionsteps.h"
+#include "core/connection.h"
+#include "core/lifecycle.h"
+#include "core/ports.h"
+#include "playback/streamsetup.h"
+#include "playback/switchhost.h"
+#include "playback/vlcplayer.h"
+
+#include <QObject>
+
+#include <memory>
+
+class ChannelMenuBuilder;
+class ChannelModel;
+class ChannelSwitcher;
+
+namespace quoxel {
+
+class TFrmQuoxel;
+
+// The program put together: the main window's side of the connection sequence, activation,
+// close, the channel switch and the player, over the receiver session. Owns the long-lived
+// objects the window needs; the window only shows. UI thread.
+class AppController : public QObject,
+                      public ConnectionView,
+                      public LifecycleView,
+                      public SplashView,
+                      public SwitchHost,
+                      public PlayerView,
+                      public StreamSetupView {
+    Q_OBJECT
+public:
+    explicit AppController(TFrmQuoxel& window, QObject* parent = nullptr);
+    ~AppController() override;
+
+    // FormCreate: the connection sequence while the window is not yet shown.
+    ConnectionOutcome FormCreate();
+    // FormShow for the first show: the saved window state.
+    void FormShow();
+
+    BoxSession& session() { return m_session; }
+    Lifecycle& lifecycle() { return m_lifecycle; }
+    VLCPlayer& player() { return m_player; }
+    ChannelModel& channelModel() { return *m_channelModel; }
+
+    // ConnectionView
+    void setCaption(const QString& caption) override;
+    void processEvents() override;
+    SplashView& createSplashAndOptions() override;
+    QList<QByteArray> settingsLogHead() override;
+    void setEPGStopped(bool stopped) override { m_epgStopped = stopped; }
+    void refreshStatusAndClock() override;
+    void hideReceiverItems() override;
+    void showLogoHint() override;
+    void setTelnetTarget(const QString& host, const QString& port) override;
+    void telnetLogin(const QString& user, const QString& password) override;
+    void setReceiverOsdEnabled(bool enabled) override;
+    void createEPGThread() override {}
+    void setStandbyChecked(bool checked) override;
+    void setSptsChecked(bool checked) override;
+    void showChannels() override;
+    void showRadioBackground() override { showRadioBackground(true); }
+
+    // SplashView
+    void showSplash(const QString& versionLabel) override;
+    void setSplashStatus(const QString& text) override;
+    void hideSplash() override;
+
+    // LifecycleView
+    void showTaskbarButton() override {}
+    bool hasChannelSelection() override;
+    void refreshEPGDisplay() override {}
+    void refreshAktChannelEPG() override {}
+    void initPlayer() override;
+    bool playerInitialised() override { return m_playerReady; }
+    void switchChannel() override;
+    void startEPGTimer(int intervalMs) override;
+    bool channelBoxEnabled() override;
+    bool isFullscreen() override;
+    void focusChannelBox() override;
+    void switchToFullscreen() override;
+    void setBusyCursor(bool busy) override;
+    void minimise() override;
+    void stopTimers() override;
+    void stopPlayback() override;
+    void stopEPGThread() override {}
+    void shutDownPlayer() override;
+    void closeOptionsDialog() override;
+    void closeWindow() override;
+
+    // SwitchHost
+    bool isFullscreen() const override;
+    bool channelBoxEnabled() const override;
+    bool channelBoxDroppedDown() const override;
+    void showBackdrop() override;
+    void setProgramBarSuppressed(bool) override {}
+    void hideInfoPanels() override {}
+    void showLogo(const TChannel& channel) override;
+    void setPlayCaption(const QString& caption) override;
+    void channelBoxChanged() override;
+    void channelsMenuChanged() override;
+    void subChannelsMenuChanged() override {}
+    bool subChannelsMenuVisible() const override;
+    void setSubChannelsMenuVisible(bool visible) override;
+    void focusVolumeBar() override;
+    void closeDropDown() override;
+    void setDropDownWidth(int pixels) override;
+    void reshowStatus() override;
+    void startBackdropShowTimer() override;
+    void movePointerAway() override {}
+    void startEpgShowTimer() override {}
+    void showProgramBar(const TChannel&) override {}
+    bool epgThreadRunning() const override { return false; }
+    bool epgStoppedByUser() const override { return m_epgStopped; }
+    void startEpgThread() override {}
+    void hideOsdWindows() override {}
+    void leaveFullscreen() override;
+    void clickBouquet(int position) override;
+
+    // PlayerView and StreamSetupView
+    bool hasChannelSelection() const override;
+    bool selectedIsAktChannel() const override;
+    void switchToSelectedChannel() override;
+    void processPendingEvents() override { processEvents(); }
+    void setVolumePosition(int position) override;
+    void setMuteShown(bool muted) override;
+    void showMainWindow() override;
+    void splashStatus(const QString& text) override { setSplashStatus(text); }
+    void engineMissing(const QString& message) override;
+    void engineInitError(const QString& message) override;
+    void showRadioBackground(bool radio) override;
+    bool isSptsChecked() const override;
+    void setUdpStreamChecked(bool checked) override;
+
+protected:
+    // The main window's activation runs FormActivate.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void connectWindow();
+    void buildBouquetsMenu();
+
+    TFrmQuoxel& m_w;
+    BoxSession m_session;
+    Connection m_connection;
+    Lifecycle m_lifecycle;
+    VLCPlayer m_player;
+    std::unique_ptr<StreamSetup> m_stream;
+    std::unique_ptr<ChannelSwitcher> m_switcher;
+    std::unique_ptr<ChannelModel> m_channelModel;
+    std::unique_ptr<ChannelMenuBuilder> m_channelMenu;
+    std::unique_ptr<SettingsStore> m_store;
+    bool m_playerReady = false;
+    bool m_epgStopped = false;
+    bool m_shown = false;
+};
+
+} // namespace quoxel
