@@ -111,7 +111,8 @@ void AppController::processEvents() {
 
 SplashView& AppController::createSplashAndOptions() {
     // One store for the program's life; a re-run reads the file again.
-    m_store = std::make_unique<SettingsStore>(AppDir() + QStringLiteral("Quoxel.ini"));
+    m_store =
+        std::make_unique<SettingsStore>(m_iniPath.isEmpty() ? AppDir() + QStringLiteral("Quoxel.ini") : m_iniPath);
     m_store->create(Options, nullptr);
     return *this;
 }

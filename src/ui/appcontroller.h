@@ -40,6 +40,9 @@ public:
     // FormShow for the first show: the saved window state.
     void FormShow();
 
+    // Where the settings file is read; AppDir() + "Quoxel.ini" unless set before FormCreate.
+    void setIniPath(const QString& path) { m_iniPath = path; }
+
     BoxSession& session() { return m_session; }
     Lifecycle& lifecycle() { return m_lifecycle; }
     VLCPlayer& player() { return m_player; }
@@ -152,6 +155,7 @@ private:
     std::unique_ptr<ChannelModel> m_channelModel;
     std::unique_ptr<ChannelMenuBuilder> m_channelMenu;
     std::unique_ptr<SettingsStore> m_store;
+    QString m_iniPath;
     bool m_playerReady = false;
     bool m_epgStopped = false;
     bool m_shown = false;

@@ -1,0 +1,184 @@
+#include "ui/appcontroller.h"
+
+#include "core/appflags.h"
+#include "core/options.h"
+#include "support/boxsimprocess.h"
+#include "support/tempdir.h"
+#include "ui/mainwindow.h"
+#include "ui/splash.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using quoxel::AppController;
+using quoxel::TFrmQuoxel;
+
+namespace {
+
+// One simulated receiver per case, each on its own loopback address.
+struct StartCase {
+    const char* name;
+    const char* address;
+    bool simulatorUp;
+    const char* setup;    // boxsim control request before the start, or ""
+    const char* settings; // extra [General] lines
+    ConnectionOutcome outcome;
+    const char* status;   // status line and splash label afterwards
+    QStringList requests; // the receiver requests, in order
+    bool channels;        // the channel box is filled
+};
+
+void PrintTo(const StartCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const QString kTime = QStringLiteral("/control/gettime?rawtime");
+const QString kStandby = QStringLiteral("/control/standby");
+const QString kFormat = QStringLiteral("/control/system?getAViAExtPlayBack");
+const QString kRecord = QStringLiteral("/control/setmode?status");
+const QString kBouquets = QStringLiteral("/control/getbouquets");
+
+const StartCase kCases[] = {
+    {"Connected",
+     "127.0.55.10",
+     true,
+     "",
+     "",
+     ConnectionOutcome::Connected,
+     "initializing vlc...",
+     {kTime, kStandby, kFormat, kBouquets, "/control/getbouquet?actual", "/control/getbouquet?bouquet=1&mode=TV",
+      "/control/getbouquet?bouquet=1&mode=RADIO", "/control/zapto", "/control/epg?ext"},
+     true},
+    {"MessageAndLock",
+     "127.0.55.11",
+     true,
+     "",
+     "show_message=1\nlock_rc=1\n",
+     ConnectionOutcome::Connected,
+     "initializing vlc...",
+     {kTime, kStandby, kFormat, "/control/message?nmsg=Quoxel%20is%20active!", "/control/rc?lock", kBouquets,
+      "/control/getbouquet?actual", "/control/getbouquet?bouquet=1&mode=TV", "/control/getbouquet?bouquet=1&mode=RADIO",
+      "/control/zapto", "/control/epg?ext"},
+     true},
+    {"ReceiverDown",
+     "127.0.55.12",
+     false,
+     "",
+     "",
+     ConnectionOutcome::NoConnection,
+     "no connection to dbox or vlc remote!",
+     {},
+     false},
+    {"Recording",
+     "127.0.55.13",
+     true,
+     "/boxsim/set?recording=on",
+     "check_record=1\nlock_rc=1\n",
+     ConnectionOutcome::Recording,
+     "dbox is recording, sorry!",
+     {kTime, kRecord},
+     false},
+    {"GarbageBouquets",
+     "127.0.55.14",
+     true,
+     "/boxsim/fault?endpoint=/control/getbouquets&mode=garbage&arg=300",
+     "",
+     ConnectionOutcome::NoBouquets,
+     "no connection to quoxel stream!",
+     {kTime, kStandby, kFormat, kBouquets},
+     false},
+    {"SilentTime",
+     "127.0.55.15",
+     true,
+     "/boxsim/fault?endpoint=/control/gettime&mode=garbage&arg=64",
+     "",
+     ConnectionOutcome::NoConnection,
+     "no connection to dbox or vlc remote!",
+     {kTime},
+     false},
+};
+
+class StartUp : public ::testing::TestWithParam<StartCase> {
+protected:
+    void SetUp() override {
+        Options = TOptions{};
+        IsClosing = false;
+        IsStarting = false;
+    }
+    void TearDown() override {
+        IsClosing = false;
+        IsStarting = false;
+        Options = TOptions{};
+    }
+};
+
+// From program start to the main window: the receiver is asked in the sequence's order, and
+// each failure leaves its text on the status line and the splash, with nothing to play.
+TEST_P(StartUp, RequestSequenceAndOutcome) {
+    const StartCase c = GetParam();
+    BoxSimProcess sim(QString::fromLatin1(c.address));
+    if (c.simulatorUp) {
+        ASSERT_TRUE(sim.start()) << sim.stderrText().toStdString();
+        if (*c.setup) {
+            ASSERT_EQ(sim.control(c.setup).status, 200);
+        }
+        ASSERT_TRUE(sim.clearRequests());
+    }
+    TestDir dir;
+    const QByteArray ini =
+        QByteArray("[General]\nmode=live\n") + c.settings + "[D-Box2]\nip_lan=" + c.address + "\ndboxport=80\n";
+    ASSERT_TRUE(dir.write(QStringLiteral("Quoxel.ini"), ini));
+
+    TFrmQuoxel w;
+    AppController app(w);
+    app.setIniPath(dir.path(QStringLiteral("Quoxel.ini")));
+    const ConnectionOutcome outcome = app.FormCreate();
+    EXPECT_EQ(outcome, c.outcome);
+    // Progress goes to the splash only; a failure text also stays on the status line.
+    if (outcome == ConnectionOutcome::Connected) {
+        EXPECT_FALSE(w.statusPanel(0)->text().contains(QLatin1Char('!')));
+    } else {
+        EXPECT_EQ(w.statusPanel(0)->text(), QStringLiteral(" ") + QLatin1String(c.status));
+    }
+    EXPECT_EQ(w.FrmSplash().LblStatus()->text(), QLatin1String(c.status));
+    EXPECT_TRUE(w.windowTitle().startsWith(QStringLiteral("Quoxel v")));
+    EXPECT_EQ(w.statusPanel(1)->text(), QStringLiteral("live"));
+    if (c.simulatorUp) {
+        QStringList got;
+        for (const QString& t : sim.requestTargets())
+            got << t;
+        EXPECT_EQ(got, c.requests);
+    }
+    EXPECT_EQ(w.CmbChannels()->count() > 0, c.channels);
+    EXPECT_EQ(IsStarting.load(), outcome == ConnectionOutcome::Connected);
+    if (c.channels) {
+        // The channel the receiver shows is selected, and the menus mirror the bouquet.
+        const QMap<QString, QString> state = sim.state();
+        ASSERT_GE(w.CmbChannels()->currentIndex(), 0);
+        EXPECT_FALSE(w.menu().Channels1->actions().isEmpty());
+        EXPECT_FALSE(w.menu().Bouquets1->actions().isEmpty());
+        ASSERT_TRUE(app.session().AktChannel);
+        EXPECT_EQ(app.session().AktChannel->Id, state.value(QStringLiteral("channel")));
+    }
+    if (outcome != ConnectionOutcome::Connected) {
+        // Nothing plays and "Close" works at once.
+        w.show();
+        app.lifecycle().FormActivate();
+        EXPECT_FALSE(app.playerInitialised());
+        EXPECT_FALSE(w.FrmSplash().isVisible());
+        app.lifecycle().Close1Click();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !w.isVisible(); }, 5000));
+    }
+    if (c.outcome == ConnectionOutcome::Recording) {
+        EXPECT_EQ(sim.state().value(QStringLiteral("rclock")), QStringLiteral("off")) << "remote control left free";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Receiver, StartUp, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
