@@ -43,6 +43,8 @@ public:
 
     // View state. setFullscreen also switches the view: the video goes full screen when the flag
     // is set and back into the window when it is cleared (the engine's own double-click toggle).
+    // It does nothing else: the check mark, topmost placement, info, telnet panel and pointer are
+    // the rules' to set, through the calls below. Setting the flag it already has changes nothing.
     virtual bool isFullscreen() const = 0;
     virtual void setFullscreen(bool on) = 0;
     virtual bool isInTransition() const = 0;

@@ -238,6 +238,10 @@ bool MouseKeyHook::eventFilter(QObject* watched, QEvent* event) {
         // One message per key press: the repeats of a held key are not new presses.
         if (type != QEvent::KeyPress || key.isAutoRepeat())
             return false;
+        // An open menu or drop-down list takes the keys for itself (Esc closes it, the arrows and
+        // Enter choose in it); they must not also zap or toggle full screen behind it.
+        if (QApplication::activePopupWidget())
+            return false;
         const int vk = virtualKeyOf(key.key(), key.modifiers(), key.nativeVirtualKey());
         if (vk == 0)
             return false;

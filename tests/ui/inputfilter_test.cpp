@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCursor>
+#include <QMenu>
 #include <QScreen>
 #include <QTest>
 #include <QWheelEvent>
@@ -171,6 +172,26 @@ TEST(HookKeys, CtrlStateTravelsWithTheKey) {
     ASSERT_TRUE(waitKeys(host, 3));
     EXPECT_EQ(host.keyCodes, (QList<int>{VK::LControl, 0x52, 0x52}));
     EXPECT_EQ(host.keyCtrl, (QList<bool>{true, true, false}));
+}
+
+// While a menu is open its keys are its own: Esc closes the menu and is not reported, so it does
+// not also toggle full screen behind it; afterwards keys are reported again.
+TEST(HookKeys, OpenMenuKeepsItsKeys) {
+    InputTestHost host;
+    ASSERT_TRUE(host.showActive());
+    QMenu menu(&host);
+    menu.addAction(QStringLiteral("Fullscreen"));
+    menu.popup(host.mapToGlobal(QPoint(50, 50)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activePopupWidget() == &menu; }, 3000));
+    QTest::keyClick(&menu, Qt::Key_Down);
+    QTest::keyClick(&menu, Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !menu.isVisible(); }, 3000));
+    QTest::qWait(50);
+    EXPECT_EQ(host.keyMessages, 0);
+    EXPECT_TRUE(host.calls.isEmpty());
+    QTest::keyClick(host.editor(), Qt::Key_I);
+    ASSERT_TRUE(waitKeys(host, 1));
+    EXPECT_EQ(host.keyCodes, QList<int>{0x49});
 }
 
 // Mouse buttons, moves and the wheel reach the main window as their WM_* codes, one message per
