@@ -5,6 +5,7 @@
 #include "core/singleinstance.h"
 #include "core/version.h"
 #include "ui/appcontroller.h"
+#include "ui/appinput.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -55,6 +56,8 @@ int main(int argc, char* argv[]) {
 
     quoxel::TFrmQuoxel window;
     quoxel::AppController controller(window);
+    // The hook goes in with the window, before the connection sequence lets messages run.
+    quoxel::AppInput input(window, controller);
     try {
         controller.FormCreate();
     } catch (const std::exception& e) {

@@ -44,6 +44,8 @@ public:
     void setIniPath(const QString& path) { m_iniPath = path; }
 
     BoxSession& session() { return m_session; }
+    // Null until the player has been set up at the first activation.
+    ChannelSwitcher* switcher() const { return m_switcher.get(); }
     Lifecycle& lifecycle() { return m_lifecycle; }
     VLCPlayer& player() { return m_player; }
     ChannelModel& channelModel() { return *m_channelModel; }

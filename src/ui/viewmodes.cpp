@@ -178,8 +178,6 @@ void ViewModes::enterFullscreen() {
         setTopmost(false);
         IsAlwaysOnTop = true;
     }
-    m_normalGeometry = QRect(win->pos(), win->size());
-    IsFullscreen = true;
     setCheck(m_w.menu ? m_w.menu->Fullscreen1 : nullptr, true);
     if (m_options.ShowEpgInfo) {
         if (m_hooks.showEpgInfo)
@@ -191,10 +189,31 @@ void ViewModes::enterFullscreen() {
         m_w.PnlTelnet->hide();
         setCheck(m_w.menu ? m_w.menu->Telnet1 : nullptr, false);
     }
-    setChrome(false);
-    win->showFullScreen();
-    // The pointer would sit in the picture; it is hidden over the video instead of moved away.
-    m_w.Video->setCursor(Qt::BlankCursor);
+    setFullscreenView(true);
+}
+
+void ViewModes::setFullscreenView(bool on) {
+    QMainWindow* win = m_w.window;
+    if (on == IsFullscreen && on == win->isFullScreen())
+        return;
+    if (on) {
+        if (!win->isFullScreen())
+            m_normalGeometry = QRect(win->pos(), win->size());
+        IsFullscreen = true;
+        setChrome(false);
+        win->showFullScreen();
+        // The pointer would sit in the picture; it is hidden over the video instead of moved away.
+        m_w.Video->setCursor(Qt::BlankCursor);
+    } else {
+        IsFullscreen = false;
+        m_w.Video->unsetCursor();
+        win->showNormal();
+        setChrome(!m_videoOnly);
+        if (m_normalGeometry.isValid()) {
+            win->resize(m_normalGeometry.size());
+            win->move(m_normalGeometry.topLeft());
+        }
+    }
     if (QWidget* client = win->centralWidget())
         placeControls(client->size());
 }
@@ -204,18 +223,8 @@ void ViewModes::leaveFullscreen() {
         setCheck(m_w.menu ? m_w.menu->Fullscreen1 : nullptr, false);
         return;
     }
-    QMainWindow* win = m_w.window;
-    IsFullscreen = false;
     setCheck(m_w.menu ? m_w.menu->Fullscreen1 : nullptr, false);
-    m_w.Video->unsetCursor();
-    win->showNormal();
-    setChrome(!m_videoOnly);
-    if (m_normalGeometry.isValid()) {
-        win->resize(m_normalGeometry.size());
-        win->move(m_normalGeometry.topLeft());
-    }
-    if (QWidget* client = win->centralWidget())
-        placeControls(client->size());
+    setFullscreenView(false);
     BringMainWindowToFront();
     if (IsAlwaysOnTop) {
         setTopmost(true);

@@ -79,6 +79,9 @@ public:
     // call these directly.
     void enterFullscreen();
     void leaveFullscreen();
+    // Only the view: the window full screen with the video alone, or back; sets IsFullscreen and
+    // leaves check marks, placement and panels to the caller.
+    void setFullscreenView(bool on);
     void BringMainWindowToFront();
 
     // Places every control for the client area's size in the current mode.
