@@ -1,0 +1,99 @@
+#include "ui/appcontroller.h"
+
+#include "core/appflags.h"
+#include "core/options.h"
+#include "support/boxsimprocess.h"
+#include "support/tempdir.h"
+#include "ui/appinput.h"
+#include "ui/mainwindow.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using quoxel::AppController;
+using quoxel::AppInput;
+using quoxel::TFrmQuoxel;
+
+namespace {
+
+// Mean brightness of a grabbed picture; black video stays near 0.
+double brightness(const QImage& img) {
+    if (img.isNull() || img.width() < 4 || img.height() < 4)
+        return 0;
+    double sum = 0;
+    int n = 0;
+    for (int y = 0; y < img.height(); y += 4)
+        for (int x = 0; x < img.width(); x += 4) {
+            sum += qGray(img.pixel(x, y));
+            ++n;
+        }
+    return n ? sum / n : 0;
+}
+
+double videoBrightness(TFrmQuoxel& w) {
+    QScreen* screen = w.screen();
+    const QPoint origin = w.Video()->mapToGlobal(QPoint(0, 0));
+    return brightness(screen->grabWindow(0, origin.x(), origin.y(), w.Video()->width(), w.Video()->height()).toImage());
+}
+
+// The whole program against the simulator in a real X window: start to a playing picture, full
+// screen in by double click and out by Esc with the flags in step, the picture in both views,
+// and a close that restores the receiver.
+TEST(AppDisplay, StartPlayFullscreenAndClose) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X display (xcb)";
+    Options = TOptions{};
+    BoxSimProcess sim(QStringLiteral("127.0.55.20"));
+    ASSERT_TRUE(sim.start()) << sim.stderrText().toStdString();
+    TestDir dir;
+    ASSERT_TRUE(dir.write(QStringLiteral("Quoxel.ini"), "[General]\nmode=live\nlock_rc=1\nautospts=1\nshow_message=1\n"
+                                                        "[D-Box2]\nip_lan=127.0.55.20\ndboxport=80\n"));
+    TFrmQuoxel w;
+    AppController app(w);
+    AppInput input(w, app);
+    app.setIniPath(dir.path(QStringLiteral("Quoxel.ini")));
+    ASSERT_EQ(app.FormCreate(), ConnectionOutcome::Connected);
+    app.FormShow();
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, 5000));
+    app.lifecycle().FormActivate();
+    ASSERT_TRUE(app.playerInitialised());
+    EXPECT_FALSE(IsStarting.load());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app.player().isPlaying(); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return videoBrightness(w) > 20; }, 20000)) << "the window shows the picture";
+
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w, 5000));
+    const QPoint centre = w.Video()->mapToGlobal(w.Video()->rect().center());
+    QCursor::setPos(centre);
+    QTest::qWait(100);
+    QTest::mouseDClick(w.Video()->windowHandle() ? static_cast<QWidget*>(w.Video()) : &w, Qt::LeftButton, {},
+                       w.Video()->rect().center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.view().IsFullscreen; }, 5000));
+    EXPECT_TRUE(w.menu().Fullscreen1->isChecked());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.isFullScreen(); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return videoBrightness(w) > 20; }, 10000)) << "full screen shows the picture";
+
+    QTest::keyClick(&w, Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.view().IsFullscreen; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.isFullScreen(); }, 5000));
+    EXPECT_FALSE(w.menu().Fullscreen1->isChecked());
+    EXPECT_FALSE(w.view().IsInTransition);
+    EXPECT_FALSE(w.view().IsMenuOpen);
+
+    ASSERT_TRUE(sim.clearRequests());
+    w.close();
+    const QStringList closing = sim.requestTargets();
+    EXPECT_TRUE(closing.contains(QStringLiteral("/control/rc?unlock"))) << closing.join(' ').toStdString();
+    EXPECT_TRUE(closing.contains(QStringLiteral("/control/system?setAViAExtPlayBack=pes")));
+    EXPECT_TRUE(closing.contains(QStringLiteral("/control/message?nmsg=Quoxel%20is%20closed!")));
+    Options = TOptions{};
+}
+
+} // namespace
