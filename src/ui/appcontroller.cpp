@@ -56,6 +56,14 @@ void AppController::connectWindow() {
     connect(m.VLCStop1, &QAction::triggered, this, [this] { m_player.VLCStop1Click(); });
     connect(m.VLCRestart1, &QAction::triggered, this, [this] { m_player.VLCRestart1Click(); });
     connect(m.VLCMute1, &QAction::triggered, this, [this] { m_player.VLCMute1Click(); });
+    connect(m.ResetEPG1, &QAction::triggered, this, [this] {
+        if (m_epg)
+            m_epg->ResetEPG1Click();
+    });
+    connect(m.StopEPG1, &QAction::triggered, this, [this] {
+        if (m_epg)
+            m_epg->StopEPG1Click();
+    });
     connect(m.VLDStartup, &QAction::triggered, this, [this] { m_player.VLDStartupClick(); });
     connect(&m_w, &TFrmQuoxel::playClicked, this, [this] { m_player.BtnPlayClick(); });
     connect(&m_w, &TFrmQuoxel::muteClicked, this, [this] {
@@ -214,7 +222,51 @@ void AppController::switchChannel() {
         m_switcher->SwitchChannel(m_channelModel->channelAt(m_w.CmbChannels()->currentIndex()));
 }
 
-void AppController::startEPGTimer(int) {}
+void AppController::startEPGTimer(int intervalMs) {
+    if (m_epg)
+        m_epg->enableEPGTimer(intervalMs);
+}
+
+void AppController::createEPGThread() {
+    if (m_epg)
+        m_epg->StopEPGThread(false);
+    m_epg = std::make_unique<EPGTimers>(*this, m_epgStopped);
+}
+
+void AppController::stopEPGThread() {
+    if (m_epg)
+        m_epg->StopEPGThread(false);
+}
+
+bool AppController::epgThreadRunning() const {
+    return m_epg && m_epg->isThreadRunning();
+}
+
+void AppController::startEpgThread() {
+    if (m_epg)
+        m_epg->startThreadFromSwitch();
+}
+
+void AppController::startEpgShowTimer() {
+    if (m_epg)
+        m_epg->startShowEPGOnSwitchTimer();
+}
+
+QList<TChannelRef> AppController::epgChannels() const {
+    return m_channelModel->channels();
+}
+
+int AppController::selectedChannel() const {
+    return m_w.CmbChannels()->currentIndex();
+}
+
+void AppController::repaintChannelViews() {
+    m_channelModel->refresh();
+}
+
+void AppController::setStopEPGCaption(const QString& caption) {
+    m_w.menu().StopEPG1->setText(caption);
+}
 
 bool AppController::channelBoxEnabled() {
     return m_w.CmbChannels()->isEnabled();
@@ -256,6 +308,12 @@ void AppController::minimise() {
 void AppController::stopTimers() {
     m_w.TimerTime().stop();
     m_w.PopUpTimer().stop();
+    if (m_epg) {
+        m_epg->disableEPGTimer();
+        m_epg->stopEPGUpdateTimer();
+        m_epg->stopEPGChannelsTimer();
+        m_epg->showEPGOnSwitchTimer().stop();
+    }
 }
 
 void AppController::stopPlayback() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "box/connectionsteps.h"
+#include "box/epgtimers.h"
 #include "core/connection.h"
 #include "core/lifecycle.h"
 #include "core/ports.h"
@@ -29,7 +30,8 @@ class AppController : public QObject,
                       public SplashView,
                       public SwitchHost,
                       public PlayerView,
-                      public StreamSetupView {
+                      public StreamSetupView,
+                      public EPGTimersHost {
     Q_OBJECT
 public:
     explicit AppController(TFrmQuoxel& window, QObject* parent = nullptr);
@@ -62,7 +64,7 @@ public:
     void setTelnetTarget(const QString& host, const QString& port) override;
     void telnetLogin(const QString& user, const QString& password) override;
     void setReceiverOsdEnabled(bool enabled) override;
-    void createEPGThread() override {}
+    void createEPGThread() override;
     void setStandbyChecked(bool checked) override;
     void setSptsChecked(bool checked) override;
     void showChannels() override;
@@ -90,7 +92,7 @@ public:
     void minimise() override;
     void stopTimers() override;
     void stopPlayback() override;
-    void stopEPGThread() override {}
+    void stopEPGThread() override;
     void shutDownPlayer() override;
     void closeOptionsDialog() override;
     void closeWindow() override;
@@ -115,11 +117,11 @@ public:
     void reshowStatus() override;
     void startBackdropShowTimer() override;
     void movePointerAway() override {}
-    void startEpgShowTimer() override {}
+    void startEpgShowTimer() override;
     void showProgramBar(const TChannel&) override {}
-    bool epgThreadRunning() const override { return false; }
+    bool epgThreadRunning() const override;
     bool epgStoppedByUser() const override { return m_epgStopped; }
-    void startEpgThread() override {}
+    void startEpgThread() override;
     void hideOsdWindows() override {}
     void leaveFullscreen() override;
     void clickBouquet(int position) override;
@@ -143,6 +145,19 @@ protected:
     // The main window's activation runs FormActivate.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+    // EPGTimersHost
+    QList<TChannelRef> epgChannels() const override;
+    int selectedChannel() const override;
+    TChannelRef aktChannel() const override { return m_session.AktChannel; }
+    bool channelListDroppedDown() const override { return channelBoxDroppedDown(); }
+    void repaintChannelViews() override;
+    void repaintChannelList() override {}
+    bool channelPanelVisible() const override { return false; }
+    void setChannelPreviewCaption(const QString&) override {}
+    void showEPGInfo(TChannel&) override {}
+    void showChannelInfo(TChannel&) override {}
+    void setStopEPGCaption(const QString& caption) override;
+
 private:
     void connectWindow();
     void buildBouquetsMenu();
@@ -157,6 +172,7 @@ private:
     std::unique_ptr<ChannelModel> m_channelModel;
     std::unique_ptr<ChannelMenuBuilder> m_channelMenu;
     std::unique_ptr<SettingsStore> m_store;
+    std::unique_ptr<EPGTimers> m_epg;
     QString m_iniPath;
     bool m_playerReady = false;
     bool m_epgStopped = false;
