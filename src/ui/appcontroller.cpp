@@ -1,5 +1,6 @@
 #include "ui/appcontroller.h"
 
+#include "box/boxcommands.h"
 #include "core/appflags.h"
 #include "core/log.h"
 #include "core/options.h"
@@ -17,8 +18,10 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -63,6 +66,31 @@ void AppController::connectWindow() {
     connect(m.StopEPG1, &QAction::triggered, this, [this] {
         if (m_epg)
             m_epg->StopEPG1Click();
+    });
+    // Receiver commands: the check mark shows what the receiver reports after the command, and a
+    // failure text goes to the status line (the splash label is gone by then).
+    auto toggle = [this](QAction* item, ToggleOutcome (*command)(BoxClient&, bool)) {
+        connect(item, &QAction::triggered, this, [this, item, command] {
+            if (!m_session.box())
+                return;
+            // Qt has already flipped the mark; the command is given the state before the click.
+            const ToggleOutcome out = command(*m_session.box(), !item->isChecked());
+            item->setChecked(out.checked);
+            if (!out.failure.isEmpty())
+                ShowStatus(out.failure);
+        });
+    };
+    toggle(m.SPTS1, &toggleSpts);
+    toggle(m.StandbyOnOff1, &toggleStandby);
+    connect(m.UDPStream1, &QAction::triggered, this, [this] {
+        if (m_stream && m_session.AktChannel)
+            m_stream->UDPStream1Click(m_session.AktChannel->Mode);
+    });
+    connect(m.CopyLiveURL1, &QAction::triggered, this, [this] {
+        if (!m_stream)
+            return;
+        if (const std::optional<QString> url = m_stream->CopyLiveURL1Click())
+            QGuiApplication::clipboard()->setText(*url);
     });
     connect(m.VLDStartup, &QAction::triggered, this, [this] { m_player.VLDStartupClick(); });
     connect(&m_w, &TFrmQuoxel::playClicked, this, [this] { m_player.BtnPlayClick(); });
