@@ -53,7 +53,7 @@ AppController::~AppController() {
 void AppController::connectWindow() {
     const MainMenu& m = m_w.menu();
     m_w.setCloseHandler([this] { m_lifecycle.FormClose(); });
-    connect(m.Close1, &QAction::triggered, this, [this] { m_lifecycle.Close1Click(); });
+    m_w.setCloseRequestHandler([this] { m_lifecycle.Close1Click(); });
     connect(m.InitQuoxel1, &QAction::triggered, this, [this] { m_lifecycle.InitQuoxel1Click(); });
     connect(m.VLCPlay1, &QAction::triggered, this, [this] { m_player.VLCPlay1Click(); });
     connect(m.VLCStop1, &QAction::triggered, this, [this] { m_player.VLCStop1Click(); });

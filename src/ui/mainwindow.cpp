@@ -311,6 +311,10 @@ void TFrmQuoxel::TrayDblClick() {
 }
 
 void TFrmQuoxel::Close1Click() {
+    if (m_closeRequest) {
+        m_closeRequest();
+        return;
+    }
     if (IsStarting)
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);

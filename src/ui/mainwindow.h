@@ -90,6 +90,9 @@ public:
     void TimerTimeTimer();
     // Clock labels of the in-window views ("hh:nn"), set on every tick.
     void setClockListener(std::function<void(const QString& hhmm)> listener) { m_clockListener = std::move(listener); }
+    // Who decides a close request of "Close" and the tray's "Close"; without one the window
+    // closes unless the start-up is under way.
+    void setCloseRequestHandler(std::function<void()> handler) { m_closeRequest = std::move(handler); }
     // The close sequence; without one the window just closes.
     void setCloseHandler(std::function<void()> handler) { m_closeHandler = std::move(handler); }
     // Hooks of the view modes that belong to the overlays and the channel records.
@@ -141,6 +144,7 @@ private:
     TFrmSplash* m_splash = nullptr;
     std::function<void(const QString&)> m_clockListener;
     std::function<void()> m_closeHandler;
+    std::function<void()> m_closeRequest;
     bool m_closing = false;
 };
 

@@ -163,6 +163,11 @@ TEST_P(StartUp, RequestSequenceAndOutcome) {
         EXPECT_FALSE(w.menu().Bouquets1->actions().isEmpty());
         ASSERT_TRUE(app.session().AktChannel);
         EXPECT_EQ(app.session().AktChannel->Id, state.value(QStringLiteral("channel")));
+        // Before the first activation has started playback, the tray's "Close" does nothing.
+        w.show();
+        w.Close2()->trigger();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(w.isVisible());
     }
     if (outcome != ConnectionOutcome::Connected) {
         // Nothing plays and "Close" works at once.
