@@ -37,10 +37,16 @@ AppController::AppController(TFrmQuoxel& window, QObject* parent)
     , m_lifecycle(*this, m_session, m_connection)
     , m_player(*this)
     , m_channelModel(std::make_unique<ChannelModel>()) {
-    if (auto* box = qobject_cast<TComboBoxQuoxel*>(m_w.CmbChannels()))
+    if (auto* box = qobject_cast<TComboBoxQuoxel*>(m_w.CmbChannels())) {
         box->setChannelModel(m_channelModel.get());
-    else
+        // The logo beside the box follows the channel the box shows.
+        connect(box, &TComboBoxQuoxel::logoChannelChanged, this, [this](TChannel* channel) {
+            if (channel)
+                showLogo(*channel);
+        });
+    } else {
         m_w.CmbChannels()->setModel(m_channelModel.get());
+    }
     m_channelMenu = std::make_unique<ChannelMenuBuilder>(m_w.menu().Channels1, m_channelModel.get());
     setStatusSink(&m_w);
     connectWindow();
@@ -376,7 +382,7 @@ void AppController::showBackdrop() {
 }
 
 void AppController::showLogo(const TChannel& channel) {
-    Q_UNUSED(channel);
+    m_w.Logo()->setPixmap(m_pictures.logoFor(channel));
 }
 
 void AppController::setPlayCaption(const QString& caption) {

@@ -9,6 +9,8 @@
 #include "playback/switchhost.h"
 #include "playback/vlcplayer.h"
 
+#include "ui/pictures.h"
+
 #include <QObject>
 
 #include <memory>
@@ -173,6 +175,7 @@ private:
     std::unique_ptr<ChannelMenuBuilder> m_channelMenu;
     std::unique_ptr<SettingsStore> m_store;
     std::unique_ptr<EPGTimers> m_epg;
+    ChannelPictures m_pictures;
     QString m_iniPath;
     bool m_playerReady = false;
     bool m_epgStopped = false;
