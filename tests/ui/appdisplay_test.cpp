@@ -52,8 +52,9 @@ TEST(AppDisplay, StartPlayFullscreenAndClose) {
     BoxSimProcess sim(QStringLiteral("127.0.55.20"));
     ASSERT_TRUE(sim.start()) << sim.stderrText().toStdString();
     TestDir dir;
-    ASSERT_TRUE(dir.write(QStringLiteral("Quoxel.ini"), "[General]\nmode=live\nlock_rc=1\nautospts=1\nshow_message=1\n"
-                                                        "[D-Box2]\nip_lan=127.0.55.20\ndboxport=80\n"));
+    ASSERT_TRUE(dir.write(QStringLiteral("Quoxel.ini"),
+                          "[General]\nmode=live\nrememberstate=1\nlock_rc=1\nautospts=1\nshow_message=1\n"
+                          "[D-Box2]\nip_lan=127.0.55.20\ndboxport=80\n"));
     TFrmQuoxel w;
     AppController app(w);
     AppInput input(w, app);
@@ -93,6 +94,10 @@ TEST(AppDisplay, StartPlayFullscreenAndClose) {
     EXPECT_TRUE(closing.contains(QStringLiteral("/control/rc?unlock"))) << closing.join(' ').toStdString();
     EXPECT_TRUE(closing.contains(QStringLiteral("/control/system?setAViAExtPlayBack=pes")));
     EXPECT_TRUE(closing.contains(QStringLiteral("/control/message?nmsg=Quoxel%20is%20closed!")));
+    // The window state went into the settings file for the next start.
+    const QByteArray ini = dir.read(QStringLiteral("Quoxel.ini"));
+    EXPECT_TRUE(ini.contains("[Window]")) << ini.constData();
+    EXPECT_TRUE(ini.contains(QByteArray("width=") + QByteArray::number(w.width())));
     Options = TOptions{};
 }
 
