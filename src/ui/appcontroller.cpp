@@ -98,6 +98,8 @@ void AppController::connectWindow() {
         if (const std::optional<QString> url = m_stream->CopyLiveURL1Click())
             QGuiApplication::clipboard()->setText(*url);
     });
+    connect(m.Audio1, &QMenu::aboutToShow, this, &AppController::buildAudioMenu);
+    connect(&m_w, &TFrmQuoxel::popupOpening, this, &AppController::buildAudioMenu);
     connect(m.VLDStartup, &QAction::triggered, this, [this] { m_player.VLDStartupClick(); });
     connect(&m_w, &TFrmQuoxel::playClicked, this, [this] { m_player.BtnPlayClick(); });
     connect(&m_w, &TFrmQuoxel::muteClicked, this, [this] {
@@ -202,6 +204,26 @@ void AppController::buildBouquetsMenu() {
         a->setChecked(bouquets[i].Checked);
         connect(a, &QAction::triggered, this, [this, i] { clickBouquet(i); });
     }
+}
+
+void AppController::buildAudioMenu() {
+    QMenu* menu = m_w.menu().Audio1;
+    menu->clear();
+    if (!m_stream)
+        return;
+    for (int i = 0; i < m_stream->AudioMenu.size(); ++i) {
+        const TAudioMenuItem& item = m_stream->AudioMenu[i];
+        QAction* a = menu->addAction(widgetSafeText(item.Caption));
+        a->setCheckable(true);
+        a->setChecked(item.Checked);
+        connect(a, &QAction::triggered, this, [this, i] { m_player.Audio1Click(i); });
+    }
+}
+
+void AppController::checkAudioItem(int index) {
+    if (m_stream)
+        m_stream->checkAudioItem(index);
+    buildAudioMenu();
 }
 
 void AppController::showChannels() {

@@ -142,6 +142,7 @@ public:
     void showRadioBackground(bool radio) override;
     bool isSptsChecked() const override;
     void setUdpStreamChecked(bool checked) override;
+    void checkAudioItem(int index) override;
 
 protected:
     // The main window's activation runs FormActivate.
@@ -163,6 +164,8 @@ protected:
 private:
     void connectWindow();
     void buildBouquetsMenu();
+    // The "Audio" menu from the stream setup's entries of the stream now playing.
+    void buildAudioMenu();
 
     TFrmQuoxel& m_w;
     BoxSession m_session;

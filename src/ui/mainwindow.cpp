@@ -285,6 +285,7 @@ void TFrmQuoxel::PopUpTimerTimer() {
 }
 
 void TFrmQuoxel::PopupMenuPopup() {
+    Q_EMIT popupOpening();
     QAction* abort = rebuildPopup(m_popup, *menuBar());
     connect(abort, &QAction::triggered, this, &TFrmQuoxel::PopupAbbruchClick);
 }

@@ -102,6 +102,8 @@ public:
     bool saveWindowState(SettingsStore& store) const;
 
 Q_SIGNALS:
+    // The context menu is about to copy the main menu: run-time menus bring themselves up to date.
+    void popupOpening();
     void volumeChosen(int position);
     void muteClicked();
     void playClicked();
