@@ -13,6 +13,7 @@
 #include "ui/channelmenu.h"
 #include "ui/channelmodel.h"
 #include "ui/mainwindow.h"
+#include "ui/optionsdialog.h"
 #include "ui/pictures.h"
 #include "ui/splash.h"
 
@@ -98,6 +99,7 @@ void AppController::connectWindow() {
         if (const std::optional<QString> url = m_stream->CopyLiveURL1Click())
             QGuiApplication::clipboard()->setText(*url);
     });
+    connect(m.ProgramSettings1, &QAction::triggered, this, &AppController::ProgramSettings1Click);
     connect(m.Audio1, &QMenu::aboutToShow, this, &AppController::buildAudioMenu);
     connect(&m_w, &TFrmQuoxel::popupOpening, this, &AppController::buildAudioMenu);
     connect(m.VLDStartup, &QAction::triggered, this, [this] { m_player.VLDStartupClick(); });
@@ -154,10 +156,16 @@ void AppController::processEvents() {
 }
 
 SplashView& AppController::createSplashAndOptions() {
-    // One store for the program's life; a re-run reads the file again.
+    // A re-run ("Init Quoxel") releases the dialog and store of the last run first.
+    m_options.reset();
     m_store =
         std::make_unique<SettingsStore>(m_iniPath.isEmpty() ? AppDir() + QStringLiteral("Quoxel.ini") : m_iniPath);
-    m_store->create(Options, nullptr);
+    m_options = std::make_unique<TFrmOptions>(*m_store, Options);
+    m_options->setHideSplash([this] { hideSplash(); });
+    m_options->setWindowStateSource([this] { return m_w.view().windowState(); });
+    m_options->setQuestion([this](const QString& question) { return m_w.ConfirmBox(question); });
+    // On the very first start this opens the dialog for the receiver's address.
+    m_options->createStore();
     return *this;
 }
 
@@ -383,8 +391,20 @@ void AppController::shutDownPlayer() {
 }
 
 void AppController::closeOptionsDialog() {
-    if (m_store)
+    // The dialog's close drops unsaved edits and stores the window state.
+    if (m_options)
+        static_cast<QDialog*>(m_options.get())->done(QDialog::Rejected);
+    else if (m_store)
         m_w.saveWindowState(*m_store);
+}
+
+void AppController::ProgramSettings1Click() {
+    if (!m_options)
+        return;
+    ViewModes::ModalScope below(m_w.view());
+    m_options->setBoxClient(m_session.box());
+    m_options->loadControls();
+    m_options->exec();
 }
 
 void AppController::closeWindow() {

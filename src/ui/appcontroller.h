@@ -18,6 +18,7 @@
 class ChannelMenuBuilder;
 class ChannelModel;
 class ChannelSwitcher;
+class TFrmOptions;
 
 namespace quoxel {
 
@@ -43,6 +44,9 @@ public:
     ConnectionOutcome FormCreate();
     // FormShow for the first show: the saved window state.
     void FormShow();
+
+    // File > Options: the options dialog, modal below a topmost main window.
+    void ProgramSettings1Click();
 
     // Where the settings file is read; AppDir() + "Quoxel.ini" unless set before FormCreate.
     void setIniPath(const QString& path) { m_iniPath = path; }
@@ -177,6 +181,7 @@ private:
     std::unique_ptr<ChannelModel> m_channelModel;
     std::unique_ptr<ChannelMenuBuilder> m_channelMenu;
     std::unique_ptr<SettingsStore> m_store;
+    std::unique_ptr<TFrmOptions> m_options;
     std::unique_ptr<EPGTimers> m_epg;
     ChannelPictures m_pictures;
     QString m_iniPath;

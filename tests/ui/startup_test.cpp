@@ -7,10 +7,13 @@
 #include "ui/mainwindow.h"
 #include "ui/splash.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -214,6 +217,32 @@ TEST(ReceiverMenu, SptsAndStandbyFollowTheReceiver) {
     w.menu().StandbyOnOff1->trigger();
     EXPECT_EQ(w.menu().StandbyOnOff1->isChecked(), standbyBefore) << "a refused command changes no mark";
     EXPECT_TRUE(w.statusPanel(0)->text().endsWith(QLatin1Char('!'))) << w.statusPanel(0)->text().toStdString();
+    IsStarting = false;
+    Options = TOptions{};
+}
+
+} // namespace
+
+namespace {
+
+// On the very first start (no settings file) the options dialog asks for the receiver before
+// anything connects; cancelled, the window opens without a connection.
+TEST(FirstStart, OptionsDialogComesFirst) {
+    Options = TOptions{};
+    TestDir dir;
+    TFrmQuoxel w;
+    AppController app(w);
+    app.setIniPath(dir.path(QStringLiteral("Quoxel.ini")));
+    QString asked;
+    QTimer::singleShot(200, [&] {
+        if (QWidget* dialog = QApplication::activeModalWidget()) {
+            asked = dialog->metaObject()->className();
+            static_cast<QDialog*>(dialog)->reject();
+        }
+    });
+    EXPECT_EQ(app.FormCreate(), ConnectionOutcome::NoConnection);
+    EXPECT_EQ(asked, QStringLiteral("TFrmOptions"));
+    EXPECT_EQ(w.statusPanel(0)->text(), QStringLiteral(" no connection to dbox or vlc remote!"));
     IsStarting = false;
     Options = TOptions{};
 }
