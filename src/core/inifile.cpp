@@ -216,6 +216,12 @@ bool TIniFile::commit() {
     QSaveFile out(m_fileName);
     if (!out.open(QIODevice::WriteOnly))
         return fail(out.errorString());
+    // On the temporary file, before it takes the real name: the file holds passwords and must
+    // never be readable by others, not even for the moment between rename and chmod.
+    if (!out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        out.cancelWriting();
+        return fail(QStringLiteral("cannot restrict the permissions"));
+    }
     QByteArray all;
     for (const QByteArray& l : std::as_const(m_lines)) {
         all += l;

@@ -8,7 +8,14 @@
 
 #include <QCoreApplication>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QThread>
+
+#include <algorithm>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -70,6 +77,24 @@ void Logger::release() {
     m_busy.clear(std::memory_order_release);
 }
 
+QString Logger::maskUrlCredentials(const QString& text) {
+    static const QRegularExpression userInfo(QStringLiteral("([A-Za-z][A-Za-z0-9+.-]*://[^/\\s:@]*):[^/\\s@]*@"));
+    QString out = text;
+    out.replace(userInfo, QStringLiteral("\\1:***@"));
+    return out;
+}
+
+void Logger::setSecrets(const QStringList& secrets) {
+    QStringList kept;
+    for (const QString& s : secrets)
+        if (s.size() >= kMinSecretLength && !kept.contains(s))
+            kept.append(s);
+    // Longest first, so a password that contains another is masked whole.
+    std::sort(kept.begin(), kept.end(), [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    const std::lock_guard<std::mutex> lock(m_secretsLock);
+    m_secrets = kept;
+}
+
 void Logger::log(int category, const QString& text, int code) {
     if (!enabled() || category == LogMsgDet)
         return;
@@ -78,7 +103,16 @@ void Logger::log(int category, const QString& text, int code) {
     if (category >= LogVlc && category <= LogThread && m_detail[category])
         detail = m_detail[category](code);
     const QString time = Clock::current().now().toString(QStringLiteral("hh:mm:ss:zzz"));
-    const QByteArray line = formatLine(time, category, text, detail);
+    QString masked = maskUrlCredentials(text);
+    QString maskedDetail = maskUrlCredentials(detail);
+    {
+        const std::lock_guard<std::mutex> lock(m_secretsLock);
+        for (const QString& s : std::as_const(m_secrets)) {
+            masked.replace(s, QStringLiteral("***"));
+            maskedDetail.replace(s, QStringLiteral("***"));
+        }
+    }
+    const QByteArray line = formatLine(time, category, masked, maskedDetail);
 
     acquire();
     m_pending.append(line);
@@ -109,8 +143,17 @@ void Logger::flushLocked() {
         m_file.setFileName(m_path);
         const QIODevice::OpenMode mode =
             QIODevice::WriteOnly | (m_truncateNext ? QIODevice::Truncate : QIODevice::Append);
-        if (!m_file.open(mode))
+        // Created 0600 whatever the umask, and an older file loosened by hand is tightened again:
+        // the log names the receiver, its users and what was watched.
+        const QByteArray native = QFile::encodeName(m_path);
+        const int fd =
+            ::open(native.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | (m_truncateNext ? O_TRUNC : O_APPEND), 0600);
+        if (fd < 0)
             return; // the lines stay pending and go out with the next successful write
+        if (::fchmod(fd, 0600) != 0 || !m_file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
+            return;
+        }
         m_truncateNext = false;
     }
     QByteArray chunk;

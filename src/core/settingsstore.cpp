@@ -1,5 +1,6 @@
 #include "core/settingsstore.h"
 
+#include "core/log.h"
 #include "core/options.h"
 #include "core/ports.h"
 
@@ -140,6 +141,8 @@ void SettingsStore::LoadSettings(TOptions& o) {
     o.NoLogging = flag(SettingId::NoLogging);
     o.NoEpgData = flag(SettingId::NoEpgData);
     o.Priority = value(SettingId::Priority);
+    // Whatever path a password takes into a log line (a URL, an error text), it is masked there.
+    appLogger().setSecrets({o.WebPass, o.TelnetPass});
 }
 
 bool SettingsStore::SaveSettings() {
