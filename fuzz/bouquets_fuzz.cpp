@@ -1,0 +1,45 @@
+// The bouquet list and the TV/radio channel answers of "getbouquet".
+#include "box/bouquets.h"
+
+#include "fuzzutil.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::pair<QByteArray, QByteArray> parts = fuzz::halves(fuzz::bytes(data, size));
+    const QByteArray& tv = parts.first;
+    const QByteArray& radio = parts.second;
+    const TBouquetLines lines = combineBouquetAnswers(fuzz::text(tv), fuzz::text(radio));
+    for (const QString& line : lines.Lines) {
+        FUZZ_CHECK(!fuzz::hasLineBreak(line));
+        FUZZ_CHECK(!line.trimmed().isEmpty());
+        const TChannelLine parsed = parseChannelLine(line);
+        FUZZ_CHECK(!parsed.Id.contains(QLatin1Char(' ')));
+        const QString logo = LogoFilePath(parsed.Id);
+        if (!logo.isEmpty()) {
+            const QString file = logo.mid(6); // behind "logos/"
+            FUZZ_CHECK(logo.startsWith(QLatin1String("logos/")));
+            FUZZ_CHECK(!file.contains(QLatin1Char('/')) && !file.contains(QLatin1String("..")));
+        }
+    }
+    const QList<TChannelRef> channels = buildChannels(lines, 2000);
+    FUZZ_CHECK(channels.size() <= lines.Lines.size());
+    for (const TChannelRef& c : channels) {
+        FUZZ_CHECK(c);
+        FUZZ_CHECK(!fuzz::hasLineBreak(c->Caption));
+        FUZZ_CHECK(c->LogoFile.isEmpty());
+    }
+
+    // The same bytes as the bouquet list a model reads through its request function.
+    TBouquetModel model([&](const QString& url) -> QString {
+        if (url.contains(QLatin1String("getbouquets")))
+            return fuzz::text(tv);
+        if (url.contains(QLatin1String("actual")))
+            return fuzz::text(radio).left(16);
+        return url.contains(QLatin1String("RADIO")) ? fuzz::text(radio) : fuzz::text(tv);
+    });
+    if (model.LoadBouquets()) {
+        FUZZ_CHECK(model.bouquets().size() <= TBouquetModel::kMaxBouquets);
+        if (!model.bouquets().isEmpty())
+            (void)model.SwitchBouquet(0, QStringLiteral("43700016d66"));
+    }
+    return 0;
+}
