@@ -69,7 +69,12 @@ double osdScaleFor(const QScreen* screen) {
         screen = QGuiApplication::primaryScreen();
     if (!screen)
         return 1.0;
-    const QSize size = screen->geometry().size();
+    return osdScaleForSize(screen->geometry().size());
+}
+
+double osdScaleForSize(QSize size) {
+    if (size.width() <= 0 || size.height() <= 0)
+        return 1.0;
     return std::max(1.0, std::min(size.width() / 1024.0, size.height() / 768.0));
 }
 

@@ -60,6 +60,7 @@ bool isQuoxelMode();
 // Overlay scale for a screen: the designed sizes fit a 1024 x 768 screen and grow with larger
 // ones (logical pixels, so the device pixel ratio is already in).
 double osdScaleFor(const QScreen* screen);
+double osdScaleForSize(QSize logicalScreen);
 
 // TFrmOSD: the base of the full-screen overlays. A frameless tool window that stays on top of the
 // full-screen video, shown 200 ms after it was asked for, refreshed every 200 ms while shown and,

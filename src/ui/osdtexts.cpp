@@ -53,7 +53,11 @@ QString durNextText(const TChannelProgram& now) {
 }
 
 QString streamFactsText(const TStreamInfo& info, int audioItems, const QString& previous) {
-    QString text = info.Format.isEmpty() ? previous : info.Format;
+    // Without a format the label keeps what it shows: appending to the old text on every refresh
+    // would grow it without end.
+    if (info.Format.isEmpty())
+        return previous;
+    QString text = info.Format;
     if (!info.Resolution.isEmpty())
         text += QStringLiteral(" | ") + info.Resolution;
     const int n = std::clamp(audioItems, 0, TStreamInfo::kAudioSlots);

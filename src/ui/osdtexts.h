@@ -22,8 +22,8 @@ QString radioInfoText(const TChannel& channel);
 QString durCurrText(const TChannelProgram& now);
 // "duration min".
 QString durNextText(const TChannelProgram& now);
-// Format | Resolution | first audio/further audio over the first audioItems slots; `previous` is
-// kept when the format is empty (the label then keeps its text).
+// Format | Resolution | first audio/further audio over the first audioItems slots; `previous`
+// (the label's text) when the format is empty.
 QString streamFactsText(const TStreamInfo& info, int audioItems, const QString& previous);
 // Radio: "album (year) | label" from lines 2..4 of Info2, "Album: | Label:" when all are empty.
 QString radioFactsText(const TChannelProgram& now);

@@ -171,10 +171,23 @@ TEST(OsdTexts, StreamFacts) {
     info.AudioNames[2] = QStringLiteral("english");
     EXPECT_EQ(streamFactsText(info, 3, QString()), QStringLiteral("4:3 | 720x576 | deutsch/english"));
     EXPECT_EQ(streamFactsText(info, 1, QString()), QStringLiteral("4:3 | 720x576 | deutsch"));
-    info.Format.clear();
-    EXPECT_EQ(streamFactsText(info, 0, QStringLiteral("old")), QStringLiteral("old | 720x576"));
     // More menu items than slots reads no further than the slots.
-    EXPECT_EQ(streamFactsText(info, 500, QString()), QStringLiteral(" | 720x576 | deutsch/english"));
+    EXPECT_EQ(streamFactsText(info, 500, QString()), QStringLiteral("4:3 | 720x576 | deutsch/english"));
+    // Without a format the shown text stays as it is, however often the bar refreshes.
+    info.Format.clear();
+    QString shown = QStringLiteral("old");
+    for (int i = 0; i < 3; ++i)
+        shown = streamFactsText(info, 3, shown);
+    EXPECT_EQ(shown, QStringLiteral("old"));
+}
+
+// The overlays grow with the screen: designed for 1024 x 768, never smaller than designed.
+TEST(OsdTexts, ScaleWithScreen) {
+    EXPECT_DOUBLE_EQ(osdScaleForSize(QSize(1024, 768)), 1.0);
+    EXPECT_DOUBLE_EQ(osdScaleForSize(QSize(800, 600)), 1.0);
+    EXPECT_DOUBLE_EQ(osdScaleForSize(QSize(1920, 1080)), 1080 / 768.0);
+    EXPECT_DOUBLE_EQ(osdScaleForSize(QSize(3840, 2160)), 2160 / 768.0);
+    EXPECT_DOUBLE_EQ(osdScaleForSize(QSize(0, 0)), 1.0);
 }
 
 // Details texts over a list: start-end at a slot with a follower, only the start at the last,
