@@ -181,6 +181,8 @@ void TFrmOSD::letMessagesRun() {
 void TFrmOSD::ShowOSD(const TChannelRef& channel, bool autoHide) {
     if (isVisible())
         return;
+    // A change of screen rebuilds the controls now, before they are filled for showing.
+    rebuildForScreen();
     Channel = channel;
     AutoHide = autoHide;
     if (!channel)
@@ -191,7 +193,6 @@ void TFrmOSD::ShowOSD(const TChannelRef& channel, bool autoHide) {
 void TFrmOSD::ShowNow() {
     m_timerShow.stop();
     m_timerHide.stop();
-    rebuildForScreen();
     QScreen* screen = m_host.osdScreen() ? m_host.osdScreen() : QGuiApplication::primaryScreen();
     if (screen) {
         // At the bottom of the screen, centred: the window is as large as what it shows, so it

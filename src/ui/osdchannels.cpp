@@ -62,6 +62,8 @@ void TFrmOSD_Channels::buildLayout() {
 }
 
 void TFrmOSD_Channels::ShowOSD(const TChannelRef& channel, bool autoHide) {
+    if (!isVisible())
+        rebuildForScreen();
     setTextIfChanged(m_lblTime, clockText());
     TFrmOSD::ShowOSD(channel, autoHide);
 }

@@ -73,6 +73,8 @@ void TFrmOSD_Details::FillDetails(const TChannelRef& channel, int k) {
 void TFrmOSD_Details::OpenDetailsOSD(const TChannelRef& channel, bool autoHide) {
     if (!channel)
         return;
+    if (!isVisible())
+        rebuildForScreen();
     ShownIndex = channel->NowEPG.Index;
     DetailsChannel = channel;
     FillDetails(channel, ShownIndex);
