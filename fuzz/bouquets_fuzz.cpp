@@ -15,9 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(!parsed.Id.contains(QLatin1Char(' ')));
         const QString logo = LogoFilePath(parsed.Id);
         if (!logo.isEmpty()) {
-            const QString file = logo.mid(6); // behind "logos/"
-            FUZZ_CHECK(logo.startsWith(QLatin1String("logos/")));
-            FUZZ_CHECK(!file.contains(QLatin1Char('/')) && !file.contains(QLatin1String("..")));
+            // "logos/" + id + ".gif"; an id ending in "." is fine, "x..gif" stays in the folder.
+            const QString id = logo.mid(6).chopped(4);
+            FUZZ_CHECK(logo.startsWith(QLatin1String("logos/")) && logo.endsWith(QLatin1String(".gif")));
+            FUZZ_CHECK(!id.contains(QLatin1Char('/')) && !id.contains(QLatin1String("..")) && id != QLatin1String("."));
         }
     }
     const QList<TChannelRef> channels = buildChannels(lines, 2000);

@@ -148,7 +148,18 @@ int VtScreen::cols() const {
 }
 
 void VtScreen::resize(int rows, int cols) {
-    vterm_set_size(m_impl->vt.get(), std::clamp(rows, 1, kMaxRows), std::clamp(cols, 1, kMaxCols));
+    const int r = std::clamp(rows, 1, kMaxRows);
+    const int c = std::clamp(cols, 1, kMaxCols);
+    vterm_set_size(m_impl->vt.get(), r, c);
+    // libvterm can leave the cursor above the screen when a shrink pushes lines into the
+    // scroll-back; put it back on the screen before the next byte is drawn there.
+    VTermPos pos{};
+    vterm_state_get_cursorpos(m_impl->state, &pos);
+    if (pos.row < 0 || pos.row >= r || pos.col < 0 || pos.col > c) {
+        const QByteArray home = QByteArrayLiteral("\x1b[") + QByteArray::number(std::clamp(pos.row, 0, r - 1) + 1) +
+                                ';' + QByteArray::number(std::clamp(pos.col, 0, c - 1) + 1) + 'H';
+        vterm_input_write(m_impl->vt.get(), home.constData(), size_t(home.size()));
+    }
     vterm_screen_flush_damage(m_impl->screen);
     ++m_impl->changes;
 }
