@@ -555,3 +555,31 @@ TEST_F(OsdTest, InWindowChannelPanel) {
     panels.LogoClick();
     EXPECT_FALSE(panels.channelsVisible());
 }
+
+// TV stream facts in the window: built from the stream information once, left alone while the
+// label still holds format, resolution and first audio name.
+TEST_F(OsdTest, InWindowStreamFacts) {
+    host.fullscreen = false;
+    QWidget parent;
+    EpgPanels panels(host, &parent);
+    host.model.setChannels(bouquet(1, 0));
+    const TChannelRef ch = host.model.channelAt(0);
+    panels.ShowChannelInfo(ch);
+    EXPECT_EQ(panels.LblStats()->text(), QString()) << "no stream information yet";
+    TStreamInfo info;
+    info.Format = QStringLiteral("16:9");
+    info.Resolution = QStringLiteral("720x576");
+    info.AudioNames[0] = QStringLiteral("deutsch");
+    host.info = info;
+    host.audioItems = 1;
+    panels.ShowChannelInfo(ch);
+    EXPECT_EQ(panels.LblStats()->text(), QStringLiteral("16:9 | 720x576 | deutsch"));
+    host.info->AudioNames[1] = QStringLiteral("english");
+    host.audioItems = 2;
+    const int before = panels.textAssignments();
+    panels.ShowChannelInfo(ch);
+    EXPECT_EQ(panels.textAssignments(), before);
+    host.info->Format = QStringLiteral("4:3");
+    panels.ShowChannelInfo(ch);
+    EXPECT_EQ(panels.LblStats()->text(), QStringLiteral("4:3 | 720x576 | deutsch/english"));
+}
