@@ -11,7 +11,9 @@ fail=0
 for f in usr/bin/quoxel \
          usr/share/applications/quoxel.desktop \
          usr/share/icons/hicolor/scalable/apps/quoxel.svg \
-         usr/share/metainfo/io.github.quoxel.Quoxel.metainfo.xml; do
+         usr/share/metainfo/io.github.quoxel.Quoxel.metainfo.xml \
+         usr/share/doc/quoxel/copyright usr/share/doc/quoxel/changelog.gz \
+         usr/share/man/man1/quoxel.1.gz; do
     if [ ! -f "$dest/$f" ]; then
         echo "missing: /$f"
         fail=1
