@@ -49,6 +49,13 @@ public:
     QString ProxyUser; // credentials for a proxy, should curl use one
     QString ProxyPassword;
     QString Agent = QStringLiteral("tiehttp");
+    // HTTPS trust on first use. Receivers carry self-signed certificates, so the chain is not
+    // checked; instead the server key seen on the first contact with a host:port is remembered
+    // through RememberKey, and every later connection is pinned to what TrustedKey returns
+    // ("sha256//<base64>", curl's pin form): a changed key is refused before anything is sent.
+    // Unset: curl checks the chain as usual, so a self-signed server is refused, never taken silently.
+    std::function<QByteArray(const QByteArray& hostPort)> TrustedKey;
+    std::function<void(const QByteArray& hostPort, const QByteArray& pin)> RememberKey;
     QString ContentType; // empty: none for GET, the form or multipart type for POST
     QStringList ExtraHeaders;
 
@@ -129,6 +136,12 @@ struct SplitUrl {
     QByteArray url;
 };
 SplitUrl splitUrl(const QString& url);
+
+// The curl pin ("sha256//<base64>") of a DER certificate's subjectPublicKeyInfo; empty when
+// the certificate cannot be read.
+QByteArray publicKeyPin(const QByteArray& derCertificate);
+inline constexpr char kChangedCertificateText[] =
+    "The server's certificate has changed since the first connection: refused";
 
 // Lines split at CR, LF or CR LF; a final line end gives no empty last line.
 QStringList splitAnswerLines(const QString& text);
