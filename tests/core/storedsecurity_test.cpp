@@ -1,4 +1,5 @@
 // What the program keeps on disk is private to the user, and no password reaches it in the clear.
+#include "core/certpins.h"
 #include "core/inifile.h"
 #include "core/log.h"
 #include "core/options.h"
@@ -131,4 +132,30 @@ TEST(StoredSecrets, UrlMaskingBoundaries) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(Logger::maskUrlCredentials(QString::fromLatin1(c.in)), QString::fromLatin1(c.out)) << c.in;
+}
+
+// Trusted HTTPS keys survive in the ini, one per host, never overwritten and never forged.
+TEST(CertPinStore, RememberedOncePerHost) {
+    TestDir dir;
+    const QString path = dir.path(QStringLiteral("Quoxel.ini"));
+    const QByteArray a = "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
+    const QByteArray b = "sha256//BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB=";
+    {
+        TIniFile ini(path);
+        CertPins pins(ini);
+        EXPECT_TRUE(pins.pinFor("10.0.0.2:443").isEmpty());
+        EXPECT_TRUE(pins.remember("10.0.0.2:443", a));
+        EXPECT_FALSE(pins.remember("10.0.0.2:443", b));
+        EXPECT_TRUE(pins.remember("10.0.0.3:8443", b));
+        EXPECT_FALSE(pins.remember("10.0.0.4:443 10.0.0.2:443", b));
+        EXPECT_FALSE(pins.remember("10.0.0.5:443", "sha256//x y"));
+        EXPECT_FALSE(pins.remember("10.0.0.6:443", "md5//x"));
+    }
+    TIniFile again(path);
+    CertPins pins(again);
+    EXPECT_EQ(pins.pinFor("10.0.0.2:443"), a);
+    EXPECT_EQ(pins.pinFor("10.0.0.3:8443"), b);
+    EXPECT_TRUE(pins.pinFor("10.0.0.4:443").isEmpty());
+    EXPECT_TRUE(pins.pinFor("10.0.0.2").isEmpty());
+    EXPECT_EQ(modeOf(path), 0600u);
 }
