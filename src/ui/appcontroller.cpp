@@ -100,6 +100,7 @@ void AppController::connectWindow() {
             QGuiApplication::clipboard()->setText(*url);
     });
     connect(m.ProgramSettings1, &QAction::triggered, this, &AppController::ProgramSettings1Click);
+    connect(m.RebootDBOX1, &QAction::triggered, this, &AppController::RebootDBOX1Click);
     connect(m.Audio1, &QMenu::aboutToShow, this, &AppController::buildAudioMenu);
     connect(&m_w, &TFrmQuoxel::popupOpening, this, &AppController::buildAudioMenu);
     connect(m.VLDStartup, &QAction::triggered, this, [this] { m_player.VLDStartupClick(); });
@@ -405,6 +406,23 @@ void AppController::ProgramSettings1Click() {
     m_options->setBoxClient(m_session.box());
     m_options->loadControls();
     m_options->exec();
+}
+
+void AppController::RebootDBOX1Click() {
+    if (!hasChannelSelection() || !m_session.box())
+        return;
+    // The cursor comes back on every way out, the close included.
+    struct BusyCursor {
+        BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+        ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    } busy;
+    if (!m_w.ConfirmBox(QStringLiteral("D-Box Reboot?")))
+        return;
+    if (VlcEngine* engine = m_player.engine())
+        Log(LogVlc, QStringLiteral("VLC_Stop()"), engine->VLC_Stop());
+    m_session.box()->BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/reboot")));
+    m_w.ShowInfo(QStringLiteral("D-Box Reboot! Plz Restart Quoxel!"));
+    m_w.close();
 }
 
 void AppController::closeWindow() {

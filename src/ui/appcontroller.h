@@ -47,6 +47,8 @@ public:
 
     // File > Options: the options dialog, modal below a topmost main window.
     void ProgramSettings1Click();
+    // D-Box > D-Box Reboot: asks, stops the player, reboots the receiver and closes the window.
+    void RebootDBOX1Click();
 
     // Where the settings file is read; AppDir() + "Quoxel.ini" unless set before FormCreate.
     void setIniPath(const QString& path) { m_iniPath = path; }

@@ -336,11 +336,17 @@ void TFrmQuoxel::N1Click() {
 
 void TFrmQuoxel::ShowInfo(const QString& text) {
     ViewModes::ModalScope below(*m_view);
+    if (m_infoBox) {
+        m_infoBox(text);
+        return;
+    }
     QMessageBox::information(this, windowTitle(), text);
 }
 
 bool TFrmQuoxel::ConfirmBox(const QString& text) {
     ViewModes::ModalScope below(*m_view);
+    if (m_confirmBox)
+        return m_confirmBox(text);
     return QMessageBox::warning(this, windowTitle(), text, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
 }
 

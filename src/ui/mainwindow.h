@@ -85,6 +85,11 @@ public:
     // Message boxes that open below a topmost main window and give the placement back after.
     void ShowInfo(const QString& text);
     bool ConfirmBox(const QString& text);
+    // What shows the two boxes instead of a QMessageBox (tests answer here); still below a topmost window.
+    void setMessageBoxes(std::function<bool(const QString&)> confirm, std::function<void(const QString&)> info) {
+        m_confirmBox = std::move(confirm);
+        m_infoBox = std::move(info);
+    }
 
     // Runs the clock's work now (the timer ticks every 10 s).
     void TimerTimeTimer();
@@ -147,6 +152,8 @@ private:
     std::function<void(const QString&)> m_clockListener;
     std::function<void()> m_closeHandler;
     std::function<void()> m_closeRequest;
+    std::function<bool(const QString&)> m_confirmBox;
+    std::function<void(const QString&)> m_infoBox;
     bool m_closing = false;
 };
 

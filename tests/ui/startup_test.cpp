@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QCursor>
 #include <QDialog>
 #include <QLabel>
 #include <QMenu>
@@ -246,5 +247,88 @@ TEST(FirstStart, OptionsDialogComesFirst) {
     IsStarting = false;
     Options = TOptions{};
 }
+
+} // namespace
+
+namespace {
+
+// D-Box Reboot: asks first; confirmed, the receiver reboots, the user is told and the window closes.
+// Before the channel list is there the item does nothing at all.
+struct RebootCase {
+    const char* name;
+    const char* address;
+    bool connect; // run the connection sequence first
+    bool answer;  // the answer to "D-Box Reboot?"
+    bool asked;
+    bool rebooted;
+};
+
+void PrintTo(const RebootCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const RebootCase kRebootCases[] = {
+    {"Confirmed", "127.0.61.1", true, true, true, true},
+    {"Cancelled", "127.0.61.2", true, false, true, false},
+    {"BeforeChannelList", "127.0.61.3", false, true, false, false},
+};
+
+class Reboot : public ::testing::TestWithParam<RebootCase> {
+protected:
+    void TearDown() override {
+        IsStarting = false;
+        IsClosing = false;
+        Options = TOptions{};
+    }
+};
+
+TEST_P(Reboot, AsksRebootsAndCloses) {
+    const RebootCase& c = GetParam();
+    Options = TOptions{};
+    BoxSimProcess sim(QString::fromLatin1(c.address));
+    ASSERT_TRUE(sim.start()) << sim.stderrText().toStdString();
+    TestDir dir;
+    ASSERT_TRUE(dir.write(QStringLiteral("Quoxel.ini"),
+                          QByteArray("[General]\nmode=live\n[D-Box2]\nip_lan=") + c.address + "\ndboxport=80\n"));
+    TFrmQuoxel w;
+    AppController app(w);
+    app.setIniPath(dir.path(QStringLiteral("Quoxel.ini")));
+    QStringList asked;
+    QStringList told;
+    bool cursorBusy = false;
+    w.setMessageBoxes(
+        [&](const QString& text) {
+            asked << text;
+            cursorBusy = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+            return c.answer;
+        },
+        [&](const QString& text) { told << text; });
+    if (c.connect) {
+        ASSERT_EQ(app.FormCreate(), ConnectionOutcome::Connected);
+    }
+    w.show();
+    const int before = sim.requestTargets().size();
+    const QCursor* cursorBefore = QApplication::overrideCursor();
+    w.menu().RebootDBOX1->trigger();
+
+    EXPECT_EQ(asked, c.asked ? QStringList{QStringLiteral("D-Box Reboot?")} : QStringList{});
+    EXPECT_EQ(cursorBusy, c.asked) << "hourglass while the question is open";
+    if (!c.rebooted) {
+        // After a reboot the close sequence owns the cursor.
+        EXPECT_EQ(QApplication::overrideCursor(), cursorBefore) << "the cursor comes back";
+    }
+    const QStringList after = sim.requestTargets().mid(before);
+    EXPECT_EQ(after.contains(QStringLiteral("/control/reboot")), c.rebooted) << after.join(u' ').toStdString();
+    EXPECT_EQ(sim.state().value(QStringLiteral("reboots")), c.rebooted ? QStringLiteral("1") : QStringLiteral("0"));
+    EXPECT_EQ(told, c.rebooted ? QStringList{QStringLiteral("D-Box Reboot! Plz Restart Quoxel!")} : QStringList{});
+    if (c.rebooted) {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !w.isVisible(); }, 5000));
+    } else {
+        EXPECT_TRUE(w.isVisible());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Menu, Reboot, ::testing::ValuesIn(kRebootCases),
+                         [](const ::testing::TestParamInfo<RebootCase>& i) { return std::string(i.param.name); });
 
 } // namespace
