@@ -8,6 +8,7 @@
 #include "core/settingsstore.h"
 #include "core/version.h"
 #include "playback/channelswitch.h"
+#include "telnet/telnetsession.h"
 #include "ui/blackscreen.h"
 #include "ui/channelbox.h"
 #include "ui/channelmenu.h"
@@ -15,6 +16,7 @@
 #include "ui/mainwindow.h"
 #include "ui/optionsdialog.h"
 #include "ui/pictures.h"
+#include "ui/remotecontrol.h"
 #include "ui/splash.h"
 
 #include <QAbstractItemView>
@@ -38,6 +40,7 @@ AppController::AppController(TFrmQuoxel& window, QObject* parent)
     , m_lifecycle(*this, m_session, m_connection)
     , m_player(*this)
     , m_channelModel(std::make_unique<ChannelModel>()) {
+    m_telnet = std::make_unique<TelnetSession>(Options);
     if (auto* box = qobject_cast<TComboBoxQuoxel*>(m_w.CmbChannels())) {
         box->setChannelModel(m_channelModel.get());
         // The logo beside the box follows the channel the box shows.
@@ -101,6 +104,7 @@ void AppController::connectWindow() {
     });
     connect(m.ProgramSettings1, &QAction::triggered, this, &AppController::ProgramSettings1Click);
     connect(m.RebootDBOX1, &QAction::triggered, this, &AppController::RebootDBOX1Click);
+    connect(m.DBoxOSD1, &QAction::triggered, this, &AppController::DBoxOSD1Click);
     connect(m.Audio1, &QMenu::aboutToShow, this, &AppController::buildAudioMenu);
     connect(&m_w, &TFrmQuoxel::popupOpening, this, &AppController::buildAudioMenu);
     connect(m.VLDStartup, &QAction::triggered, this, [this] { m_player.VLDStartupClick(); });
@@ -131,6 +135,10 @@ bool AppController::eventFilter(QObject* watched, QEvent* event) {
     if (watched == &m_w && event->type() == QEvent::WindowActivate && !IsClosing)
         QMetaObject::invokeMethod(
             this, [this] { m_lifecycle.FormActivate(); }, Qt::QueuedConnection);
+    // The remote-control window stays docked to the main window.
+    if (watched == &m_w && (event->type() == QEvent::Move || event->type() == QEvent::Resize) && m_remote &&
+        m_remote->isVisible())
+        m_remote->placeBeside(m_w.frameGeometry());
     return QObject::eventFilter(watched, event);
 }
 
@@ -187,9 +195,31 @@ void AppController::showLogoHint() {
     m_w.Logo()->setToolTip(QStringLiteral("channel logo"));
 }
 
-void AppController::setTelnetTarget(const QString&, const QString&) {}
+void AppController::setTelnetTarget(const QString& host, const QString& port) {
+    m_telnet->setHost(host);
+    m_telnet->setPort(port);
+}
 
-void AppController::telnetLogin(const QString&, const QString&) {}
+void AppController::telnetLogin(const QString& user, const QString& password) {
+    m_telnet->TelnetLogin(user, password);
+}
+
+void AppController::DBoxOSD1Click() {
+    if (!m_session.box())
+        return;
+    if (!m_boxOsd) {
+        m_remote = std::make_unique<TFrmRemoteControl>();
+        auto* img = new QLabel(m_w.PnlRealOSD());
+        img->setObjectName(QStringLiteral("ImgRealOSD"));
+        m_boxOsd = std::make_unique<BoxOsdView>(Options, *m_session.box(), *m_telnet, *img, *m_remote);
+        m_boxOsd->setMainWindow(&m_w);
+        m_boxOsd->setPanel(m_w.PnlRealOSD());
+        m_boxOsd->setFullscreenQuery([this] { return isFullscreen(); });
+        // The view hears the remote window's clicks and its close label itself.
+        connect(m_boxOsd.get(), &BoxOsdView::checkedChanged, m_w.menu().DBoxOSD1, &QAction::setChecked);
+    }
+    m_boxOsd->DBoxOSD1Click();
+}
 
 void AppController::setReceiverOsdEnabled(bool enabled) {
     m_w.menu().DBoxOSD1->setEnabled(enabled);

@@ -19,6 +19,10 @@ class ChannelMenuBuilder;
 class ChannelModel;
 class ChannelSwitcher;
 class TFrmOptions;
+class TelnetSession;
+class TFrmRemoteControl;
+class BoxOsdView;
+class QLabel;
 
 namespace quoxel {
 
@@ -49,6 +53,11 @@ public:
     void ProgramSettings1Click();
     // D-Box > D-Box Reboot: asks, stops the player, reboots the receiver and closes the window.
     void RebootDBOX1Click();
+    // View > D-Box OSD: the receiver's screen and the remote-control window beside the main window.
+    void DBoxOSD1Click();
+    TelnetSession& telnet() { return *m_telnet; }
+    // Null until D-Box OSD is first used with a receiver.
+    TFrmRemoteControl* remoteControl() const { return m_remote.get(); }
 
     // Where the settings file is read; AppDir() + "Quoxel.ini" unless set before FormCreate.
     void setIniPath(const QString& path) { m_iniPath = path; }
@@ -184,6 +193,9 @@ private:
     std::unique_ptr<ChannelMenuBuilder> m_channelMenu;
     std::unique_ptr<SettingsStore> m_store;
     std::unique_ptr<TFrmOptions> m_options;
+    std::unique_ptr<TelnetSession> m_telnet;
+    std::unique_ptr<TFrmRemoteControl> m_remote;
+    std::unique_ptr<BoxOsdView> m_boxOsd;
     std::unique_ptr<EPGTimers> m_epg;
     ChannelPictures m_pictures;
     QString m_iniPath;

@@ -5,6 +5,7 @@
 #include "support/boxsimprocess.h"
 #include "support/tempdir.h"
 #include "ui/mainwindow.h"
+#include "ui/remotecontrol.h"
 #include "ui/splash.h"
 
 #include <QApplication>
@@ -330,5 +331,52 @@ TEST_P(Reboot, AsksRebootsAndCloses) {
 
 INSTANTIATE_TEST_SUITE_P(Menu, Reboot, ::testing::ValuesIn(kRebootCases),
                          [](const ::testing::TestParamInfo<RebootCase>& i) { return std::string(i.param.name); });
+
+} // namespace
+
+namespace {
+
+// D-Box OSD after a telnet login: the remote-control window opens docked beside the main window, follows
+// it, and a click on a key of its picture reaches the receiver as a remote-control key.
+TEST(BoxOsd, RemoteControlBesideTheWindowSendsKeys) {
+    Options = TOptions{};
+    BoxSimProcess sim(QStringLiteral("127.0.61.4"), {QStringLiteral("--telnet-port"), QStringLiteral("2323"),
+                                                     QStringLiteral("--telnet-password"), QStringLiteral("dbox2")});
+    ASSERT_TRUE(sim.start()) << sim.stderrText().toStdString();
+    TestDir dir;
+    ASSERT_TRUE(dir.write(QStringLiteral("Quoxel.ini"), "[General]\nmode=live\n[D-Box2]\nip_lan=127.0.61.4\n"
+                                                        "dboxport=80\n"));
+    TFrmQuoxel w;
+    AppController app(w);
+    app.setIniPath(dir.path(QStringLiteral("Quoxel.ini")));
+    ASSERT_EQ(app.FormCreate(), ConnectionOutcome::Connected);
+    w.setGeometry(400, 100, 640, 480);
+    w.show();
+    app.setTelnetTarget(QStringLiteral("127.0.61.4"), QStringLiteral("2323"));
+    app.telnetLogin(QStringLiteral("root"), QStringLiteral("dbox2"));
+    ASSERT_TRUE(Options.TelnetLoggedIn);
+
+    w.menu().DBoxOSD1->setEnabled(true);
+    w.menu().DBoxOSD1->trigger();
+    ASSERT_NE(app.remoteControl(), nullptr);
+    TFrmRemoteControl& remote = *app.remoteControl();
+    EXPECT_TRUE(remote.isVisible());
+    EXPECT_EQ(remote.frameGeometry().right(), w.frameGeometry().left() + 1) << "2 pixels over the main window";
+    w.move(w.x() + 50, w.y());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return remote.frameGeometry().right() == w.frameGeometry().left() + 1; }, 2000))
+        << "follows the main window";
+
+    const RemoteKeyRect& k = remoteKeyTable()[0];
+    Q_EMIT remote.pictureClicked(QPoint((k.xFrom + k.xTo) / 2, (k.yFrom + k.yTo) / 2));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return sim.state().value(QStringLiteral("lastkey")) == QLatin1String(k.key); }, 5000))
+        << sim.state().value(QStringLiteral("lastkey")).toStdString();
+    Q_EMIT remote.closeClicked();
+    EXPECT_FALSE(remote.isVisible());
+    EXPECT_FALSE(w.menu().DBoxOSD1->isChecked());
+    Options.TelnetLoggedIn = false;
+    IsStarting = false;
+    Options = TOptions{};
+}
 
 } // namespace
