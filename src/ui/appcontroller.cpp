@@ -9,12 +9,16 @@
 #include "core/version.h"
 #include "playback/channelswitch.h"
 #include "telnet/telnetsession.h"
+#include "ui/apposd.h"
 #include "ui/blackscreen.h"
 #include "ui/channelbox.h"
 #include "ui/channelmenu.h"
 #include "ui/channelmodel.h"
+#include "ui/epgpanels.h"
 #include "ui/mainwindow.h"
 #include "ui/optionsdialog.h"
+#include "ui/osdcontroller.h"
+#include "ui/osdinfo.h"
 #include "ui/pictures.h"
 #include "ui/remotecontrol.h"
 #include "ui/splash.h"
@@ -53,6 +57,7 @@ AppController::AppController(TFrmQuoxel& window, QObject* parent)
     }
     m_channelMenu = std::make_unique<ChannelMenuBuilder>(m_w.menu().Channels1, m_channelModel.get());
     setStatusSink(&m_w);
+    m_osd = std::make_unique<AppOsd>(m_w, *this);
     connectWindow();
 }
 
@@ -72,6 +77,7 @@ void AppController::connectWindow() {
     connect(m.ResetEPG1, &QAction::triggered, this, [this] {
         if (m_epg)
             m_epg->ResetEPG1Click();
+        m_osd->panels().ShowChannelInfo(m_session.AktChannel);
     });
     connect(m.StopEPG1, &QAction::triggered, this, [this] {
         if (m_epg)
@@ -115,7 +121,14 @@ void AppController::connectWindow() {
         else
             m_player.ImgVolOnClick();
     });
-    connect(&m_w, &TFrmQuoxel::volumeChosen, this, [this](int v) { m_player.setVolumeFromOthers(v); });
+    connect(&m_w, &TFrmQuoxel::volumeChosen, this, [this](int v) {
+        m_player.setVolumeFromOthers(v);
+        m_osd->showVolume(m_w.Volume()->value());
+    });
+    connect(&m_w, &TFrmQuoxel::logoClicked, this, [this] { m_osd->panels().LogoClick(); });
+    // The backdrop hands the screen over to the programme info when that is wanted.
+    m_w.FrmBlackScreen().setShowEpgInfo([] { return Options.ShowEpgInfo; },
+                                        [this] { m_osd->osd().ShowEPGInfo(m_session.AktChannel); });
     connect(m_w.CmbChannels(), &QComboBox::activated, this, [this](int row) {
         m_session.model().setSelectedIndex(row);
         if (m_switcher && !IsStarting)
@@ -270,6 +283,7 @@ void AppController::showChannels() {
     m_channelModel->setItems(m_session.model().channelBox());
     m_channelMenu->rebuild();
     channelBoxChanged();
+    m_osd->panels().ShowChannelInfo(m_session.AktChannel);
 }
 
 // SplashView -----------------------------------------------------------------------------------
@@ -357,6 +371,30 @@ int AppController::selectedChannel() const {
 
 void AppController::repaintChannelViews() {
     m_channelModel->refresh();
+}
+
+// The EPG timers name a channel by its record; the overlays hold it by its shared reference.
+static TChannelRef refOf(const TChannel& channel, const TChannelRef& akt, const ChannelModel& model) {
+    if (akt.get() == &channel)
+        return akt;
+    for (const TChannelRef& ch : model.channels())
+        if (ch.get() == &channel)
+            return ch;
+    return {};
+}
+
+void AppController::showEPGInfo(TChannel& channel) {
+    if (TChannelRef ref = refOf(channel, m_session.AktChannel, *m_channelModel))
+        m_osd->osd().ShowEPGInfo(ref);
+}
+
+void AppController::showChannelInfo(TChannel& channel) {
+    if (TChannelRef ref = refOf(channel, m_session.AktChannel, *m_channelModel))
+        m_osd->panels().ShowChannelInfo(ref);
+}
+
+bool AppController::channelPanelVisible() const {
+    return m_osd->panels().channelsVisible();
 }
 
 void AppController::setStopEPGCaption(const QString& caption) {
@@ -471,6 +509,15 @@ void AppController::showBackdrop() {
     m_w.showBackdrop();
 }
 
+void AppController::hideInfoPanels() {
+    m_osd->panels().HideInfoPanel();
+}
+
+void AppController::showProgramBar(const TChannel&) {
+    // The end of a switch outside full screen: the programme info of the channel now on air.
+    m_osd->osd().ShowEPGInfo(m_session.AktChannel);
+}
+
 void AppController::showLogo(const TChannel& channel) {
     m_w.Logo()->setPixmap(m_pictures.logoFor(channel));
 }
@@ -549,6 +596,11 @@ void AppController::switchToSelectedChannel() {
 
 void AppController::setVolumePosition(int position) {
     m_w.setVolumePosition(position);
+    m_osd->showVolume(m_w.Volume()->value());
+}
+
+void AppController::hideOsdInfo() {
+    m_osd->osd().FrmOSD_Info().HideOSD();
 }
 
 void AppController::setMuteShown(bool muted) {

@@ -26,6 +26,7 @@ class QLabel;
 
 namespace quoxel {
 
+class AppOsd;
 class TFrmQuoxel;
 
 // The program put together: the main window's side of the connection sequence, activation,
@@ -68,6 +69,10 @@ public:
     Lifecycle& lifecycle() { return m_lifecycle; }
     VLCPlayer& player() { return m_player; }
     ChannelModel& channelModel() { return *m_channelModel; }
+    // Null until the first stream setup.
+    const StreamSetup* stream() const { return m_stream.get(); }
+    // The overlays and in-window EPG panels.
+    AppOsd& osd() { return *m_osd; }
 
     // ConnectionView
     void setCaption(const QString& caption) override;
@@ -120,7 +125,7 @@ public:
     bool channelBoxDroppedDown() const override;
     void showBackdrop() override;
     void setProgramBarSuppressed(bool) override {}
-    void hideInfoPanels() override {}
+    void hideInfoPanels() override;
     void showLogo(const TChannel& channel) override;
     void setPlayCaption(const QString& caption) override;
     void channelBoxChanged() override;
@@ -135,7 +140,7 @@ public:
     void startBackdropShowTimer() override;
     void movePointerAway() override {}
     void startEpgShowTimer() override;
-    void showProgramBar(const TChannel&) override {}
+    void showProgramBar(const TChannel& channel) override;
     bool epgThreadRunning() const override;
     bool epgStoppedByUser() const override { return m_epgStopped; }
     void startEpgThread() override;
@@ -149,6 +154,7 @@ public:
     void switchToSelectedChannel() override;
     void processPendingEvents() override { processEvents(); }
     void setVolumePosition(int position) override;
+    void hideOsdInfo() override;
     void setMuteShown(bool muted) override;
     void showMainWindow() override;
     void splashStatus(const QString& text) override { setSplashStatus(text); }
@@ -170,10 +176,10 @@ protected:
     bool channelListDroppedDown() const override { return channelBoxDroppedDown(); }
     void repaintChannelViews() override;
     void repaintChannelList() override {}
-    bool channelPanelVisible() const override { return false; }
+    bool channelPanelVisible() const override;
     void setChannelPreviewCaption(const QString&) override {}
-    void showEPGInfo(TChannel&) override {}
-    void showChannelInfo(TChannel&) override {}
+    void showEPGInfo(TChannel& channel) override;
+    void showChannelInfo(TChannel& channel) override;
     void setStopEPGCaption(const QString& caption) override;
 
 private:
@@ -198,6 +204,7 @@ private:
     std::unique_ptr<BoxOsdView> m_boxOsd;
     std::unique_ptr<EPGTimers> m_epg;
     ChannelPictures m_pictures;
+    std::unique_ptr<AppOsd> m_osd;
     QString m_iniPath;
     bool m_playerReady = false;
     bool m_epgStopped = false;

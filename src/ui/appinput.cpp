@@ -3,9 +3,13 @@
 #include "core/appflags.h"
 #include "playback/channelswitch.h"
 #include "ui/appcontroller.h"
+#include "ui/apposd.h"
 #include "ui/channelbox.h"
+#include "ui/channellist.h"
 #include "ui/channelmodel.h"
+#include "ui/epgpanels.h"
 #include "ui/mainwindow.h"
+#include "ui/osdcontroller.h"
 
 #include <QComboBox>
 #include <QProgressBar>
@@ -157,9 +161,125 @@ bool AppInput::panelVisible(InWindowPanel panel) const {
         return m_w.PnlTelnet()->isVisible();
     case InWindowPanel::RealOsd:
         return m_w.PnlRealOSD()->isVisible();
+    case InWindowPanel::Info:
+        return m_app.osd().panels().infoVisible();
+    case InWindowPanel::Channels:
+        return m_app.osd().panels().channelsVisible();
+    case InWindowPanel::Details:
+        return m_app.osd().panels().detailsVisible();
     default:
         return false;
     }
+}
+
+// Overlays and in-window panels -----------------------------------------------------------------
+
+int AppInput::osdChannelsIndex() const {
+    return m_app.osd().osd().osdChannelsIndex();
+}
+
+int AppInput::channelPanelIndex() const {
+    return m_app.osd().panels().LbxChannels()->currentIndex().row();
+}
+
+TChannelRef AppInput::channelPanelChannel(int index) const {
+    return m_app.channelModel().channelAt(index);
+}
+
+int AppInput::channelPanelTopIndex() const {
+    const int row = m_app.osd().panels().LbxChannels()->indexAt(QPoint(0, 0)).row();
+    return row < 0 ? 0 : row;
+}
+
+void AppInput::setChannelPanelTopIndex(int index) {
+    ChannelListView* list = m_app.osd().panels().LbxChannels();
+    if (!list->model() || index < 0 || index >= list->model()->rowCount())
+        return;
+    list->scrollTo(list->model()->index(index, 0), QAbstractItemView::PositionAtTop);
+}
+
+int AppInput::channelPanelPageRows() const {
+    return m_app.osd().panels().LbxChannels()->pageRows();
+}
+
+bool AppInput::osdVisible(OsdWindow window) const {
+    return m_app.osd().osd().osdVisible(window);
+}
+
+void AppInput::ShowOSD(OsdWindow window, const TChannelRef& channel, bool autoHide) {
+    m_app.osd().osd().ShowOSD(window, channel, autoHide);
+}
+
+void AppInput::HideOSD(OsdWindow window) {
+    m_app.osd().osd().HideOSD(window);
+}
+
+void AppInput::OpenDetailsOSD(const TChannelRef& channel, bool autoHide) {
+    m_app.osd().osd().OpenDetailsOSD(channel, autoHide);
+}
+
+void AppInput::CloseDetailsOSD() {
+    m_app.osd().osd().CloseDetailsOSD();
+}
+
+void AppInput::OsdDetailsPrev() {
+    m_app.osd().osd().OsdDetailsPrev();
+}
+
+void AppInput::OsdDetailsNext() {
+    m_app.osd().osd().OsdDetailsNext();
+}
+
+void AppInput::OsdDetailsChanUp() {
+    m_app.osd().osd().OsdDetailsChanUp();
+}
+
+void AppInput::OsdDetailsChanDown() {
+    m_app.osd().osd().OsdDetailsChanDown();
+}
+
+void AppInput::dropInfoOsdForMenu() {
+    m_app.osd().osd().dropInfoOsdForMenu();
+}
+
+void AppInput::ShowEPGInfo(const TChannelRef& channel) {
+    m_app.osd().osd().ShowEPGInfo(channel);
+}
+
+void AppInput::HideEPGInfo() {
+    m_app.osd().osd().HideEPGInfo();
+}
+
+void AppInput::ShowChannelPanel() {
+    m_app.osd().panels().ShowChannelPanel();
+}
+
+void AppInput::HideChannelPanel() {
+    m_app.osd().panels().HideChannelPanel();
+}
+
+void AppInput::OpenDetailsPanel(const TChannelRef& channel) {
+    m_app.osd().panels().OpenDetailsPanel(channel);
+}
+
+void AppInput::CloseDetailsPanel() {
+    m_app.osd().panels().CloseDetailsPanel();
+}
+
+void AppInput::PnlEpgPrevClick() {
+    m_app.osd().panels().PnlEpgPrevClick();
+}
+
+void AppInput::PnlEpgNextClick() {
+    m_app.osd().panels().PnlEpgNextClick();
+}
+
+void AppInput::PnlEpgChanUp() {
+    m_app.osd().panels().PnlEpgChanUp();
+}
+
+void AppInput::PnlEpgChanDown() {
+    m_app.osd().panels().PnlEpgChanDown();
 }
 
 bool AppInput::isMuted() const {
@@ -174,6 +294,7 @@ void AppInput::setVolume(int position) {
     m_w.Volume()->setFocus();
     m_w.setVolumePosition(position);
     m_app.player().setVolumeFromOthers(m_w.Volume()->value());
+    m_app.osd().showVolume(m_w.Volume()->value());
 }
 
 bool AppInput::IsPlaying() const {

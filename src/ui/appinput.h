@@ -12,8 +12,8 @@ class TFrmQuoxel;
 
 // The input rules wired to the main window: the hook filter posts its messages to the window and
 // this hands them to the InputController, answering its questions from the window, the view
-// modes and the player. The overlay windows and in-window EPG panels are not built into this
-// window yet, so they answer "not visible" and their commands do nothing. UI thread.
+// modes and the player; the overlays and in-window EPG panels are the controller's (AppOsd).
+// UI thread.
 class AppInput : public QObject, public InputHost {
     Q_OBJECT
 public:
@@ -48,35 +48,35 @@ public:
     bool channelBoxDroppedDown() const override;
     void reselectChannelBoxShownEntry() override;
 
-    int osdChannelsIndex() const override { return -1; }
-    int channelPanelIndex() const override { return -1; }
-    TChannelRef channelPanelChannel(int) const override { return {}; }
-    int channelPanelTopIndex() const override { return 0; }
-    void setChannelPanelTopIndex(int) override {}
-    int channelPanelPageRows() const override { return 1; }
+    int osdChannelsIndex() const override;
+    int channelPanelIndex() const override;
+    TChannelRef channelPanelChannel(int index) const override;
+    int channelPanelTopIndex() const override;
+    void setChannelPanelTopIndex(int index) override;
+    int channelPanelPageRows() const override;
 
-    bool osdVisible(OsdWindow) const override { return false; }
-    void ShowOSD(OsdWindow, const TChannelRef&, bool) override {}
-    void HideOSD(OsdWindow) override {}
-    void OpenDetailsOSD(const TChannelRef&, bool) override {}
-    void CloseDetailsOSD() override {}
-    void OsdDetailsPrev() override {}
-    void OsdDetailsNext() override {}
-    void OsdDetailsChanUp() override {}
-    void OsdDetailsChanDown() override {}
-    void dropInfoOsdForMenu() override {}
-    void ShowEPGInfo(const TChannelRef&) override {}
-    void HideEPGInfo() override {}
+    bool osdVisible(OsdWindow window) const override;
+    void ShowOSD(OsdWindow window, const TChannelRef& channel, bool autoHide) override;
+    void HideOSD(OsdWindow window) override;
+    void OpenDetailsOSD(const TChannelRef& channel, bool autoHide) override;
+    void CloseDetailsOSD() override;
+    void OsdDetailsPrev() override;
+    void OsdDetailsNext() override;
+    void OsdDetailsChanUp() override;
+    void OsdDetailsChanDown() override;
+    void dropInfoOsdForMenu() override;
+    void ShowEPGInfo(const TChannelRef& channel) override;
+    void HideEPGInfo() override;
 
     bool panelVisible(InWindowPanel panel) const override;
-    void ShowChannelPanel() override {}
-    void HideChannelPanel() override {}
-    void OpenDetailsPanel(const TChannelRef&) override {}
-    void CloseDetailsPanel() override {}
-    void PnlEpgPrevClick() override {}
-    void PnlEpgNextClick() override {}
-    void PnlEpgChanUp() override {}
-    void PnlEpgChanDown() override {}
+    void ShowChannelPanel() override;
+    void HideChannelPanel() override;
+    void OpenDetailsPanel(const TChannelRef& channel) override;
+    void CloseDetailsPanel() override;
+    void PnlEpgPrevClick() override;
+    void PnlEpgNextClick() override;
+    void PnlEpgChanUp() override;
+    void PnlEpgChanDown() override;
 
     bool isMuted() const override;
     int volume() const override;
