@@ -58,6 +58,12 @@ AppController::AppController(TFrmQuoxel& window, QObject* parent)
     m_channelMenu = std::make_unique<ChannelMenuBuilder>(m_w.menu().Channels1, m_channelModel.get());
     setStatusSink(&m_w);
     m_osd = std::make_unique<AppOsd>(m_w, *this);
+    // Entering full screen shows or hides the programme info; a radio channel keeps the window.
+    m_w.setViewHooks(
+        ViewHooks{[this] { return m_session.AktChannel && m_session.AktChannel->Mode == TChannelMode::mRadio; },
+                  [this] { m_osd->osd().ShowEPGInfo(m_session.AktChannel); },
+                  [this] { m_osd->osd().HideEPGInfo(); },
+                  {}});
     connectWindow();
 }
 
