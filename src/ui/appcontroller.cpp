@@ -515,6 +515,11 @@ void AppController::showBackdrop() {
     m_w.showBackdrop();
 }
 
+void AppController::hideOsdWindows() {
+    for (OsdWindow window : {OsdWindow::Info, OsdWindow::Channels, OsdWindow::Details})
+        m_osd->osd().HideOSD(window);
+}
+
 void AppController::hideInfoPanels() {
     m_osd->panels().HideInfoPanel();
 }

@@ -144,7 +144,7 @@ public:
     bool epgThreadRunning() const override;
     bool epgStoppedByUser() const override { return m_epgStopped; }
     void startEpgThread() override;
-    void hideOsdWindows() override {}
+    void hideOsdWindows() override;
     void leaveFullscreen() override;
     void clickBouquet(int position) override;
 
