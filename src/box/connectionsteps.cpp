@@ -3,6 +3,7 @@
 #include "box/boxcommands.h"
 #include "box/httpengine.h"
 #include "core/appflags.h"
+#include "core/certpins.h"
 #include "core/log.h"
 
 #include <chrono>
@@ -55,7 +56,37 @@ BoxSession::~BoxSession() {
 }
 
 QString BoxSession::request(const QString& url) {
-    return m_box ? m_box->BoxRequest(url) : QString();
+    if (!m_box)
+        return QString();
+    const QString answer = m_box->BoxRequest(url);
+    // A refused key is the one failure the user must act on; the log line carries it as well.
+    if (m_mainHttp && m_mainHttp->ErrorText == QLatin1String(kChangedCertificateText))
+        ShowStatus(m_mainHttp->ErrorText);
+    return answer;
+}
+
+void BoxSession::setKeyStore(std::unique_ptr<CertPins> pins) {
+    m_keyStore = std::move(pins);
+    installKeyStore();
+}
+
+void BoxSession::installKeyStore() {
+    for (TIEHTTP* http : {m_mainHttp.get(), m_epgHttp.get()}) {
+        if (!http)
+            continue;
+        CertPins* pins = m_keyStore.get();
+        if (!pins) {
+            http->TrustedKey = nullptr;
+            http->RememberKey = nullptr;
+            continue;
+        }
+        http->TrustedKey = [pins](const QByteArray& hostPort) { return pins->pinFor(hostPort); };
+        http->RememberKey = [pins](const QByteArray& hostPort, const QByteArray& pin) {
+            if (pins->remember(hostPort, pin))
+                Log(LogMsgDet,
+                    QStringLiteral("server key of %1 trusted on first use").arg(QString::fromLatin1(hostPort)));
+        };
+    }
 }
 
 QString BoxSession::boundedRequest(const QString& url, int limitMs) {
@@ -92,6 +123,7 @@ void BoxSession::createClients(const QString& user, const QString& password) {
         http->Password = password;
         http->setClosingFlag(&IsClosing);
     }
+    installKeyStore();
     m_box = std::make_unique<BoxClient>(*m_mainHttp);
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 
 class BoxClient;
+class CertPins;
 class TIEHTTP;
 
 // The receiver's side of start-up, close and re-initialisation: the two HTTP clients, the bouquet
@@ -45,6 +46,12 @@ public:
     void resetChannelEPG() override;
     void releaseClients() override;
 
+    // Where both clients remember and look up the receiver's HTTPS keys (trust on first use);
+    // installed on the clients now and on every later createClients. Null: no store, so a
+    // self-signed receiver is refused. Replace it only while no request runs on another thread.
+    void setKeyStore(std::unique_ptr<CertPins> pins);
+    CertPins* keyStore() const { return m_keyStore.get(); }
+
     // Null before createClients and after releaseClients.
     TIEHTTP* mainHttp() const { return m_mainHttp.get(); }
     TIEHTTP* epgHttp() const { return m_epgHttp.get(); }
@@ -67,6 +74,9 @@ public:
     QString boundedRequest(const QString& url, int limitMs);
 
 private:
+    void installKeyStore();
+
+    std::unique_ptr<CertPins> m_keyStore; // outlives the clients: released after them
     std::unique_ptr<TIEHTTP> m_mainHttp;
     std::unique_ptr<TIEHTTP> m_epgHttp;
     std::unique_ptr<BoxClient> m_box;

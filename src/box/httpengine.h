@@ -31,7 +31,7 @@ public:
 
     // Request settings; read at the start of Execute, so changing them while busy affects only
     // the next request.
-    QString URL;                                   // no scheme: "http://" is put in front
+    QString URL;                                   // no scheme: "http://" is put in front; port 443 is TLS
     QString RequestMethod = QStringLiteral("GET"); // "GET" or "POST", any case
     QString getStr;                                // appended to the query of the next GET, then emptied
     QString postStr;                               // appended to the body of the next POST, then emptied
@@ -54,6 +54,7 @@ public:
     // through RememberKey, and every later connection is pinned to what TrustedKey returns
     // ("sha256//<base64>", curl's pin form): a changed key is refused before anything is sent.
     // Unset: curl checks the chain as usual, so a self-signed server is refused, never taken silently.
+    // Both are called on the thread that runs Execute.
     std::function<QByteArray(const QByteArray& hostPort)> TrustedKey;
     std::function<void(const QByteArray& hostPort, const QByteArray& pin)> RememberKey;
     QString ContentType; // empty: none for GET, the form or multipart type for POST

@@ -1,8 +1,12 @@
 #include "core/certpins.h"
 
 #include "core/inifile.h"
+#include "core/log.h"
 
 #include <QList>
+#include <QMetaObject>
+#include <QObject>
+#include <QThread>
 
 namespace {
 
@@ -18,10 +22,8 @@ bool validHost(const QByteArray& s) {
     return !s.isEmpty() && !s.contains(' ') && !s.contains('\t') && !s.contains('=');
 }
 
-} // namespace
-
-QByteArray CertPins::pinFor(const QByteArray& hostPort) const {
-    const QByteArray all = m_ini.ReadString(kSection, kKey, QString()).toLatin1();
+// The pin of host:port in a stored list; empty when absent.
+QByteArray pinInList(const QByteArray& all, const QByteArray& hostPort) {
     for (const QByteArray& entry : all.split(' ')) {
         const qsizetype eq = entry.indexOf('=');
         if (eq > 0 && entry.left(eq) == hostPort && entry.mid(eq + 1).startsWith("sha256//"))
@@ -30,13 +32,81 @@ QByteArray CertPins::pinFor(const QByteArray& hostPort) const {
     return {};
 }
 
+} // namespace
+
+CertPins::CertPins(TIniFile& ini)
+    : m_ini(ini)
+    , m_iniThread(std::make_unique<QObject>()) {
+    const QByteArray all = m_ini.ReadString(kSection, kKey, QString()).toLatin1();
+    for (const QByteArray& entry : all.split(' ')) {
+        const qsizetype eq = entry.indexOf('=');
+        if (eq <= 0)
+            continue;
+        const QByteArray host = entry.left(eq);
+        const QByteArray pin = entry.mid(eq + 1);
+        if (validHost(host) && validPin(pin) && !m_known.contains(host))
+            m_known.insert(host, pin);
+    }
+}
+
+// Destroying the context object drops writes still queued on it.
+CertPins::~CertPins() = default;
+
+bool CertPins::onIniThread() const {
+    return QThread::currentThread() == m_iniThread->thread();
+}
+
+QByteArray CertPins::pinLocked(const QByteArray& hostPort) const {
+    // The ini is the record of what is trusted (it may have been re-read since); on other threads
+    // the copy taken at the start and the pins learned since stand in for it.
+    if (onIniThread()) {
+        const QByteArray stored = pinInList(m_ini.ReadString(kSection, kKey, QString()).toLatin1(), hostPort);
+        if (!stored.isEmpty())
+            return stored;
+    }
+    return m_known.value(hostPort);
+}
+
+QByteArray CertPins::pinFor(const QByteArray& hostPort) const {
+    std::lock_guard lock(m_mutex);
+    return pinLocked(hostPort);
+}
+
 bool CertPins::remember(const QByteArray& hostPort, const QByteArray& pin) {
-    if (!validHost(hostPort) || !validPin(pin) || !pinFor(hostPort).isEmpty())
+    if (!validHost(hostPort) || !validPin(pin))
         return false;
+    std::lock_guard lock(m_mutex);
+    if (!pinLocked(hostPort).isEmpty())
+        return false;
+    m_known.insert(hostPort, pin);
+    if (onIniThread())
+        return writeToIni(hostPort, pin);
+    QMetaObject::invokeMethod(
+        m_iniThread.get(),
+        [this, hostPort, pin] {
+            std::lock_guard later(m_mutex);
+            writeToIni(hostPort, pin);
+        },
+        Qt::QueuedConnection);
+    return true;
+}
+
+bool CertPins::writeToIni(const QByteArray& hostPort, const QByteArray& pin) {
     QByteArray all = m_ini.ReadString(kSection, kKey, QString()).toLatin1().trimmed();
+    if (!pinInList(all, hostPort).isEmpty())
+        return false; // never replaced
     const QByteArray added = (all.isEmpty() ? QByteArray() : all + ' ') + hostPort + '=' + pin;
     // The ini cuts values at its limit; a list that no longer fits is not stored cut.
-    if (added.size() > TIniFile::kMaxValueLength)
+    if (added.size() > TIniFile::kMaxValueLength) {
+        Log(LogMsgDet,
+            QStringLiteral("server key of %1 not stored: the list is full").arg(QString::fromLatin1(hostPort)));
         return false;
-    return m_ini.WriteString(kSection, kKey, QString::fromLatin1(added));
+    }
+    // One atomic write of the whole file, as every ini write.
+    if (!m_ini.WriteString(kSection, kKey, QString::fromLatin1(added))) {
+        Log(LogMsgDet,
+            QStringLiteral("server key of %1 not stored: %2").arg(QString::fromLatin1(hostPort), m_ini.lastError()));
+        return false;
+    }
+    return true;
 }

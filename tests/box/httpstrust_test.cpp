@@ -1,7 +1,17 @@
 // HTTPS trust on first use against a real TLS server on loopback (openssl s_server).
 #include "box/httpengine.h"
+
+#include "box/boxcommands.h"
+#include "box/connectionsteps.h"
+#include "core/appflags.h"
+#include "core/certpins.h"
+#include "core/log.h"
+#include "core/options.h"
+#include "core/ports.h"
+#include "core/settingsstore.h"
 #include "support/tempdir.h"
 
+#include <QDir>
 #include <QFile>
 #include <QMap>
 #include <QProcess>
@@ -11,6 +21,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -42,17 +53,33 @@ bool makeCert(const TestDir& dir, const QString& name) {
     return p.waitForFinished(30000) && p.exitCode() == 0;
 }
 
+// The pin as openssl computes it from a certificate's public key; empty on failure.
+QByteArray opensslPin(const QString& pem) {
+    QProcess sh;
+    sh.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("openssl x509 -in '%1' -pubkey -noout | "
+                                                                         "openssl pkey -pubin -outform der | openssl "
+                                                                         "dgst -sha256 -binary | base64")
+                                                              .arg(pem)});
+    if (!sh.waitForFinished(30000) || sh.exitCode() != 0)
+        return {};
+    const QByteArray b64 = sh.readAllStandardOutput().trimmed();
+    return b64.isEmpty() ? QByteArray() : "sha256//" + b64;
+}
+
 // A TLS server answering every request with a status page, for as long as the object lives.
 class TlsServer {
 public:
-    TlsServer(const TestDir& dir, const QString& name) {
+    // With files, it serves the files of dir by path instead (the query is part of the name).
+    TlsServer(const TestDir& dir, const QString& name, const char* host = kHost, int port = kPort, bool files = false) {
+        m_proc.setWorkingDirectory(dir.path());
         m_proc.start(QStringLiteral("openssl"),
                      {QStringLiteral("s_server"), QStringLiteral("-accept"),
-                      QStringLiteral("%1:%2").arg(QLatin1String(kHost)).arg(kPort), QStringLiteral("-cert"),
+                      QStringLiteral("%1:%2").arg(QLatin1String(host)).arg(port), QStringLiteral("-cert"),
                       dir.path(name + QStringLiteral(".pem")), QStringLiteral("-key"),
-                      dir.path(name + QStringLiteral(".key")), QStringLiteral("-www"), QStringLiteral("-quiet")});
+                      dir.path(name + QStringLiteral(".key")), files ? QStringLiteral("-WWW") : QStringLiteral("-www"),
+                      QStringLiteral("-quiet")});
         for (int i = 0; i < 100 && !m_ready; ++i) {
-            m_ready = canConnect(kHost, kPort);
+            m_ready = canConnect(host, port);
             if (!m_ready)
                 QThread::msleep(50);
         }
@@ -103,13 +130,7 @@ TEST_F(HttpsTrust, FirstUseRememberedChangeRefused) {
         EXPECT_EQ(http.StatusCode, 200);
         ASSERT_EQ(m_remembered, 1);
         // The same pin openssl computes from the certificate's public key.
-        QProcess sh;
-        sh.start(QStringLiteral("sh"),
-                 {QStringLiteral("-c"), QStringLiteral("openssl x509 -in '%1' -pubkey -noout | openssl pkey -pubin "
-                                                       "-outform der | openssl dgst -sha256 -binary | base64")
-                                            .arg(m_dir.path(QStringLiteral("first.pem")))});
-        ASSERT_TRUE(sh.waitForFinished(30000));
-        EXPECT_EQ(m_store.value(hostPort), "sha256//" + sh.readAllStandardOutput().trimmed());
+        EXPECT_EQ(m_store.value(hostPort), opensslPin(m_dir.path(QStringLiteral("first.pem"))));
         ASSERT_TRUE(http.ExecuteURL(url())) << http.ErrorText.toStdString();
         EXPECT_EQ(m_remembered, 1);
     }
@@ -141,4 +162,159 @@ TEST(PublicKeyPin, BrokenCertificates) {
                                 QByteArray("\x30\x84\xff\xff\xff\xff", 6), QByteArray(4096, '\x30')};
     for (const QByteArray& c : cases)
         EXPECT_TRUE(publicKeyPin(c).isEmpty()) << c.toHex().left(40).constData();
+}
+
+namespace {
+
+constexpr char kPassword[] = "Pw7!sessionSecret";
+
+unsigned modeOf(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return 07777;
+    return st.st_mode & 0777;
+}
+
+class StatusLines final : public StatusSink {
+public:
+    void showStatus(const QString& message, const QString&, const QString&) override { lines << message.trimmed(); }
+    QStringList lines;
+};
+
+// The receiver on port 443 of its own address, reached through the program's session with the key
+// store over the settings file, as the program runs it.
+class SessionTrust : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(makeCert(m_dir, QStringLiteral("first")));
+        ASSERT_TRUE(makeCert(m_dir, QStringLiteral("second")));
+        // The receiver's answers, as files of the TLS server.
+        ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("control")));
+        ASSERT_TRUE(m_dir.write(QStringLiteral("control/gettime?rawtime"), "1700000000\n"));
+        ASSERT_TRUE(m_dir.write(QStringLiteral("control/standby"), "off\n"));
+        m_saved = Options;
+        Options = TOptions{};
+        Options.Mode = 0;
+        Options.IpLan = QString::fromLatin1(kBoxHost);
+        Options.BoxAddress = QString::fromLatin1(kBoxHost) + QStringLiteral(":443");
+        Options.NoLogging = false;
+        IsClosing = false;
+        EPGAbort = false;
+        setStatusSink(&m_status);
+    }
+    void TearDown() override {
+        setStatusSink(nullptr);
+        Options = m_saved;
+    }
+
+    QString iniPath() const { return m_dir.path(QStringLiteral("Quoxel.ini")); }
+    QByteArray iniBytes() const { return m_dir.read(QStringLiteral("Quoxel.ini")); }
+    QByteArray storedPins() const {
+        TIniFile ini(iniPath());
+        return ini.ReadString(QStringLiteral("Box"), QStringLiteral("certfingerprint"), QString()).toLatin1();
+    }
+
+    struct Run {
+        QString first;  // the receiver's time request of the connection
+        QString second; // a later request of the same run
+        QString errorText;
+    };
+    // One start of the program: the settings file read, a session with its key store over it,
+    // the clients made as the connection makes them, two requests.
+    Run start(bool withKeyStore) {
+        Run run;
+        SettingsStore store(iniPath());
+        TOptions loaded;
+        store.LoadSettings(loaded);
+        BoxSession session;
+        if (withKeyStore)
+            session.setKeyStore(std::make_unique<CertPins>(store.ini()));
+        session.createClients(QStringLiteral("root"), QString::fromLatin1(kPassword));
+        session.setMainTimeout(10);
+        run.first = session.requestBoxTime();
+        run.errorText = session.mainHttp()->ErrorText;
+        run.second = session.requestStandbyState();
+        session.releaseClients();
+        // The options dialog saved at the end of the run keeps what was learned.
+        EXPECT_TRUE(store.SaveSettings());
+        return run;
+    }
+
+    const char* kBoxHost = "127.0.63.1";
+    TestDir m_dir;
+    StatusLines m_status;
+    TOptions m_saved;
+};
+
+class SessionTrustNoStore : public SessionTrust {
+protected:
+    void SetUp() override {
+        kBoxHost = "127.0.63.2";
+        SessionTrust::SetUp();
+    }
+};
+
+} // namespace
+
+// First start learns the receiver's key into the settings file; a restart with the same
+// certificate connects; a changed certificate is refused with a clear status, and the stored key
+// and the file's private mode stay as they were.
+TEST_F(SessionTrust, PinnedAcrossRestartsChangeRefused) {
+    const QByteArray hostPort = QByteArray(kBoxHost) + ":443";
+    const QByteArray firstPin = opensslPin(m_dir.path(QStringLiteral("first.pem")));
+    ASSERT_FALSE(firstPin.isEmpty());
+    QByteArray afterFirst;
+    {
+        TlsServer server(m_dir, QStringLiteral("first"), kBoxHost, 443, true);
+        ASSERT_TRUE(server.ready());
+        const Run run = start(true);
+        EXPECT_EQ(run.first, QStringLiteral("1700000000")) << run.errorText.toStdString();
+        EXPECT_EQ(run.second, QStringLiteral("off"));
+        EXPECT_EQ(storedPins(), hostPort + '=' + firstPin);
+        EXPECT_EQ(modeOf(iniPath()), 0600u);
+        afterFirst = iniBytes();
+
+        const Run again = start(true);
+        EXPECT_EQ(again.first, QStringLiteral("1700000000")) << again.errorText.toStdString();
+        EXPECT_EQ(again.second, QStringLiteral("off"));
+        EXPECT_EQ(iniBytes(), afterFirst);
+    }
+    TlsServer server(m_dir, QStringLiteral("second"), kBoxHost, 443, true);
+    ASSERT_TRUE(server.ready());
+    m_status.lines.clear();
+    const Run changed = start(true);
+    EXPECT_TRUE(changed.first.isEmpty());
+    EXPECT_TRUE(changed.second.isEmpty());
+    EXPECT_EQ(changed.errorText, QString::fromLatin1(kChangedCertificateText));
+    EXPECT_TRUE(m_status.lines.contains(QString::fromLatin1(kChangedCertificateText)))
+        << m_status.lines.join('|').toStdString();
+    EXPECT_EQ(storedPins(), hostPort + '=' + firstPin);
+    EXPECT_EQ(iniBytes(), afterFirst);
+    EXPECT_EQ(modeOf(iniPath()), 0600u);
+
+    // The log names the request and the refusal; the password is nowhere in what the user sees.
+    QFile log(appLogger().filePath());
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray logText = log.readAll();
+    bool refusalLogged = false;
+    for (const QByteArray& line : logText.split('\n'))
+        refusalLogged =
+            refusalLogged || (line.contains(hostPort + "/control/gettime") && line.contains(kChangedCertificateText));
+    EXPECT_TRUE(refusalLogged);
+    EXPECT_FALSE(logText.contains(kPassword));
+    EXPECT_FALSE(m_status.lines.join('\n').contains(QLatin1String(kPassword)));
+}
+
+// Without a key store the self-signed receiver on port 443 is refused by the chain check, and
+// nothing is learned.
+TEST_F(SessionTrustNoStore, SelfSignedRefused) {
+    TlsServer server(m_dir, QStringLiteral("first"), kBoxHost, 443, true);
+    ASSERT_TRUE(server.ready());
+    const Run run = start(false);
+    EXPECT_TRUE(run.first.isEmpty());
+    EXPECT_FALSE(run.errorText.isEmpty());
+    EXPECT_NE(run.errorText, QString::fromLatin1(kChangedCertificateText));
+    EXPECT_TRUE(run.errorText.contains(QLatin1String("certificate"))) << run.errorText.toStdString(); // TLS, not plain
+    EXPECT_TRUE(storedPins().isEmpty());
+    EXPECT_EQ(modeOf(iniPath()), 0600u);
 }

@@ -1,5 +1,6 @@
 #include "core/settingsstore.h"
 
+#include "core/certpins.h"
 #include "core/options.h"
 #include "core/ports.h"
 #include "support/tempdir.h"
@@ -252,4 +253,44 @@ TEST_F(SettingsStoreTest, EmptyAndTruncatedFiles) {
     EXPECT_EQ(o.Mode, 1);
     EXPECT_EQ(cut.value(SettingId::DboxPort), QStringLiteral("0"));
     EXPECT_EQ(o.IpLan, QStringLiteral("10.0.0.1"));
+}
+
+// The trusted server keys live in a section the dialog does not own: neither save of the dialog
+// nor the window state at close may lose them, whether they were in the file when it was read or
+// were learned through the store's ini afterwards.
+TEST_F(SettingsStoreTest, SavesKeepTrustedServerKeys) {
+    const QByteArray early = "sha256//EEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEE=";
+    const QByteArray late = "sha256//LLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLL=";
+    const struct {
+        const char* name;
+        bool windowSave;
+    } saves[] = {{"SaveSettings", false}, {"SaveWindowState", true}};
+    for (const auto& save : saves) {
+        SCOPED_TRACE(save.name);
+        put("[General]\nrememberstate=1\n[Box]\ncertfingerprint=10.0.0.2:443=" + early + "\n[Window]\nheight=300\n");
+        SettingsStore store(ini());
+        TOptions o;
+        store.LoadSettings(o);
+        {
+            CertPins pins(store.ini());
+            EXPECT_EQ(pins.pinFor("10.0.0.2:443"), early);
+            ASSERT_TRUE(pins.remember("10.0.0.3:443", late));
+        }
+        store.setValue(SettingId::IpLan, QStringLiteral("10.0.0.3"));
+        ASSERT_TRUE(save.windowSave ? store.SaveWindowState({480, 640, 1, 2, false, false}, o) : store.SaveSettings());
+        // A dialog opened again re-reads the file and saves once more.
+        store.LoadSettings(o);
+        ASSERT_TRUE(store.SaveSettings());
+        TIniFile back(ini());
+        EXPECT_EQ(back.ReadString(QStringLiteral("Box"), QStringLiteral("certfingerprint"), QString()),
+                  QString::fromLatin1("10.0.0.2:443=" + early + " 10.0.0.3:443=" + late));
+        CertPins pins(back);
+        EXPECT_EQ(pins.pinFor("10.0.0.2:443"), early);
+        EXPECT_EQ(pins.pinFor("10.0.0.3:443"), late);
+        if (save.windowSave)
+            EXPECT_EQ(back.ReadInteger(QStringLiteral("Window"), QStringLiteral("height"), 0), 480);
+        else
+            EXPECT_EQ(back.ReadString(QStringLiteral("D-Box2"), QStringLiteral("ip_lan"), QString()),
+                      QStringLiteral("10.0.0.3"));
+    }
 }

@@ -7,8 +7,12 @@
 #include "core/settingsstore.h"
 #include "support/tempdir.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QThread>
 #include <gtest/gtest.h>
+
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -158,4 +162,46 @@ TEST(CertPinStore, RememberedOncePerHost) {
     EXPECT_TRUE(pins.pinFor("10.0.0.4:443").isEmpty());
     EXPECT_TRUE(pins.pinFor("10.0.0.2").isEmpty());
     EXPECT_EQ(modeOf(path), 0600u);
+}
+
+// A key learned on a client's own thread is trusted at once everywhere, never replaced by a
+// racing second key, and reaches the file through the ini's own thread; a store that goes away
+// first drops the queued write rather than touching a dead ini.
+TEST(CertPinStore, LearnedOnAnotherThread) {
+    TestDir dir;
+    const QString path = dir.path(QStringLiteral("Quoxel.ini"));
+    const QByteArray a = "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
+    const QByteArray b = "sha256//BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB=";
+    TIniFile ini(path);
+    CertPins pins(ini);
+    bool results[2] = {};
+    std::thread first([&] { results[0] = pins.remember("10.0.0.2:443", a); });
+    std::thread second([&] { results[1] = pins.remember("10.0.0.2:443", b); });
+    first.join();
+    second.join();
+    EXPECT_NE(results[0], results[1]); // exactly one of them is taken
+    const QByteArray winner = results[0] ? a : b;
+    EXPECT_EQ(pins.pinFor("10.0.0.2:443"), winner);
+    QByteArray seen;
+    std::thread reader([&] { seen = pins.pinFor("10.0.0.2:443"); });
+    reader.join();
+    EXPECT_EQ(seen, winner);
+    for (int i = 0; i < 100 && !QFile::exists(path); ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(10);
+    }
+    TIniFile back(path);
+    EXPECT_EQ(back.ReadString(QStringLiteral("Box"), QStringLiteral("certfingerprint"), QString()).toLatin1(),
+              "10.0.0.2:443=" + winner);
+    EXPECT_EQ(modeOf(path), 0600u);
+
+    const QString other = dir.path(QStringLiteral("Other.ini"));
+    {
+        TIniFile gone(other);
+        CertPins short_lived(gone);
+        std::thread t([&] { EXPECT_TRUE(short_lived.remember("10.0.0.3:443", a)); });
+        t.join();
+    }
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(QFile::exists(other));
 }
