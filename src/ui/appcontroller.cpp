@@ -2,6 +2,7 @@
 
 #include "box/boxcommands.h"
 #include "core/appflags.h"
+#include "core/certpins.h"
 #include "core/log.h"
 #include "core/options.h"
 #include "core/programdir.h"
@@ -188,6 +189,8 @@ SplashView& AppController::createSplashAndOptions() {
     m_options.reset();
     m_store =
         std::make_unique<SettingsStore>(m_iniPath.isEmpty() ? AppDir() + QStringLiteral("Quoxel.ini") : m_iniPath);
+    // The receiver's HTTPS keys are remembered in the same ini, so a save of the dialog keeps them.
+    m_session.setKeyStore(std::make_unique<CertPins>(m_store->ini()));
     m_options = std::make_unique<TFrmOptions>(*m_store, Options);
     m_options->setHideSplash([this] { hideSplash(); });
     m_options->setWindowStateSource([this] { return m_w.view().windowState(); });
