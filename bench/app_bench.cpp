@@ -1,0 +1,401 @@
+// The whole program against the simulator, under an X display (run under Xvfb), with the real
+// main window, controller and engine, started as main() starts them. Targets:
+//  - start to the main window shown and start to the first decoded frame, each less the fixed
+//    waits the program takes on purpose (the logged Delay()s and the caching countdown): our own
+//    share under 300 ms;
+//  - idle CPU with the video paused and the programme-guide walk finished: under 1 % of one core;
+//  - resident memory after N channel switches against after the first: no more than 5 MB growth.
+// The fixed waits are read at run time: every Delay() the program logs ("Delay <n>ms", written
+// when it ends) and every 10 ms step of the caching countdown shown in the status line.
+// Knobs: --switches=N (or QUOXEL_BENCH_SWITCHES, default 100) for the memory run, and
+// QUOXEL_BENCH_EPG_WAIT_S (default 180) for the bound on the programme-guide walk.
+#include "core/appflags.h"
+#include "core/log.h"
+#include "core/options.h"
+#include "playback/channelswitch.h"
+#include "playback/vlcplayer.h"
+#include "support/boxsimprocess.h"
+#include "ui/appcontroller.h"
+#include "ui/appinput.h"
+#include "ui/mainwindow.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTime>
+#include <QTimer>
+#include <QWindow>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using quoxel::AppController;
+using quoxel::AppInput;
+using quoxel::TFrmQuoxel;
+
+namespace {
+
+const QString kAddress = QStringLiteral("127.0.64.1");
+constexpr int kCountdownStepMs = 10;
+int g_switches = 100;
+
+int nowMsOfDay() {
+    return QTime::currentTime().msecsSinceStartOfDay();
+}
+
+struct Interval {
+    int from = 0;
+    int to = 0;
+};
+
+int overlap(const Interval& wait, int from, int to) {
+    return std::max(0, std::min(wait.to, to) - std::max(wait.from, from));
+}
+
+// The fixed waits of the log: "Delay <n>ms" is written when the wait ends.
+std::vector<Interval> loggedDelays() {
+    std::vector<Interval> out;
+    QFile f(appLogger().filePath());
+    if (!f.open(QIODevice::ReadOnly))
+        return out;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        const qsizetype d = line.indexOf(", Delay ");
+        if (d < 0 || line.size() < 12 || !line.trimmed().endsWith("ms"))
+            continue;
+        const QTime t = QTime::fromString(QString::fromLatin1(line.left(12)), QStringLiteral("hh:mm:ss:zzz"));
+        const int ms = line.mid(d + 8).trimmed().chopped(2).toInt();
+        if (t.isValid() && ms > 0)
+            out.push_back({t.msecsSinceStartOfDay() - ms, t.msecsSinceStartOfDay()});
+    }
+    return out;
+}
+
+// Forwards the status line to the window and keeps the end time of each caching countdown step.
+class CountdownRecorder : public StatusSink {
+public:
+    StatusSink* forward = nullptr;
+    void showStatus(const QString& message, const QString& mode, const QString& stamp) override {
+        if (message.trimmed().startsWith(QLatin1String("caching...("))) {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_steps.push_back({nowMsOfDay() - kCountdownStepMs, nowMsOfDay()});
+        }
+        if (forward)
+            forward->showStatus(message, mode, stamp);
+    }
+    std::vector<Interval> steps() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_steps;
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<Interval> m_steps;
+};
+
+// Fixed waits inside [from, to]: logged delays and countdown steps.
+int fixedWaits(const std::vector<Interval>& delays, const std::vector<Interval>& steps, int from, int to) {
+    int sum = 0;
+    for (const Interval& w : delays)
+        sum += overlap(w, from, to);
+    for (const Interval& w : steps)
+        sum += overlap(w, from, to);
+    return sum;
+}
+
+double rssMb() {
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
+double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The event loop as app.exec() runs it, for a fixed time.
+void runEventLoop(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+int envInt(const char* name, int fallback) {
+    const char* v = std::getenv(name);
+    return v && *v ? std::atoi(v) : fallback;
+}
+
+// The program, started once and shared by the benchmarks in their order.
+struct App {
+    QTemporaryDir dir;
+    BoxSimProcess sim{kAddress};
+    CountdownRecorder countdown;
+    std::unique_ptr<TFrmQuoxel> w;
+    std::unique_ptr<AppController> app;
+    std::unique_ptr<AppInput> input;
+    QString error;
+    int startAt = 0;
+    int shownAt = -1;
+    int frameAt = -1;
+    std::atomic<bool> playIssued{false};
+
+    bool start() {
+        Options = TOptions{};
+        QFile ini(dir.filePath(QStringLiteral("Quoxel.ini")));
+        if (!dir.isValid() || !ini.open(QIODevice::WriteOnly) ||
+            ini.write("[General]\nmode=live\nlock_rc=1\nautospts=1\nshow_message=1\n"
+                      "[D-Box2]\nip_lan=127.0.64.1\ndboxport=80\n") < 0) {
+            error = QStringLiteral("cannot write the settings file");
+            return false;
+        }
+        ini.close();
+        if (!sim.start()) {
+            error = QStringLiteral("boxsim did not start: ") + sim.stderrText();
+            return false;
+        }
+
+        std::atomic<bool> stopWatch{false};
+        std::atomic<int> frame{-1};
+
+        startAt = nowMsOfDay();
+        w = std::make_unique<TFrmQuoxel>();
+        app = std::make_unique<AppController>(*w);
+        input = std::make_unique<AppInput>(*w, *app);
+        countdown.forward = w.get();
+        setStatusSink(&countdown);
+        app->setIniPath(ini.fileName());
+        VLCPlayer& player = app->player();
+        // Emitted on this thread right after the engine was told to play; from then on the
+        // engine's media stays put until the next stop, so the watcher may read its counters.
+        QObject::connect(
+            &player, &VLCPlayer::stateChanged, &player,
+            [this] {
+                if (app->player().PlayState() == 0)
+                    playIssued = true;
+            },
+            Qt::DirectConnection);
+        VlcEngine* engine = player.engine();
+        // The UI thread sleeps in the caching wait while the picture comes: watch from beside it.
+        std::thread watcher([&] {
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (!stopWatch && std::chrono::steady_clock::now() < limit) {
+                if (playIssued && engine->stats().decodedVideo > 0) {
+                    frame = nowMsOfDay();
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        const auto finishWatch = [&] {
+            stopWatch = true;
+            watcher.join();
+        };
+
+        if (app->FormCreate() != ConnectionOutcome::Connected) {
+            finishWatch();
+            error = QStringLiteral("the connection sequence did not connect");
+            return false;
+        }
+        app->FormShow();
+        w->show();
+        w->activateWindow();
+        struct ExposeWatch : QObject {
+            int* at = nullptr;
+            bool eventFilter(QObject* o, QEvent* e) override {
+                if (e->type() == QEvent::Expose && *at < 0 && static_cast<QWindow*>(o)->isExposed())
+                    *at = nowMsOfDay();
+                return false;
+            }
+        } expose;
+        expose.at = &shownAt;
+        if (w->windowHandle())
+            w->windowHandle()->installEventFilter(&expose);
+        if (!QTest::qWaitFor([&] { return shownAt >= 0 || w->windowHandle()->isExposed(); }, 10000)) {
+            finishWatch();
+            error = QStringLiteral("the main window was not shown");
+            return false;
+        }
+        if (shownAt < 0)
+            shownAt = nowMsOfDay();
+        if (w->windowHandle())
+            w->windowHandle()->removeEventFilter(&expose);
+        // main() leaves the first activation to the window manager, or to a timer without one;
+        // either way it comes when the window is there.
+        if (IsStarting && !IsClosing)
+            app->lifecycle().FormActivate();
+        (void)QTest::qWaitFor([&] { return frame >= 0; }, 30000);
+        finishWatch();
+        frameAt = frame;
+        if (frameAt < 0) {
+            error = QStringLiteral("no decoded frame after the start");
+            return false;
+        }
+        return true;
+    }
+
+    void stop() {
+        if (w)
+            w->close();
+        setStatusSink(nullptr);
+        input.reset();
+        app.reset();
+        w.reset();
+        sim.stop();
+        Options = TOptions{};
+    }
+};
+
+std::unique_ptr<App> g_app;
+bool g_startFailed = false;
+
+App* runningApp(benchmark::State& state) {
+    if (!g_app && !g_startFailed) {
+        g_app = std::make_unique<App>();
+        if (!g_app->start()) {
+            std::fprintf(stderr, "%s\n", qPrintable(g_app->error));
+            g_startFailed = true;
+        }
+    }
+    if (g_startFailed) {
+        state.SkipWithError("the program did not start against the simulator");
+        return nullptr;
+    }
+    return g_app.get();
+}
+
+void BM_StartToWindowAndFrame(benchmark::State& state) {
+    for (auto _ : state) {
+        App* a = runningApp(state);
+        if (!a)
+            return;
+        const std::vector<Interval> delays = loggedDelays();
+        const std::vector<Interval> steps = a->countdown.steps();
+        const int shown = a->shownAt - a->startAt;
+        const int frame = a->frameAt - a->startAt;
+        const int shownWaits = fixedWaits(delays, steps, a->startAt, a->shownAt);
+        const int frameWaits = fixedWaits(delays, steps, a->startAt, a->frameAt);
+        state.counters["shown_ms"] = shown;
+        state.counters["shown_waits_ms"] = shownWaits;
+        state.counters["shown_own_ms"] = shown - shownWaits;
+        state.counters["frame_ms"] = frame;
+        state.counters["frame_waits_ms"] = frameWaits;
+        state.counters["frame_own_ms"] = frame - frameWaits;
+        state.SetIterationTime(std::max(0, frame - frameWaits) / 1000.0);
+    }
+}
+BENCHMARK(BM_StartToWindowAndFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_IdleCpuPaused(benchmark::State& state) {
+    for (auto _ : state) {
+        App* a = runningApp(state);
+        if (!a)
+            return;
+        if (!IsPaused)
+            a->w->BtnPlay()->click();
+        if (!IsPaused) {
+            state.SkipWithError("the player did not pause");
+            return;
+        }
+        // The walk starts from a timer after the start; give it the chance, then wait it out.
+        runEventLoop(3000);
+        const int bound = envInt("QUOXEL_BENCH_EPG_WAIT_S", 180) * 1000;
+        const bool epgDone = QTest::qWaitFor([&] { return !a->app->epgThreadRunning(); }, bound);
+        double load[3] = {0, 0, 0};
+        (void)getloadavg(load, 3);
+        const auto wall0 = std::chrono::steady_clock::now();
+        const double cpu0 = cpuSeconds();
+        runEventLoop(10000);
+        const double cpu = cpuSeconds() - cpu0;
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+        state.counters["idle_cpu_pct"] = wall > 0 ? 100.0 * cpu / wall : 0;
+        state.counters["epg_done"] = epgDone ? 1 : 0;
+        state.counters["still_paused"] = IsPaused ? 1 : 0;
+        state.counters["load1"] = load[0];
+        state.SetIterationTime(cpu);
+    }
+}
+BENCHMARK(BM_IdleCpuPaused)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_RssOverSwitches(benchmark::State& state) {
+    for (auto _ : state) {
+        App* a = runningApp(state);
+        if (!a)
+            return;
+        if (IsPaused)
+            a->w->BtnPlay()->click();
+        std::vector<TChannelRef> tv;
+        for (const TChannelItem& item : a->app->session().model().channelBox())
+            if (item.Channel && item.Channel->Mode == mTV && !item.Channel->IsSubChannel)
+                tv.push_back(item.Channel);
+        ChannelSwitcher* switcher = a->app->switcher();
+        if (tv.size() < 2 || !switcher) {
+            state.SkipWithError("fewer than two TV channels to switch between");
+            return;
+        }
+        VlcEngine* engine = a->app->player().engine();
+        double first = 0;
+        int noPicture = 0;
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int i = 1; i <= g_switches; ++i) {
+            // Start after the channel on air, so every switch changes the channel.
+            switcher->SwitchChannel(tv[size_t(i) % tv.size()]);
+            if (!QTest::qWaitFor([&] { return engine->stats().decodedVideo > 0; }, 10000))
+                ++noPicture;
+            runEventLoop(100);
+            if (i == 1)
+                first = rssMb();
+        }
+        const double last = rssMb();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        state.counters["switches"] = g_switches;
+        state.counters["rss_after_1_mb"] = first;
+        state.counters["rss_after_n_mb"] = last;
+        state.counters["rss_growth_mb"] = last - first;
+        state.counters["no_picture"] = noPicture;
+        state.SetIterationTime(seconds);
+    }
+}
+BENCHMARK(BM_RssOverSwitches)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    g_switches = std::max(1, envInt("QUOXEL_BENCH_SWITCHES", 100));
+    // Our own flag goes before Google Benchmark sees the rest.
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--switches=", 11) == 0)
+            g_switches = std::max(1, std::atoi(argv[i] + 11));
+        else
+            argv[kept++] = argv[i];
+    }
+    argc = kept;
+    QApplication qapp(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (g_app)
+        g_app->stop();
+    g_app.reset();
+    return 0;
+}
