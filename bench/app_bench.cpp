@@ -8,7 +8,9 @@
 // The fixed waits are read at run time: every Delay() the program logs ("Delay <n>ms", written
 // when it ends) and every 10 ms step of the caching countdown shown in the status line.
 // Knobs: --switches=N (or QUOXEL_BENCH_SWITCHES, default 100) for the memory run, and
-// QUOXEL_BENCH_EPG_WAIT_S (default 180) for the bound on the programme-guide walk.
+// QUOXEL_BENCH_EPG_WAIT_S (default 180) for the bound on the programme-guide walk,
+// QUOXEL_BENCH_IDLE_S (default 10) for the idle measurement; the busiest threads go to stderr,
+// and with QUOXEL_BENCH_IDLE_PROFILE=1 the UI thread's share per kind of event (adds a little).
 #include "core/appflags.h"
 #include "core/log.h"
 #include "core/options.h"
@@ -22,16 +24,21 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTime>
 #include <QTimer>
 #include <QWindow>
 
+#include <malloc.h>
 #include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -39,6 +46,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -132,6 +140,110 @@ double cpuSeconds() {
     getrusage(RUSAGE_SELF, &u);
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
+
+// CPU ticks of each thread of this process by id, with its name: where the idle time goes.
+struct ThreadTicks {
+    QByteArray name;
+    long long ticks = 0;
+};
+std::map<QByteArray, ThreadTicks> threadTicks() {
+    std::map<QByteArray, ThreadTicks> out;
+    QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile f(tasks.filePath(tid + QStringLiteral("/stat")));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray stat = f.readAll();
+        const qsizetype open = stat.indexOf('(');
+        const qsizetype close = stat.lastIndexOf(')');
+        if (open < 0 || close < open)
+            continue;
+        // After the name: state is field 3; utime and stime are fields 14 and 15.
+        const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+        if (fields.size() < 13)
+            continue;
+        out[tid.toLatin1()] = {stat.mid(open + 1, close - open - 1), fields[11].toLongLong() + fields[12].toLongLong()};
+    }
+    return out;
+}
+
+void printBusiestThreads(const std::map<QByteArray, ThreadTicks>& before,
+                         const std::map<QByteArray, ThreadTicks>& after, double wallSeconds) {
+    std::vector<std::pair<long long, QByteArray>> used;
+    for (const auto& [tid, t] : after) {
+        const auto was = before.find(tid);
+        const long long d = t.ticks - (was == before.end() ? 0 : was->second.ticks);
+        if (d > 0)
+            used.emplace_back(d, t.name + " (" + tid + ")");
+    }
+    std::sort(used.rbegin(), used.rend());
+    const double tick = 1.0 / double(sysconf(_SC_CLK_TCK));
+    std::fprintf(stderr, "idle CPU by thread over %.1f s (%% of one core):\n", wallSeconds);
+    for (size_t i = 0; i < used.size() && i < 8; ++i)
+        std::fprintf(stderr, "  %-28s %6.2f\n", used[i].second.constData(),
+                     100.0 * double(used[i].first) * tick / wallSeconds);
+}
+
+double threadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+// Main-thread CPU per kind of event while asked to: the idle time of the UI thread by its cause.
+class ProfilingApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+
+    void setProfiling(bool on) {
+        m_profiling = on;
+        if (on)
+            m_cost.clear();
+    }
+    bool notify(QObject* receiver, QEvent* event) override {
+        if (!m_profiling || m_depth > 0 || QThread::currentThread() != thread())
+            return QApplication::notify(receiver, event);
+        struct Depth {
+            int& d;
+            explicit Depth(int& depth)
+                : d(depth) {
+                ++d;
+            }
+            ~Depth() { --d; }
+        } depth(m_depth);
+        QByteArray key = receiver->metaObject()->className();
+        if (auto* timer = qobject_cast<QTimer*>(receiver))
+            key += " " + QByteArray::number(timer->interval()) + "ms";
+        if (receiver->parent())
+            key += QByteArray(" in ") + receiver->parent()->metaObject()->className();
+        key += " event " + QByteArray::number(int(event->type()));
+        const double t0 = threadCpuMs();
+        const bool done = QApplication::notify(receiver, event);
+        auto& c = m_cost[key];
+        c.first += threadCpuMs() - t0;
+        ++c.second;
+        return done;
+    }
+    void print(double mainThreadMs) const {
+        std::vector<std::pair<double, QByteArray>> by;
+        double sum = 0;
+        for (const auto& [key, c] : m_cost) {
+            by.emplace_back(c.first, key + " x" + QByteArray::number(c.second));
+            sum += c.first;
+        }
+        std::sort(by.rbegin(), by.rend());
+        std::fprintf(stderr, "UI thread CPU %.1f ms, %.1f ms of it in event handlers:\n", mainThreadMs, sum);
+        for (size_t i = 0; i < by.size() && i < 10; ++i)
+            std::fprintf(stderr, "  %7.2f ms  %s\n", by[i].first, by[i].second.constData());
+    }
+
+private:
+    bool m_profiling = false;
+    int m_depth = 0;
+    std::map<QByteArray, std::pair<double, int>> m_cost;
+};
+
+ProfilingApplication* g_qapp = nullptr;
 
 // The event loop as app.exec() runs it, for a fixed time.
 void runEventLoop(int ms) {
@@ -323,10 +435,21 @@ void BM_IdleCpuPaused(benchmark::State& state) {
         double load[3] = {0, 0, 0};
         (void)getloadavg(load, 3);
         const auto wall0 = std::chrono::steady_clock::now();
+        const auto threads0 = threadTicks();
         const double cpu0 = cpuSeconds();
-        runEventLoop(10000);
+        const double main0 = threadCpuMs();
+        const bool profile = envInt("QUOXEL_BENCH_IDLE_PROFILE", 0) != 0;
+        g_qapp->setProfiling(profile);
+        runEventLoop(envInt("QUOXEL_BENCH_IDLE_S", 10) * 1000);
+        g_qapp->setProfiling(false);
+        const double mainMs = threadCpuMs() - main0;
         const double cpu = cpuSeconds() - cpu0;
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+        printBusiestThreads(threads0, threadTicks(), wall);
+        if (profile)
+            g_qapp->print(mainMs);
+        else
+            std::fprintf(stderr, "UI thread CPU %.1f ms\n", mainMs);
         state.counters["idle_cpu_pct"] = wall > 0 ? 100.0 * cpu / wall : 0;
         state.counters["epg_done"] = epgDone ? 1 : 0;
         state.counters["still_paused"] = IsPaused ? 1 : 0;
@@ -354,6 +477,7 @@ void BM_RssOverSwitches(benchmark::State& state) {
         }
         VlcEngine* engine = a->app->player().engine();
         double first = 0;
+        double firstTrimmed = 0;
         int noPicture = 0;
         const auto t0 = std::chrono::steady_clock::now();
         for (int i = 1; i <= g_switches; ++i) {
@@ -362,15 +486,24 @@ void BM_RssOverSwitches(benchmark::State& state) {
             if (!QTest::qWaitFor([&] { return engine->stats().decodedVideo > 0; }, 10000))
                 ++noPicture;
             runEventLoop(100);
-            if (i == 1)
+            if (i == 1) {
                 first = rssMb();
+                // What the heap keeps free but unreturned, apart from what is in use.
+                malloc_trim(0);
+                firstTrimmed = rssMb();
+            }
+            if (i % 10 == 0)
+                std::fprintf(stderr, "after %d switches: VmRSS %.1f MB\n", i, rssMb());
         }
         const double last = rssMb();
+        malloc_trim(0);
+        const double lastTrimmed = rssMb();
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         state.counters["switches"] = g_switches;
         state.counters["rss_after_1_mb"] = first;
         state.counters["rss_after_n_mb"] = last;
         state.counters["rss_growth_mb"] = last - first;
+        state.counters["rss_growth_trimmed_mb"] = lastTrimmed - firstTrimmed;
         state.counters["no_picture"] = noPicture;
         state.SetIterationTime(seconds);
     }
@@ -390,7 +523,8 @@ int main(int argc, char** argv) {
             argv[kept++] = argv[i];
     }
     argc = kept;
-    QApplication qapp(argc, argv);
+    ProfilingApplication qapp(argc, argv);
+    g_qapp = &qapp;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
