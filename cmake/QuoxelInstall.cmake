@@ -31,7 +31,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://github.com/quoxel/quoxel")
 # Library packages by name, as a fresh Debian 12 offers them; the plugins are loaded at run time
 # and so are not found by a library scan.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), qt6-qpa-plugins, libvlc5, vlc-plugin-base, vlc-plugin-video-output, libcurl4, libgif7, libjpeg62-turbo, libtelnet2, libvterm0, zlib1g, libc6, libstdc++6, libgcc-s1")
+    "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), qt6-qpa-plugins, libvlc5, vlc-plugin-base, vlc-plugin-video-output, libcurl4, libgif7, libjpeg62-turbo, libtelnet2, libvterm0, libxcb1, zlib1g, libc6, libstdc++6, libgcc-s1")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

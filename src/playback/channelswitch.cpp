@@ -91,7 +91,7 @@ void ChannelSwitcher::SwitchChannel(const TChannelRef& channel) {
 
     // 2. Nothing selected: nothing to switch from.
     if (m_model.selectedIndex() < 0) {
-        IsSwitching = false;
+        endEarly();
         return;
     }
 
@@ -107,7 +107,7 @@ void ChannelSwitcher::SwitchChannel(const TChannelRef& channel) {
 
     // 6. Every entry needs its record; programmes still unknown are fetched again.
     if (!walkChannelBox()) {
-        IsSwitching = false;
+        endEarly();
         return;
     }
 
@@ -128,6 +128,7 @@ void ChannelSwitcher::SwitchChannel(const TChannelRef& channel) {
 
     // 11.-12.
     m_akt = channel;
+    m_host.aktChannelChanged(m_akt);
     if (!channel->IsSubChannel)
         updateSubChannels(channel);
 
@@ -234,12 +235,20 @@ void ChannelSwitcher::startStream(const TChannelRef& channel) {
     m_player.StartStream(Options.Mode, channel->Mode == mRadio, m_stream.LiveURL);
 }
 
+void ChannelSwitcher::endEarly() {
+    m_host.setProgramBarSuppressed(false);
+    IsSwitching = false;
+    // The backdrop shown at the start would otherwise stay over the picture.
+    if (m_host.isFullscreen())
+        m_host.startBackdropShowTimer();
+}
+
 void ChannelSwitcher::finishSwitch() {
     m_host.reshowStatus();
     const bool fullscreen = m_host.isFullscreen();
     if (!fullscreen && m_host.channelBoxEnabled() && IsClosing) {
         m_host.setBusyCursor(false);
-        IsSwitching = false;
+        endEarly();
         return;
     }
     m_host.setBusyCursor(false);
@@ -380,6 +389,7 @@ void ChannelSwitcher::followProvider() {
         m_model.setSelectedIndex(at);
         m_model.checkChannelMenu(at);
         m_akt = m_model.channelBox()[at].Channel;
+        m_host.aktChannelChanged(m_akt);
         m_host.channelsMenuChanged();
     }
     m_player.showPlayingStatus();

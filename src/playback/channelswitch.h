@@ -81,6 +81,8 @@ private:
     void updateSubChannels(const TChannelRef& channel);
     void startStream(const TChannelRef& channel);
     void finishSwitch();
+    // A switch that stops short: the bracket closes and the programme bar may show again.
+    void endEarly();
     bool engineLost() const;
     void followProvider();
 

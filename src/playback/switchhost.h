@@ -25,6 +25,8 @@ public:
     virtual void hideInfoPanels() = 0;
 
     virtual void showLogo(const TChannel& channel) = 0;
+    // The channel on air changed (a switch, or the providing instance's channel taken over).
+    virtual void aktChannelChanged(const TChannelRef& channel) = 0;
     // Window caption and application title.
     virtual void setCaption(const QString& text) = 0;
     // "4" shows the play symbol, ";" the pause symbol.

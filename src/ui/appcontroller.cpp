@@ -9,32 +9,40 @@
 #include "core/settingsstore.h"
 #include "core/version.h"
 #include "playback/channelswitch.h"
+#include "telnet/telnetconsole.h"
 #include "telnet/telnetsession.h"
+#include "telnet/telnetview.h"
 #include "ui/apposd.h"
 #include "ui/blackscreen.h"
 #include "ui/channelbox.h"
+#include "ui/channellist.h"
 #include "ui/channelmenu.h"
 #include "ui/channelmodel.h"
 #include "ui/epgpanels.h"
 #include "ui/mainwindow.h"
 #include "ui/optionsdialog.h"
+#include "ui/osdchannels.h"
 #include "ui/osdcontroller.h"
 #include "ui/osdinfo.h"
 #include "ui/pictures.h"
 #include "ui/remotecontrol.h"
 #include "ui/splash.h"
+#include "ui/taskbar.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTime>
+#include <QVBoxLayout>
 
 namespace quoxel {
 
@@ -141,6 +149,11 @@ void AppController::connectWindow() {
         if (m_switcher && !IsStarting)
             m_switcher->SwitchChannel(m_channelModel->channelAt(row));
     });
+    // The background walk starts its next pass at the channel the user moved to.
+    connect(m_w.CmbChannels(), &QComboBox::currentIndexChanged, this, [this](int row) {
+        if (m_epg && row >= 0)
+            m_epg->setSelected(row);
+    });
     connect(m_channelMenu.get(), &ChannelMenuBuilder::channelClicked, this, [this](int row, TChannel*) {
         if (!m_switcher || IsStarting)
             return;
@@ -148,10 +161,56 @@ void AppController::connectWindow() {
         m_w.CmbChannels()->setCurrentIndex(row);
         m_switcher->SwitchChannel(m_channelModel->channelAt(row));
     });
+    connectTelnet();
     m_w.installEventFilter(this);
 }
 
+void AppController::connectTelnet() {
+    const MainMenu& m = m_w.menu();
+    m_telnetView = new TelnetView(*m_telnet, m_w.PnlTelnet());
+    m_telnetView->setObjectName(QStringLiteral("Telnet"));
+    auto* layout = new QVBoxLayout(m_w.PnlTelnet());
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_telnetView);
+    m_console = std::make_unique<TelnetConsole>(Options, *m_telnet, *m_w.PnlTelnet(), *m_telnetView);
+    m_console->setFullscreenQuery([this] { return isFullscreen(); });
+    m_console->setQuestion([this](const QString& question) { return m_w.ConfirmBox(question); });
+    m_console->setInformation([this](const QString& text) { m_w.ShowInfo(text); });
+    m_console->setPasswordInput([this](QString* password) {
+        ViewModes::ModalScope below(m_w.view());
+        bool ok = false;
+        *password = QInputDialog::getText(&m_w, QString::fromLatin1(TelnetTexts::kPasswordTitle),
+                                          QString::fromLatin1(TelnetTexts::kPasswordPrompt), QLineEdit::Password,
+                                          QString(), &ok);
+        return ok;
+    });
+    m_console->setRebootHooks(
+        [this] {
+            VlcEngine* engine = m_player.engine();
+            return engine ? engine->VLC_Stop() : 0;
+        },
+        [this] { m_w.close(); });
+    connect(m.Telnet1, &QAction::triggered, this, [this] {
+        m_console->Telnet1Click();
+        // Qt flipped the mark already; the panel's state decides it (full screen refuses the click).
+        m_w.menu().Telnet1->setChecked(m_console->telnet1Checked());
+    });
+    connect(m.Login1, &QAction::triggered, this, [this] {
+        m_console->TelnetLogin(Options.TelnetUser, Options.TelnetPass);
+        setReceiverOsdEnabled(Options.TelnetLoggedIn);
+    });
+    connect(m.Logout1, &QAction::triggered, this, [this] {
+        m_console->TelnetLogout();
+        setReceiverOsdEnabled(false);
+    });
+    connect(m.ChangePass1, &QAction::triggered, this, [this] { m_console->ChangePass1Click(); });
+    connect(m.Restartnhttpd1, &QAction::triggered, this, [this] { m_console->Restartnhttpd1Click(); });
+    connect(m.Reboot1, &QAction::triggered, this, [this] { m_console->Reboot1Click(); });
+}
+
 bool AppController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &m_w && event->type() == QEvent::Show)
+        applyTaskbarEntry();
     if (watched == &m_w && event->type() == QEvent::WindowActivate && !IsClosing)
         QMetaObject::invokeMethod(
             this, [this] { m_lifecycle.FormActivate(); }, Qt::QueuedConnection);
@@ -223,7 +282,8 @@ void AppController::setTelnetTarget(const QString& host, const QString& port) {
 }
 
 void AppController::telnetLogin(const QString& user, const QString& password) {
-    m_telnet->TelnetLogin(user, password);
+    // Counts only when the receiver's shell answers; a refused login leaves TelnetLoggedIn clear.
+    m_console->TelnetLogin(user, password);
 }
 
 void AppController::DBoxOSD1Click() {
@@ -329,9 +389,12 @@ void AppController::initPlayer() {
     m_player.setBoxClient(m_session.box());
     if (!m_stream)
         m_stream = std::make_unique<StreamSetup>(*m_session.box(), *this);
-    if (!m_switcher)
+    if (!m_switcher) {
         m_switcher =
             std::make_unique<ChannelSwitcher>(*this, m_session.model(), *m_session.box(), *m_stream, m_player, this);
+    }
+    // The channel the receiver showed at the start (again after "Init Quoxel").
+    m_switcher->setAktChannel(m_session.AktChannel);
     m_playerReady = m_player.VLCInit(static_cast<quintptr>(m_w.Video()->winId()), m_w.Video()->size());
 }
 
@@ -380,6 +443,43 @@ int AppController::selectedChannel() const {
 
 void AppController::repaintChannelViews() {
     m_channelModel->refresh();
+}
+
+void AppController::repaintChannelList() {
+    m_osd->panels().LbxChannels()->viewport()->update();
+}
+
+void AppController::setChannelPreviewCaption(const QString& caption) {
+    m_osd->panels().LblChannelsHeader()->setText(caption);
+    m_osd->osd().FrmOSD_Channels().LblChannelsHeader()->setText(caption);
+}
+
+// The channel box's selection as the shared record the panels keep.
+static TChannelRef selectedRef(const QComboBox& box, const ChannelModel& model) {
+    return box.currentIndex() >= 0 ? model.channelAt(box.currentIndex()) : TChannelRef();
+}
+
+void AppController::refreshEPGDisplay() {
+    if (const TChannelRef channel = selectedRef(*m_w.CmbChannels(), *m_channelModel))
+        m_osd->panels().ShowChannelInfo(channel);
+}
+
+void AppController::refreshAktChannelEPG() {
+    if (m_session.AktChannel)
+        m_osd->panels().ShowChannelInfo(m_session.AktChannel);
+}
+
+void AppController::showTaskbarButton() {
+    setTaskbarEntryVisible(m_w, true);
+}
+
+void AppController::applyTaskbarEntry() {
+    if (IsClosing)
+        return;
+    if (Options.HideTaskbar)
+        setTaskbarEntryVisible(m_w, false);
+    else if (!IsStarting)
+        setTaskbarEntryVisible(m_w, true);
 }
 
 // The EPG timers name a channel by its record; the overlays hold it by its shared reference.
@@ -536,6 +636,13 @@ void AppController::showLogo(const TChannel& channel) {
     m_w.Logo()->setPixmap(m_pictures.logoFor(channel));
 }
 
+void AppController::aktChannelChanged(const TChannelRef& channel) {
+    m_session.AktChannel = channel;
+    // The background walk treats radio lists differently while a radio channel plays.
+    if (m_epg && channel)
+        m_epg->setAktRadio(channel->Mode == mRadio);
+}
+
 void AppController::setPlayCaption(const QString& caption) {
     // ";" is the pause glyph of the symbol font the caption was written for, "4" the play glyph.
     m_w.BtnPlay()->setText(caption == QLatin1String(";") ? QString(QChar(0x23F8)) : QString(QChar(0x25B6)));
@@ -555,6 +662,27 @@ void AppController::channelsMenuChanged() {
 
 bool AppController::subChannelsMenuVisible() const {
     return m_w.menu().SubChannels1->menuAction()->isVisible();
+}
+
+void AppController::subChannelsMenuChanged() {
+    QMenu* menu = m_w.menu().SubChannels1;
+    menu->clear();
+    if (!m_switcher)
+        return;
+    const QList<TChannelMenuEntry>& entries = m_switcher->subChannelsMenu();
+    for (int i = 0; i < entries.size(); ++i) {
+        QAction* a = menu->addAction(widgetSafeText(entries[i].Caption));
+        a->setCheckable(true);
+        a->setChecked(entries[i].Checked);
+        // Queued: the click switches channels, and the switch rebuilds this very menu.
+        connect(
+            a, &QAction::triggered, this,
+            [this, i] {
+                if (m_switcher && !IsSwitching)
+                    m_switcher->SubChannels1Click(i);
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void AppController::setSubChannelsMenuVisible(bool visible) {
@@ -577,6 +705,15 @@ void AppController::reshowStatus() {
     ShowStatus(m_w.statusPanel(0)->text());
 }
 
+void AppController::setProgramBarSuppressed(bool on) {
+    m_osd->osd().setProgramBarSuppressed(on);
+}
+
+void AppController::movePointerAway() {
+    // Off the picture: the pointer would otherwise sit over the video in full screen.
+    QCursor::setPos(2000, 0);
+}
+
 void AppController::startBackdropShowTimer() {
     m_w.StartBackdropTimer();
 }
@@ -586,15 +723,61 @@ void AppController::leaveFullscreen() {
 }
 
 void AppController::clickBouquet(int position) {
+    setBusyCursor(true);
+    processEvents();
+    const auto& bouquets = m_session.model().bouquets();
+    if (position < 0 || position >= bouquets.size() || bouquets[position].Checked) {
+        buildBouquetsMenu(); // Qt has flipped the clicked mark; the model's marks stand
+        setBusyCursor(false);
+        return;
+    }
+    ViewModes& view = m_w.view();
+    const bool fullscreen = view.IsFullscreen;
+    if (fullscreen) {
+        view.IsInTransition = true;
+        view.IsMenuOpen = false;
+        processEvents();
+        processEvents();
+    }
+    const QList<QAction*> topItems = m_w.menuBar()->actions();
+    QList<bool> wasEnabled;
+    for (QAction* item : topItems) {
+        wasEnabled << item->isEnabled();
+        item->setEnabled(false);
+    }
+    // The walk holds the old bouquet's channels; it starts again on the new ones.
+    if (m_epg) {
+        m_epg->disableEPGTimer();
+        m_epg->StopEPGThread(false);
+    }
+    processEvents();
+
     const QString akt = m_session.AktChannel ? m_session.AktChannel->Id : QString();
     const TBouquetSwitch s = m_session.model().SwitchBouquet(position, akt);
-    if (s.Ignored)
-        return;
     showChannels();
     if (s.FreshlyLoaded)
         m_session.loadAllChannelEPG();
-    if (s.Located < 0 && m_switcher && hasChannelSelection())
-        switchChannel();
+    if (!fullscreen && m_w.CmbChannels()->isEnabled() && m_switcher) {
+        m_switcher->CmbChannelsChange();
+        // The channel on air is not in this bouquet: play the one the box now shows.
+        if (s.Located < 0 && hasChannelSelection() && !IsSwitching)
+            switchChannel();
+    }
+
+    if (m_epg)
+        m_epg->enableEPGTimer();
+    if (fullscreen) {
+        processEvents();
+        processEvents();
+        view.IsFullscreen = true;
+        view.IsMenuOpen = false;
+        view.IsInTransition = false;
+        processEvents();
+        processEvents();
+    }
+    for (qsizetype i = 0; i < topItems.size(); ++i)
+        topItems[i]->setEnabled(wasEnabled[i]);
+    setBusyCursor(false);
 }
 
 // PlayerView / StreamSetupView -----------------------------------------------------------------

@@ -19,7 +19,9 @@ class ChannelMenuBuilder;
 class ChannelModel;
 class ChannelSwitcher;
 class TFrmOptions;
+class TelnetConsole;
 class TelnetSession;
+class TelnetView;
 class TFrmRemoteControl;
 class BoxOsdView;
 class QLabel;
@@ -57,6 +59,9 @@ public:
     // View > D-Box OSD: the receiver's screen and the remote-control window beside the main window.
     void DBoxOSD1Click();
     TelnetSession& telnet() { return *m_telnet; }
+    // The terminal panel and the telnet menu commands.
+    TelnetConsole& console() { return *m_console; }
+    TelnetView& telnetView() { return *m_telnetView; }
     // Null until D-Box OSD is first used with a receiver.
     TFrmRemoteControl* remoteControl() const { return m_remote.get(); }
 
@@ -98,10 +103,10 @@ public:
     void hideSplash() override;
 
     // LifecycleView
-    void showTaskbarButton() override {}
+    void showTaskbarButton() override;
     bool hasChannelSelection() override;
-    void refreshEPGDisplay() override {}
-    void refreshAktChannelEPG() override {}
+    void refreshEPGDisplay() override;
+    void refreshAktChannelEPG() override;
     void initPlayer() override;
     bool playerInitialised() override { return m_playerReady; }
     void switchChannel() override;
@@ -124,13 +129,14 @@ public:
     bool channelBoxEnabled() const override;
     bool channelBoxDroppedDown() const override;
     void showBackdrop() override;
-    void setProgramBarSuppressed(bool) override {}
+    void setProgramBarSuppressed(bool on) override;
     void hideInfoPanels() override;
     void showLogo(const TChannel& channel) override;
+    void aktChannelChanged(const TChannelRef& channel) override;
     void setPlayCaption(const QString& caption) override;
     void channelBoxChanged() override;
     void channelsMenuChanged() override;
-    void subChannelsMenuChanged() override {}
+    void subChannelsMenuChanged() override;
     bool subChannelsMenuVisible() const override;
     void setSubChannelsMenuVisible(bool visible) override;
     void focusVolumeBar() override;
@@ -138,7 +144,7 @@ public:
     void setDropDownWidth(int pixels) override;
     void reshowStatus() override;
     void startBackdropShowTimer() override;
-    void movePointerAway() override {}
+    void movePointerAway() override;
     void startEpgShowTimer() override;
     void showProgramBar(const TChannel& channel) override;
     bool epgThreadRunning() const override;
@@ -175,15 +181,18 @@ protected:
     TChannelRef aktChannel() const override { return m_session.AktChannel; }
     bool channelListDroppedDown() const override { return channelBoxDroppedDown(); }
     void repaintChannelViews() override;
-    void repaintChannelList() override {}
+    void repaintChannelList() override;
     bool channelPanelVisible() const override;
-    void setChannelPreviewCaption(const QString&) override {}
+    void setChannelPreviewCaption(const QString& caption) override;
     void showEPGInfo(TChannel& channel) override;
     void showChannelInfo(TChannel& channel) override;
     void setStopEPGCaption(const QString& caption) override;
 
 private:
     void connectWindow();
+    void connectTelnet();
+    // On every show: the task-list entry as "hide taskbar" wants it.
+    void applyTaskbarEntry();
     void buildBouquetsMenu();
     // The "Audio" menu from the stream setup's entries of the stream now playing.
     void buildAudioMenu();
@@ -200,6 +209,8 @@ private:
     std::unique_ptr<SettingsStore> m_store;
     std::unique_ptr<TFrmOptions> m_options;
     std::unique_ptr<TelnetSession> m_telnet;
+    TelnetView* m_telnetView = nullptr; // child of the window's telnet panel
+    std::unique_ptr<TelnetConsole> m_console;
     std::unique_ptr<TFrmRemoteControl> m_remote;
     std::unique_ptr<BoxOsdView> m_boxOsd;
     std::unique_ptr<EPGTimers> m_epg;

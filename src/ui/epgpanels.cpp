@@ -142,7 +142,8 @@ void EpgPanels::build(QWidget* parent) {
     m_pnlChannels = makePanel(parent, QRect(10, 10, 325, 252), hl, "PnlEPGChannels");
     auto* cstrip = makePanel(m_pnlChannels, QRect(0, 0, 325, 20), kOsdDarkGrey, "PnlEPGChannelsTitle");
     cstrip->show();
-    makeLabel(cstrip, QRect(4, 0, 200, 20), 11, "LblChannelsHeader")->setText(QStringLiteral("Channel Preview"));
+    m_lblChannelsHeader = makeLabel(cstrip, QRect(4, 0, 200, 20), 11, "LblChannelsHeader");
+    m_lblChannelsHeader->setText(QStringLiteral("Channel Preview"));
     m_lblChannelsTime =
         makeLabel(cstrip, QRect(220, 0, 80, 20), 11, "LblEPGChannelsTime", Qt::AlignRight | Qt::AlignVCenter);
     auto* cclose = makeLabel(cstrip, QRect(305, 0, 18, 20), 12, "PnlChannelClose", Qt::AlignCenter);

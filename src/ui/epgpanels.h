@@ -67,6 +67,7 @@ public:
     QLabel* LblEPGTime() const { return m_lblEPGTime; }
     QLabel* LblEPGDate() const { return m_lblEPGDate; }
     QFrame* PnlEPGChannels() const { return m_pnlChannels; }
+    QLabel* LblChannelsHeader() const { return m_lblChannelsHeader; }
     ChannelListView* LbxChannels() const { return m_list; }
     QTimer& TimerOSD() { return m_timerOSD; }
     QTimer& TimerEPGUpdate() { return m_timerEPGUpdate; }
@@ -106,6 +107,7 @@ private:
     QLabel* m_lblEPGTime = nullptr;
     QLabel* m_lblEPGDate = nullptr;
     QFrame* m_pnlChannels = nullptr;
+    QLabel* m_lblChannelsHeader = nullptr;
     QLabel* m_lblChannelsTime = nullptr;
     ChannelListView* m_list = nullptr;
     QTimer m_timerOSD;

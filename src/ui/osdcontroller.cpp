@@ -19,7 +19,7 @@ OsdController::OsdController(OsdHost& host)
 OsdController::~OsdController() = default;
 
 void OsdController::ShowEPGInfo(const TChannelRef& channel) {
-    if (!channel || m_host.isInTransition() || m_host.isMenuOpen())
+    if (!channel || m_suppressed || m_host.isInTransition() || m_host.isMenuOpen())
         return;
     if (m_host.isFullscreen()) {
         if (!m_channels->isVisible() && !m_details->isVisible() && !m_info->isVisible()) {

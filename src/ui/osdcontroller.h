@@ -22,7 +22,10 @@ public:
     // The in-window panels used in window mode; may stay unset (then window mode shows nothing).
     void setPanels(EpgPanels* panels) { m_panels = panels; }
 
+    // Shows nothing while suppressed: a channel switch is under way and would show stale programmes.
     void ShowEPGInfo(const TChannelRef& channel);
+    void setProgramBarSuppressed(bool on) { m_suppressed = on; }
+    bool programBarSuppressed() const { return m_suppressed; }
     void HideEPGInfo();
     void OpenDetailsOSD(const TChannelRef& channel, bool autoHide);
     void CloseDetailsOSD();
@@ -49,6 +52,7 @@ public:
 private:
     OsdHost& m_host;
     EpgPanels* m_panels = nullptr;
+    bool m_suppressed = false;
     std::unique_ptr<TFrmOSD_Info> m_info;
     std::unique_ptr<TFrmOSD_Channels> m_channels;
     std::unique_ptr<TFrmOSD_Details> m_details;

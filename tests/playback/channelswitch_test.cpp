@@ -266,6 +266,7 @@ TEST_F(SwitchTest, WindowStepsInOrder) {
                                QStringLiteral("play:;"),
                                QStringLiteral("startEpg")};
     EXPECT_EQ(host.calls, expected);
+    EXPECT_EQ(host.akt, zdf) << "the window follows the channel on air";
     EXPECT_NE(zdf->NowEPG.Title, TChannelProgram::kUnknownTitle);
     EXPECT_EQ(model->selectedIndex(), model->LocateChannel(kZdf));
     EXPECT_TRUE(model->channelMenu()[model->LocateChannel(kZdf)].Checked);
@@ -292,10 +293,14 @@ TEST_F(SwitchTest, FullscreenSteps) {
 TEST_F(SwitchTest, NoSelectionEndsAtOnce) {
     model->setSelectedIndex(-1);
     ASSERT_TRUE(sim.clearRequests());
+    host.calls.clear();
     switcher->SwitchChannel(channel(kZdf));
     EXPECT_FALSE(IsSwitching.load());
     EXPECT_TRUE(boxRequests().isEmpty());
     EXPECT_EQ(switcher->AktChannel()->Id, kDasErste);
+    // Stopping short must not leave the programme bar suppressed for good.
+    ASSERT_FALSE(host.calls.isEmpty());
+    EXPECT_EQ(host.calls.last(), QStringLiteral("suppress:0"));
     switcher->SwitchChannel(nullptr);
     EXPECT_TRUE(boxRequests().isEmpty());
 }

@@ -30,6 +30,7 @@ public:
     bool epgRunning = false;
     bool epgStopped = false;
     QStringList calls;
+    TChannelRef akt; // as the window last heard it
     QList<int> bouquetClicks;
     // Runs inside processEvents, to act as the user would while the switch lets messages run.
     std::function<void()> onEvents;
@@ -48,6 +49,7 @@ public:
     void setProgramBarSuppressed(bool on) override { calls << QStringLiteral("suppress:%1").arg(on); }
     void hideInfoPanels() override { calls << QStringLiteral("hidePanels"); }
     void showLogo(const TChannel& channel) override { calls << QStringLiteral("logo:") + channel.Id; }
+    void aktChannelChanged(const TChannelRef& channel) override { akt = channel; }
     void setCaption(const QString& text) override { calls << QStringLiteral("caption:") + text; }
     void setPlayCaption(const QString& caption) override { calls << QStringLiteral("play:") + caption; }
     void setBusyCursor(bool busy) override { calls << QStringLiteral("busy:%1").arg(busy); }

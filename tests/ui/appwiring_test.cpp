@@ -1,0 +1,203 @@
+#include "ui/appcontroller.h"
+
+#include "box/boxcommands.h"
+#include "core/appflags.h"
+#include "core/options.h"
+#include "playback/channelswitch.h"
+#include "support/boxsimprocess.h"
+#include "support/tempdir.h"
+#include "telnet/telnetconsole.h"
+#include "telnet/telnetview.h"
+#include "ui/apposd.h"
+#include "ui/epgpanels.h"
+#include "ui/mainwindow.h"
+#include "ui/osdchannels.h"
+#include "ui/osdcontroller.h"
+#include "ui/taskbar.h"
+
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using quoxel::AppController;
+using quoxel::TFrmQuoxel;
+
+namespace {
+
+class AppWiring : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            GTEST_SKIP() << "needs an X display (xcb)";
+        Options = TOptions{};
+        IsClosing = false;
+        IsStarting = false;
+        // A close in an earlier test of this process leaves the abort mark when no walk was running.
+        EPGAbort = false;
+    }
+    void TearDown() override {
+        IsClosing = false;
+        IsStarting = false;
+        Options = TOptions{};
+    }
+
+    // The connection sequence against the simulator, the window shown and first activated, so
+    // the first switch has run and the picture plays.
+    ::testing::AssertionResult startPlaying(BoxSimProcess& sim, TestDir& dir, TFrmQuoxel& w, AppController& app,
+                                            const QByteArray& extraIni = {}) {
+        if (!sim.start())
+            return ::testing::AssertionFailure() << sim.stderrText().toStdString();
+        const QByteArray ini =
+            "[General]\nmode=live\n" + extraIni + "[D-Box2]\nip_lan=" + sim.address().toLatin1() + "\ndboxport=80\n";
+        if (!dir.write(QStringLiteral("Quoxel.ini"), ini))
+            return ::testing::AssertionFailure() << "settings file not written";
+        app.setIniPath(dir.path(QStringLiteral("Quoxel.ini")));
+        if (app.FormCreate() != ConnectionOutcome::Connected)
+            return ::testing::AssertionFailure() << "not connected";
+        app.FormShow();
+        w.show();
+        if (!QTest::qWaitForWindowExposed(&w, 5000))
+            return ::testing::AssertionFailure() << "window not shown";
+        app.lifecycle().FormActivate();
+        if (!app.switcher() || !QTest::qWaitFor([&] { return app.player().isPlaying(); }, 20000))
+            return ::testing::AssertionFailure() << "nothing plays";
+        return ::testing::AssertionSuccess();
+    }
+};
+
+QStringList captions(const QMenu* menu) {
+    QStringList out;
+    for (const QAction* a : menu->actions())
+        out << a->text();
+    return out;
+}
+
+// A portal channel brings its sub-channels into the "SubChannels" menu; choosing one there zaps to
+// it and moves the check mark, and the programme bar comes back after each switch. Meanwhile the
+// background EPG walk writes its progress into both channel-list headers.
+TEST_F(AppWiring, SubChannelsMenuAndEpgProgress) {
+    BoxSimProcess sim(QStringLiteral("127.0.65.1"));
+    TestDir dir;
+    TFrmQuoxel w;
+    AppController app(w);
+    ASSERT_TRUE(startPlaying(sim, dir, w, app));
+    EXPECT_FALSE(app.osd().osd().programBarSuppressed());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return app.osd().panels().infoVisible(); }, 3000))
+        << "the programme bar follows the first switch";
+
+    // The PREMIERE bouquet; its first channel is the portal.
+    QList<QAction*> bouquets = w.menu().Bouquets1->actions();
+    ASSERT_GE(bouquets.size(), 2);
+    bouquets[1]->trigger();
+    const int portal = w.CmbChannels()->findText(QStringLiteral("PREMIERE DIREKT 1"), Qt::MatchContains);
+    ASSERT_GE(portal, 0) << captions(w.menu().Channels1).join(',').toStdString();
+    w.CmbChannels()->setCurrentIndex(portal);
+    Q_EMIT w.CmbChannels()->activated(portal);
+    ASSERT_EQ(app.session().AktChannel->Id, QStringLiteral("85000300008"))
+        << portal << " " << IsSwitching.load() << " " << sim.requestTargets().join(' ').toStdString();
+    EXPECT_TRUE(w.menu().SubChannels1->menuAction()->isVisible());
+    EXPECT_EQ(captions(w.menu().SubChannels1), (QStringList{"Beginn 20:00", "Beginn 20:30", "Beginn 21:00"}));
+    EXPECT_FALSE(app.osd().osd().programBarSuppressed());
+
+    w.menu().SubChannels1->actions()[1]->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app.session().AktChannel->Id == QLatin1String("8500030000a"); }, 10000));
+    const QList<QAction*> subs = w.menu().SubChannels1->actions();
+    ASSERT_EQ(subs.size(), 3);
+    EXPECT_FALSE(subs[0]->isChecked());
+    EXPECT_TRUE(subs[1]->isChecked());
+    EXPECT_FALSE(subs[2]->isChecked());
+    EXPECT_TRUE(sim.requestTargets().contains(QStringLiteral("/control/zapto?8500030000a")));
+    EXPECT_FALSE(app.osd().osd().programBarSuppressed());
+
+    // The walk waits five seconds before its first fetch.
+    const QLabel* inWindow = app.osd().panels().LblChannelsHeader();
+    const QLabel* overlay = app.osd().osd().FrmOSD_Channels().LblChannelsHeader();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return inWindow->text().startsWith(QLatin1String("Channel Preview (")); }, 20000))
+        << inWindow->text().toStdString();
+    EXPECT_EQ(overlay->text(), inWindow->text());
+    // n of m: the channels the walk took at its start (the sub-channels came later).
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("^Channel Preview \\((\\d+)/(\\d+)\\)$")).match(inWindow->text());
+    ASSERT_TRUE(m.hasMatch()) << inWindow->text().toStdString();
+    EXPECT_GE(m.captured(1).toInt(), 1);
+    EXPECT_LE(m.captured(1).toInt(), m.captured(2).toInt());
+    EXPECT_LE(m.captured(2).toInt(), w.CmbChannels()->count());
+}
+
+// "Hide taskbar" keeps the main window out of the task list on every show; without it the entry is
+// there once the start-up is over.
+TEST_F(AppWiring, TaskbarEntryFollowsTheSetting) {
+    TFrmQuoxel w;
+    AppController app(w);
+    Options.HideTaskbar = true;
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, 5000));
+    EXPECT_FALSE(taskbarEntryVisible(w));
+    w.hide();
+    Options.HideTaskbar = false;
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, 5000));
+    EXPECT_TRUE(taskbarEntryVisible(w));
+    // The start-up shows it itself at the first activation.
+    w.hide();
+    Options.HideTaskbar = true;
+    w.show();
+    ASSERT_FALSE(taskbarEntryVisible(w));
+    Options.HideTaskbar = false;
+    IsStarting = true;
+    app.lifecycle().FormActivate();
+    EXPECT_TRUE(taskbarEntryVisible(w));
+}
+
+// The telnet commands from the main menu against the simulator's receiver shell: the panel shows
+// the terminal, a refused login leaves D-Box OSD off, a good one turns it on, the web-server
+// restart types its two commands, and logout turns D-Box OSD off again.
+TEST_F(AppWiring, TelnetMenuCommands) {
+    BoxSimProcess sim(QStringLiteral("127.0.65.3"), {QStringLiteral("--telnet-port"), QStringLiteral("2323"),
+                                                     QStringLiteral("--telnet-password"), QStringLiteral("dbox2")});
+    ASSERT_TRUE(sim.start()) << sim.stderrText().toStdString();
+    TFrmQuoxel w;
+    AppController app(w);
+    QStringList shown;
+    w.setMessageBoxes([](const QString&) { return true; }, [&](const QString& text) { shown << text; });
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, 5000));
+    app.setTelnetTarget(sim.address(), QStringLiteral("2323"));
+
+    w.menu().Telnet1->trigger();
+    EXPECT_TRUE(w.PnlTelnet()->isVisible());
+    EXPECT_TRUE(w.menu().Telnet1->isChecked());
+    EXPECT_TRUE(app.telnetView().isVisible());
+
+    Options.TelnetUser = QStringLiteral("root");
+    Options.TelnetPass = QStringLiteral("wrong");
+    w.menu().Login1->trigger();
+    EXPECT_FALSE(Options.TelnetLoggedIn) << "the receiver said \"Login incorrect\"";
+    EXPECT_FALSE(w.menu().DBoxOSD1->isEnabled());
+
+    Options.TelnetPass = QStringLiteral("dbox2");
+    w.menu().Login1->trigger();
+    ASSERT_TRUE(Options.TelnetLoggedIn);
+    EXPECT_TRUE(w.menu().DBoxOSD1->isEnabled());
+
+    ASSERT_TRUE(sim.clearRequests());
+    w.menu().Restartnhttpd1->trigger();
+    const QStringList typed = sim.requests(QStringLiteral("telnet"));
+    EXPECT_TRUE(typed.contains(QStringLiteral("killall nhttpd"))) << typed.join('|').toStdString();
+    EXPECT_TRUE(typed.contains(QStringLiteral("nhttpd"))) << typed.join('|').toStdString();
+    EXPECT_EQ(shown, QStringList{QStringLiteral("Telnet: Nhttpd restarted!")});
+
+    w.menu().Logout1->trigger();
+    EXPECT_FALSE(Options.TelnetLoggedIn);
+    EXPECT_FALSE(w.menu().DBoxOSD1->isEnabled());
+
+    w.menu().Telnet1->trigger();
+    EXPECT_FALSE(w.PnlTelnet()->isVisible());
+    EXPECT_FALSE(w.menu().Telnet1->isChecked());
+}
+
+} // namespace
