@@ -484,6 +484,7 @@ void BM_RssOverSwitches(benchmark::State& state) {
         VlcEngine* engine = a->app->player().engine();
         double first = 0;
         double firstTrimmed = 0;
+        qsizetype logLinesFirst = 0;
         int noPicture = 0;
         const auto t0 = std::chrono::steady_clock::now();
         for (int i = 1; i <= g_switches; ++i) {
@@ -494,6 +495,7 @@ void BM_RssOverSwitches(benchmark::State& state) {
             runEventLoop(100);
             if (i == 1) {
                 first = rssMb();
+                logLinesFirst = engine->engineLog().size();
                 // What the heap keeps free but unreturned, apart from what is in use.
                 malloc_trim(0);
                 firstTrimmed = rssMb();
@@ -511,6 +513,14 @@ void BM_RssOverSwitches(benchmark::State& state) {
         state.counters["rss_growth_mb"] = last - first;
         state.counters["rss_growth_trimmed_mb"] = lastTrimmed - firstTrimmed;
         state.counters["no_picture"] = noPicture;
+        // The engine's message ring (bounded) fills over the first switches; its text alone, in MB.
+        const QStringList log = engine->engineLog();
+        double logChars = 0;
+        for (const QString& line : log)
+            logChars += double(line.size());
+        state.counters["engine_log_lines_1"] = double(logLinesFirst);
+        state.counters["engine_log_lines_n"] = double(log.size());
+        state.counters["engine_log_text_mb"] = logChars * 2 / (1024.0 * 1024.0);
         state.SetIterationTime(seconds);
     }
 }
