@@ -2,6 +2,7 @@
 
 #include "box/bouquets.h"
 #include "box/epgparse.h"
+#include "box/epgthread.h"
 #include "box/records.h"
 #include "core/ports.h"
 
@@ -51,6 +52,9 @@ public:
     // self-signed receiver is refused. Replace it only while no request runs on another thread.
     void setKeyStore(std::unique_ptr<CertPins> pins);
     CertPins* keyStore() const { return m_keyStore.get(); }
+
+    // The EPG client's login and trust settings, for the background walk's own client.
+    EPGClientSettings epgClientSettings() const;
 
     // Null before createClients and after releaseClients.
     TIEHTTP* mainHttp() const { return m_mainHttp.get(); }

@@ -48,14 +48,22 @@ namespace {
 class EPGWorker : public QObject {
     Q_OBJECT
 public:
-    EPGWorker(std::shared_ptr<EPGShared> shared, QList<EPGChannelJob> jobs, EPGPacing pacing, bool isStarting)
+    EPGWorker(std::shared_ptr<EPGShared> shared, QList<EPGChannelJob> jobs, EPGPacing pacing, bool isStarting,
+              EPGClientSettings settings)
         : m_shared(std::move(shared))
         , m_jobs(std::move(jobs))
         , m_pacing(pacing)
-        , m_isStarting(isStarting) {}
+        , m_isStarting(isStarting)
+        , m_settings(std::move(settings)) {}
 
     void run() {
         m_http.Timeout = m_pacing.TimeoutSec;
+        m_http.UserName = m_settings.UserName;
+        m_http.Password = m_settings.Password;
+        m_http.ProxyUser = m_settings.ProxyUser;
+        m_http.ProxyPassword = m_settings.ProxyPassword;
+        m_http.TrustedKey = m_settings.TrustedKey;
+        m_http.RememberKey = m_settings.RememberKey;
         // A stop gives up a request that hangs instead of waiting out its time-out.
         m_http.setClosingFlag(&m_shared->Stop);
         int lastSeen = -1;
@@ -141,6 +149,7 @@ private:
     QList<EPGChannelJob> m_jobs;
     EPGPacing m_pacing;
     bool m_isStarting;
+    EPGClientSettings m_settings;
     TIEHTTP m_http;
 };
 
@@ -193,7 +202,8 @@ bool EPGThread::start(const QList<TChannelRef>& channels, int selected, bool akt
     for (const auto& ch : channels)
         jobs.append({ch->Id, ChannelEPGURL(ch->Id), ch->Mode, ch->EPGLoaded});
     m_thread.reset(new QThread);
-    auto* worker = new EPGWorker(m_shared, std::move(jobs), m_pacing, isStarting);
+    auto* worker =
+        new EPGWorker(m_shared, std::move(jobs), m_pacing, isStarting, m_settings ? m_settings() : EPGClientSettings{});
     worker->moveToThread(m_thread.get());
     connect(m_thread.get(), &QThread::started, worker, &EPGWorker::run);
     connect(worker, &EPGWorker::result, this, &EPGThread::applyResult, Qt::QueuedConnection);

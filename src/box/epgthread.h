@@ -7,6 +7,7 @@
 #include <QString>
 #include <QThread>
 
+#include <functional>
 #include <memory>
 
 // What the worker needs of one channel; taken on the UI thread when the thread starts.
@@ -40,6 +41,17 @@ inline QString ChannelPreviewCaption(int loaded, int total) {
     return QStringLiteral("Channel Preview (%1/%2)").arg(loaded).arg(total);
 }
 
+// The login and trust settings of the worker's HTTP client, copied on the UI thread at each
+// start from the session's EPG client.
+struct EPGClientSettings {
+    QString UserName;
+    QString Password;
+    QString ProxyUser;
+    QString ProxyPassword;
+    std::function<QByteArray(const QByteArray& hostPort)> TrustedKey;
+    std::function<void(const QByteArray& hostPort, const QByteArray& pin)> RememberKey;
+};
+
 struct EPGShared;
 
 // Fetches channel lists in the background, one channel at a time, on its own thread with its own
@@ -58,6 +70,8 @@ public:
     void setAktRadio(bool radio);
     // Tells the worker to end and waits at most 300 x 20 ms; returns the number of waits.
     int StopEPGThread(bool showMessage);
+    // Where each start takes its client settings from; unset, the worker's client has none.
+    void setClientSettings(std::function<EPGClientSettings()> source) { m_settings = std::move(source); }
 
 Q_SIGNALS:
     void channelApplied(int position, int loaded, int total);
@@ -70,6 +84,7 @@ private:
         void operator()(QThread* thread) const;
     };
     EPGPacing m_pacing;
+    std::function<EPGClientSettings()> m_settings;
     QList<TChannelRef> m_channels;
     std::shared_ptr<EPGShared> m_shared;
     std::unique_ptr<QThread, ThreadStop> m_thread;

@@ -412,6 +412,8 @@ void AppController::createEPGThread() {
     if (m_epg)
         m_epg->StopEPGThread(false);
     m_epg = std::make_unique<EPGTimers>(*this, m_epgStopped);
+    // The walk's own client logs in and trusts keys as the session's clients do.
+    m_epg->thread().setClientSettings([this] { return m_session.epgClientSettings(); });
 }
 
 void AppController::stopEPGThread() {

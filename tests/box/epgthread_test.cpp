@@ -175,3 +175,38 @@ TEST_F(EPGThreadTest, ABadAnswerForOneChannelKeepsTheOthers) {
 }
 
 } // namespace
+
+// A receiver that wants a login: the walk's own client logs in with what the session gives it,
+// taken at each start; without it every fetch is refused and nothing is filled.
+TEST(EPGThreadLogin, UsesTheSessionsCredentials) {
+    TOptions saved = Options;
+    BoxSimProcess sim(QStringLiteral("127.0.48.2"), {QStringLiteral("--user"), QStringLiteral("root"),
+                                                     QStringLiteral("--password"), QStringLiteral("dbox2")});
+    ASSERT_TRUE(sim.start()) << sim.stderrText().toStdString();
+    Options.BoxAddress = QStringLiteral("127.0.48.2:80");
+    QList<TChannelRef> channels{channel(QStringLiteral("43700016d66"))};
+    EPGThread thread(kFast);
+    EPGClientSettings login;
+    thread.setClientSettings([&] { return login; });
+
+    // No login: the receiver refuses, the record stays empty.
+    ASSERT_TRUE(thread.start(channels, 0, false, false));
+    auto asked = [&] {
+        for (const QString& t : sim.requestTargets())
+            if (t.contains(QLatin1String("epg?xml")))
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(asked, 10000));
+    thread.StopEPGThread(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !thread.isRunning(); }, 10000));
+    EXPECT_EQ(channels[0]->EPGCount, 0);
+
+    channels[0]->EPGLoaded = false; // a refused fetch counts as done for this walk
+    login.UserName = QStringLiteral("root");
+    login.Password = QStringLiteral("dbox2");
+    ASSERT_TRUE(thread.start(channels, 0, false, false));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return channels[0]->EPGLoaded; }, 15000));
+    EXPECT_GT(channels[0]->EPGCount, 0);
+    Options = saved;
+}
