@@ -78,6 +78,8 @@ public:
     const StreamSetup* stream() const { return m_stream.get(); }
     // The overlays and in-window EPG panels.
     AppOsd& osd() { return *m_osd; }
+    // Logos and backgrounds, loaded once for the window and the overlays.
+    ChannelPictures& pictures() { return m_pictures; }
 
     // ConnectionView
     void setCaption(const QString& caption) override;

@@ -92,7 +92,7 @@ void AppOsd::setCaption(const QString& caption) {
 }
 
 QPixmap AppOsd::logoFor(const TChannel& channel) {
-    return m_pictures.logoFor(channel);
+    return m_app.pictures().logoFor(channel);
 }
 
 const TStreamInfo* AppOsd::streamInfo() const {

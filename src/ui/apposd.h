@@ -53,7 +53,6 @@ public:
 private:
     TFrmQuoxel& m_w;
     AppController& m_app;
-    ChannelPictures m_pictures;
     std::unique_ptr<OsdController> m_osd;
     QPointer<EpgPanels> m_panels;
 };

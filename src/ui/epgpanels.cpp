@@ -304,15 +304,9 @@ void EpgPanels::FillDetails(const TChannelRef& channel, int k) {
     if (!channel)
         return;
     const DetailsTexts t = detailsTexts(*channel, k);
-    m_lblInfo1->setVisible(t.ShowInfo1);
     m_memo->move(m_memo->x(), t.MemoTop);
     m_memo->resize(m_memo->width(), 225 - t.MemoTop);
-    setTextIfChanged(m_lblTitle, t.Title);
-    setTextIfChanged(m_lblInfo1, t.Info1);
-    if (m_memo->toPlainText() != t.Info2)
-        m_memo->setPlainText(t.Info2);
-    setTextIfChanged(m_lblEPGTime, t.Time);
-    setTextIfChanged(m_lblEPGDate, t.Date);
+    showDetailsTexts({m_lblTitle, m_lblInfo1, m_memo, m_lblEPGTime, m_lblEPGDate}, t);
 }
 
 void EpgPanels::OpenDetailsPanel(const TChannelRef& channel) {
@@ -366,10 +360,7 @@ void EpgPanels::PnlEpgNextClick() {
 void EpgPanels::chanStep(int d) {
     if (detailsVisible())
         m_pnlDetails->setFocus();
-    ChannelModel* model = m_host.channelModel();
-    if (!model || !DetailsChannel)
-        return;
-    const TChannelRef next = model->channelAt(DetailsChannel->ListIndex + d);
+    const TChannelRef next = neighbourChannel(m_host, DetailsChannel, d);
     if (!next)
         return;
     DetailsChannel = next;
@@ -419,10 +410,7 @@ void EpgPanels::PnlChannelDownClick() {
 }
 
 void EpgPanels::LbxChannelsDblClick(int row) {
-    if (isQuoxelMode())
-        return;
-    ChannelModel* model = m_host.channelModel();
-    const TChannelRef channel = model ? model->channelAt(row) : nullptr;
+    const TChannelRef channel = channelToSwitchTo(m_host, row);
     if (!channel)
         return;
     letMessagesRun();

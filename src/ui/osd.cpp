@@ -1,6 +1,7 @@
 #include "ui/osd.h"
 
 #include "core/options.h"
+#include "ui/channelmodel.h"
 #include "ui/osdtexts.h"
 
 #include <QApplication>
@@ -62,6 +63,16 @@ int osdShowTimeMs() {
 
 bool isQuoxelMode() {
     return Options.Mode == 2;
+}
+
+TChannelRef neighbourChannel(const OsdHost& host, const TChannelRef& from, int d) {
+    const ChannelModel* model = host.channelModel();
+    return model && from ? model->channelAt(from->ListIndex + d) : nullptr;
+}
+
+TChannelRef channelToSwitchTo(const OsdHost& host, int row) {
+    const ChannelModel* model = host.channelModel();
+    return !isQuoxelMode() && model ? model->channelAt(row) : nullptr;
 }
 
 double osdScaleFor(const QScreen* screen) {

@@ -57,6 +57,10 @@ public:
 int osdShowTimeMs();
 // True in mode "quoxel", where the channel is the serving instance's to choose.
 bool isQuoxelMode();
+// The channel d rows from `from` in the host's channel list; null past either end.
+TChannelRef neighbourChannel(const OsdHost& host, const TChannelRef& from, int d);
+// What a double click on a channel-list row switches to: null in quoxel mode or for no channel.
+TChannelRef channelToSwitchTo(const OsdHost& host, int row);
 // Overlay scale for a screen: the designed sizes fit a 1024 x 768 screen and grow with larger
 // ones (logical pixels, so the device pixel ratio is already in).
 double osdScaleFor(const QScreen* screen);

@@ -105,10 +105,7 @@ void TFrmOSD_Channels::PnlEPGCloseClick() {
 }
 
 void TFrmOSD_Channels::LbxChannelsDblClick(int row) {
-    if (isQuoxelMode())
-        return;
-    ChannelModel* model = m_host.channelModel();
-    const TChannelRef channel = model ? model->channelAt(row) : nullptr;
+    const TChannelRef channel = channelToSwitchTo(m_host, row);
     if (!channel)
         return;
     letMessagesRun();

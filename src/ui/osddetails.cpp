@@ -59,15 +59,9 @@ void TFrmOSD_Details::FillDetails(const TChannelRef& channel, int k) {
     if (!channel)
         return;
     const DetailsTexts t = detailsTexts(*channel, k);
-    m_lblInfo1->setVisible(t.ShowInfo1);
     // The memo moves up into the Info1 line when there is none.
     m_memo->move(S(8), t.ShowInfo1 ? S(36 + 28) : S(36));
-    setTextIfChanged(m_lblTitle, t.Title);
-    setTextIfChanged(m_lblInfo1, t.Info1);
-    if (m_memo->toPlainText() != t.Info2)
-        m_memo->setPlainText(t.Info2);
-    setTextIfChanged(m_lblTime, t.Time);
-    setTextIfChanged(m_lblDate, t.Date);
+    showDetailsTexts({m_lblTitle, m_lblInfo1, m_memo, m_lblTime, m_lblDate}, t);
 }
 
 void TFrmOSD_Details::OpenDetailsOSD(const TChannelRef& channel, bool autoHide) {
@@ -125,10 +119,7 @@ void TFrmOSD_Details::PnlEpgNextClick() {
 
 void TFrmOSD_Details::chanStep(int d) {
     m_panel->setFocus();
-    ChannelModel* model = m_host.channelModel();
-    if (!model || !DetailsChannel)
-        return;
-    const TChannelRef next = model->channelAt(DetailsChannel->ListIndex + d);
+    const TChannelRef next = neighbourChannel(m_host, DetailsChannel, d);
     if (!next)
         return;
     DetailsChannel = next;

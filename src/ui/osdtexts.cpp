@@ -7,6 +7,7 @@
 
 #include <QLabel>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QRect>
 
 #include <algorithm>
@@ -127,6 +128,16 @@ DetailsTexts detailsTexts(const TChannel& channel, int k) {
     t.Time += QStringLiteral(" (") + p->DurationMin + QStringLiteral("min)");
     t.Date = p->StartDate;
     return t;
+}
+
+void showDetailsTexts(const DetailsControls& c, const DetailsTexts& t) {
+    c.Info1->setVisible(t.ShowInfo1);
+    setTextIfChanged(c.Title, t.Title);
+    setTextIfChanged(c.Info1, t.Info1);
+    if (c.Info2->toPlainText() != t.Info2)
+        c.Info2->setPlainText(t.Info2);
+    setTextIfChanged(c.Time, t.Time);
+    setTextIfChanged(c.Date, t.Date);
 }
 
 bool setTextIfChanged(QLabel* label, const QString& text) {

@@ -7,6 +7,7 @@
 class TStreamInfo;
 class QLabel;
 class QPainter;
+class QPlainTextEdit;
 class QRect;
 
 namespace quoxel {
@@ -47,6 +48,17 @@ struct DetailsTexts {
     QString Date;
 };
 DetailsTexts detailsTexts(const TChannel& channel, int k);
+
+// The controls of a details page (in-window panel or overlay); the memo's place is the page's own.
+struct DetailsControls {
+    QLabel* Title = nullptr;
+    QLabel* Info1 = nullptr;
+    QPlainTextEdit* Info2 = nullptr;
+    QLabel* Time = nullptr;
+    QLabel* Date = nullptr;
+};
+// Puts the texts into the controls, changing only what differs.
+void showDetailsTexts(const DetailsControls& controls, const DetailsTexts& texts);
 
 // Sets a label's text only when it differs, so a refresh repaints nothing that stayed the same.
 // True when the text changed.
