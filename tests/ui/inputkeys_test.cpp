@@ -18,8 +18,6 @@ using quoxel::ViewCheck;
 
 namespace {
 
-using Setup = std::function<void(InputTestHost&)>;
-
 // One row of the key tables: the view state before, the key, the host calls it must make in
 // order, and what must hold afterwards.
 struct KeyRow {
@@ -56,48 +54,7 @@ void press(InputTestHost& host, Qt::Key key, Qt::KeyboardModifiers modifiers, in
     const int messages = (modifiers & Qt::ControlModifier) ? 2 : 1;
     QTest::keyClick(host.editor(), key, modifiers);
     EXPECT_TRUE(QTest::qWaitFor([&] { return host.keyMessages >= before + messages; }, 3000));
-    // Rows that make no call simply wait out the second.
-    (void)QTest::qWaitFor([&] { return host.calls.size() >= expectedCalls; }, 1000);
-    QTest::qWait(60);
-}
-
-Setup full(Setup more = {}) {
-    return [more](InputTestHost& h) {
-        h.fullscreen = true;
-        h.checks[ViewCheck::Fullscreen1] = true;
-        if (more)
-            more(h);
-    };
-}
-
-Setup window(Setup more = {}) {
-    return [more](InputTestHost& h) {
-        if (more)
-            more(h);
-    };
-}
-
-Setup osd(std::initializer_list<OsdWindow> shown) {
-    const std::vector<OsdWindow> list(shown);
-    return [list](InputTestHost& h) {
-        for (OsdWindow w : list)
-            h.osd[w] = true;
-    };
-}
-
-Setup panels(std::initializer_list<InWindowPanel> shown) {
-    const std::vector<InWindowPanel> list(shown);
-    return [list](InputTestHost& h) {
-        for (InWindowPanel p : list)
-            h.panels[p] = true;
-    };
-}
-
-Setup both(Setup a, Setup b) {
-    return [a, b](InputTestHost& h) {
-        a(h);
-        b(h);
-    };
+    settle(host, expectedCalls);
 }
 
 const Setup quoxelMode = [](InputTestHost&) { Options.Mode = 2; };

@@ -22,8 +22,6 @@ namespace WM = quoxel::WM;
 
 namespace {
 
-using Setup = std::function<void(InputTestHost&)>;
-
 enum class Action {
     DblClickVideo,
     DblClickEditor,
@@ -95,40 +93,7 @@ void act(InputTestHost& host, Action action, int expectedCalls) {
         break;
     }
     EXPECT_TRUE(QTest::qWaitFor([&] { return host.mouseCodes.contains(code); }, 3000));
-    // Rows that make no call simply wait out the second.
-    (void)QTest::qWaitFor([&] { return host.calls.size() >= expectedCalls; }, 1000);
-    QTest::qWait(60);
-}
-
-Setup full(Setup more = {}) {
-    return [more](InputTestHost& h) {
-        h.fullscreen = true;
-        h.checks[ViewCheck::Fullscreen1] = true;
-        if (more)
-            more(h);
-    };
-}
-
-Setup window(Setup more = {}) {
-    return [more](InputTestHost& h) {
-        if (more)
-            more(h);
-    };
-}
-
-Setup osd(OsdWindow w) {
-    return [w](InputTestHost& h) { h.osd[w] = true; };
-}
-
-Setup panel(InWindowPanel p) {
-    return [p](InputTestHost& h) { h.panels[p] = true; };
-}
-
-Setup both(Setup a, Setup b) {
-    return [a, b](InputTestHost& h) {
-        a(h);
-        b(h);
-    };
+    settle(host, expectedCalls);
 }
 
 const Setup radioOnAir = [](InputTestHost& h) {
@@ -192,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(DoubleClick, MouseRules, ::testing::Values(
     MouseRow{"WindowEnters", window(), Action::DblClickVideo, {"setFullscreen 1", "HideEPGInfo"}, entered},
     MouseRow{"WindowEntersWithInfo", window([](InputTestHost&) { Options.ShowEpgInfo = true; }),
              Action::DblClickVideo, {"setFullscreen 1", "ShowEPGInfo ZDF"}, entered},
-    MouseRow{"WindowEntersHidesTelnet", window(panel(InWindowPanel::Telnet)), Action::DblClickVideo,
+    MouseRow{"WindowEntersHidesTelnet", window(panels({InWindowPanel::Telnet})), Action::DblClickVideo,
              {"setFullscreen 1", "HideEPGInfo", "hideTelnetPanel"},
              [](InputTestHost& h) {
                  entered(h);
@@ -209,30 +174,30 @@ INSTANTIATE_TEST_SUITE_P(DoubleClick, MouseRules, ::testing::Values(
     MouseRow{"WindowTopmostAlreadyLifted", window(both(topmostChosen, liftedTopmost)), Action::DblClickVideo,
              {"setFullscreen 1", "HideEPGInfo"}, entered},
     // 6b: a double click on the info bar clicks the video below it
-    MouseRow{"WindowInfoBarClicksVideo", window(both(panel(InWindowPanel::Info), dblClickEPG)), Action::DblClickVideo,
+    MouseRow{"WindowInfoBarClicksVideo", window(both(panels({InWindowPanel::Info}), dblClickEPG)), Action::DblClickVideo,
              {"HideEPGInfo", "setFullscreen 1", "HideEPGInfo"}, entered},
     MouseRow{"WindowNotPlayingNothing", window(notPlaying), Action::DblClickVideo, {}, inWindow},
     MouseRow{"WindowOutsideVideoNothing", window(), Action::DblClickEditor, {}, inWindow},
     // 1 and 2: nothing with a list or details open, nothing for radio
-    MouseRow{"WindowListOpenNothing", window(panel(InWindowPanel::Channels)), Action::DblClickVideo, {}, inWindow},
-    MouseRow{"WindowDetailsOpenNothing", window(panel(InWindowPanel::Details)), Action::DblClickVideo, {}, inWindow},
+    MouseRow{"WindowListOpenNothing", window(panels({InWindowPanel::Channels})), Action::DblClickVideo, {}, inWindow},
+    MouseRow{"WindowDetailsOpenNothing", window(panels({InWindowPanel::Details})), Action::DblClickVideo, {}, inWindow},
     MouseRow{"WindowRadioNothing", window(radioOnAir), Action::DblClickVideo, {}, inWindow},
-    MouseRow{"FullChannelsOpenNothing", full(osd(OsdWindow::Channels)), Action::DblClickVideo, {}, inFullscreen},
-    MouseRow{"FullDetailsOpenNothing", full(osd(OsdWindow::Details)), Action::DblClickVideo, {}, inFullscreen},
+    MouseRow{"FullChannelsOpenNothing", full(osd({OsdWindow::Channels})), Action::DblClickVideo, {}, inFullscreen},
+    MouseRow{"FullDetailsOpenNothing", full(osd({OsdWindow::Details})), Action::DblClickVideo, {}, inFullscreen},
     MouseRow{"FullRadioNothing", full(radioOnAir), Action::DblClickVideo, {}, inFullscreen},
     // 4: out of full screen
     MouseRow{"FullLeaves", full(), Action::DblClickVideo, {"setFullscreen 0", "BringMainWindowToFront"}, left},
     MouseRow{"FullLeavesRestoresTopmost", full(liftedTopmost), Action::DblClickVideo,
              {"setFullscreen 0", "BringMainWindowToFront", "setTopmost 1"}, left},
     // 5: on the info overlay: hide it, click the video, whose double click leaves
-    MouseRow{"FullOnInfoOverlay", full(osd(OsdWindow::Info)), Action::DblClickVideo,
+    MouseRow{"FullOnInfoOverlay", full(osd({OsdWindow::Info})), Action::DblClickVideo,
              {"HideEPGInfo", "setFullscreen 0", "BringMainWindowToFront", "BringMainWindowToFront"}, left},
-    MouseRow{"FullOnInfoOverlayRestoresTopmost", full(both(osd(OsdWindow::Info), liftedTopmost)),
+    MouseRow{"FullOnInfoOverlayRestoresTopmost", full(both(osd({OsdWindow::Info}), liftedTopmost)),
              Action::DblClickVideo,
              {"HideEPGInfo", "setFullscreen 0", "BringMainWindowToFront", "setTopmost 1", "BringMainWindowToFront"},
              left},
     // 3: the info overlay was double-clicked
-    MouseRow{"FullDblClickEPG", full(both(osd(OsdWindow::Info), dblClickEPG)), Action::DblClickVideo,
+    MouseRow{"FullDblClickEPG", full(both(osd({OsdWindow::Info}), dblClickEPG)), Action::DblClickVideo,
              {"HideEPGInfo", "setFullscreen 0", "BringMainWindowToFront", "BringMainWindowToFront",
               "setFullscreen 0"},
              left}),
@@ -240,14 +205,14 @@ INSTANTIATE_TEST_SUITE_P(DoubleClick, MouseRules, ::testing::Values(
 
 INSTANTIATE_TEST_SUITE_P(Buttons, MouseRules, ::testing::Values(
     MouseRow{"RightInVideoOpensMenu", window(), Action::RightClickVideo, {"startPopUpTimer"}, menuStarted},
-    MouseRow{"RightHidesTvInfoBar", window(panel(InWindowPanel::Info)), Action::RightClickVideo,
+    MouseRow{"RightHidesTvInfoBar", window(panels({InWindowPanel::Info})), Action::RightClickVideo,
              {"HideEPGInfo", "startPopUpTimer"}, menuStarted},
-    MouseRow{"RightKeepsRadioInfoBar", window(both(radioOnAir, panel(InWindowPanel::Info))),
+    MouseRow{"RightKeepsRadioInfoBar", window(both(radioOnAir, panels({InWindowPanel::Info}))),
              Action::RightClickVideo, {"startPopUpTimer"}, menuStarted},
     MouseRow{"RightOutsideVideoNothing", window(), Action::RightClickEditor, {},
              [](InputTestHost& h) { EXPECT_FALSE(h.menuOpen); }},
     MouseRow{"RightMenuOpenNothing", window(menuOpen), Action::RightClickVideo, {}},
-    MouseRow{"RightFullDropsInfoOverlay", full(osd(OsdWindow::Info)), Action::RightClickVideo,
+    MouseRow{"RightFullDropsInfoOverlay", full(osd({OsdWindow::Info})), Action::RightClickVideo,
              {"dropInfoOsdForMenu", "startPopUpTimer"}, menuStarted},
     MouseRow{"RightFullOpensMenu", full(), Action::RightClickVideo, {"startPopUpTimer"}, menuStarted},
     MouseRow{"MiddleShowsInfo", window(), Action::MiddleClickVideo, {"ShowEPGInfo ZDF"}},
@@ -256,10 +221,10 @@ INSTANTIATE_TEST_SUITE_P(Buttons, MouseRules, ::testing::Values(
     // In full screen the wheel shows the info overlay; lists and details keep it away.
     MouseRow{"WheelFullShowsInfo", full(), Action::WheelVideo, {"ShowOSD Info ZDF auto"},
              [](InputTestHost& h) { EXPECT_EQ(h.volumePos, 50); }},
-    MouseRow{"WheelFullChannelsOpenNothing", full(osd(OsdWindow::Channels)), Action::WheelVideo, {}},
-    MouseRow{"WheelFullDetailsOpenNothing", full(osd(OsdWindow::Details)), Action::WheelVideo, {}},
-    MouseRow{"WheelFullListPanelNothing", full(panel(InWindowPanel::Channels)), Action::WheelVideo, {}},
-    MouseRow{"WheelFullDetailsPanelNothing", full(panel(InWindowPanel::Details)), Action::WheelVideo, {}},
+    MouseRow{"WheelFullChannelsOpenNothing", full(osd({OsdWindow::Channels})), Action::WheelVideo, {}},
+    MouseRow{"WheelFullDetailsOpenNothing", full(osd({OsdWindow::Details})), Action::WheelVideo, {}},
+    MouseRow{"WheelFullListPanelNothing", full(panels({InWindowPanel::Channels})), Action::WheelVideo, {}},
+    MouseRow{"WheelFullDetailsPanelNothing", full(panels({InWindowPanel::Details})), Action::WheelVideo, {}},
     MouseRow{"WheelFullDroppedDownNothing", full([](InputTestHost& h) { h.droppedDown = true; }), Action::WheelVideo,
              {}}),
     [](const ::testing::TestParamInfo<MouseRow>& info) { return info.param.name; });

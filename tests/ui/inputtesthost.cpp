@@ -233,3 +233,47 @@ void InputTestHost::hideTelnetPanel() {
     panels[InWindowPanel::Telnet] = false;
     checks[ViewCheck::Telnet1] = false;
 }
+
+Setup full(Setup more) {
+    return [more](InputTestHost& h) {
+        h.fullscreen = true;
+        h.checks[quoxel::ViewCheck::Fullscreen1] = true;
+        if (more)
+            more(h);
+    };
+}
+
+Setup window(Setup more) {
+    return [more](InputTestHost& h) {
+        if (more)
+            more(h);
+    };
+}
+
+Setup osd(std::initializer_list<quoxel::OsdWindow> shown) {
+    const std::vector<quoxel::OsdWindow> list(shown);
+    return [list](InputTestHost& h) {
+        for (quoxel::OsdWindow w : list)
+            h.osd[w] = true;
+    };
+}
+
+Setup panels(std::initializer_list<quoxel::InWindowPanel> shown) {
+    const std::vector<quoxel::InWindowPanel> list(shown);
+    return [list](InputTestHost& h) {
+        for (quoxel::InWindowPanel p : list)
+            h.panels[p] = true;
+    };
+}
+
+Setup both(Setup a, Setup b) {
+    return [a, b](InputTestHost& h) {
+        a(h);
+        b(h);
+    };
+}
+
+void settle(InputTestHost& host, int expectedCalls) {
+    (void)QTest::qWaitFor([&] { return host.calls.size() >= expectedCalls; }, 1000);
+    QTest::qWait(60);
+}

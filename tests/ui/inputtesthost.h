@@ -7,9 +7,12 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <ostream>
+#include <vector>
 
 // Readable test failures.
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -153,3 +156,14 @@ private:
     std::unique_ptr<quoxel::InputController> m_controller;
     std::unique_ptr<quoxel::MouseKeyHook> m_hook;
 };
+
+// The state a table row starts from, built from small pieces.
+using Setup = std::function<void(InputTestHost&)>;
+Setup full(Setup more = {});
+Setup window(Setup more = {});
+Setup osd(std::initializer_list<quoxel::OsdWindow> shown);
+Setup panels(std::initializer_list<quoxel::InWindowPanel> shown);
+Setup both(Setup a, Setup b);
+// After the input message arrived: waits for the row's calls (a row that makes none waits out a
+// second) and a little more, so a late extra call would be seen.
+void settle(InputTestHost& host, int expectedCalls);
