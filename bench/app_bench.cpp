@@ -6,6 +6,7 @@
 //  - idle CPU with the video paused and the programme-guide walk finished: under 1 % of one core;
 //  - resident memory after N channel switches against after the first: no more than 5 MB growth
 //    (beside it the same cycles on a bare engine, for the engine's and the allocator's share).
+// BM_IdleBareEnginePaused (run alone) gives the paused engine's own idle cost for comparison.
 // "Start" is the application object's construction plus everything from the main window's
 // construction on (the simulator's own start in between is left out); the first activation is
 // run as soon as the window is exposed, as a window manager would bring it.
@@ -182,7 +183,7 @@ void printBusiestThreads(const std::map<QByteArray, ThreadTicks>& before,
         const auto was = before.find(tid);
         const long long d = t.ticks - (was == before.end() ? 0 : was->second.ticks);
         if (d > 0)
-            used.emplace_back(d, t.name + " (" + tid + ")");
+            used.emplace_back(d, t.name + (tid.toInt() == getpid() ? QByteArray(" (UI thread)") : " (" + tid + ")"));
     }
     std::sort(used.rbegin(), used.rend());
     const double tick = 1.0 / double(sysconf(_SC_CLK_TCK));
@@ -573,6 +574,62 @@ void BM_RssBareEngine(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_RssBareEngine)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// A bare engine paused on the same stream with the options the player gives a live TV channel,
+// in a plain native window: the engine's own idle cost. Alone in its process (another engine
+// would count too): --benchmark_filter=IdleBare.
+void BM_IdleBareEnginePaused(benchmark::State& state) {
+    if (g_app) {
+        state.SkipWithError("needs a process of its own: --benchmark_filter=IdleBare");
+        return;
+    }
+    const QString address = QStringLiteral("127.0.64.3");
+    for (auto _ : state) {
+        BoxSimProcess sim(address);
+        if (!sim.start()) {
+            state.SkipWithError("boxsim did not start");
+            return;
+        }
+        QWidget panel;
+        panel.setAttribute(Qt::WA_NativeWindow);
+        panel.resize(720, 576);
+        panel.show();
+        (void)QTest::qWaitForWindowExposed(&panel, 5000);
+        VlcEngine engine(vlcLibrary());
+        if (vlcLibrary().VLD_Startup() != 0 || engine.create(VlcInstallDir()) != 0) {
+            state.SkipWithError("the engine did not start");
+            return;
+        }
+        engine.VLC_VariableSet(QStringLiteral("drawable"), qint64(panel.winId()));
+        engine.VLC_AddTarget(QStringLiteral("http://") + address +
+                                 QStringLiteral(":31339/0,0x0064,0x00FF,0x0100,0x0101"),
+                             {QStringLiteral(":http-caching=1000"), QStringLiteral(":vout-filter=deinterlace"),
+                              QStringLiteral(":deinterlace-mode=mean"), QStringLiteral(":access-filter=timeshift"),
+                              QStringLiteral(":timeshift-force=1"), QStringLiteral(":timeshift-granularity=300")});
+        engine.VLC_Play();
+        if (!QTest::qWaitFor([&] { return engine.stats().decodedVideo > 0; }, 10000)) {
+            state.SkipWithError("no picture from the bare engine");
+            return;
+        }
+        runEventLoop(2000);
+        engine.VLC_Pause();
+        runEventLoop(2000);
+        double load[3] = {0, 0, 0};
+        (void)getloadavg(load, 3);
+        const auto wall0 = std::chrono::steady_clock::now();
+        const auto threads0 = threadTicks();
+        const double cpu0 = cpuSeconds();
+        runEventLoop(envInt("QUOXEL_BENCH_IDLE_S", 10) * 1000);
+        const double cpu = cpuSeconds() - cpu0;
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+        printBusiestThreads(threads0, threadTicks(), wall);
+        state.counters["idle_cpu_pct"] = wall > 0 ? 100.0 * cpu / wall : 0;
+        state.counters["load1"] = load[0];
+        engine.VLC_Stop();
+        (void)QTest::qWaitFor([&] { return engine.VLC_IsPlaying() == 0; }, 5000);
+    }
+}
+BENCHMARK(BM_IdleBareEnginePaused)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace
 
