@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <exception>
+#include <limits>
 
 namespace {
 
@@ -22,16 +23,6 @@ constexpr qint64 kMsPerDay = 86400000;
 // Receiver text is trimmed of blanks and control characters, as the box pads its fields.
 bool isBlank(QChar c) {
     return c.unicode() <= 0x20;
-}
-
-QString trimBlanks(QStringView s) {
-    qsizetype b = 0;
-    qsizetype e = s.size();
-    while (b < e && isBlank(s[b]))
-        ++b;
-    while (e > b && isBlank(s[e - 1]))
-        --e;
-    return s.mid(b, e - b).toString();
 }
 
 QString removeInterpret(QString title) {
@@ -96,15 +87,20 @@ qint64 floorDiv(qint64 a, qint64 b) {
 
 // Seconds local time is ahead of UTC at a UTC instant, daylight saving included. Zone offsets only
 // change on quarter hours, so the zone rules are asked once per quarter hour and the answers kept
-// for a minute (per thread: the EPG thread parses too); a changed TZ starts afresh. Without this a
-// bouquet's worth of programmes spends most of its time in the C library's zone look-ups.
-int localOffsetAt(qint64 utcSec) {
-    struct Cache {
-        QByteArray Tz;
-        std::chrono::steady_clock::time_point Made;
-        QHash<qint64, int> Offsets;
-    };
-    thread_local Cache cache;
+// (per thread: the EPG thread parses too). Without this a bouquet's worth of programmes spends most
+// of its time in the C library's zone look-ups.
+struct ZoneCache {
+    QByteArray Tz;
+    std::chrono::steady_clock::time_point Made;
+    QHash<qint64, int> Offsets;
+    qint64 LastKey = std::numeric_limits<qint64>::min();
+    int LastOffset = 0;
+};
+thread_local ZoneCache zoneCache;
+
+// Once per parse, not per programme: a changed TZ or answers older than a minute start afresh.
+void refreshZoneCache() {
+    ZoneCache& cache = zoneCache;
     const auto now = std::chrono::steady_clock::now();
     const char* tzEnv = std::getenv("TZ");
     const QByteArrayView tz = tzEnv ? QByteArrayView(tzEnv) : QByteArrayView();
@@ -112,13 +108,23 @@ int localOffsetAt(qint64 utcSec) {
         cache.Tz = tz.toByteArray();
         cache.Made = now;
         cache.Offsets.clear();
+        cache.LastKey = std::numeric_limits<qint64>::min();
     }
+}
+
+int localOffsetAt(qint64 utcSec) {
+    ZoneCache& cache = zoneCache;
     const qint64 key = floorDiv(utcSec, 900);
+    // Programmes of one answer mostly start in the same few quarter hours.
+    if (key == cache.LastKey)
+        return cache.LastOffset;
     const auto it = cache.Offsets.constFind(key);
-    if (it != cache.Offsets.constEnd())
-        return *it;
-    const int offset = QDateTime::fromSecsSinceEpoch(key * 900, Qt::LocalTime).offsetFromUtc();
-    cache.Offsets.insert(key, offset);
+    const int offset =
+        it != cache.Offsets.constEnd()
+            ? *it
+            : *cache.Offsets.insert(key, QDateTime::fromSecsSinceEpoch(key * 900, Qt::LocalTime).offsetFromUtc());
+    cache.LastKey = key;
+    cache.LastOffset = offset;
     return offset;
 }
 
@@ -156,12 +162,18 @@ QString dateOf(qint64 localSecs) {
     out += QLatin1Char('.');
     appendTwo(out, date.month());
     out += QLatin1Char('.');
-    out += QString::number(date.year()).rightJustified(4, QLatin1Char('0'));
+    const int year = date.year();
+    if (year >= 0 && year <= 9999) {
+        appendTwo(out, year / 100);
+        appendTwo(out, year % 100);
+    } else {
+        out += QString::number(year);
+    }
     return out;
 }
 
 // The conversion behind BoxTimeToLocal; gives the local start so callers can format it more than once.
-bool boxTimes(const QString& start, const QString& duration, TChannelProgram& prog, qint64* localStart) {
+bool boxTimes(QStringView start, QStringView duration, TChannelProgram& prog, qint64* localStart) {
     qint64 s = 0;
     qint64 d = 0;
     if (!parseBoxNumber(start, &s) || !parseBoxNumber(duration, &d))
@@ -182,6 +194,7 @@ bool boxTimes(const QString& start, const QString& duration, TChannelProgram& pr
 } // namespace
 
 QString BoxTimeToLocal(const QString& start, const QString& duration, bool clockText, TChannelProgram& prog) {
+    refreshZoneCache();
     qint64 local = 0;
     if (!boxTimes(start, duration, prog, &local))
         return QString();
@@ -247,8 +260,18 @@ QStringView trimmedView(QStringView s) {
 
 } // namespace
 
-TAllChannelLine splitAllChannelLine(const QString& line) {
-    // Views into the line; each field is copied once at the end.
+namespace {
+
+// The five fields of an "epg?ext" line as views into it.
+struct AllChannelFields {
+    QStringView Id;
+    QStringView Start;
+    QStringView Duration;
+    QStringView EventId;
+    QStringView Title;
+};
+
+AllChannelFields splitFields(QStringView line) {
     QStringView rest = trimmedView(line);
     QStringView fields[4];
     for (QStringView& field : fields) {
@@ -261,37 +284,68 @@ TAllChannelLine splitAllChannelLine(const QString& line) {
             rest = trimmedView(rest.mid(p + 1));
         }
     }
-    return {fields[0].toString(), fields[1].toString(), fields[2].toString(), fields[3].toString(), rest.toString()};
+    return {fields[0], fields[1], fields[2], fields[3], rest};
+}
+
+// Calls f for every line of an answer (CR, LF or CRLF ends a line), as views: no line is copied.
+template <typename F>
+void forEachLine(QStringView text, F&& f) {
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
+            if (!f(text.mid(start, i - start)))
+                return;
+            if (c == QLatin1Char('\r') && i + 1 < n && text[i + 1] == QLatin1Char('\n'))
+                ++i;
+            start = i + 1;
+        }
+    }
+    if (start < n)
+        f(text.mid(start));
+}
+
+} // namespace
+
+TAllChannelLine splitAllChannelLine(const QString& line) {
+    const AllChannelFields f = splitFields(line);
+    return {f.Id.toString(), f.Start.toString(), f.Duration.toString(), f.EventId.toString(), f.Title.toString()};
 }
 
 int ParseAllChannelEPG(const QString& answer, const QList<TChannelRef>& channels, const StopFn& stop) {
-    // Channels by id, in box order; a bouquet may hold an id more than once.
-    QHash<QString, QList<TChannel*>> byId;
+    // Channels by the hash of their id, in box order; a bouquet may hold an id more than once, and
+    // two ids may share a hash, so every hit is checked against the id itself. Keyed by the hash,
+    // a line's id is looked up as a view into the answer, with no copy per line.
+    QHash<size_t, QList<TChannel*>> byId;
+    byId.reserve(channels.size());
     for (const TChannelRef& ch : channels) {
         if (ch && !ch->Id.isEmpty())
-            byId[ch->Id].append(ch.get());
+            byId[qHash(QStringView(ch->Id))].append(ch.get());
     }
     const qint64 now = nowSecs();
+    refreshZoneCache();
     int filled = 0;
     int badLines = 0;
 
-    for (const QString& line : splitAnswerLines(answer)) {
+    forEachLine(answer, [&](QStringView line) {
         if (stop && stop())
-            break;
+            return false;
         const qsizetype blank = line.indexOf(QLatin1Char(' '));
-        const auto it = byId.find(trimBlanks(QStringView(line).left(blank < 0 ? line.size() : blank)));
+        const QStringView id = trimmedView(line.left(blank < 0 ? line.size() : blank));
+        const auto it = byId.find(qHash(id));
         if (it == byId.end())
-            continue;
-        TAllChannelLine f;
+            return true;
+        AllChannelFields f;
         bool parsed = false;
         qint64 duration = 0;
         // A filled channel leaves its id's list (a line without an event id leaves EventId empty,
         // and a later line for the channel must still not overwrite the first).
         for (TChannel*& ch : *it) {
-            if (!ch || !ch->NowEPG.EventId.isEmpty())
+            if (!ch || !ch->NowEPG.EventId.isEmpty() || ch->Id != id)
                 continue;
             if (!parsed) {
-                f = splitAllChannelLine(line);
+                f = splitFields(line);
                 parsed = true;
             }
             // A bad duration spoils only its own line; the channel waits for a later line.
@@ -302,20 +356,21 @@ int ParseAllChannelEPG(const QString& answer, const QList<TChannelRef>& channels
             TChannelProgram p;
             p.Index = ch->NowEPG.Index;
             p.DurationMin = QString::number(duration / 60);
-            p.DurationSec = f.Duration;
-            p.EventId = f.EventId;
+            p.DurationSec = f.Duration.toString();
+            p.EventId = f.EventId.toString();
             // One conversion for both texts (the date and the clock of the same start).
             if (qint64 local = 0; boxTimes(f.Start, f.Duration, p, &local)) {
                 p.StartDate = dateOf(local);
                 p.StartClock = clockOf(local);
             }
             computeElapsed(p, now);
-            p.Title = ch->Mode == mRadio ? removeInterpret(f.Title) : f.Title;
+            p.Title = ch->Mode == mRadio ? removeInterpret(f.Title.toString()) : f.Title.toString();
             ch->NowEPG = std::move(p);
             ch = nullptr;
             ++filled;
         }
-    }
+        return true;
+    });
     if (badLines > 0)
         Log(LogFunc, QStringLiteral("ParseEPG: ") + QString::number(badLines) +
                          QStringLiteral(" line(s) with a bad duration skipped"));
@@ -373,7 +428,8 @@ TChannelProgram parseProgBlock(QStringView block, int index, qint64 now) {
         return p;
     p.DurationMin = QString::number(minutes);
     p.DurationSec = QString::number(minutes * 60);
-    p.StartDate = BoxTimeToLocal(value(StartSec), p.DurationSec, false, p);
+    if (qint64 local = 0; boxTimes(value(StartSec), p.DurationSec, p, &local))
+        p.StartDate = dateOf(local);
     computeElapsed(p, now);
     p.StartClock = value(StartT);
     p.Title = removeInterpret(value(Description));
@@ -394,7 +450,9 @@ std::optional<QList<TChannelProgram>> ParseEPGXml(QStringView text) {
     static constexpr QStringView kOpen = u"<prog>";
     static constexpr QStringView kClose = u"</prog>";
     const qint64 now = nowSecs();
+    refreshZoneCache();
     QList<TChannelProgram> programs;
+    programs.reserve(64);
     qsizetype pos = 0;
     while (true) {
         const qsizetype b = kOpenMatcher.indexIn(text, pos);
