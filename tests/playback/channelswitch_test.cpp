@@ -301,6 +301,13 @@ TEST_F(SwitchTest, NoSelectionEndsAtOnce) {
     // Stopping short must not leave the programme bar suppressed for good.
     ASSERT_FALSE(host.calls.isEmpty());
     EXPECT_EQ(host.calls.last(), QStringLiteral("suppress:0"));
+    // Nor, in full screen, the black backdrop over the picture: its timer takes it away.
+    host.fullscreen = true;
+    host.calls.clear();
+    switcher->SwitchChannel(channel(kZdf));
+    EXPECT_EQ(host.calls.mid(host.calls.indexOf(QStringLiteral("suppress:0"))),
+              (QStringList{QStringLiteral("suppress:0"), QStringLiteral("backdropTimer")}));
+    EXPECT_TRUE(host.calls.contains(QStringLiteral("backdrop")));
     switcher->SwitchChannel(nullptr);
     EXPECT_TRUE(boxRequests().isEmpty());
 }
