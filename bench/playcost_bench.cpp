@@ -1,0 +1,185 @@
+// Playing cost: the player playing the simulator's TV stream into an X window, against a bare cvlc
+// playing the same URL into the same display, one after the other in one run; then the same player
+// re-serving what it plays (the providing instance of quoxel mode). Needs an X display (Xvfb) and
+// cvlc; cvlc refuses root, so it runs as nobody. Targets: CPU ratio to cvlc at most 1.15, peak
+// RSS at most 60 MB above cvlc's.
+// QUOXEL_BENCH_PLAY_SECONDS sets the measured time per side (30 by default).
+#include "core/appflags.h"
+#include "core/options.h"
+#include "playback/vlcplayer.h"
+#include "support/boxsimprocess.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWidget>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kAddress = QStringLiteral("127.0.68.1");
+constexpr int kWarmUpMs = 3000;
+
+int playSeconds() {
+    const int s = qEnvironmentVariableIntValue("QUOXEL_BENCH_PLAY_SECONDS");
+    return s > 0 ? s : 30;
+}
+
+QString tvUrl() {
+    return QStringLiteral("http://") + kAddress + QStringLiteral(":31339/0,0x0064,0x00FF,0x0100,0x0101");
+}
+
+double ticksToSeconds(qint64 ticks) {
+    return double(ticks) / double(sysconf(_SC_CLK_TCK));
+}
+
+// utime + stime of a process in clock ticks, from /proc/<pid>/stat (fields 14 and 15).
+qint64 processTicks(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray stat = f.readAll();
+    // The command name may hold blanks; the fields after it are counted from its closing bracket.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 12 ? fields[11].toLongLong() + fields[12].toLongLong() : -1;
+}
+
+// A "Vm..." line of /proc/<pid>/status in MB.
+double statusMb(qint64 pid, const char* key) {
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(qstrlen(key)).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
+struct Cost {
+    double cpuPercent = -1; // of one core
+    double peakRssMb = -1;
+};
+
+// Our player in this process: CPU over the measured time (the event loop keeps running, as the
+// program's does), and the process's peak RSS.
+Cost ourCost(VLCPlayer& player) {
+    player.StartStream(0, false, tvUrl());
+    QTest::qWait(kWarmUpMs);
+    const qint64 before = processTicks(getpid());
+    QElapsedTimer t;
+    t.start();
+    QTest::qWait(playSeconds() * 1000);
+    const qint64 after = processTicks(getpid());
+    Cost c;
+    c.cpuPercent = 100.0 * ticksToSeconds(after - before) / (double(t.elapsed()) / 1000.0);
+    c.peakRssMb = statusMb(getpid(), "VmHWM:");
+    player.Stop();
+    player.engine()->VLC_PlaylistClear();
+    return c;
+}
+
+Cost cvlcCost(const QString& home) {
+    const QString cvlc = QStandardPaths::findExecutable(QStringLiteral("cvlc"));
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (cvlc.isEmpty() || setpriv.isEmpty())
+        return {};
+    QProcess vlc;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home);
+    vlc.setProcessEnvironment(env);
+    vlc.setStandardOutputFile(QProcess::nullDevice());
+    vlc.setStandardErrorFile(QProcess::nullDevice());
+    // setpriv and the cvlc script both exec, so the pid is the player's own.
+    vlc.start(setpriv,
+              {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups"),
+               cvlc, QStringLiteral("--no-dbus"), QStringLiteral("--no-video-title-show"),
+               QStringLiteral("--vout=xcb_x11"), QStringLiteral("--aout=alsa"),
+               QStringLiteral("--alsa-audio-device=null"), QStringLiteral("--network-caching=1000"), tvUrl()});
+    if (!vlc.waitForStarted(5000))
+        return {};
+    QTest::qWait(kWarmUpMs);
+    const qint64 pid = vlc.processId();
+    const qint64 before = processTicks(pid);
+    QElapsedTimer t;
+    t.start();
+    QTest::qWait(playSeconds() * 1000);
+    const qint64 after = processTicks(pid);
+    Cost c;
+    if (before >= 0 && after >= 0)
+        c.cpuPercent = 100.0 * ticksToSeconds(after - before) / (double(t.elapsed()) / 1000.0);
+    c.peakRssMb = statusMb(pid, "VmHWM:");
+    vlc.terminate();
+    if (!vlc.waitForFinished(5000))
+        vlc.kill();
+    vlc.waitForFinished(5000);
+    return c;
+}
+
+void BM_PlayingCostVsCvlc(benchmark::State& state) {
+    Options = TOptions();
+    Options.NoLogging = true;
+    Options.IpPc = kAddress;
+    Options.StreamPortProv = QStringLiteral("31345");
+    BoxSimProcess sim(kAddress, {"--telnet-port", "0", "--vlc-port", "0", "--vlc-stream-port", "0"});
+    if (!sim.start()) {
+        state.SkipWithError("boxsim did not start");
+        return;
+    }
+    QTemporaryDir home;
+    QFile::setPermissions(home.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                           QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
+    QWidget panel;
+    panel.setAttribute(Qt::WA_NativeWindow);
+    panel.resize(720, 576);
+    panel.show();
+    (void)QTest::qWaitForWindowExposed(&panel, 5000);
+    PlayerView view;
+    VLCPlayer player(view);
+    player.setEngineArguments(
+        {QStringLiteral("--vout=xcb_x11"), QStringLiteral("--aout=alsa"), QStringLiteral("--alsa-audio-device=null")});
+    player.setCaching(QStringLiteral("1000"), QStringLiteral("3000"));
+    if (!player.VLCInit(quintptr(panel.winId()), panel.size())) {
+        state.SkipWithError("libvlc did not start");
+        return;
+    }
+    for (auto _ : state) {
+        const Cost bare = cvlcCost(home.path());
+        if (bare.cpuPercent < 0) {
+            state.SkipWithError("cvlc (vlc-bin) or setpriv is missing, or cvlc did not run");
+            return;
+        }
+        const Cost ours = ourCost(player);
+        Options.ProvideStream = true;
+        const Cost serving = ourCost(player);
+        Options.ProvideStream = false;
+        state.counters["cvlc_cpu_pct"] = bare.cpuPercent;
+        state.counters["ours_cpu_pct"] = ours.cpuPercent;
+        state.counters["cpu_ratio"] = bare.cpuPercent > 0 ? ours.cpuPercent / bare.cpuPercent : 0;
+        state.counters["cvlc_peak_rss_mb"] = bare.peakRssMb;
+        state.counters["ours_peak_rss_mb"] = ours.peakRssMb;
+        state.counters["rss_above_cvlc_mb"] = ours.peakRssMb - bare.peakRssMb;
+        state.counters["serving_cpu_pct"] = serving.cpuPercent;
+        state.counters["serving_extra_cpu_pct"] = serving.cpuPercent - ours.cpuPercent;
+    }
+}
+BENCHMARK(BM_PlayingCostVsCvlc)->Unit(benchmark::kSecond)->Iterations(1);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
