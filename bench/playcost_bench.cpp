@@ -1,13 +1,17 @@
 // Playing cost: the player playing the simulator's TV stream into an X window, against a bare cvlc
 // playing the same URL into the same display, one after the other in one run; then the same player
-// re-serving what it plays (the providing instance of quoxel mode). Needs an X display (Xvfb) and
+// re-serving what it plays (the providing instance of quoxel mode); and the info overlay
+// refreshing over the playing video. Needs an X display (Xvfb) and
 // cvlc; cvlc refuses root, so it runs as nobody. Targets: CPU ratio to cvlc at most 1.15, peak
 // RSS at most 60 MB above cvlc's.
 // QUOXEL_BENCH_PLAY_SECONDS sets the measured time per side (30 by default).
+#include "../tests/ui/osdtesthost.h"
 #include "core/appflags.h"
 #include "core/options.h"
 #include "playback/vlcplayer.h"
 #include "support/boxsimprocess.h"
+#include "ui/osdcontroller.h"
+#include "ui/osdinfo.h"
 
 #include <benchmark/benchmark.h>
 
@@ -20,6 +24,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
+
+#include <functional>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -70,10 +76,12 @@ struct Cost {
 };
 
 // Our player in this process: CPU over the measured time (the event loop keeps running, as the
-// program's does), and the process's peak RSS.
-Cost ourCost(VLCPlayer& player) {
+// program's does), and the process's peak RSS. `during` runs once playback is warm.
+Cost ourCost(VLCPlayer& player, const std::function<void()>& during = {}) {
     player.StartStream(0, false, tvUrl());
     QTest::qWait(kWarmUpMs);
+    if (during)
+        during();
     const qint64 before = processTicks(getpid());
     QElapsedTimer t;
     t.start();
@@ -173,6 +181,55 @@ void BM_PlayingCostVsCvlc(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_PlayingCostVsCvlc)->Unit(benchmark::kSecond)->Iterations(1);
+
+// The info overlay shown over playing video with its refresh running (clock, progress, stream
+// facts every 200 ms), against the same playback with no overlay. Target: under 2 % of one core.
+void BM_OverlayOverVideo(benchmark::State& state) {
+    Options = TOptions();
+    Options.NoLogging = true;
+    BoxSimProcess sim(kAddress, {"--telnet-port", "0", "--vlc-port", "0", "--vlc-stream-port", "0"});
+    if (!sim.start()) {
+        state.SkipWithError("boxsim did not start");
+        return;
+    }
+    QWidget panel;
+    panel.setAttribute(Qt::WA_NativeWindow);
+    panel.resize(720, 576);
+    panel.show();
+    (void)QTest::qWaitForWindowExposed(&panel, 5000);
+    PlayerView view;
+    VLCPlayer player(view);
+    player.setEngineArguments(
+        {QStringLiteral("--vout=xcb_x11"), QStringLiteral("--aout=alsa"), QStringLiteral("--alsa-audio-device=null")});
+    player.setCaching(QStringLiteral("1000"), QStringLiteral("3000"));
+    if (!player.VLCInit(quintptr(panel.winId()), panel.size())) {
+        state.SkipWithError("libvlc did not start");
+        return;
+    }
+    OsdTestHost host;
+    auto channel = std::make_shared<TChannel>();
+    channel->Caption = QStringLiteral("Das Erste");
+    channel->NowEPG.Title = QStringLiteral("Tagesschau");
+    channel->NowEPG.StartClock = QStringLiteral("20:00");
+    channel->NowEPG.DurationMin = QStringLiteral("15");
+    channel->NowEPG.DurationSec = QStringLiteral("900");
+    channel->NowEPG.StartSec = QDateTime::currentSecsSinceEpoch() - 300;
+    channel->NowEPG.EndSec = channel->NowEPG.StartSec + 900;
+    channel->NextEPG.Title = QStringLiteral("Wetter");
+    channel->NextEPG.StartClock = QStringLiteral("20:15");
+    host.akt = channel;
+    host.model.setChannels({channel});
+    quoxel::OsdController osd(host);
+    for (auto _ : state) {
+        const Cost plain = ourCost(player);
+        const Cost shown = ourCost(player, [&] { osd.ShowOSD(quoxel::OsdWindow::Info, channel, false); });
+        osd.HideOSD(quoxel::OsdWindow::Info);
+        state.counters["playing_cpu_pct"] = plain.cpuPercent;
+        state.counters["with_overlay_cpu_pct"] = shown.cpuPercent;
+        state.counters["overlay_extra_cpu_pct"] = shown.cpuPercent - plain.cpuPercent;
+    }
+}
+BENCHMARK(BM_OverlayOverVideo)->Unit(benchmark::kSecond)->Iterations(1);
 
 } // namespace
 
