@@ -530,6 +530,14 @@ void BM_RssOverSwitches(benchmark::State& state) {
 }
 BENCHMARK(BM_RssOverSwitches)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// What the player gives the engine for a live TV channel over HTTP (the default settings).
+QStringList liveTvOptions() {
+    return {QStringLiteral(":http-caching=1000"),     QStringLiteral(":vout-filter=deinterlace"),
+            QStringLiteral(":deinterlace-mode=mean"), QStringLiteral(":access-filter=timeshift"),
+            QStringLiteral(":timeshift-force=1"),     QStringLiteral(":timeshift-granularity=300"),
+            QStringLiteral(":timeshift-dir=c:\\")};
+}
+
 // The same number of stop and play cycles on a bare engine in a plain native window, same
 // stream and caching: how much of the growth the engine and the allocator bring by themselves.
 void BM_RssBareEngine(benchmark::State& state) {
@@ -556,7 +564,7 @@ void BM_RssBareEngine(benchmark::State& state) {
         double first = 0;
         int noPicture = 0;
         for (int i = 1; i <= g_switches; ++i) {
-            engine.VLC_AddTarget(url, {QStringLiteral(":http-caching=1000")});
+            engine.VLC_AddTarget(url, liveTvOptions());
             engine.VLC_Play();
             if (!QTest::qWaitFor([&] { return engine.stats().decodedVideo > 0; }, 10000))
                 ++noPicture;
@@ -575,7 +583,7 @@ void BM_RssBareEngine(benchmark::State& state) {
 }
 BENCHMARK(BM_RssBareEngine)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-// A bare engine paused on the same stream with the options the player gives a live TV channel,
+// A bare engine paused on the same stream with the same options,
 // in a plain native window: the engine's own idle cost. Alone in its process (another engine
 // would count too): --benchmark_filter=IdleBare.
 void BM_IdleBareEnginePaused(benchmark::State& state) {
@@ -603,9 +611,7 @@ void BM_IdleBareEnginePaused(benchmark::State& state) {
         engine.VLC_VariableSet(QStringLiteral("drawable"), qint64(panel.winId()));
         engine.VLC_AddTarget(QStringLiteral("http://") + address +
                                  QStringLiteral(":31339/0,0x0064,0x00FF,0x0100,0x0101"),
-                             {QStringLiteral(":http-caching=1000"), QStringLiteral(":vout-filter=deinterlace"),
-                              QStringLiteral(":deinterlace-mode=mean"), QStringLiteral(":access-filter=timeshift"),
-                              QStringLiteral(":timeshift-force=1"), QStringLiteral(":timeshift-granularity=300")});
+                             liveTvOptions());
         engine.VLC_Play();
         if (!QTest::qWaitFor([&] { return engine.stats().decodedVideo > 0; }, 10000)) {
             state.SkipWithError("no picture from the bare engine");
