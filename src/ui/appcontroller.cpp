@@ -831,6 +831,25 @@ bool AppController::isSptsChecked() const {
     return m_w.menu().SPTS1->isChecked();
 }
 
+void AppController::startWatchdog(int intervalMs) {
+    // Quoxel mode: the watchdog follows the providing instance from the start.
+    if (m_switcher)
+        m_switcher->startWatchdog(intervalMs);
+}
+
+void AppController::sendBehindBackdrop() {
+    // The backdrop stays above the main window, which goes under it.
+    m_w.lower();
+    m_w.FrmBlackScreen().raise();
+}
+
+void AppController::streamNotAvailable() {
+    if (!isFullscreen() && m_w.CmbChannels()->isEnabled())
+        setBusyCursor(false);
+    IsSwitching = false;
+    startEPGTimer(1);
+}
+
 void AppController::setUdpStreamChecked(bool checked) {
     m_w.menu().UDPStream1->setCheckable(true);
     m_w.menu().UDPStream1->setChecked(checked);

@@ -172,6 +172,9 @@ public:
     bool isSptsChecked() const override;
     void setUdpStreamChecked(bool checked) override;
     void checkAudioItem(int index) override;
+    void startWatchdog(int intervalMs) override;
+    void sendBehindBackdrop() override;
+    void streamNotAvailable() override;
 
 protected:
     // The main window's activation runs FormActivate.
