@@ -837,6 +837,13 @@ void AppController::startWatchdog(int intervalMs) {
         m_switcher->startWatchdog(intervalMs);
 }
 
+void AppController::stopEngineTwice() {
+    if (VlcEngine* engine = m_player.engine()) {
+        engine->VLC_Stop();
+        Log(LogVlc, QStringLiteral("VLC_Stop()"), engine->VLC_Stop());
+    }
+}
+
 void AppController::sendBehindBackdrop() {
     // The backdrop stays above the main window, which goes under it.
     m_w.lower();

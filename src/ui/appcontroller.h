@@ -173,6 +173,7 @@ public:
     void setUdpStreamChecked(bool checked) override;
     void checkAudioItem(int index) override;
     void startWatchdog(int intervalMs) override;
+    void stopEngineTwice() override;
     void sendBehindBackdrop() override;
     void streamNotAvailable() override;
 

@@ -4,6 +4,7 @@
 #include "core/appflags.h"
 #include "core/options.h"
 #include "playback/channelswitch.h"
+#include "playback/vlcapi.h"
 #include "support/boxsimprocess.h"
 #include "support/tempdir.h"
 #include "telnet/telnetconsole.h"
@@ -126,6 +127,38 @@ TEST_F(AppWiring, SubChannelsMenuAndEpgProgress) {
     EXPECT_GE(m.captured(1).toInt(), 1);
     EXPECT_LE(m.captured(1).toInt(), m.captured(2).toInt());
     EXPECT_LE(m.captured(2).toInt(), w.CmbChannels()->count());
+}
+
+// "UDP Stream" on and off from the menu: the receiver starts sending to our UDP port and the
+// picture comes from there; off again, the engine is stopped, the receiver's UDP sender killed
+// and the HTTP stream plays again.
+TEST_F(AppWiring, UdpStreamRoundTrip) {
+    BoxSimProcess sim(QStringLiteral("127.0.65.4"));
+    TestDir dir;
+    TFrmQuoxel w;
+    AppController app(w);
+    ASSERT_TRUE(startPlaying(sim, dir, w, app, "ip_pc=127.0.65.4\n[VLC]\nstreamport_udp=31330\n"));
+    ASSERT_TRUE(sim.clearRequests());
+
+    w.menu().UDPStream1->trigger();
+    EXPECT_TRUE(w.menu().UDPStream1->isChecked());
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return sim.state().value(QStringLiteral("udp_running")) == QLatin1String("1"); }, 10000))
+        << sim.requestTargets().join(' ').toStdString() << " switching " << IsSwitching.load() << " sel "
+        << w.CmbChannels()->currentIndex() << " type " << Options.StreamType;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return app.player().engine()->stats().decodedVideo > 0; }, 20000))
+        << "the picture comes over UDP";
+
+    ASSERT_TRUE(sim.clearRequests());
+    w.menu().UDPStream1->trigger();
+    EXPECT_FALSE(w.menu().UDPStream1->isChecked());
+    EXPECT_TRUE(sim.requestTargets().contains(QStringLiteral("/control/exec?api%20udp_stream%20kill_all_streams")) ||
+                sim.requestTargets().contains(QStringLiteral("/control/exec?api udp_stream kill_all_streams")))
+        << sim.requestTargets().join(' ').toStdString();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return sim.state().value(QStringLiteral("udp_running")) == QLatin1String("0"); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return app.player().isPlaying(); }, 20000));
+    EXPECT_FALSE(sim.requestTargets(QStringLiteral("tv")).isEmpty()) << "back on the HTTP stream";
 }
 
 // "Hide taskbar" keeps the main window out of the task list on every show; without it the entry is
