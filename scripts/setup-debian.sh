@@ -12,7 +12,7 @@ libtelnet-dev libvterm-dev
 libcpp-httplib-dev
 libgtest-dev libgmock-dev libbenchmark-dev
 xvfb xauth x11-utils ffmpeg
-lintian desktop-file-utils appstream openssl
+lintian desktop-file-utils appstream openssl busybox-static
 "
 
 missing=""

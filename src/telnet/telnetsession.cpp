@@ -36,6 +36,11 @@ bool hasControlCharacters(const QString& text) {
     return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
 }
 
+// passwd's prompts: "Retype password:", "Re-enter new password:", "New password:".
+bool asksForPassword(const QString& answer) {
+    return answer.trimmed().endsWith(QLatin1String("password:"), Qt::CaseInsensitive);
+}
+
 } // namespace
 
 // libtelnet's state for one connection, and what its callbacks collect while telnet_recv/telnet_send run.
@@ -390,8 +395,16 @@ QString TelnetSession::confirmPasswordChange(const QString& newPassword) {
         return QString();
     BusyGuard guard(this);
     m_passwordPending = false;
-    QString ignored;
-    if (!typeLine(newPassword, true, true, &ignored) || !typeLine(newPassword, true, true, &ignored))
+    QString answer;
+    if (!typeLine(newPassword, true, true, &answer))
+        return QString();
+    // A passwd that gave up after the first entry is back at the shell: the second copy would be typed
+    // there as a command line, echoed and kept in the shell's history.
+    if (!asksForPassword(answer)) {
+        Log(LogFunc, QStringLiteral("Telnet: passwd did not ask for the password again, not typed"));
+        return QString();
+    }
+    if (!typeLine(newPassword, true, true, &answer))
         return QString();
     return QLatin1String(TelnetTexts::kPasswordChanged);
 }

@@ -73,7 +73,7 @@ public:
 
     // The shell commands of the telnet menu; each does nothing and returns false or an empty text while
     // TelnetLoggedIn is clear. The password change is started, then confirmed with the new password (typed
-    // twice, never logged) or cancelled with Ctrl+C.
+    // twice, the second time only when passwd asks again; never logged) or cancelled with Ctrl+C.
     bool startPasswordChange();
     QString confirmPasswordChange(const QString& newPassword);
     QString cancelPasswordChange();

@@ -128,7 +128,7 @@ TEST_F(RemoteControlTest, ScreenPictureRefresh) {
     EXPECT_TRUE(m_remote.isVisible());
     EXPECT_EQ(m_sim.requestTargets(), QStringList{QStringLiteral("/tmp/a.bmp")});
     ASSERT_FALSE(m_view.lastPicture().isNull());
-    EXPECT_EQ(m_view.lastPicture().size(), QSize(120, 90));
+    EXPECT_EQ(m_view.lastPicture().size(), QSize(360, 288));
     EXPECT_TRUE(QTest::qWaitFor([&] { return screenshots() >= 1; }, 3000));
     const QImage first = m_view.lastPicture();
 
@@ -138,7 +138,7 @@ TEST_F(RemoteControlTest, ScreenPictureRefresh) {
     EXPECT_EQ(m_sim.requestTargets(),
               (QStringList{QStringLiteral("/control/rcem?KEY_OK"), QStringLiteral("/tmp/a.bmp")}));
     EXPECT_EQ(m_sim.state().value(QStringLiteral("lastkey")), QStringLiteral("KEY_OK"));
-    EXPECT_NE(m_view.lastPicture(), first) << "the receiver's screen changed";
+    EXPECT_NE(m_view.lastPicture(), first) << "the receiver's screen changed (its info bar)";
     const QImage good = m_view.lastPicture();
 
     for (const char* mode : {"garbage-body", "drop", "empty"}) {
@@ -156,6 +156,63 @@ TEST_F(RemoteControlTest, ScreenPictureRefresh) {
     QTest::mouseClick(m_remote.LblRemoteControlClose(), Qt::LeftButton);
     EXPECT_FALSE(m_view.isOn());
     EXPECT_FALSE(m_remote.isVisible());
+}
+
+// The receiver's screen follows the keys: either menu key opens the main menu and closes it again, the
+// volume key shows the volume bar; apart from the clock box (254, 4, 102 x 22) nothing changes by itself.
+// Each picture is a 24-bit bottom-up BMP the client's decoder takes.
+TEST_F(RemoteControlTest, ScreenFollowsKeys) {
+    const QRect clock(254, 4, 102, 22);
+    const auto differing = [&clock](const QImage& a, const QImage& b) {
+        int n = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x)
+                n += !clock.contains(x, y) && a.pixel(x, y) != b.pixel(x, y);
+        return n;
+    };
+    login();
+    const BoxSimProcess::Reply raw = BoxSimProcess::httpGet(m_sim.address(), m_sim.httpPort(), "/tmp/a.bmp");
+    ASSERT_TRUE(raw.ok);
+    const QByteArray& bmp = raw.body;
+    ASSERT_GE(bmp.size(), 54);
+    const auto le = [&bmp](int at, int bytes) {
+        qint64 v = 0;
+        for (int i = bytes - 1; i >= 0; --i)
+            v = v << 8 | quint8(bmp[at + i]);
+        return v;
+    };
+    EXPECT_EQ(le(2, 4), bmp.size());
+    EXPECT_EQ(le(18, 4), 360);
+    EXPECT_EQ(le(22, 4), 288) << "positive height: rows bottom-up";
+    EXPECT_EQ(le(28, 2), 24);
+    EXPECT_EQ(le(30, 4), 0) << "uncompressed";
+    EXPECT_EQ(bmp.size(), 54 + 360 * 3 * 288);
+
+    ASSERT_TRUE(m_view.RefreshBoxScreenshot()) << m_view.lastFailure().toStdString();
+    const QImage plain = m_view.lastPicture();
+    ASSERT_EQ(plain.size(), QSize(360, 288));
+    for (const char* menuKey : {"KEY_MENU", "KEY_SETUP"}) {
+        m_view.SendRemoteKey(QString::fromLatin1(menuKey));
+        ASSERT_TRUE(m_view.RefreshBoxScreenshot()) << menuKey;
+        const QImage menu = m_view.lastPicture();
+        EXPECT_GT(differing(plain, menu), 1000) << menuKey << " opens the menu";
+        EXPECT_EQ(m_sim.state().value(QStringLiteral("menu")), QStringLiteral("on")) << menuKey;
+        m_view.SendRemoteKey(QStringLiteral("KEY_DOWN"));
+        ASSERT_TRUE(m_view.RefreshBoxScreenshot());
+        EXPECT_GT(differing(menu, m_view.lastPicture()), 0) << "the highlight moves";
+        m_view.SendRemoteKey(QString::fromLatin1(menuKey));
+        ASSERT_TRUE(m_view.RefreshBoxScreenshot());
+        EXPECT_EQ(differing(plain, m_view.lastPicture()), 0) << menuKey << " closes it again";
+    }
+    m_view.SendRemoteKey(QStringLiteral("KEY_VOLUMEUP"));
+    ASSERT_TRUE(m_view.RefreshBoxScreenshot());
+    const QImage volume = m_view.lastPicture();
+    EXPECT_GT(differing(plain, volume), 1000) << "the volume bar";
+    EXPECT_EQ(m_sim.state().value(QStringLiteral("volume")), QStringLiteral("65"));
+    m_view.SendRemoteKey(QStringLiteral("KEY_OK"));
+    ASSERT_TRUE(m_view.RefreshBoxScreenshot());
+    EXPECT_GT(differing(volume, m_view.lastPicture()), 1000) << "the info bar instead";
+    EXPECT_GT(differing(plain, m_view.lastPicture()), 1000);
 }
 
 // In full screen the view does not open.

@@ -1,5 +1,6 @@
 #include "boxweb.h"
 
+#include "screenpicture.h"
 #include "textutil.h"
 
 #include <algorithm>
@@ -48,7 +49,7 @@ const std::set<std::string>& keyNames() {
         "KEY_MUTE",     "KEY_VOLUMEDOWN", "KEY_VOLUMEUP",    "KEY_POWER",  "KEY_HELP",      "KEY_SETUP",
         "KEY_OK",       "KEY_RED",        "KEY_GREEN",       "KEY_YELLOW", "KEY_BLUE",      "KEY_TOPLEFT",
         "KEY_TOPRIGHT", "KEY_BOTTOMLEFT", "KEY_BOTTOMRIGHT", "KEY_ESC",    "KEY_ENTER",     "KEY_SPACE",
-        "KEY_EXIT",
+        "KEY_EXIT",     "KEY_MENU",
     };
     return names;
 }
@@ -180,6 +181,7 @@ std::string BoxWeb::control(const std::string& cmd, const std::string& query, in
             return "error";
         m_lastKey = key;
         ++m_keys;
+        pressKey(key);
         return "ok";
     }
     *status = 404;
@@ -409,46 +411,56 @@ std::string BoxWeb::settingsPage() const {
     return out;
 }
 
+void BoxWeb::pressKey(const std::string& key) {
+    using Bar = ScreenView::Bar;
+    if (key == "KEY_SETUP" || key == "KEY_MENU") {
+        m_menuOpen = !m_menuOpen;
+        m_menuRow = 0;
+        m_bar = int(Bar::None);
+        return;
+    }
+    if (m_menuOpen) {
+        if (key == "KEY_UP" || key == "KEY_DOWN")
+            m_menuRow = (m_menuRow + (key == "KEY_UP" ? kMenuRows - 1 : 1)) % kMenuRows;
+        else if (key == "KEY_EXIT" || key == "KEY_HOME" || key == "KEY_OK")
+            m_menuOpen = false;
+        return;
+    }
+    if (key == "KEY_VOLUMEUP" || key == "KEY_VOLUMEDOWN") {
+        m_volume = std::clamp(m_volume + (key == "KEY_VOLUMEUP" ? 5 : -5), 0, 100);
+        m_muted = false;
+        m_bar = int(Bar::Volume);
+    } else if (key == "KEY_MUTE") {
+        m_muted = !m_muted;
+        m_bar = int(Bar::Volume);
+    } else if (key == "KEY_EXIT" || key == "KEY_HOME") {
+        m_bar = int(Bar::None);
+    } else {
+        m_bar = int(Bar::Info);
+    }
+}
+
 std::string BoxWeb::bitmap() const {
-    // A 120 x 90 true-colour picture; the bars move with every screenshot taken over telnet.
-    const int w = 120;
-    const int h = 90;
-    const int row = (w * 3 + 3) / 4 * 4;
-    const int imageSize = row * h;
-    std::string bmp(size_t(54 + imageSize), '\0');
-    const auto put32 = [&bmp](size_t at, unsigned v) {
-        for (int i = 0; i < 4; ++i)
-            bmp[at + size_t(i)] = char((v >> (8 * i)) & 0xff);
-    };
-    bmp[0] = 'B';
-    bmp[1] = 'M';
-    put32(2, unsigned(bmp.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, unsigned(w));
-    put32(22, unsigned(h));
-    bmp[26] = 1;
-    bmp[28] = 24;
-    put32(34, unsigned(imageSize));
-    put32(38, 2835);
-    put32(42, 2835);
-    int shots;
+    ScreenView view;
     {
         std::lock_guard lock(m_mutex);
-        shots = m_screenshots;
+        const long long now = nowSec() + m_data.clockOffsetSec;
+        const Channel& ch = m_data.channels[size_t(m_current)];
+        view.channel = std::to_string(ch.number > 0 ? ch.number : m_current + 1) + " " + ch.name;
+        const Programme* p = nowProgramme(ch, now);
+        view.programme = p ? p->title : std::string();
+        view.latin1 = m_data.encoding == "latin1";
+        view.clock = clockText(now, "%H:%M:%S");
+        view.lastKey = m_lastKey;
+        view.standby = m_standby;
+        view.radio = m_radioMode;
+        view.menuOpen = m_menuOpen;
+        view.menuRow = m_menuRow;
+        view.bar = ScreenView::Bar(m_bar);
+        view.volume = m_volume;
+        view.muted = m_muted;
     }
-    static const unsigned char bars[7][3] = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0}, {0, 255, 0},
-                                             {255, 0, 255},   {0, 0, 255},   {255, 0, 0}};
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            const unsigned char* c = bars[(x * 7 / w + shots) % 7];
-            const size_t at = size_t(54 + y * row + x * 3);
-            bmp[at] = char(c[2]);
-            bmp[at + 1] = char(c[1]);
-            bmp[at + 2] = char(c[0]);
-        }
-    }
-    return bmp;
+    return renderScreenBmp(view);
 }
 
 std::string BoxWeb::stateText() {
@@ -468,6 +480,8 @@ std::string BoxWeb::stateText() {
     out << "screenshots=" << m_screenshots << "\n";
     out << "lastkey=" << m_lastKey << "\n";
     out << "keys=" << m_keys << "\n";
+    out << "menu=" << (m_menuOpen ? "on" : "off") << "\n";
+    out << "volume=" << (m_muted ? 0 : m_volume) << "\n";
     out << "udp_running=" << m_udp.running() << "\n";
     out << "udp_datagrams=" << m_udp.datagramsSent() << "\n";
     return out.str();

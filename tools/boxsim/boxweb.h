@@ -37,6 +37,8 @@ private:
     std::string epgXml(const std::map<std::string, std::string>& params);
     std::string settingsPage() const;
     std::string bitmap() const;
+    // What a remote-control key does to the on-screen display; m_mutex held.
+    void pressKey(const std::string& key);
     const Programme* nowProgramme(const Channel& ch, long long now) const;
 
     const DataSet& m_data;
@@ -54,6 +56,12 @@ private:
     int m_screenshots = 0;
     std::string m_lastKey;
     int m_keys = 0;
+    // The on-screen display the keys drive, drawn into /tmp/a.bmp.
+    bool m_menuOpen = false;
+    int m_menuRow = 0;
+    int m_bar = 0; // ScreenView::Bar
+    int m_volume = 60;
+    bool m_muted = false;
 };
 
 } // namespace boxsim

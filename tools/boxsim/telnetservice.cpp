@@ -1,7 +1,5 @@
 #include "telnetservice.h"
 
-#include "textutil.h"
-
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -66,219 +64,89 @@ void TelnetService::acceptLoop() {
     }
 }
 
-// Reads one line; the client ends its lines with CR alone, others with CR LF, CR NUL or LF.
-TelnetService::Read TelnetService::readLine(int fd, std::string* line, bool echo, std::string* pending) {
-    line->clear();
-    int idleMs = 0;
-    while (true) {
-        while (!pending->empty()) {
-            const unsigned char c = (unsigned char)(*pending)[0];
-            if (c == IAC) {
-                if (pending->size() < 2)
-                    break;
-                const unsigned char cmd = (unsigned char)(*pending)[1];
-                if (cmd == IAC) {
-                    pending->erase(0, 2);
-                    line->push_back(char(IAC));
-                } else if (cmd == SB) {
-                    const size_t end = pending->find(std::string{char(IAC), char(SE)});
-                    if (end == std::string::npos)
+// The socket side of the shell: telnet commands are dropped, the rest goes through the line editor.
+class TelnetService::SocketTerminal : public ShellTerminal {
+public:
+    SocketTerminal(TelnetService& service, int fd)
+        : m_service(service)
+        , m_fd(fd) {}
+
+    Read readLine(std::string* line, bool echo) override {
+        line->clear();
+        int idleMs = 0;
+        while (true) {
+            while (!m_pending.empty()) {
+                const unsigned char c = (unsigned char)m_pending[0];
+                if (c == IAC) {
+                    if (m_pending.size() < 2)
                         break;
-                    pending->erase(0, end + 2);
-                } else if (cmd >= WILL) {
-                    if (pending->size() < 3)
-                        break;
-                    pending->erase(0, 3);
-                } else {
-                    pending->erase(0, 2);
+                    const unsigned char cmd = (unsigned char)m_pending[1];
+                    if (cmd == IAC) {
+                        m_pending.erase(0, 2);
+                        line->push_back(char(IAC));
+                    } else if (cmd == SB) {
+                        const size_t end = m_pending.find(std::string{char(IAC), char(SE)});
+                        if (end == std::string::npos)
+                            break;
+                        m_pending.erase(0, end + 2);
+                    } else if (cmd >= WILL) {
+                        if (m_pending.size() < 3)
+                            break;
+                        m_pending.erase(0, 3);
+                    } else {
+                        m_pending.erase(0, 2);
+                    }
+                    continue;
                 }
+                m_pending.erase(0, 1);
+                std::string echoed;
+                const LineEditor::Step step = m_editor.feed(c, echo, line, &echoed);
+                if (!echoed.empty())
+                    sendAll(m_fd, echoed);
+                if (step == LineEditor::Step::Line)
+                    return Read::Line;
+                if (step == LineEditor::Step::CtrlC)
+                    return Read::CtrlC;
+            }
+            if (m_service.m_life.stopping() || idleMs > kIdleLimitMs)
+                return Read::Closed;
+            if (!waitReadable(m_fd, 200)) {
+                idleMs += 200;
                 continue;
             }
-            pending->erase(0, 1);
-            if (c == '\r' || c == '\n') {
-                if (c == '\r' && !pending->empty() && ((*pending)[0] == '\n' || (*pending)[0] == '\0'))
-                    pending->erase(0, 1);
-                if (echo)
-                    sendAll(fd, "\r\n");
-                return Read::Line;
-            }
-            if (c == 0) // the NUL after a bare CR that arrived in a separate chunk
-                continue;
-            if (c == 3) {
-                sendAll(fd, "^C\r\n");
-                return Read::CtrlC;
-            }
-            if (c == 8 || c == 127) {
-                if (!line->empty()) {
-                    line->pop_back();
-                    if (echo)
-                        sendAll(fd, "\b \b");
-                }
-                continue;
-            }
-            line->push_back(char(c));
-            if (echo)
-                sendAll(fd, std::string(1, char(c)));
+            char buf[512];
+            const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
+            if (n <= 0)
+                return Read::Closed;
+            idleMs = 0;
+            m_pending.append(buf, size_t(n));
         }
-        if (m_life.stopping() || idleMs > kIdleLimitMs)
-            return Read::Closed;
-        if (!waitReadable(fd, 200)) {
-            idleMs += 200;
-            continue;
-        }
-        char buf[512];
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n <= 0)
-            return Read::Closed;
-        idleMs = 0;
-        pending->append(buf, size_t(n));
     }
-}
+    void write(const std::string& text) override { sendAll(m_fd, text); }
+    void pauseMs(int ms) override { m_service.m_life.sleepMs(ms); }
+    // The request log holds every line as the receiver got it, passwords too: tests check what was typed.
+    void typed(const std::string& line, Typed) override { m_service.m_log.add("telnet", line); }
+
+private:
+    TelnetService& m_service;
+    int m_fd;
+    std::string m_pending;
+    LineEditor m_editor;
+};
 
 void TelnetService::session(int fd) {
     const unsigned char negotiate[] = {IAC, WILL, ECHO_OPT, IAC, WILL, SGA_OPT};
     sendAll(fd, reinterpret_cast<const char*>(negotiate), sizeof negotiate);
-    sendAll(fd, "\r\n\r\ndbox2 - Neutrino\r\n\r\n");
-    std::string pending;
-    bool loggedIn = false;
-    for (int attempt = 0; attempt < 3 && !loggedIn; ++attempt) {
-        sendAll(fd, "dbox login: ");
-        std::string user;
-        if (readLine(fd, &user, true, &pending) == Read::Closed)
-            return;
-        m_log.add("telnet", user);
-        std::string pass;
-        const std::string expected = password();
-        // Like BusyBox login, an account without password gets no password prompt.
-        if (!expected.empty()) {
-            sendAll(fd, "Password: ");
-            const Read r = readLine(fd, &pass, false, &pending);
-            if (r == Read::Closed)
-                return;
-            m_log.add("telnet", pass);
-            sendAll(fd, "\r\n");
-        }
-        loggedIn = user == m_user && pass == expected;
-        if (!loggedIn) {
-            m_life.sleepMs(300);
-            sendAll(fd, "Login incorrect\r\n");
-        }
-    }
-    if (!loggedIn)
-        return;
-    sendAll(fd, "\r\n\r\nBusyBox v1.1.3 (2008.01.01-00:00+0000) Built-in shell (ash)\r\n"
-                "Enter 'help' for a list of built-in commands.\r\n\r\n");
-    while (true) {
-        sendAll(fd, "~ # ");
-        std::string line;
-        const Read r = readLine(fd, &line, true, &pending);
-        if (r == Read::Closed)
-            return;
-        if (r == Read::CtrlC) {
-            m_log.add("telnet", "^C");
-            continue;
-        }
-        m_log.add("telnet", line);
-        if (!command(fd, trim(line), &pending))
-            return;
-    }
-}
-
-bool TelnetService::command(int fd, const std::string& line, std::string* pending) {
-    const std::vector<std::string> words = split(line, ' ');
-    const std::string& cmd = words[0];
-    if (line.empty())
-        return true;
-    if (cmd == "exit" || cmd == "logout") {
-        sendAll(fd, "logout\r\n");
-        return false;
-    }
-    if (cmd == "passwd") {
-        sendAll(fd, "Changing password for " + m_user +
-                        "\r\nEnter the new password (minimum of 5, maximum of 8 "
-                        "characters)\r\nPlease use a combination of upper and lower "
-                        "case letters and numbers.\r\nEnter new password: ");
-        std::string first;
-        const Read r1 = readLine(fd, &first, false, pending);
-        if (r1 == Read::Closed)
-            return false;
-        m_log.add("telnet", r1 == Read::CtrlC ? "^C" : first);
-        if (r1 == Read::CtrlC)
-            return true;
-        sendAll(fd, "\r\n");
-        if (first.size() < 5)
-            sendAll(fd, "Bad password: too short.\r\n\r\nWarning: weak password (continuing).\r\n");
-        sendAll(fd, "Re-enter new password: ");
-        std::string second;
-        const Read r2 = readLine(fd, &second, false, pending);
-        if (r2 == Read::Closed)
-            return false;
-        m_log.add("telnet", r2 == Read::CtrlC ? "^C" : second);
-        if (r2 == Read::CtrlC)
-            return true;
-        sendAll(fd, "\r\n");
-        if (first != second || first.size() < 5) {
-            sendAll(fd, first != second ? "Passwords do not match.\r\n" : "");
-            sendAll(fd, "passwd: The password for " + m_user + " is unchanged.\r\n");
-            return true;
-        }
-        {
+    SocketTerminal term(*this, fd);
+    ReceiverShell shell(
+        term, m_user, [this] { return password(); },
+        [this](const std::string& p) {
             std::lock_guard lock(m_mutex);
-            m_password = first;
-        }
-        sendAll(fd, "Password changed.\r\n");
-        return true;
-    }
-    if (cmd == "killall") {
-        if (words.size() > 1 && words[1] == "nhttpd") {
-            if (m_hooks.stopWeb)
-                m_hooks.stopWeb();
-            return true;
-        }
-        sendAll(fd, "killall: " + (words.size() > 1 ? words[1] : std::string()) + ": no process killed\r\n");
-        return true;
-    }
-    if (cmd == "nhttpd" || (cmd.size() > 7 && cmd.substr(cmd.size() - 7) == "/nhttpd")) {
-        if (m_hooks.startWeb)
-            m_hooks.startWeb();
-        sendAll(fd, "[nhttpd] Neutrino HTTP-Server starting...\r\n");
-        return true;
-    }
-    if (cmd == "reboot") {
-        sendAll(fd, "\r\nThe system is going down NOW !!\r\nSending SIGTERM to all processes.\r\n");
-        if (m_hooks.reboot)
-            m_hooks.reboot();
-        return false;
-    }
-    if (cmd == "dboxshot" || cmd == "/bin/dboxshot") {
-        if (m_hooks.screenshot)
-            m_hooks.screenshot();
-        return true;
-    }
-    if (cmd == "uname") {
-        sendAll(fd, "Linux dbox 2.4.35.5-dbox2 #1 Tue Jan 1 00:00:00 CET 2008 ppc unknown\r\n");
-        return true;
-    }
-    if (cmd == "ls") {
-        sendAll(fd, "bin   dev   etc   lib   mnt   proc  root  sbin  share tmp   var\r\n");
-        return true;
-    }
-    if (cmd == "pwd") {
-        sendAll(fd, "/root\r\n");
-        return true;
-    }
-    if (cmd == "echo") {
-        sendAll(fd, (line.size() > 5 ? line.substr(5) : std::string()) + "\r\n");
-        return true;
-    }
-    if (cmd == "help") {
-        sendAll(fd, "Built-in commands:\r\n-------------------\r\n\t. : alias bg break cd chdir continue eval exec "
-                    "exit export false fg hash help history jobs kill let local pwd read readonly return set "
-                    "shift times trap true type ulimit umask unalias unset wait\r\n\r\n");
-        return true;
-    }
-    sendAll(fd, "-sh: " + cmd + ": not found\r\n");
-    return true;
+            m_password = p;
+        },
+        m_hooks);
+    if (shell.login())
+        shell.run();
 }
 
 } // namespace boxsim

@@ -2,6 +2,7 @@
 
 #include "faults.h"
 #include "net.h"
+#include "shellcommands.h"
 
 #include <functional>
 #include <mutex>
@@ -10,16 +11,9 @@
 
 namespace boxsim {
 
-// What the receiver's shell commands do to the rest of the simulated receiver.
-struct TelnetHooks {
-    std::function<void()> stopWeb;  // killall nhttpd
-    std::function<void()> startWeb; // nhttpd
-    std::function<void()> reboot;
-    std::function<void()> screenshot; // dboxshot -o /tmp/a.bmp
-};
+using TelnetHooks = ShellHooks;
 
-// The receiver's telnet login shell (RFC 854 with server echo): login and password prompts,
-// a BusyBox-like prompt and the few commands the client types. One thread per connection.
+// The receiver's telnet login shell (RFC 854 with server echo) over ReceiverShell. One thread per connection.
 class TelnetService {
 public:
     TelnetService(Lifetime& life, RequestLog& log, std::string user, std::string password, TelnetHooks hooks);
@@ -32,11 +26,9 @@ public:
     std::string password() const;
 
 private:
-    enum class Read { Line, CtrlC, Closed };
+    class SocketTerminal;
     void acceptLoop();
     void session(int fd);
-    Read readLine(int fd, std::string* line, bool echo, std::string* pending);
-    bool command(int fd, const std::string& line, std::string* pending);
 
     Lifetime& m_life;
     RequestLog& m_log;
