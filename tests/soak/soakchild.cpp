@@ -1,0 +1,538 @@
+#include "soakchild.h"
+
+#include "core/appflags.h"
+#include "core/log.h"
+#include "core/options.h"
+#include "ui/appcontroller.h"
+#include "ui/appinput.h"
+#include "ui/mainwindow.h"
+#include "ui/menus.h"
+#include "ui/optionsdialog.h"
+#include "ui/viewmodes.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSocketNotifier>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <execinfo.h>
+#include <random>
+#include <unistd.h>
+#include <vector>
+
+using quoxel::AppController;
+using quoxel::AppInput;
+using quoxel::TFrmQuoxel;
+
+namespace {
+
+constexpr int kProbeMs = 50;
+constexpr int kStallMs = 250;
+constexpr int kWorstKept = 5;
+
+// A crash leaves the stack on stderr, where the driver collects it.
+void crashHandler(int sig) {
+    static const char head[] = "SOAK crash: fatal signal, stack follows\n";
+    if (::write(STDERR_FILENO, head, sizeof head - 1) < 0) {
+    }
+    void* frames[64];
+    const int n = backtrace(frames, 64);
+    backtrace_symbols_fd(frames, n, STDERR_FILENO);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+void installCrashHandler() {
+    for (int sig : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL})
+        std::signal(sig, crashHandler);
+}
+
+int procStatusValue(const QByteArray& status, const char* key) {
+    const QRegularExpression re(QStringLiteral("^%1:\\s*(\\d+)").arg(QLatin1String(key)),
+                                QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch m = re.match(QString::fromLatin1(status));
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+struct Stall {
+    qint64 ms = 0;      // lateness minus the program's own logged sleeps
+    qint64 rawMs = 0;   // lateness as measured
+    qint64 atMs = 0;    // since the start
+    QString lastAction; // what the user did last, and how long before
+};
+
+class SoakChild : public QObject {
+public:
+    explicit SoakChild(const SoakChildConfig& config)
+        : m_config(config)
+        , m_app(m_w)
+        , m_input(m_w, m_app)
+        , m_rng(config.seed) {}
+
+    int run();
+
+private:
+    void say(const QByteArray& line) {
+        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+    void metric(const char* key, const QString& value) { say(QByteArray("SOAK metric ") + key + ' ' + value.toUtf8()); }
+    int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(m_rng); }
+    void note(const QString& action) {
+        m_lastAction = action;
+        m_lastActionAt = m_clock.elapsed();
+        ++m_actions;
+        // The driver keeps the last one for a crash report.
+        say("SOAK action " + action.toUtf8());
+    }
+
+    void probeTick();
+    qint64 loggedSleepMs();
+    void scheduleInput();
+    void inputTick();
+    void keyAction();
+    void bouquetAction();
+    void optionsAction();
+    void serviceModals();
+    void readCommands();
+    void controlTick();
+    void recover(const QByteArray& label);
+    void finish();
+    void sampleFigures(const char* prefix);
+
+    SoakChildConfig m_config;
+    TFrmQuoxel m_w;
+    AppController m_app;
+    AppInput m_input;
+    std::mt19937_64 m_rng;
+    QElapsedTimer m_clock;
+    QTimer m_probe;
+    QTimer m_inputTimer;
+    QTimer m_control;
+    QTimer m_modalWatch;
+    qint64 m_lastTick = 0;
+    qint64 m_maxLate = 0;
+    qint64 m_maxRawLate = 0;
+    int m_stalls = 0;
+    std::vector<Stall> m_worst;
+    QFile m_log;
+    qint64 m_logPos = 0;
+    QByteArray m_logRest;
+    qint64 m_loggedSleepTotal = 0;
+    QString m_lastAction = QStringLiteral("start");
+    qint64 m_lastActionAt = 0;
+    int m_actions = 0;
+    int m_keys = 0;
+    int m_bouquets = 0;
+    int m_fullscreens = 0;
+    int m_optionsOk = 0;
+    int m_optionsCancel = 0;
+    int m_modalsClosed = 0;
+    int m_infoBoxes = 0;
+    qint64 m_lastOptionsAt = -1000000;
+    int m_depth = 0; // our own actions running; events keep being processed inside them
+    bool m_paused = false;
+    QByteArray m_pendingRecover;
+    bool m_pendingFinish = false;
+    bool m_finishing = false;
+    QSocketNotifier* m_stdin = nullptr;
+    QByteArray m_stdinBuffer;
+    QWidget* m_seenModal = nullptr;
+    int m_seenModalTicks = 0;
+};
+
+// A tick of the 50 ms probe: how late it came, less the sleeps the program logged meanwhile
+// ("Delay <n>ms" is written right after each of them).
+void SoakChild::probeTick() {
+    const qint64 now = m_clock.elapsed();
+    const qint64 late = now - m_lastTick - kProbeMs;
+    m_lastTick = now;
+    const qint64 slept = loggedSleepMs();
+    const qint64 stall = std::max<qint64>(0, late - slept);
+    m_maxRawLate = std::max(m_maxRawLate, late);
+    m_maxLate = std::max(m_maxLate, stall);
+    if (stall <= kStallMs)
+        return;
+    ++m_stalls;
+    Stall s{stall, late, now, m_lastAction + QStringLiteral(" (%1 ms before the late tick)").arg(now - m_lastActionAt)};
+    m_worst.push_back(s);
+    std::sort(m_worst.begin(), m_worst.end(), [](const Stall& a, const Stall& b) { return a.ms > b.ms; });
+    if (m_worst.size() > size_t(kWorstKept))
+        m_worst.resize(kWorstKept);
+}
+
+qint64 SoakChild::loggedSleepMs() {
+    if (!m_log.isOpen()) {
+        m_log.setFileName(appLogger().filePath());
+        if (!m_log.open(QIODevice::ReadOnly))
+            return 0;
+    }
+    // The log starts again at each connection sequence.
+    if (m_log.size() < m_logPos) {
+        m_logPos = 0;
+        m_logRest.clear();
+    }
+    if (m_log.size() == m_logPos)
+        return 0;
+    m_log.seek(m_logPos);
+    const QByteArray chunk = m_log.read(4 << 20);
+    m_logPos += chunk.size();
+    QByteArray text = m_logRest + chunk;
+    const qsizetype lastBreak = text.lastIndexOf('\n');
+    m_logRest = lastBreak < 0 ? text : text.mid(lastBreak + 1);
+    if (lastBreak < 0)
+        return 0;
+    text.truncate(lastBreak);
+    static const QRegularExpression delay(QStringLiteral(", Delay (\\d+)ms$"), QRegularExpression::MultilineOption);
+    qint64 sum = 0;
+    for (const QRegularExpressionMatch& m : delay.globalMatch(QString::fromUtf8(text)))
+        sum += m.captured(1).toLongLong();
+    m_loggedSleepTotal += sum;
+    return sum;
+}
+
+void SoakChild::scheduleInput() {
+    m_inputTimer.start(uniform(150, 1500));
+}
+
+void SoakChild::inputTick() {
+    scheduleInput();
+    if (m_paused || m_finishing || QApplication::activeModalWidget())
+        return;
+    // Inside the program's own event pumping (a switch, a request wait) only keys come, as from an
+    // impatient user; menus and dialogs wait for the main loop.
+    const bool nested = SoakApplication::depth() > 1;
+    const int roll = uniform(0, 99);
+    ++m_depth;
+    if (nested || roll < 70) {
+        if (m_depth == 1)
+            keyAction();
+    } else if (roll < 82) {
+        bouquetAction();
+    } else if (roll < 96) {
+        note(m_w.view().IsFullscreen ? QStringLiteral("full screen out (menu)")
+                                     : QStringLiteral("full screen in (menu)"));
+        ++m_fullscreens;
+        m_w.menu().Fullscreen1->trigger();
+    } else {
+        optionsAction();
+    }
+    --m_depth;
+}
+
+void SoakChild::keyAction() {
+    struct Key {
+        Qt::Key key;
+        const char* name;
+        int weight;
+    };
+    static const Key keys[] = {
+        {Qt::Key_PageUp, "PageUp (channel up)", 20},
+        {Qt::Key_PageDown, "PageDown (channel down)", 20},
+        {Qt::Key_I, "I (info overlay)", 10},
+        {Qt::Key_O, "O (channel overlay)", 10},
+        {Qt::Key_Escape, "Esc", 8},
+        {Qt::Key_Left, "Left", 4},
+        {Qt::Key_Right, "Right", 4},
+        {Qt::Key_Up, "Up", 4},
+        {Qt::Key_Down, "Down", 4},
+        {Qt::Key_Return, "Return", 4},
+    };
+    int total = 0;
+    for (const Key& k : keys)
+        total += k.weight;
+    int pick = uniform(0, total - 1);
+    for (const Key& k : keys) {
+        if (pick < k.weight) {
+            note(QLatin1String(k.name) +
+                 (SoakApplication::depth() > 1 ? QStringLiteral(" [while the program pumps events]") : QString()));
+            ++m_keys;
+            QTest::keyClick(&m_w, k.key);
+            return;
+        }
+        pick -= k.weight;
+    }
+}
+
+void SoakChild::bouquetAction() {
+    const QList<QAction*> bouquets = m_w.menu().Bouquets1->actions();
+    QList<QAction*> usable;
+    for (QAction* a : bouquets)
+        if (a->isEnabled() && !a->isSeparator())
+            usable << a;
+    if (usable.isEmpty())
+        return;
+    QAction* a = usable.at(uniform(0, int(usable.size()) - 1));
+    note(QStringLiteral("bouquet \"%1\"").arg(a->text()));
+    ++m_bouquets;
+    a->trigger();
+}
+
+// File > Options, then OK (Cancel when a value does not pass); the dialog runs modally, so a
+// timer started before answers it from inside its loop.
+void SoakChild::optionsAction() {
+    if (m_clock.elapsed() - m_lastOptionsAt < 45000)
+        return;
+    m_lastOptionsAt = m_clock.elapsed();
+    auto tries = std::make_shared<int>(0);
+    auto answer = std::make_shared<std::function<void()>>();
+    *answer = [this, tries, answer] {
+        auto* dialog = qobject_cast<TFrmOptions*>(QApplication::activeModalWidget());
+        if (!dialog) {
+            if (++*tries < 50)
+                QTimer::singleShot(100, this, [answer] {
+                    if (*answer)
+                        (*answer)();
+                });
+            return;
+        }
+        if (dialog->okButton()->isEnabled()) {
+            note(QStringLiteral("options OK"));
+            ++m_optionsOk;
+            dialog->okButton()->click();
+        } else {
+            note(QStringLiteral("options Cancel (OK disabled: %1)").arg(dialog->problemText()));
+            ++m_optionsCancel;
+            dialog->cancelButton()->click();
+        }
+        // OK may ask a question of its own; the modal watch answers it.
+    };
+    QTimer::singleShot(uniform(300, 1500), this, [answer] {
+        if (*answer)
+            (*answer)();
+    });
+    note(QStringLiteral("options open"));
+    m_w.menu().ProgramSettings1->trigger();
+    *answer = nullptr; // ends the cycle of the shared function
+}
+
+// A message box left open for a second gets its default answer, any other stray dialog a Cancel.
+void SoakChild::serviceModals() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal != m_seenModal) {
+        m_seenModal = modal;
+        m_seenModalTicks = 0;
+        return;
+    }
+    if (++m_seenModalTicks < 2)
+        return;
+    // The options dialog is answered by its own timer unless that failed for 10 s.
+    if (qobject_cast<TFrmOptions*>(modal) && m_seenModalTicks < 20)
+        return;
+    ++m_modalsClosed;
+    m_seenModalTicks = 0;
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        note(QStringLiteral("answered message box \"%1\"").arg(box->text().left(60)));
+        if (QAbstractButton* b = box->defaultButton())
+            b->click();
+        else
+            box->accept();
+    } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+        note(QStringLiteral("cancelled dialog %1").arg(QLatin1String(modal->metaObject()->className())));
+        dialog->reject();
+    }
+}
+
+void SoakChild::readCommands() {
+    char buf[512];
+    const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+    if (n <= 0) {
+        // The driver went away: end as if told so.
+        m_stdin->setEnabled(false);
+        m_pendingFinish = true;
+        return;
+    }
+    m_stdinBuffer.append(buf, n);
+    qsizetype nl;
+    while ((nl = m_stdinBuffer.indexOf('\n')) >= 0) {
+        const QByteArray line = m_stdinBuffer.left(nl).trimmed();
+        m_stdinBuffer.remove(0, nl + 1);
+        if (line.startsWith("recover "))
+            m_pendingRecover = line.mid(8);
+        else if (line == "end")
+            m_pendingFinish = true;
+    }
+}
+
+// Commands run only at the top: not inside one of our actions, not during a switch, no dialog open.
+void SoakChild::controlTick() {
+    if (SoakApplication::depth() > 1 || m_depth > 0 || IsSwitching || QApplication::activeModalWidget())
+        return;
+    if (!m_pendingRecover.isEmpty()) {
+        const QByteArray label = m_pendingRecover;
+        m_pendingRecover.clear();
+        recover(label);
+        return;
+    }
+    if (m_pendingFinish && !m_finishing)
+        finish();
+}
+
+// The faults are gone: the user picks the next channel in the channel box (twice more if one
+// does not play, as the list holds a channel without a picture) and expects the picture back.
+void SoakChild::recover(const QByteArray& label) {
+    m_paused = true;
+    ++m_depth;
+    QElapsedTimer t;
+    t.start();
+    bool ok = false;
+    int switches = 0;
+    for (; switches < 3 && !ok;) {
+        QComboBox* box = m_w.CmbChannels();
+        if (box->count() == 0) {
+            // Nothing listed (the bouquets failed to load): the first bouquet again.
+            const QList<QAction*> bouquets = m_w.menu().Bouquets1->actions();
+            note(QStringLiteral("recovery: first bouquet"));
+            if (!bouquets.isEmpty())
+                bouquets.first()->trigger();
+            ++switches;
+            ok = QTest::qWaitFor([&] { return !IsSwitching && m_app.player().isPlaying(); }, 15000);
+            continue;
+        }
+        const int row = (std::max(0, box->currentIndex()) + 1) % int(box->count());
+        note(QStringLiteral("recovery: channel box row %1 \"%2\"").arg(row).arg(box->itemText(row)));
+        box->setCurrentIndex(row);
+        Q_EMIT box->activated(row);
+        ++switches;
+        ok = QTest::qWaitFor([&] { return !IsSwitching && m_app.player().isPlaying(); }, 15000);
+    }
+    say(QByteArray("SOAK recovered ") + label + ' ' + (ok ? "1 " : "0 ") + QByteArray::number(t.elapsed()) + ' ' +
+        QByteArray::number(switches) + ' ' + m_w.CmbChannels()->currentText().toUtf8().toPercentEncoding());
+    --m_depth;
+    m_paused = false;
+}
+
+void SoakChild::sampleFigures(const char* prefix) {
+    const ProcFigures f = readProcFigures();
+    const QByteArray p(prefix);
+    metric((p + "_rss_kb").constData(), QString::number(f.rssKb));
+    metric((p + "_fds").constData(), QString::number(f.fds));
+    metric((p + "_threads").constData(), QString::number(f.threads));
+    metric((p + "_at_s").constData(), QString::number(m_clock.elapsed() / 1000.0, 'f', 1));
+}
+
+void SoakChild::finish() {
+    m_finishing = true;
+    m_inputTimer.stop();
+    sampleFigures("end");
+    m_probe.stop();
+    metric("stall_max_ms", QString::number(m_maxLate));
+    metric("stall_max_raw_ms", QString::number(m_maxRawLate));
+    metric("stalls_over_250ms", QString::number(m_stalls));
+    metric("logged_sleeps_ms", QString::number(m_loggedSleepTotal));
+    for (size_t i = 0; i < m_worst.size(); ++i) {
+        const Stall& s = m_worst[i];
+        metric(("stall_worst_" + std::to_string(i + 1)).c_str(), QStringLiteral("%1 ms (raw %2) at %3 s after %4")
+                                                                     .arg(s.ms)
+                                                                     .arg(s.rawMs)
+                                                                     .arg(s.atMs / 1000.0, 0, 'f', 1)
+                                                                     .arg(s.lastAction));
+    }
+    metric("actions", QString::number(m_actions));
+    metric("actions_keys", QString::number(m_keys));
+    metric("actions_bouquet", QString::number(m_bouquets));
+    metric("actions_fullscreen", QString::number(m_fullscreens));
+    metric("actions_options_ok", QString::number(m_optionsOk));
+    metric("actions_options_cancel", QString::number(m_optionsCancel));
+    metric("modal_boxes_answered", QString::number(m_modalsClosed));
+    metric("info_boxes", QString::number(m_infoBoxes));
+    m_w.close();
+    const bool closed = QTest::qWaitFor([&] { return !m_w.isVisible(); }, 30000);
+    metric("window_closed", closed ? QStringLiteral("yes") : QStringLiteral("no"));
+    say("SOAK done");
+    QApplication::exit(closed ? 0 : 4);
+}
+
+int SoakChild::run() {
+    m_clock.start();
+    m_w.setMessageBoxes([](const QString&) { return true; },
+                        [this](const QString& text) {
+                            ++m_infoBoxes;
+                            note(QStringLiteral("info box \"%1\"").arg(text.left(60)));
+                        });
+    m_app.setIniPath(m_config.iniPath);
+    if (m_app.FormCreate() != ConnectionOutcome::Connected) {
+        say("SOAK fatal not connected");
+        return 3;
+    }
+    m_app.FormShow();
+    m_w.show();
+    m_w.activateWindow();
+    if (!QTest::qWaitForWindowExposed(&m_w, 10000)) {
+        say("SOAK fatal window not shown");
+        return 3;
+    }
+    m_app.lifecycle().FormActivate();
+    if (!m_app.switcher() || !QTest::qWaitFor([&] { return m_app.player().isPlaying(); }, 30000)) {
+        say("SOAK fatal nothing plays");
+        return 3;
+    }
+    sampleFigures("start");
+
+    m_probe.setTimerType(Qt::PreciseTimer);
+    m_probe.setInterval(kProbeMs);
+    connect(&m_probe, &QTimer::timeout, this, [this] { probeTick(); });
+    m_lastTick = m_clock.elapsed();
+    m_probe.start();
+
+    m_inputTimer.setSingleShot(true);
+    connect(&m_inputTimer, &QTimer::timeout, this, [this] { inputTick(); });
+    scheduleInput();
+
+    m_control.setInterval(100);
+    connect(&m_control, &QTimer::timeout, this, [this] { controlTick(); });
+    m_control.start();
+
+    m_modalWatch.setInterval(500);
+    connect(&m_modalWatch, &QTimer::timeout, this, [this] { serviceModals(); });
+    m_modalWatch.start();
+
+    QTimer::singleShot(m_config.warmupSeconds * 1000, this, [this] {
+        if (!m_finishing)
+            sampleFigures("baseline");
+    });
+
+    m_stdin = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+    connect(m_stdin, &QSocketNotifier::activated, this, [this] { readCommands(); });
+
+    say("SOAK ready");
+    return QApplication::exec();
+}
+
+} // namespace
+
+ProcFigures readProcFigures() {
+    ProcFigures f;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        const QByteArray text = status.readAll();
+        f.rssKb = procStatusValue(text, "VmRSS");
+        f.threads = procStatusValue(text, "Threads");
+    }
+    // The listing's own descriptor is not counted.
+    f.fds = int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size()) - 1;
+    return f;
+}
+
+int runSoakChild(const SoakChildConfig& config) {
+    installCrashHandler();
+    int rc = 0;
+    {
+        SoakChild child(config);
+        rc = child.run();
+    }
+    return rc;
+}

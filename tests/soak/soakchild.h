@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QApplication>
+#include <QByteArray>
+#include <QString>
+
+// The program's side of the soak: the real main window, controller and input rules against the
+// simulator, driven by random input, with an event-loop latency probe. Talks to the driver over
+// stdin/stdout in "SOAK ..." lines.
+struct SoakChildConfig {
+    QString iniPath;
+    quint64 seed = 1;
+    int warmupSeconds = 60; // when the baseline of memory, descriptors and threads is taken
+};
+
+int runSoakChild(const SoakChildConfig& config);
+
+// Counts how deeply event deliveries nest: 1 is the main loop's own, more means inside some
+// handler that lets events run (a switch, a request wait). The driver's commands wait for 1.
+class SoakApplication : public QApplication {
+public:
+    SoakApplication(int& argc, char** argv)
+        : QApplication(argc, argv) {}
+    bool notify(QObject* receiver, QEvent* event) override {
+        ++s_depth;
+        const bool handled = QApplication::notify(receiver, event);
+        --s_depth;
+        return handled;
+    }
+    static int depth() { return s_depth; }
+
+private:
+    static inline int s_depth = 0;
+};
+
+// This process's resident memory, threads and open descriptors from /proc/self.
+struct ProcFigures {
+    qint64 rssKb = -1;
+    int threads = -1;
+    int fds = -1;
+};
+ProcFigures readProcFigures();
