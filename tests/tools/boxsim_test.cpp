@@ -190,7 +190,8 @@ TEST_F(BoxSimTest, MainEndpointsAnswerInReceiverFormats) {
     ASSERT_TRUE(bmp.body.startsWith("BM"));
     const auto le32 = [&bmp](int at) { return qFromLittleEndian<quint32>(bmp.body.constData() + at); };
     EXPECT_EQ(le32(2), quint32(bmp.body.size()));
-    EXPECT_EQ(le32(18), 120u);
+    EXPECT_EQ(le32(18), 360u);
+    EXPECT_EQ(le32(22), 288u);
     EXPECT_EQ(get(sim, "/control/nosuchthing").status, 404);
 
     EXPECT_EQ(sim.requestTargets().mid(0, 4),
