@@ -131,13 +131,14 @@ TEST_F(AppWiring, SubChannelsMenuAndEpgProgress) {
 
 // "UDP Stream" on and off from the menu: the receiver starts sending to our UDP port and the
 // picture comes from there; off again, the engine is stopped, the receiver's UDP sender killed
-// and the HTTP stream plays again.
+// and the HTTP stream plays again. The engine listens on every address, so the port is this
+// test's own.
 TEST_F(AppWiring, UdpStreamRoundTrip) {
     BoxSimProcess sim(QStringLiteral("127.0.65.4"));
     TestDir dir;
     TFrmQuoxel w;
     AppController app(w);
-    ASSERT_TRUE(startPlaying(sim, dir, w, app, "ip_pc=127.0.65.4\n[VLC]\nstreamport_udp=31330\n"));
+    ASSERT_TRUE(startPlaying(sim, dir, w, app, "ip_pc=127.0.65.4\n[VLC]\nstreamport_udp=31367\n"));
     ASSERT_TRUE(sim.clearRequests());
 
     w.menu().UDPStream1->trigger();
