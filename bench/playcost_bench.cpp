@@ -133,33 +133,42 @@ Cost cvlcCost(const QString& home) {
     return c;
 }
 
+// The simulator and our player drawing into a native 720x576 panel, as both benchmarks use them.
+struct PlayingRig {
+    BoxSimProcess sim{kAddress, {"--telnet-port", "0", "--vlc-port", "0", "--vlc-stream-port", "0"}};
+    QWidget panel;
+    PlayerView view;
+    VLCPlayer player{view};
+
+    // Empty when ready, else why not.
+    const char* start() {
+        if (!sim.start())
+            return "boxsim did not start";
+        panel.setAttribute(Qt::WA_NativeWindow);
+        panel.resize(720, 576);
+        panel.show();
+        (void)QTest::qWaitForWindowExposed(&panel, 5000);
+        player.setEngineArguments({QStringLiteral("--vout=xcb_x11"), QStringLiteral("--aout=alsa"),
+                                   QStringLiteral("--alsa-audio-device=null")});
+        player.setCaching(QStringLiteral("1000"), QStringLiteral("3000"));
+        return player.VLCInit(quintptr(panel.winId()), panel.size()) ? "" : "libvlc did not start";
+    }
+};
+
 void BM_PlayingCostVsCvlc(benchmark::State& state) {
     Options = TOptions();
     Options.NoLogging = true;
     Options.IpPc = kAddress;
     Options.StreamPortProv = QStringLiteral("31345");
-    BoxSimProcess sim(kAddress, {"--telnet-port", "0", "--vlc-port", "0", "--vlc-stream-port", "0"});
-    if (!sim.start()) {
-        state.SkipWithError("boxsim did not start");
-        return;
-    }
     QTemporaryDir home;
     QFile::setPermissions(home.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
                                            QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
-    QWidget panel;
-    panel.setAttribute(Qt::WA_NativeWindow);
-    panel.resize(720, 576);
-    panel.show();
-    (void)QTest::qWaitForWindowExposed(&panel, 5000);
-    PlayerView view;
-    VLCPlayer player(view);
-    player.setEngineArguments(
-        {QStringLiteral("--vout=xcb_x11"), QStringLiteral("--aout=alsa"), QStringLiteral("--alsa-audio-device=null")});
-    player.setCaching(QStringLiteral("1000"), QStringLiteral("3000"));
-    if (!player.VLCInit(quintptr(panel.winId()), panel.size())) {
-        state.SkipWithError("libvlc did not start");
+    PlayingRig rig;
+    if (const char* why = rig.start(); *why) {
+        state.SkipWithError(why);
         return;
     }
+    VLCPlayer& player = rig.player;
     for (auto _ : state) {
         const Cost bare = cvlcCost(home.path());
         if (bare.cpuPercent < 0) {
@@ -187,25 +196,12 @@ BENCHMARK(BM_PlayingCostVsCvlc)->Unit(benchmark::kSecond)->Iterations(1);
 void BM_OverlayOverVideo(benchmark::State& state) {
     Options = TOptions();
     Options.NoLogging = true;
-    BoxSimProcess sim(kAddress, {"--telnet-port", "0", "--vlc-port", "0", "--vlc-stream-port", "0"});
-    if (!sim.start()) {
-        state.SkipWithError("boxsim did not start");
+    PlayingRig rig;
+    if (const char* why = rig.start(); *why) {
+        state.SkipWithError(why);
         return;
     }
-    QWidget panel;
-    panel.setAttribute(Qt::WA_NativeWindow);
-    panel.resize(720, 576);
-    panel.show();
-    (void)QTest::qWaitForWindowExposed(&panel, 5000);
-    PlayerView view;
-    VLCPlayer player(view);
-    player.setEngineArguments(
-        {QStringLiteral("--vout=xcb_x11"), QStringLiteral("--aout=alsa"), QStringLiteral("--alsa-audio-device=null")});
-    player.setCaching(QStringLiteral("1000"), QStringLiteral("3000"));
-    if (!player.VLCInit(quintptr(panel.winId()), panel.size())) {
-        state.SkipWithError("libvlc did not start");
-        return;
-    }
+    VLCPlayer& player = rig.player;
     OsdTestHost host;
     auto channel = std::make_shared<TChannel>();
     channel->Caption = QStringLiteral("Das Erste");
