@@ -188,7 +188,7 @@ struct TIEHTTP::Job {
         return {};
     }
 
-    // Runs on a worker with its handle, fresh or reset; the handle keeps its DNS cache.
+    // Runs on a worker with a handle of its own.
     void run(CURL* c) {
         std::unique_ptr<curl_slist, SlistDeleter> list;
         char errbuf[CURL_ERROR_SIZE] = {};
@@ -246,11 +246,6 @@ struct TIEHTTP::Job {
             result = curl_easy_perform(c);
             if (https && pin.isEmpty())
                 seenPin = peerPin(c);
-            if (https) {
-                // The handle is reused: no pin or certificate request must carry over.
-                curl_easy_setopt(c, CURLOPT_PINNEDPUBLICKEY, nullptr);
-                curl_easy_setopt(c, CURLOPT_CERTINFO, 0L);
-            }
             curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
             curl_easy_getinfo(c, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &contentLength);
             curlError = errbuf[0] ? QString::fromUtf8(errbuf).trimmed() : QString::fromUtf8(curl_easy_strerror(result));
@@ -480,7 +475,6 @@ struct TIEHTTP::WorkerQueue {
     }
 
     static void loop(const std::shared_ptr<WorkerQueue>& queue) {
-        std::unique_ptr<CURL, CurlDeleter> curl;
         for (;;) {
             std::shared_ptr<Job> job;
             {
@@ -490,10 +484,10 @@ struct TIEHTTP::WorkerQueue {
                     return;
                 job = std::move(queue->next);
             }
-            if (curl)
-                curl_easy_reset(curl.get());
-            else
-                curl.reset(curl_easy_init());
+            // A new handle for every request: libcurl 7.88 keeps a pointer into the last answer's
+            // freed headers across curl_easy_reset, and an answer that opens with a continued
+            // header line then reads freed memory.
+            const std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
             job->run(curl.get());
         }
     }
