@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <exception>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -144,7 +145,7 @@ void appendTwo(QString& out, int v) {
 }
 
 // "hh:mm" and "dd.mm.yyyy" of a local time.
-QString clockOf(qint64 localSecs) {
+QString formatClock(qint64 localSecs) {
     const qint64 secs = localSecs - floorDiv(localSecs, 86400) * 86400;
     QString out;
     out.reserve(5);
@@ -154,7 +155,7 @@ QString clockOf(qint64 localSecs) {
     return out;
 }
 
-QString dateOf(qint64 localSecs) {
+QString formatDate(qint64 localSecs) {
     const QDate date = QDate(1970, 1, 1).addDays(floorDiv(localSecs, 86400));
     QString out;
     out.reserve(10);
@@ -170,6 +171,51 @@ QString dateOf(qint64 localSecs) {
         out += QString::number(year);
     }
     return out;
+}
+
+// The texts a guide repeats thousands of times (clock times, the few dates of an answer, small
+// numbers) are made once per thread and handed out as shared copies: a bouquet's worth of
+// programmes otherwise spends most of its time allocating equal strings.
+struct TextCache {
+    static constexpr int kNumbers = 4096;
+    std::vector<QString> Numbers = std::vector<QString>(kNumbers);
+    std::vector<QString> Clocks = std::vector<QString>(24 * 60);
+    qint64 DateDays[2] = {std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::min()};
+    QString Dates[2];
+    int NextDate = 0;
+};
+thread_local TextCache textCache;
+
+QString numberText(qint64 v) {
+    if (v < 0 || v >= TextCache::kNumbers)
+        return QString::number(v);
+    QString& text = textCache.Numbers[static_cast<size_t>(v)];
+    if (text.isEmpty())
+        text = QString::number(v);
+    return text;
+}
+
+QString clockOf(qint64 localSecs) {
+    const qint64 minute = (localSecs - floorDiv(localSecs, 86400) * 86400) / 60;
+    QString& text = textCache.Clocks[static_cast<size_t>(minute)];
+    if (text.isEmpty())
+        text = formatClock(localSecs);
+    return text;
+}
+
+QString dateOf(qint64 localSecs) {
+    TextCache& cache = textCache;
+    const qint64 day = floorDiv(localSecs, 86400);
+    for (int k = 0; k < 2; ++k) {
+        if (cache.DateDays[k] == day)
+            return cache.Dates[k];
+    }
+    // Two days kept: an evening's answer crosses midnight once.
+    const int k = cache.NextDate;
+    cache.NextDate = 1 - k;
+    cache.DateDays[k] = day;
+    cache.Dates[k] = formatDate(localSecs);
+    return cache.Dates[k];
 }
 
 // The conversion behind BoxTimeToLocal; gives the local start so callers can format it more than once.
@@ -212,32 +258,41 @@ void computeElapsed(TChannelProgram& prog, qint64 nowSec) {
     if (!prog.hasStart())
         return;
     const qint64 e = elapsedSeconds(prog, nowSec);
-    prog.ElapsedMin = QString::number(e / 60);
-    prog.ElapsedSec = QString::number(e);
+    prog.ElapsedMin = numberText(e / 60);
+    prog.ElapsedSec = numberText(e);
 }
 
 namespace {
 
-// TagValue once the open tag has been found at o.
-QString tagValueAt(QStringView text, qsizetype o, QStringView open, QStringView close) {
+// The text between an open tag found at o and its close tag at c (-1: none, the rest of the
+// text), without its CDATA wrapping.
+QString tagValueBetween(QStringView text, qsizetype o, qsizetype openSize, qsizetype c) {
     if (o < 0)
         return QString();
-    const qsizetype from = o + open.size();
-    // The close tag is looked for after the open one; one earlier in the text belongs to nothing.
-    const qsizetype c = close.isEmpty() ? -1 : text.indexOf(close, from);
+    const qsizetype from = o + openSize;
     QStringView value = c < 0 ? text.mid(from) : text.mid(from, c - from);
     static constexpr QStringView kEmptyCdata = u"<![CDATA[]]>";
     static constexpr QStringView kCdataOpen = u"<![CDATA[";
     static constexpr QStringView kCdataClose = u"]]>";
     if (value == kEmptyCdata)
         return QString();
-    const qsizetype cd = value.indexOf(kCdataOpen);
+    // The receiver puts the CDATA right after the tag; anywhere else it is searched for.
+    const qsizetype cd = value.startsWith(kCdataOpen) ? 0 : value.indexOf(kCdataOpen);
     if (cd >= 0) {
         value = value.mid(cd + kCdataOpen.size());
         if (value.endsWith(kCdataClose))
             value.chop(kCdataClose.size());
     }
     return value.toString();
+}
+
+// TagValue once the open tag has been found at o.
+QString tagValueAt(QStringView text, qsizetype o, QStringView open, QStringView close) {
+    if (o < 0)
+        return QString();
+    // The close tag is looked for after the open one; one earlier in the text belongs to nothing.
+    const qsizetype c = close.isEmpty() ? -1 : text.indexOf(close, o + open.size());
+    return tagValueBetween(text, o, open.size(), c);
 }
 
 } // namespace
@@ -313,16 +368,57 @@ TAllChannelLine splitAllChannelLine(const QString& line) {
     return {f.Id.toString(), f.Start.toString(), f.Duration.toString(), f.EventId.toString(), f.Title.toString()};
 }
 
-int ParseAllChannelEPG(const QString& answer, const QList<TChannelRef>& channels, const StopFn& stop) {
-    // Channels by the hash of their id, in box order; a bouquet may hold an id more than once, and
-    // two ids may share a hash, so every hit is checked against the id itself. Keyed by the hash,
-    // a line's id is looked up as a view into the answer, with no copy per line.
-    QHash<size_t, QList<TChannel*>> byId;
-    byId.reserve(channels.size());
-    for (const TChannelRef& ch : channels) {
-        if (ch && !ch->Id.isEmpty())
-            byId[qHash(QStringView(ch->Id))].append(ch.get());
+namespace {
+
+// The channels by the hash of their id in one open-addressed table (one allocation for the whole
+// bouquet). A bouquet may hold an id more than once and two ids may share a hash: every hit is
+// checked against the id itself, and entries of one hash are met in box order.
+class ChannelIdTable {
+public:
+    explicit ChannelIdTable(const QList<TChannelRef>& channels) {
+        size_t size = 16;
+        while (size < static_cast<size_t>(channels.size()) * 2)
+            size *= 2;
+        m_slots.resize(size);
+        m_mask = size - 1;
+        for (const TChannelRef& ch : channels) {
+            if (!ch || ch->Id.isEmpty())
+                continue;
+            const size_t hash = qHash(QStringView(ch->Id));
+            size_t i = hash & m_mask;
+            while (m_slots[i].Channel)
+                i = (i + 1) & m_mask;
+            m_slots[i] = {hash, ch.get(), false};
+        }
     }
+
+    // Calls f(slot) for every not yet filled channel whose id is id, in box order, until f
+    // returns false.
+    template <typename F>
+    void forEach(QStringView id, F&& f) {
+        const size_t hash = qHash(id);
+        for (size_t i = hash & m_mask; m_slots[i].Channel; i = (i + 1) & m_mask) {
+            Slot& slot = m_slots[i];
+            if (slot.Hash == hash && !slot.Filled && slot.Channel->Id == id && !f(slot))
+                return;
+        }
+    }
+
+    struct Slot {
+        size_t Hash = 0;
+        TChannel* Channel = nullptr;
+        bool Filled = false;
+    };
+
+private:
+    std::vector<Slot> m_slots;
+    size_t m_mask = 0;
+};
+
+} // namespace
+
+int ParseAllChannelEPG(const QString& answer, const QList<TChannelRef>& channels, const StopFn& stop) {
+    ChannelIdTable byId(channels);
     const qint64 now = nowSecs();
     refreshZoneCache();
     int filled = 0;
@@ -333,17 +429,15 @@ int ParseAllChannelEPG(const QString& answer, const QList<TChannelRef>& channels
             return false;
         const qsizetype blank = line.indexOf(QLatin1Char(' '));
         const QStringView id = trimmedView(line.left(blank < 0 ? line.size() : blank));
-        const auto it = byId.find(qHash(id));
-        if (it == byId.end())
-            return true;
         AllChannelFields f;
         bool parsed = false;
         qint64 duration = 0;
-        // A filled channel leaves its id's list (a line without an event id leaves EventId empty,
+        // A filled channel leaves the table (a line without an event id leaves EventId empty,
         // and a later line for the channel must still not overwrite the first).
-        for (TChannel*& ch : *it) {
-            if (!ch || !ch->NowEPG.EventId.isEmpty() || ch->Id != id)
-                continue;
+        byId.forEach(id, [&](ChannelIdTable::Slot& slot) {
+            TChannel* ch = slot.Channel;
+            if (!ch->NowEPG.EventId.isEmpty())
+                return true;
             if (!parsed) {
                 f = splitFields(line);
                 parsed = true;
@@ -351,11 +445,11 @@ int ParseAllChannelEPG(const QString& answer, const QList<TChannelRef>& channels
             // A bad duration spoils only its own line; the channel waits for a later line.
             if (!parseBoxNumber(f.Duration, &duration) || duration < 0 || duration > kMaxBoxTimeSec) {
                 ++badLines;
-                break;
+                return false;
             }
             TChannelProgram p;
             p.Index = ch->NowEPG.Index;
-            p.DurationMin = QString::number(duration / 60);
+            p.DurationMin = numberText(duration / 60);
             p.DurationSec = f.Duration.toString();
             p.EventId = f.EventId.toString();
             // One conversion for both texts (the date and the clock of the same start).
@@ -366,9 +460,10 @@ int ParseAllChannelEPG(const QString& answer, const QList<TChannelRef>& channels
             computeElapsed(p, now);
             p.Title = ch->Mode == mRadio ? removeInterpret(f.Title.toString()) : f.Title.toString();
             ch->NowEPG = std::move(p);
-            ch = nullptr;
+            slot.Filled = true;
             ++filled;
-        }
+            return true;
+        });
         return true;
     });
     if (badLines > 0)
@@ -403,22 +498,32 @@ TChannelProgram parseProgBlock(QStringView block, int index, qint64 now) {
                                                     u"<description>", u"<info1>",        u"<info2>"};
     static constexpr QStringView kClose[TagCount] = {
         u"</eventid>", u"</duration_min>", u"</start_sec>", u"</start_t>", u"</description>", u"</info1>", u"</info2>"};
-    // One walk over the block finds the first occurrence of every open tag (as a search per tag
-    // would, CDATA text included) instead of one scan of the block per tag.
+    // One walk over the block's "<" finds the first occurrence of every open tag and of its close
+    // tag after it (as a search per tag would, CDATA text included) instead of two scans of the
+    // block per tag.
     qsizetype at[TagCount] = {-1, -1, -1, -1, -1, -1, -1};
-    int open = TagCount;
-    for (qsizetype i = block.indexOf(QLatin1Char('<')); i >= 0 && open > 0;
+    qsizetype closeAt[TagCount] = {-1, -1, -1, -1, -1, -1, -1};
+    int missing = 2 * TagCount;
+    for (qsizetype i = block.indexOf(QLatin1Char('<')); i >= 0 && missing > 0;
          i = block.indexOf(QLatin1Char('<'), i + 1)) {
         const QStringView rest = block.mid(i);
+        if (rest.size() < 2)
+            break;
+        const bool isClose = rest[1] == QLatin1Char('/');
+        const QStringView* tags = isClose ? kClose : kOpen;
+        const qsizetype second = isClose ? 2 : 1;
         for (int t = 0; t < TagCount; ++t) {
-            if (at[t] < 0 && rest.startsWith(kOpen[t])) {
-                at[t] = i;
-                --open;
-                break;
-            }
+            qsizetype& found = isClose ? closeAt[t] : at[t];
+            // A close tag counts only after its open tag, as a search from there would find it.
+            if (found >= 0 || (isClose && at[t] < 0) || rest.size() <= second || rest[second] != tags[t][second] ||
+                !rest.startsWith(tags[t]))
+                continue;
+            found = i;
+            --missing;
+            break;
         }
     }
-    const auto value = [&](Tag t) { return tagValueAt(block, at[t], kOpen[t], kClose[t]); };
+    const auto value = [&](Tag t) { return tagValueBetween(block, at[t], kOpen[t].size(), closeAt[t]); };
 
     TChannelProgram p;
     p.Index = index;
@@ -426,8 +531,8 @@ TChannelProgram parseProgBlock(QStringView block, int index, qint64 now) {
     qint64 minutes = 0;
     if (!parseBoxNumber(value(Duration), &minutes) || minutes < 0 || minutes > kMaxBoxTimeSec / 60)
         return p;
-    p.DurationMin = QString::number(minutes);
-    p.DurationSec = QString::number(minutes * 60);
+    p.DurationMin = numberText(minutes);
+    p.DurationSec = numberText(minutes * 60);
     if (qint64 local = 0; boxTimes(value(StartSec), p.DurationSec, p, &local))
         p.StartDate = dateOf(local);
     computeElapsed(p, now);

@@ -523,6 +523,36 @@ TEST_F(EpgTest, XmlRandomDamage) {
     }
 }
 
+// A programme's fields read in one walk equal what a search per tag finds, however the tags are
+// mixed up: repeated, closed before they open, unclosed, inside CDATA text.
+TEST_F(EpgTest, XmlFieldsMatchTagSearch) {
+    static const char* const kPieces[] = {
+        "<eventid>", "</eventid>", "<start_t>", "</start_t>", "<description>", "</description>", "<info1>",
+        "</info1>",  "<info2>",    "</info2>",  "<![CDATA[",  "]]>",           "Interpret: ",    "Text",
+        " ",         "<",          "</",        "<x>",        "<info",         "</info2",        "12:30",
+        "\n"};
+    QRandomGenerator rng(7);
+    for (int round = 0; round < 3000; ++round) {
+        QString body;
+        for (int k = rng.bounded(14); k > 0; --k)
+            body += QLatin1String(kPieces[rng.bounded(int(std::size(kPieces)))]);
+        const QString block =
+            QStringLiteral("<duration_min>45</duration_min><start_sec>%1</start_sec>").arg(kSummerNoonUtc) + body;
+        const std::optional<QList<TChannelProgram>> programs =
+            ParseEPGXml(QStringLiteral("<prog>") + block + QStringLiteral("</prog>"));
+        ASSERT_TRUE(programs.has_value());
+        if (block.contains(QStringLiteral("</prog>")) || programs->size() != 1)
+            continue;
+        const TChannelProgram& p = programs->first();
+        SCOPED_TRACE(block.toStdString());
+        EXPECT_EQ(p.EventId, TagValue(block, u"<eventid>", u"</eventid>"));
+        EXPECT_EQ(p.StartClock, TagValue(block, u"<start_t>", u"</start_t>"));
+        EXPECT_EQ(p.Title, TagValue(block, u"<description>", u"</description>").remove(QStringLiteral("Interpret: ")));
+        EXPECT_EQ(p.Info1, TagValue(block, u"<info1>", u"</info1>"));
+        EXPECT_EQ(p.Info2, TagValue(block, u"<info2>", u"</info2>"));
+    }
+}
+
 // The per-channel request: its exact URL; TV counts as loaded, radio not, a failure too.
 TEST_F(EpgTest, LoadChannelEPG) {
     TChannel tv;
