@@ -45,10 +45,227 @@ QString textOfCells(const VTermScreenCell* cells, int count) {
     return out;
 }
 
+// libvterm 0.1 keeps a control sequence's parameters in a fixed array of 16 and writes past it
+// when a peer sends more ("ESC [1;2;...;17m", or ':' sub-parameters): a hostile telnet peer
+// could crash the program. A sequence with more parameters than that, or longer than any real
+// one, is dropped whole before the terminal sees it. C1 controls written in UTF-8 (U+0080 to
+// U+009F) are dropped too: libvterm draws them with a width of -1, the cursor moves left off the
+// screen and the next glyph lands outside the cells. The repeat sequence ("ESC [ n b") is carried
+// out here by sending the last glyph again: libvterm's own repeat loops for ever before the
+// first glyph and writes through a null pointer when a repeated glyph wraps the line.
+// Everything else passes unchanged, split across pieces as it arrives.
+class CsiGuard {
+public:
+    static constexpr int kMaxSeparators = 15;
+    static constexpr qsizetype kMaxLength = 256;
+
+    // A repeat never sends more glyphs than fill the screen: any more only scroll them away.
+    void setRepeatLimit(int glyphs) { m_repeatLimit = std::max(1, glyphs); }
+
+    // Returns the bytes for the terminal; `ends` gets the offsets in them just after each escape
+    // sequence, where the caller checks what the sequence did to the cursor.
+    QByteArray filter(const QByteArray& in, std::vector<qsizetype>& ends) {
+        QByteArray out;
+        ends.clear();
+        out.reserve(in.size() + m_pending.size());
+        for (const char ch : in) {
+            const auto c = static_cast<unsigned char>(ch);
+            switch (m_state) {
+            case State::Text:
+                if (c == 0x1b) {
+                    m_state = State::Escape; // held until the next byte tells what it starts
+                    m_escape = QByteArray(1, '\x1b');
+                } else if (c < 0x20 || c == 0x7f)
+                    out += ch; // controls and escapes leave a character begun before them open
+                else
+                    textByte(ch, out);
+                break;
+            case State::Escape:
+                if (c == '[') {
+                    m_state = State::Csi;
+                    m_pending = m_escape + '[';
+                    m_separators = 0;
+                    m_dropping = false;
+                } else if (c >= 0x7f) {
+                    // The terminal ignores stray high bytes inside an escape, however many
+                    // ("ESC \xff [" still opens a sequence): they are dropped, and the escape goes on.
+                } else if (c >= 0x20 && c <= 0x2f) {
+                    // Intermediates do not end the escape either; the terminal keeps only the first
+                    // few, so more than any real escape has are dropped.
+                    if (m_escape.size() < kMaxLength)
+                        m_escape += ch;
+                } else if (c < 0x20 && c != 0x1b && c != 0x18 && c != 0x1a) {
+                    // Carried out inside the escape, which goes on ("ESC ^U [" still opens a sequence).
+                    out += ch;
+                } else if (c == 0x1b) {
+                    // A new escape starts over; the held one did nothing. Passing it on would
+                    // leave the terminal inside it if what follows is dropped here.
+                    m_escape = QByteArray(1, '\x1b');
+                } else {
+                    out += m_escape;
+                    out += ch;
+                    ends.push_back(out.size());
+                    m_state = State::Text;
+                }
+                break;
+            case State::Csi:
+                if (csiByte(ch, out))
+                    ends.push_back(out.size());
+                break;
+            }
+        }
+        return out;
+    }
+
+private:
+    enum class State { Text, Escape, Csi };
+
+    void textByte(char ch, QByteArray& out) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (m_heldLead) {
+            m_heldLead = false;
+            if (c >= 0x80 && c <= 0x9f)
+                return;
+            if (c <= 0xbf) {
+                emitText('\xc2', out);
+                emitText(ch, out);
+                return;
+            }
+            // A lead without its second byte: the terminal would show a replacement and could
+            // still pair the lead with a later byte.
+            for (const char r : kReplacement)
+                emitText(r, out);
+        }
+        if (c == 0xc2)
+            m_heldLead = true; // may start a C1 control, held until the next text byte tells
+        else
+            emitText(ch, out);
+    }
+
+    // Passes a text byte on and follows the UTF-8 decoding, so that the last whole glyph is known
+    // for a repeat.
+    void emitText(char ch, QByteArray& out) {
+        out += ch;
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x80 && c <= 0xbf && m_glyphNeeds > 0) {
+            m_glyph += ch;
+            if (--m_glyphNeeds == 0)
+                m_lastGlyph = m_glyph;
+            return;
+        }
+        m_glyphNeeds = 0;
+        if (c < 0x80) {
+            if (c >= 0x20 && c != 0x7f)
+                m_lastGlyph = QByteArray(1, ch);
+        } else if (c >= 0xc0 && c <= 0xf7) {
+            m_glyph = QByteArray(1, ch);
+            m_glyphNeeds = c >= 0xf0 ? 3 : c >= 0xe0 ? 2 : 1;
+        } else {
+            m_lastGlyph = QByteArray(kReplacement, sizeof kReplacement);
+        }
+    }
+
+    // "ESC [ n b" with no leader or intermediates: the last glyph again, n times (at least once).
+    bool repeatSequence() const {
+        if (m_pending.size() < 3 || !m_pending.endsWith('b'))
+            return false;
+        for (qsizetype i = 2; i + 1 < m_pending.size(); ++i) {
+            const char p = m_pending[i];
+            if (!(p >= '0' && p <= '9') && p != ';' && p != ':')
+                return false;
+        }
+        return true;
+    }
+
+    void repeatLastGlyph(QByteArray& out) {
+        qint64 count = 0;
+        for (qsizetype i = 2; i + 1 < m_pending.size() && m_pending[i] >= '0' && m_pending[i] <= '9'; ++i)
+            count = std::min<qint64>(count * 10 + (m_pending[i] - '0'), m_repeatLimit);
+        if (m_lastGlyph.isEmpty() || m_glyphNeeds > 0)
+            return;
+        const QByteArray glyph = m_lastGlyph;
+        for (qint64 k = 0; k < std::max<qint64>(count, 1); ++k)
+            for (const char g : glyph)
+                emitText(g, out);
+    }
+
+    // True when the byte ended the sequence.
+    bool csiByte(char ch, QByteArray& out) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == 0x1b || c == 0x18 || c == 0x1a) {
+            // A new escape or a cancel ends the sequence unfinished; it does nothing, so it is
+            // not passed on (libvterm would carry its parameters on into the next one).
+            m_pending.clear();
+            m_dropping = false;
+            if (c == 0x1b) {
+                m_state = State::Escape;
+                m_escape = QByteArray(1, '\x1b');
+            } else {
+                out += ch;
+                m_state = State::Text;
+            }
+            return false;
+        }
+        if (c < 0x20) {
+            // The terminal carries out controls inside a sequence at once; their effect does not
+            // depend on the parameters held back.
+            out += ch;
+            return false;
+        }
+        if (c >= 0x80) {
+            // Ends the sequence unfinished for the terminal, which swallows the byte; passing the
+            // rest on would make it text there, out of step with this guard.
+            m_pending.clear();
+            m_dropping = false;
+            m_state = State::Text;
+            return false;
+        }
+        if (!m_dropping) {
+            m_pending += ch;
+            if (c == ';' || c == ':')
+                ++m_separators;
+            if (m_separators > kMaxSeparators || m_pending.size() > kMaxLength) {
+                m_dropping = true;
+                m_pending.clear();
+            }
+        }
+        if (c >= 0x40 && c <= 0x7e) {
+            release(out);
+            m_state = State::Text;
+            return true;
+        }
+        return false;
+    }
+
+    void release(QByteArray& out) {
+        if (!m_dropping && repeatSequence())
+            repeatLastGlyph(out);
+        else if (!m_dropping)
+            out += m_pending;
+        m_pending.clear();
+        m_dropping = false;
+    }
+
+    static constexpr char kReplacement[] = {'\xef', '\xbf', '\xbd'}; // U+FFFD
+
+    State m_state = State::Text;
+    QByteArray m_lastGlyph; // the last whole glyph sent, for a repeat
+    QByteArray m_glyph;     // the glyph being decoded
+    int m_glyphNeeds = 0;   // its continuation bytes still to come
+    int m_repeatLimit = 1;
+    bool m_heldLead = false;                     // a 0xc2 text byte, held until the next text byte tells what it starts
+    QByteArray m_escape = QByteArray(1, '\x1b'); // the held escape and its intermediates
+    QByteArray m_pending;
+    int m_separators = 0;
+    bool m_dropping = false;
+};
+
 } // namespace
 
 struct VtScreen::Impl {
     std::unique_ptr<VTerm, VTermDeleter> vt;
+    CsiGuard guard;
+    std::vector<qsizetype> sequenceEnds;
     VTermScreen* screen = nullptr;
     VTermState* state = nullptr;
     std::deque<QString> scrollback;
@@ -118,6 +335,7 @@ VtScreen::VtScreen(int rows, int cols, int scrollbackRows)
     vterm_screen_set_damage_merge(m_impl->screen, VTERM_DAMAGE_SCROLL);
     setDefaultColors(0x000000, 0xffffff);
     vterm_screen_reset(m_impl->screen, 1);
+    m_impl->guard.setRepeatLimit(rows * cols);
 }
 
 VtScreen::~VtScreen() = default;
@@ -125,11 +343,46 @@ VtScreen::~VtScreen() = default;
 void VtScreen::feed(const QByteArray& bytes) {
     if (bytes.isEmpty())
         return;
-    vterm_input_write(m_impl->vt.get(), bytes.constData(), size_t(bytes.size()));
+    std::vector<qsizetype>& ends = m_impl->sequenceEnds;
+    const QByteArray safe = m_impl->guard.filter(bytes, ends);
+    if (safe.isEmpty())
+        return;
+    // libvterm restores a cursor saved on a larger console ("ESC 7", a shrink, "ESC 8") as it was,
+    // below the screen, and then draws outside its cell buffer: after each sequence the cursor is
+    // brought back onto the screen.
+    qsizetype from = 0;
+    for (const qsizetype end : ends) {
+        vterm_input_write(m_impl->vt.get(), safe.constData() + from, size_t(end - from));
+        from = end;
+        keepCursorOnScreen();
+    }
+    if (from < safe.size())
+        vterm_input_write(m_impl->vt.get(), safe.constData() + from, size_t(safe.size() - from));
     vterm_screen_flush_damage(m_impl->screen);
 }
 
+void VtScreen::keepCursorOnScreen() {
+    int r = 0, c = 0;
+    vterm_get_size(m_impl->vt.get(), &r, &c);
+    VTermPos pos{};
+    vterm_state_get_cursorpos(m_impl->state, &pos);
+    if (pos.row < 0 || pos.row >= r || pos.col < 0 || pos.col > c)
+        moveCursor(pos.row, pos.col);
+}
+
+// To the cell nearest (row, col); the margins are the whole screen or lie on it, so even in
+// origin mode the cursor ends up on the screen.
+void VtScreen::moveCursor(int row, int col) {
+    int r = 0, c = 0;
+    vterm_get_size(m_impl->vt.get(), &r, &c);
+    const QByteArray cup = QByteArrayLiteral("\x1b[") + QByteArray::number(std::clamp(row, 0, r - 1) + 1) + ';' +
+                           QByteArray::number(std::clamp(col, 0, c - 1) + 1) + 'H';
+    vterm_input_write(m_impl->vt.get(), cup.constData(), size_t(cup.size()));
+}
+
 void VtScreen::reset() {
+    m_impl->guard = CsiGuard();
+    m_impl->guard.setRepeatLimit(rows() * cols());
     vterm_screen_reset(m_impl->screen, 1);
     m_impl->cursorVisible = true;
     ++m_impl->changes;
@@ -151,15 +404,16 @@ void VtScreen::resize(int rows, int cols) {
     const int r = std::clamp(rows, 1, kMaxRows);
     const int c = std::clamp(cols, 1, kMaxCols);
     vterm_set_size(m_impl->vt.get(), r, c);
-    // libvterm can leave the cursor above the screen when a shrink pushes lines into the
-    // scroll-back; put it back on the screen before the next byte is drawn there.
+    m_impl->guard.setRepeatLimit(r * c);
+    // As xterm does, the scrolling margins go back to the whole screen: libvterm keeps margins
+    // the peer set for a larger screen and then scrolls with negative lengths. DECSTBM homes
+    // the cursor, so it is put back where it was (on the screen: a shrink that pushes lines into
+    // the scroll-back can leave it above). The peer's saved cursor is left alone.
     VTermPos pos{};
     vterm_state_get_cursorpos(m_impl->state, &pos);
-    if (pos.row < 0 || pos.row >= r || pos.col < 0 || pos.col > c) {
-        const QByteArray home = QByteArrayLiteral("\x1b[") + QByteArray::number(std::clamp(pos.row, 0, r - 1) + 1) +
-                                ';' + QByteArray::number(std::clamp(pos.col, 0, c - 1) + 1) + 'H';
-        vterm_input_write(m_impl->vt.get(), home.constData(), size_t(home.size()));
-    }
+    static constexpr char kFullMargins[] = "\x1b[r\x1b[?69l";
+    vterm_input_write(m_impl->vt.get(), kFullMargins, sizeof kFullMargins - 1);
+    moveCursor(pos.row, pos.col);
     vterm_screen_flush_damage(m_impl->screen);
     ++m_impl->changes;
 }

@@ -96,6 +96,9 @@ public:
     void setDefaultColors(uint32_t fg, uint32_t bg);
 
 private:
+    void keepCursorOnScreen();
+    void moveCursor(int row, int col);
+
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
