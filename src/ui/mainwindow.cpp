@@ -1,6 +1,7 @@
 #include "ui/mainwindow.h"
 
 #include "core/appflags.h"
+#include "core/freememory.h"
 #include "core/log.h"
 #include "core/options.h"
 #include "core/settingsstore.h"
@@ -249,6 +250,7 @@ void TFrmQuoxel::TimerTimeTimer() {
     ShowStatus(m_panels[0]->text());
     if (m_clockListener)
         m_clockListener(QTime::currentTime().toString(QStringLiteral("HH:mm")));
+    ReturnFreeMemory();
 }
 
 void TFrmQuoxel::setMuted(bool muted) {

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+
+// Memory the allocator holds free after a burst of large answers (a hostile receiver can send
+// up to the answer cap, and a cut bouquet of thousands of channels) would otherwise stay with
+// the process for good: the allocator keeps freed pages of its thread arenas.
+
+inline constexpr std::int64_t kReturnFreeMemoryThreshold = 32ll << 20;
+
+// Bytes the allocator holds free, or -1 where it cannot tell.
+std::int64_t allocatorFreeBytes();
+
+// The process's resident size, or -1 where it cannot tell.
+std::int64_t residentBytes();
+
+// Hands the allocator's free pages back to the system when it holds more than threshold bytes
+// free and the process grew by as much since the last time; returns whether it did. Cheap enough
+// for a periodic timer.
+bool ReturnFreeMemory(std::int64_t thresholdBytes = kReturnFreeMemoryThreshold);
