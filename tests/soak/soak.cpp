@@ -524,8 +524,10 @@ int Driver::run() {
         failed << QStringLiteral("recoveries");
     if (!m_metrics.contains(QStringLiteral("end_rss_kb")))
         failed << QStringLiteral("no end figures");
-    // Memory growth needs a few minutes past the warm-up to mean anything.
-    if (endAt - baseAt >= 120 && growthMbH >= 5)
+    // Growth per hour means something only over a long window: the engine and the allocator keep
+    // growing for the first hundred or so channel switches before they level off, which a short
+    // run would extrapolate to an hour. Short runs print the figure and leave the verdict.
+    if (endAt - baseAt >= 600 && growthMbH >= 5)
         failed << QStringLiteral("rss_growth");
     if (fdGrowth > 8)
         failed << QStringLiteral("fd_growth");

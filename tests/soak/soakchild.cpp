@@ -1,6 +1,8 @@
 #include "soakchild.h"
 
+#include "box/boxcommands.h"
 #include "core/appflags.h"
+#include "core/freememory.h"
 #include "core/log.h"
 #include "core/options.h"
 #include "ui/appcontroller.h"
@@ -25,10 +27,14 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <execinfo.h>
+#include <malloc.h>
 #include <random>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -80,6 +86,11 @@ public:
         , m_app(m_w)
         , m_input(m_w, m_app)
         , m_rng(config.seed) {}
+    ~SoakChild() override {
+        m_samplerStop = true;
+        if (m_sampler.joinable())
+            m_sampler.join();
+    }
 
     int run();
 
@@ -112,6 +123,9 @@ private:
     void recover(const QByteArray& label);
     void finish();
     void sampleFigures(const char* prefix);
+    void sampleComparable(const char* prefix);
+    // A channel plays and no switch runs: the state the figures are compared in.
+    bool settled() { return !IsSwitching && m_depth == 0 && m_app.player().isPlaying(); }
 
     SoakChildConfig m_config;
     TFrmQuoxel m_w;
@@ -148,6 +162,12 @@ private:
     QByteArray m_pendingRecover;
     bool m_pendingFinish = false;
     bool m_finishing = false;
+    bool m_baselineDue = false;
+    // Time the window's thread spent in a receiver request, sampled from a thread of our own.
+    std::atomic<qint64> m_requestMs{0};
+    qint64 m_requestWaitTotal = 0;
+    std::atomic<bool> m_samplerStop{false};
+    std::thread m_sampler;
     QSocketNotifier* m_stdin = nullptr;
     QByteArray m_stdinBuffer;
     QWidget* m_seenModal = nullptr;
@@ -155,13 +175,16 @@ private:
 };
 
 // A tick of the 50 ms probe: how late it came, less the sleeps the program logged meanwhile
-// ("Delay <n>ms" is written right after each of them).
+// ("Delay <n>ms" is written right after each of them) and less the time a receiver request held
+// the window (a control request waits for its answer or its time-out without handling events).
 void SoakChild::probeTick() {
     const qint64 now = m_clock.elapsed();
     const qint64 late = now - m_lastTick - kProbeMs;
     m_lastTick = now;
     const qint64 slept = loggedSleepMs();
-    const qint64 stall = std::max<qint64>(0, late - slept);
+    const qint64 requests = m_requestMs.exchange(0);
+    m_requestWaitTotal += requests;
+    const qint64 stall = std::max<qint64>(0, late - slept - requests);
     m_maxRawLate = std::max(m_maxRawLate, late);
     m_maxLate = std::max(m_maxLate, stall);
     if (stall <= kStallMs)
@@ -377,8 +400,14 @@ void SoakChild::controlTick() {
         recover(label);
         return;
     }
-    if (m_pendingFinish && !m_finishing)
+    if (m_pendingFinish && !m_finishing) {
         finish();
+        return;
+    }
+    if (m_baselineDue && !m_finishing && settled()) {
+        m_baselineDue = false;
+        sampleComparable("baseline");
+    }
 }
 
 // The faults are gone: the user picks the next channel in the channel box (twice more if one
@@ -421,18 +450,41 @@ void SoakChild::sampleFigures(const char* prefix) {
     metric((p + "_rss_kb").constData(), QString::number(f.rssKb));
     metric((p + "_fds").constData(), QString::number(f.fds));
     metric((p + "_threads").constData(), QString::number(f.threads));
+    metric((p + "_rss_parts_kb").constData(),
+           QStringLiteral("anon %1 file %2 shmem %3").arg(f.rssAnonKb).arg(f.rssFileKb).arg(f.rssShmemKb));
+    metric((p + "_heap_in_use_kb").constData(), QString::number(f.heapInUseKb));
+    metric((p + "_heap_free_kb").constData(), QString::number(f.heapFreeKb));
     metric((p + "_at_s").constData(), QString::number(m_clock.elapsed() / 1000.0, 'f', 1));
+}
+
+// The figures are compared in one state: the bouquet of the start listed (a cut garbage list of
+// thousands of channels is memory in use, not a leak), a channel playing (the engine's threads
+// and buffers come and go with playback), and the allocator's free pages handed back as the
+// window's clock tick does every 10 s.
+void SoakChild::sampleComparable(const char* prefix) {
+    ++m_depth;
+    const QList<QAction*> bouquets = m_w.menu().Bouquets1->actions();
+    if (!bouquets.isEmpty()) {
+        note(QStringLiteral("figures: first bouquet"));
+        bouquets.first()->trigger();
+    }
+    const bool ok = QTest::qWaitFor([&] { return !IsSwitching && m_app.player().isPlaying(); }, 20000);
+    ReturnFreeMemory();
+    sampleFigures(prefix);
+    metric((QByteArray(prefix) + "_settled").constData(), ok ? QStringLiteral("yes") : QStringLiteral("no"));
+    --m_depth;
 }
 
 void SoakChild::finish() {
     m_finishing = true;
     m_inputTimer.stop();
-    sampleFigures("end");
+    sampleComparable("end");
     m_probe.stop();
     metric("stall_max_ms", QString::number(m_maxLate));
     metric("stall_max_raw_ms", QString::number(m_maxRawLate));
     metric("stalls_over_250ms", QString::number(m_stalls));
     metric("logged_sleeps_ms", QString::number(m_loggedSleepTotal));
+    metric("request_waits_ms", QString::number(m_requestWaitTotal));
     for (size_t i = 0; i < m_worst.size(); ++i) {
         const Stall& s = m_worst[i];
         metric(("stall_worst_" + std::to_string(i + 1)).c_str(), QStringLiteral("%1 ms (raw %2) at %3 s after %4")
@@ -482,6 +534,14 @@ int SoakChild::run() {
     }
     sampleFigures("start");
 
+    m_sampler = std::thread([this] {
+        constexpr int kStepMs = 5;
+        while (!m_samplerStop.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
+            if (MainRequestBusy.load())
+                m_requestMs += kStepMs;
+        }
+    });
     m_probe.setTimerType(Qt::PreciseTimer);
     m_probe.setInterval(kProbeMs);
     connect(&m_probe, &QTimer::timeout, this, [this] { probeTick(); });
@@ -500,10 +560,8 @@ int SoakChild::run() {
     connect(&m_modalWatch, &QTimer::timeout, this, [this] { serviceModals(); });
     m_modalWatch.start();
 
-    QTimer::singleShot(m_config.warmupSeconds * 1000, this, [this] {
-        if (!m_finishing)
-            sampleFigures("baseline");
-    });
+    // Taken at the first settled moment after the warm-up (see controlTick).
+    QTimer::singleShot(m_config.warmupSeconds * 1000, this, [this] { m_baselineDue = true; });
 
     m_stdin = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
     connect(m_stdin, &QSocketNotifier::activated, this, [this] { readCommands(); });
@@ -521,7 +579,15 @@ ProcFigures readProcFigures() {
         const QByteArray text = status.readAll();
         f.rssKb = procStatusValue(text, "VmRSS");
         f.threads = procStatusValue(text, "Threads");
+        f.rssAnonKb = procStatusValue(text, "RssAnon");
+        f.rssFileKb = procStatusValue(text, "RssFile");
+        f.rssShmemKb = procStatusValue(text, "RssShmem");
     }
+#ifdef __GLIBC__
+    const struct mallinfo2 mi = mallinfo2();
+    f.heapInUseKb = qint64((mi.uordblks + mi.hblkhd) / 1024);
+    f.heapFreeKb = qint64(mi.fordblks / 1024);
+#endif
     // The listing's own descriptor is not counted.
     f.fds = int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size()) - 1;
     return f;

@@ -36,7 +36,15 @@ private:
 // This process's resident memory, threads and open descriptors from /proc/self.
 struct ProcFigures {
     qint64 rssKb = -1;
+    // Of it: private memory, mapped files (libraries, fonts), shared memory (X images).
+    qint64 rssAnonKb = -1;
+    qint64 rssFileKb = -1;
+    qint64 rssShmemKb = -1;
     int threads = -1;
     int fds = -1;
+    // The allocator's view: bytes handed out and bytes it holds free. Telling a leak (in use
+    // grows) from memory kept by the allocator (free grows).
+    qint64 heapInUseKb = -1;
+    qint64 heapFreeKb = -1;
 };
 ProcFigures readProcFigures();
