@@ -19,6 +19,7 @@ install(FILES ${PROJECT_BINARY_DIR}/quoxel.1.gz DESTINATION ${CMAKE_INSTALL_MAND
 
 set(CPACK_PACKAGE_NAME quoxel)
 set(CPACK_PACKAGE_VENDOR "The Quoxel developers")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_CONTACT "Quoxel developers <quoxel@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "TV client for d-box 2 receivers running Neutrino")
 set(CPACK_PACKAGE_DESCRIPTION

@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="
-build-essential cmake ninja-build pkg-config git clang-format
+build-essential cmake ninja-build pkg-config git clang clang-format
 qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev
 libcurl4-openssl-dev zlib1g-dev libgif-dev libjpeg-dev
 libvlc-dev libvlccore-dev vlc-plugin-base vlc-plugin-video-output vlc-bin

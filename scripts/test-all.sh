@@ -1,6 +1,7 @@
 #!/bin/bash
 # Installs what is needed, builds the normal and the sanitizer configuration and runs every test
-# in both, plus the formatting gate. Starts its own X server when there is no display.
+# in both, plus the formatting gate, a three-minute fault soak of the real window and a short run of
+# every fuzz target. Starts its own X server when there is no display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,5 +38,15 @@ for preset in dev asan-ubsan; do
         status=1
     fi
 done
+
+echo "== soak (3 minutes, dev build)"
+if ! QUOXEL_SOAK_BUILD=build/dev ./scripts/soak.sh --minutes 3; then
+    status=1
+fi
+
+echo "== fuzz (20 s per target, clang with ASan + UBSan)"
+if ! ./scripts/fuzz.sh 20; then
+    status=1
+fi
 
 exit $status

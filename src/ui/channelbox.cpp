@@ -13,7 +13,6 @@ constexpr int kBarLeft = 4;
 constexpr int kBarRight = 40;
 constexpr int kTextLeft = 43;
 constexpr int kSubTextLeft = 49;
-constexpr int kBarWidth = 35;
 constexpr int kRowHeight = 16;
 
 } // namespace
