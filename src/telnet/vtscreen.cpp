@@ -82,8 +82,10 @@ public:
                 break;
             case State::Escape:
                 if (c == '[') {
+                    // The terminal opens a sequence on '[' whatever intermediates came before, and
+                    // forgets them before the final byte: "ESC # [ 5 b" is a plain repeat there.
                     m_state = State::Csi;
-                    m_pending = m_escape + '[';
+                    m_pending = QByteArrayLiteral("\x1b[");
                     m_separators = 0;
                     m_dropping = false;
                 } else if (c >= 0x7f) {

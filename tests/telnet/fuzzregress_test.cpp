@@ -86,9 +86,10 @@ TEST(VtScreenParameters, OverlongSequencesDroppedOthersKept) {
     EXPECT_TRUE(screen.rowText(1).endsWith(QLatin1Char('W')));
     // However many stray high bytes follow an escape, the terminal still holds it open and a
     // later bracket opens a sequence, which must still be counted.
-    screen.feed("\x1b" + QByteArray(400, '\xff') + "\x01\x00[1;3" + QByteArray(20, ':') + "mV");
+    screen.feed("\x1b[m\x1b" + QByteArray(400, '\xff') + QByteArray("\x01\x00[1;3", 6) + QByteArray(20, ':') + "mV");
     EXPECT_TRUE(screen.rowText(1).endsWith(QStringLiteral("WV")));
     EXPECT_FALSE(screen.cell(1, screen.rowText(1).size() - 1).bold);
+    EXPECT_FALSE(screen.cell(1, screen.rowText(1).size() - 1).italic);
     // An escape followed by another and a dropped sequence leaves nothing open: the "8" after
     // them is text, not a cursor restore.
     screen.feed("\x1b\x1b[\xff"
@@ -177,6 +178,13 @@ TEST(VtScreenParameters, RepeatSendsTheLastGlyphAgain) {
     EXPECT_EQ(screen.rowText(0), QStringLiteral("A") + QString(19, QChar(0x4e00)));
     EXPECT_EQ(screen.rowText(1), QString(20, QChar(0x4e00)));
     EXPECT_EQ(screen.rowText(2), QString(1, QChar(0x4e00)));
+    // Intermediates before the '[' are forgotten by the terminal: still a repeat.
+    screen.reset();
+    screen.feed("A\xe4\xb8\x80\x1b#[39b");
+    EXPECT_EQ(screen.rowText(1), QString(20, QChar(0x4e00)));
+    screen.reset();
+    screen.feed("z\x1b #\x1b#[2bq");
+    EXPECT_EQ(screen.rowText(0), QStringLiteral("zzzq"));
     // A glyph split across pieces, and a repeat while the next one is still unfinished.
     screen.reset();
     screen.feed("\xc3");
