@@ -208,9 +208,9 @@ private:
             }
             return false;
         }
-        if (c < 0x20) {
-            // The terminal carries out controls inside a sequence at once; their effect does not
-            // depend on the parameters held back.
+        if (c < 0x20 || c == 0x7f) {
+            // The terminal carries out controls inside a sequence at once, their effect not
+            // depending on the parameters held back, and skips DEL as if it were not there.
             out += ch;
             return false;
         }

@@ -172,6 +172,12 @@ TEST(VtScreenParameters, RepeatSendsTheLastGlyphAgain) {
     screen.reset();
     screen.feed("\x1b[b\r\nok");
     EXPECT_EQ(screen.rowText(1), QStringLiteral("ok"));
+    // DEL inside the sequence is skipped by the terminal: still a repeat, here of nothing.
+    screen.reset();
+    screen.feed("\x1b[\x7f"
+                "b\r\nok\x1b[2\x7f"
+                "b");
+    EXPECT_EQ(screen.rowText(1), QStringLiteral("okkk"));
 
     screen.reset();
     screen.feed("A\xe4\xb8\x80\x1b[39b"); // U+4E00, two cells wide
