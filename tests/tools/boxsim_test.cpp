@@ -10,6 +10,7 @@
 
 #include <arpa/inet.h>
 #include <ctime>
+#include <map>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -395,6 +396,53 @@ TEST_F(BoxSimTest, StreamServersSendTransportStream) {
     d.read(20000);
     ASSERT_TRUE(d.closed());
     EXPECT_EQ(d.buffer().size() - d.buffer().indexOf("\r\n\r\n") - 4, 50000);
+}
+
+// The looped file goes on as one endless stream: its clock keeps rising and every PID's
+// continuity counter runs on across the seams (a remuxing player stalls on a clock that jumps
+// back). Paced ten times faster than real time so that a few passes go by.
+TEST_F(BoxSimTest, StreamGoesOnAcrossTheLoop) {
+    BoxSimProcess sim(QStringLiteral("127.0.42.12"), {QStringLiteral("--ts-seconds"), QStringLiteral("0.5")});
+    startSim(sim);
+    RawClient c(sim.address(), 31339);
+    ASSERT_TRUE(c.send("GET /0,0x0064,0x00FF,0x0100 HTTP/1.0\r\n\r\n"));
+    c.read(20000, {}, 2600000);
+    const qsizetype head = c.buffer().indexOf("\r\n\r\n");
+    ASSERT_GT(head, 0);
+    const QByteArray ts = c.buffer().mid(head + 4);
+    ASSERT_GE(ts.size(), 2600000 - head - 4);
+
+    std::map<int, int> lastCc;
+    int pcrPid = -1;
+    long long lastPcr = -1;
+    int pcrs = 0;
+    for (qsizetype at = 0; at + 188 <= ts.size(); at += 188) {
+        const auto* p = reinterpret_cast<const uchar*>(ts.constData() + at);
+        ASSERT_EQ(p[0], 0x47) << "at " << at;
+        const int pid = ((p[1] & 0x1f) << 8) | p[2];
+        if (pid == 0x1fff)
+            continue;
+        if (p[3] & 0x10) {
+            const int cc = p[3] & 0x0f;
+            const auto it = lastCc.find(pid);
+            if (it != lastCc.end()) {
+                ASSERT_EQ(cc, (it->second + 1) & 0x0f) << "PID " << pid << " at " << at;
+            }
+            lastCc[pid] = cc;
+        }
+        if ((p[3] & 0x20) && p[4] >= 7 && (p[5] & 0x10)) {
+            if (pcrPid < 0)
+                pcrPid = pid;
+            if (pid != pcrPid)
+                continue;
+            const long long pcr =
+                (static_cast<long long>(p[6]) << 25) | (p[7] << 17) | (p[8] << 9) | (p[9] << 1) | (p[10] >> 7);
+            ASSERT_GT(pcr, lastPcr) << "clock went back at " << at;
+            lastPcr = pcr;
+            ++pcrs;
+        }
+    }
+    EXPECT_GT(pcrs, 120) << "the built stream carries a clock";
 }
 
 // The UDP stream command sends 7-packet datagrams to the target until all streams are killed.

@@ -5,6 +5,7 @@
 #include "net.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -17,6 +18,18 @@ namespace boxsim {
 
 constexpr size_t kTsPacket = 188;
 constexpr size_t kTsChunk = 7 * kTsPacket; // one UDP datagram, the receiver's usual unit
+
+// How a looped file goes on as one stream: every pass after the first has its clock and time
+// stamps moved on by the file's length and its continuity counters carried on, as a receiver's
+// endless stream has. A remuxing player (the remote VLC) stalls on time stamps that jump back.
+struct TsLoop {
+    long long periodTicks = 0;                   // the file's length in 90 kHz ticks
+    std::array<unsigned char, 8192> ccAdvance{}; // per PID: payload packets in the file, mod 16
+
+    static TsLoop measure(const std::string& bytes, double fallbackSeconds);
+    // Rewrites whole packets of the pass'th pass (0: the file as it is) in place.
+    void restamp(char* data, size_t size, long long pass) const;
+};
 
 // The looped transport streams the stream services send; read-only after load. The TV stream
 // (picture and audio tracks) goes to the TV port and UDP; radio channels get the audio-only
@@ -40,6 +53,8 @@ private:
     bool m_fromFile = false;
     std::string m_radioBytes;
     double m_radioRate = 0.0;
+    TsLoop m_loop;
+    TsLoop m_radioLoop;
 };
 
 // The receiver's HTTP stream answer ("/0,<pids>" on the TV port, "/<pids>" on the radio port);
@@ -81,14 +96,21 @@ void TsSource::pump(Write write, KeepGoing keepGoing, bool radio) const {
     const bool own = radio && !m_radioBytes.empty();
     const std::string& bytes = own ? m_radioBytes : m_bytes;
     const double rate = own ? m_radioRate : m_rate;
+    const TsLoop& loop = own ? m_radioLoop : m_loop;
     const auto start = std::chrono::steady_clock::now();
     long long sent = 0;
+    long long pass = 0;
     size_t offset = 0;
+    char chunk[kTsChunk];
     while (keepGoing()) {
-        if (offset >= bytes.size())
+        if (offset >= bytes.size()) {
             offset = 0;
+            ++pass;
+        }
         const size_t n = std::min(kTsChunk, bytes.size() - offset);
-        if (!write(bytes.data() + offset, n))
+        std::copy_n(bytes.data() + offset, n, chunk);
+        loop.restamp(chunk, n, pass);
+        if (!write(chunk, n))
             return;
         offset += n;
         sent += (long long)n;
