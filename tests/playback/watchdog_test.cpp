@@ -77,11 +77,15 @@ protected:
 TEST_F(WatchdogCutTest, RecoversACutStreamAndFollowsTheProvider) {
     ASSERT_TRUE(sim.setState(QStringLiteral("channel"), kZdf));
     ASSERT_TRUE(sim.clearRequests());
+    const qint64 mark = logMark();
 
     ASSERT_TRUE(QTest::qWaitFor([this] { return !switcher->streamConnected(); }, 30000));
     EXPECT_EQ(switcher->TimerVLC().interval(), ChannelSwitcher::kWatchdogLostMs);
     EXPECT_TRUE(status.messages.contains(QStringLiteral("no connection to quoxel stream!")));
-    ASSERT_TRUE(QTest::qWaitFor([this] { return switcher->streamConnected(); }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return switcher->streamConnected(); }, 60000))
+        << logSince(mark).right(6000).toStdString() << "\nstream requests: " << providedStreams()
+        << "\nsimulator: " << sim.control("/boxsim/state").body.toStdString()
+        << sim.stderrText().right(3000).toStdString();
 
     EXPECT_EQ(switcher->AktChannel()->Id, kZdf);
     EXPECT_EQ(model->selectedIndex(), model->LocateChannel(kZdf));
