@@ -8,10 +8,9 @@ cd "$(dirname "$0")/.."
 
 build="${QUOXEL_SOAK_BUILD:-build/dev}"
 bin="$build/tests/soak/quoxel_soak"
-if [ ! -x "$bin" ]; then
-    [ -f "$build/build.ninja" ] || cmake --preset dev -B "$build" >/dev/null
-    cmake --build "$build" -j2 --target quoxel_soak
-fi
+# Built every time (a no-op when current), so an edited driver never runs stale.
+[ -f "$build/build.ninja" ] || cmake --preset dev -B "$build" >/dev/null
+cmake --build "$build" -j2 --target quoxel_soak >/dev/null
 
 if [ -z "${DISPLAY:-}" ]; then
     # The first display number without an X server.

@@ -543,10 +543,13 @@ int Driver::run() {
         failed.isEmpty() ? QStringLiteral("PASS") : QStringLiteral("FAIL (") + failed.join(QStringLiteral(", ")) + ')');
     for (const QString& r : m_crashReports)
         std::fprintf(stderr, "---- %s\n", r.toUtf8().constData());
-    if (!m_crashReports.isEmpty() || !failed.isEmpty())
+    // QUOXEL_SOAK_KEEP=1 keeps the folder (log, ini) of a passing run too, to read its stalls.
+    const bool keep =
+        !m_crashReports.isEmpty() || !failed.isEmpty() || qEnvironmentVariableIntValue("QUOXEL_SOAK_KEEP") != 0;
+    if (keep) {
         std::fprintf(stderr, "---- the program's folder (kept): %s\n", m_dir.path().toUtf8().constData());
-    if (!failed.isEmpty())
         m_dir.setAutoRemove(false);
+    }
     return failed.isEmpty() ? 0 : 1;
 }
 

@@ -33,6 +33,7 @@
 #include <cstdio>
 #include <execinfo.h>
 #include <malloc.h>
+#include <pthread.h>
 #include <random>
 #include <thread>
 #include <unistd.h>
@@ -58,6 +59,21 @@ void crashHandler(int sig) {
     backtrace_symbols_fd(frames, n, STDERR_FILENO);
     std::signal(sig, SIG_DFL);
     std::raise(sig);
+}
+
+// The window thread's stack, taken from the sampler while the thread is held up: the file
+// "stall-stacks.txt" in the working folder tells what a stall was spent in.
+void* g_stallFrames[64];
+std::atomic<int> g_stallFrameCount{-1};
+std::atomic<std::int64_t> g_lastTickNs{0};
+
+void stallStackHandler(int) {
+    g_stallFrameCount = backtrace(g_stallFrames, 64);
+}
+
+std::int64_t steadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 void installCrashHandler() {
@@ -179,6 +195,7 @@ private:
 // the window (a control request waits for its answer or its time-out without handling events).
 void SoakChild::probeTick() {
     const qint64 now = m_clock.elapsed();
+    g_lastTickNs = steadyNs();
     const qint64 late = now - m_lastTick - kProbeMs;
     m_lastTick = now;
     const qint64 slept = loggedSleepMs();
@@ -534,12 +551,46 @@ int SoakChild::run() {
     }
     sampleFigures("start");
 
-    m_sampler = std::thread([this] {
+    void* warm[4];
+    backtrace(warm, 4); // loads the unwinder now, not inside the signal handler
+    std::signal(SIGPROF, stallStackHandler);
+    g_lastTickNs = steadyNs();
+    m_sampler = std::thread([this, uiThread = pthread_self()] {
         constexpr int kStepMs = 5;
+        constexpr std::int64_t kSampleAfterNs = 600'000'000;
+        int samples = 0;
+        std::int64_t sampledTick = 0;
+        int sampledSteps = 0;
         while (!m_samplerStop.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
             if (MainRequestBusy.load())
                 m_requestMs += kStepMs;
+            const std::int64_t tick = g_lastTickNs.load();
+            // One sample every 600 ms for as long as the thread is held up.
+            if (tick != sampledTick) {
+                sampledTick = tick;
+                sampledSteps = 0;
+            }
+            if (samples >= 60 || steadyNs() - tick < kSampleAfterNs * (sampledSteps + 1))
+                continue;
+            ++sampledSteps;
+            g_stallFrameCount = -1;
+            pthread_kill(uiThread, SIGPROF);
+            for (int i = 0; i < 100 && g_stallFrameCount.load() < 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            const int n = g_stallFrameCount.load();
+            FILE* f = std::fopen("stall-stacks.txt", "a");
+            if (!f || n <= 0) {
+                if (f)
+                    std::fclose(f);
+                continue;
+            }
+            std::fprintf(f, "---- window thread held up for %lld ms at %.1f s\n",
+                         static_cast<long long>((steadyNs() - tick) / 1000000), m_clock.elapsed() / 1000.0);
+            std::fflush(f);
+            backtrace_symbols_fd(g_stallFrames, n, fileno(f));
+            std::fclose(f);
+            ++samples;
         }
     });
     m_probe.setTimerType(Qt::PreciseTimer);
