@@ -264,6 +264,11 @@ void computeElapsed(TChannelProgram& prog, qint64 nowSec) {
 
 namespace {
 
+// Whether tag stands at i: an inline compare, as the walks below make it for every "<" they meet.
+inline bool hasAt(QStringView text, qsizetype i, QStringView tag) {
+    return text.size() - i >= tag.size() && std::equal(tag.begin(), tag.end(), text.begin() + i);
+}
+
 // The text between an open tag found at o and its close tag at c (-1: none, the rest of the
 // text), without its CDATA wrapping.
 QString tagValueBetween(QStringView text, qsizetype o, qsizetype openSize, qsizetype c) {
@@ -277,7 +282,7 @@ QString tagValueBetween(QStringView text, qsizetype o, qsizetype openSize, qsize
     if (value == kEmptyCdata)
         return QString();
     // The receiver puts the CDATA right after the tag; anywhere else it is searched for.
-    const qsizetype cd = value.startsWith(kCdataOpen) ? 0 : value.indexOf(kCdataOpen);
+    const qsizetype cd = hasAt(value, 0, kCdataOpen) ? 0 : value.indexOf(kCdataOpen);
     if (cd >= 0) {
         value = value.mid(cd + kCdataOpen.size());
         if (value.endsWith(kCdataClose))
@@ -491,39 +496,50 @@ int ParseEPG(const BoxRequestFn& request, const QList<TChannelRef>& channels, co
 
 namespace {
 
-// Reads one "<prog>" block; a bad duration ends the reading, keeping what was read before it.
-TChannelProgram parseProgBlock(QStringView block, int index, qint64 now) {
-    enum Tag { EventId, Duration, StartSec, StartT, Description, Info1, Info2, TagCount };
-    static constexpr QStringView kOpen[TagCount] = {u"<eventid>",     u"<duration_min>", u"<start_sec>", u"<start_t>",
-                                                    u"<description>", u"<info1>",        u"<info2>"};
-    static constexpr QStringView kClose[TagCount] = {
-        u"</eventid>", u"</duration_min>", u"</start_sec>", u"</start_t>", u"</description>", u"</info1>", u"</info2>"};
-    // One walk over the block's "<" finds the first occurrence of every open tag and of its close
-    // tag after it (as a search per tag would, CDATA text included) instead of two scans of the
-    // block per tag.
+enum ProgTag { EventId, Duration, StartSec, StartT, Description, Info1, Info2, TagCount };
+constexpr QStringView kProgOpen[TagCount] = {u"<eventid>",     u"<duration_min>", u"<start_sec>", u"<start_t>",
+                                             u"<description>", u"<info1>",        u"<info2>"};
+constexpr QStringView kProgClose[TagCount] = {u"</eventid>",     u"</duration_min>", u"</start_sec>", u"</start_t>",
+                                              u"</description>", u"</info1>",        u"</info2>"};
+constexpr QStringView kProgEnd = u"</prog>";
+
+// Where each tag of a "<prog>" block opens and closes, relative to the block's start (-1: not
+// there).
+struct ProgTags {
     qsizetype at[TagCount] = {-1, -1, -1, -1, -1, -1, -1};
     qsizetype closeAt[TagCount] = {-1, -1, -1, -1, -1, -1, -1};
-    int missing = 2 * TagCount;
-    for (qsizetype i = block.indexOf(QLatin1Char('<')); i >= 0 && missing > 0;
-         i = block.indexOf(QLatin1Char('<'), i + 1)) {
-        const QStringView rest = block.mid(i);
-        if (rest.size() < 2)
+};
+
+// One walk over the "<" after a "<prog>" at b finds the block's "</prog>" (returned, -1: cut
+// off) and on the way the first occurrence of every open tag and of its close tag after it, as
+// a search per tag would find them (CDATA text included).
+qsizetype scanProgBlock(QStringView text, qsizetype b, ProgTags& tags) {
+    for (qsizetype i = text.indexOf(QLatin1Char('<'), b + 1); i >= 0; i = text.indexOf(QLatin1Char('<'), i + 1)) {
+        if (text.size() - i < 2)
             break;
-        const bool isClose = rest[1] == QLatin1Char('/');
-        const QStringView* tags = isClose ? kClose : kOpen;
+        const bool isClose = text[i + 1] == QLatin1Char('/');
+        if (isClose && hasAt(text, i, kProgEnd))
+            return i;
+        const QStringView* names = isClose ? kProgClose : kProgOpen;
         const qsizetype second = isClose ? 2 : 1;
         for (int t = 0; t < TagCount; ++t) {
-            qsizetype& found = isClose ? closeAt[t] : at[t];
+            qsizetype& found = isClose ? tags.closeAt[t] : tags.at[t];
             // A close tag counts only after its open tag, as a search from there would find it.
-            if (found >= 0 || (isClose && at[t] < 0) || rest.size() <= second || rest[second] != tags[t][second] ||
-                !rest.startsWith(tags[t]))
+            if (found >= 0 || (isClose && tags.at[t] < 0) || text.size() - i <= second ||
+                text[i + second] != names[t][second] || !hasAt(text, i, names[t]))
                 continue;
-            found = i;
-            --missing;
+            found = i - b;
             break;
         }
     }
-    const auto value = [&](Tag t) { return tagValueBetween(block, at[t], kOpen[t].size(), closeAt[t]); };
+    return -1;
+}
+
+// Reads one "<prog>" block; a bad duration ends the reading, keeping what was read before it.
+TChannelProgram parseProgBlock(QStringView block, const ProgTags& tags, int index, qint64 now) {
+    const auto value = [&](ProgTag t) {
+        return tagValueBetween(block, tags.at[t], kProgOpen[t].size(), tags.closeAt[t]);
+    };
 
     TChannelProgram p;
     p.Index = index;
@@ -545,25 +561,40 @@ TChannelProgram parseProgBlock(QStringView block, int index, qint64 now) {
 
 } // namespace
 
+namespace {
+
+// The first tag at or after from, found by walking the "<" (a vector search) rather than a
+// substring search that steps through the CDATA texts between the tags.
+qsizetype findTag(QStringView text, QStringView tag, qsizetype from) {
+    for (qsizetype i = text.indexOf(QLatin1Char('<'), from); i >= 0; i = text.indexOf(QLatin1Char('<'), i + 1)) {
+        if (hasAt(text, i, tag))
+            return i;
+    }
+    return -1;
+}
+
+} // namespace
+
 std::optional<QList<TChannelProgram>> ParseEPGXml(QStringView text) {
-    // Matchers made once: a plain search sets up its tables again on every call.
+    // Made once: a plain search sets up its tables again on every call.
     static const QStringMatcher kTimeout(u"tiehttp timeout expired]");
-    static const QStringMatcher kOpenMatcher(u"<prog>");
-    static const QStringMatcher kCloseMatcher(u"</prog>");
     if (text.isEmpty() || kTimeout.indexIn(text) >= 0)
         return std::nullopt;
     static constexpr QStringView kOpen = u"<prog>";
-    static constexpr QStringView kClose = u"</prog>";
+    // A programme with its details takes a few hundred characters: room for all of them at once
+    // instead of moving the records at every growth.
+    constexpr qsizetype kShortestProg = 160;
     const qint64 now = nowSecs();
     refreshZoneCache();
     QList<TChannelProgram> programs;
-    programs.reserve(64);
+    programs.reserve(std::min<qsizetype>(TChannel::kEPGSlots, text.size() / kShortestProg + 1));
     qsizetype pos = 0;
     while (true) {
-        const qsizetype b = kOpenMatcher.indexIn(text, pos);
+        const qsizetype b = findTag(text, kOpen, pos);
         if (b < 0)
             break;
-        const qsizetype e = kCloseMatcher.indexIn(text, b + kOpen.size());
+        ProgTags tags;
+        const qsizetype e = scanProgBlock(text, b, tags);
         // A block cut off by a truncated answer is dropped rather than read half.
         if (e < 0)
             break;
@@ -572,9 +603,9 @@ std::optional<QList<TChannelProgram>> ParseEPGXml(QStringView text) {
                                QStringLiteral(" programmes, the rest dropped"));
             break;
         }
-        programs.append(parseProgBlock(text.mid(b, e - b), static_cast<int>(programs.size()), now));
+        programs.append(parseProgBlock(text.mid(b, e - b), tags, static_cast<int>(programs.size()), now));
         // Right after the close tag: a next "<prog>" may follow without a line break.
-        pos = e + kClose.size();
+        pos = e + kProgEnd.size();
     }
     return programs;
 }
