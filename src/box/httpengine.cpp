@@ -12,7 +12,6 @@
 
 #include <cctype>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
 
@@ -96,9 +95,8 @@ QString cutText() {
 
 } // namespace
 
-// The state of one request, shared by the caller and its worker through a shared_ptr. A worker
-// that was given up writes only here, never into the client object, so it cannot spoil a later
-// request. Inputs are fixed before the worker starts; outputs are read only after `done`.
+// The state of one request. curl's callbacks write only here, never into the client object, and
+// a request that was given up leaves the transfer at once, so it cannot spoil a later one.
 struct TIEHTTP::Job {
     QByteArray url;
     QByteArray user;
@@ -113,12 +111,12 @@ struct TIEHTTP::Job {
     QByteArray body;
     QList<QByteArray> headers;
 
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool done = false;
-    std::atomic<bool> cancel{false};
-    std::atomic<qint64> received{0};
-    std::atomic<SteadyClock::rep> lastActivity{0};
+    std::unique_ptr<CURL, CurlDeleter> easy;
+    std::unique_ptr<curl_slist, SlistDeleter> headerList;
+    char errbuf[CURL_ERROR_SIZE] = {};
+    bool cancel = false;
+    qint64 received = 0;
+    SteadyClock::time_point lastActivity;
 
     QByteArray data;
     QByteArray rawHeaders;
@@ -128,34 +126,31 @@ struct TIEHTTP::Job {
     curl_off_t contentLength = -1;
     QString curlError;
 
-    void touch() { lastActivity.store(SteadyClock::now().time_since_epoch().count()); }
-    SteadyClock::time_point lastActivityTime() const {
-        return SteadyClock::time_point(SteadyClock::duration(lastActivity.load()));
-    }
+    void touch() { lastActivity = SteadyClock::now(); }
 
     static size_t onData(char* ptr, size_t size, size_t n, void* user) {
         auto* job = static_cast<Job*>(user);
         const qint64 bytes = static_cast<qint64>(size * n);
-        if (job->cancel.load())
+        if (job->cancel)
             return 0;
         job->touch();
         // Counted here: curl enforces its own size limit only when the length is announced.
         const qint64 room = TIEHTTP::kMaxAnswerBytes - job->data.size();
         if (bytes > room) {
             job->data.append(ptr, static_cast<qsizetype>(room));
-            job->received.fetch_add(room);
+            job->received += room;
             job->overflow = true;
             return 0;
         }
         job->data.append(ptr, static_cast<qsizetype>(bytes));
-        job->received.fetch_add(bytes);
+        job->received += bytes;
         return size * n;
     }
 
     static size_t onHeader(char* ptr, size_t size, size_t n, void* user) {
         auto* job = static_cast<Job*>(user);
         const qsizetype bytes = static_cast<qsizetype>(size * n);
-        if (job->cancel.load())
+        if (job->cancel)
             return 0;
         job->touch();
         // A new status line starts a new block (an interim answer); keep only the last block.
@@ -164,10 +159,6 @@ struct TIEHTTP::Job {
         if (job->rawHeaders.size() + bytes <= kMaxHeaderBytes)
             job->rawHeaders.append(ptr, bytes);
         return size * n;
-    }
-
-    static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        return static_cast<Job*>(user)->cancel.load() ? 1 : 0;
     }
 
     // The pin of the server certificate (the first of the chain) of the finished transfer.
@@ -188,74 +179,73 @@ struct TIEHTTP::Job {
         return {};
     }
 
-    // Runs on a worker with a handle of its own.
-    void run(CURL* c) {
-        std::unique_ptr<curl_slist, SlistDeleter> list;
-        char errbuf[CURL_ERROR_SIZE] = {};
-        if (c) {
-            curl_easy_setopt(c, CURLOPT_URL, url.constData());
-            curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-            curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-            // Never follow: a redirect must not carry the credentials elsewhere.
-            curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
-            curl_easy_setopt(c, CURLOPT_UNRESTRICTED_AUTH, 0L);
-            curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-            curl_easy_setopt(c, CURLOPT_USERAGENT, agent.constData());
-            curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
-            curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Job::onData);
-            curl_easy_setopt(c, CURLOPT_WRITEDATA, this);
-            curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &Job::onHeader);
-            curl_easy_setopt(c, CURLOPT_HEADERDATA, this);
-            curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-            curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &Job::onProgress);
-            curl_easy_setopt(c, CURLOPT_XFERINFODATA, this);
-            // Content encodings are undone by the client itself, under its own cap, and a body
-            // that does not inflate is still delivered.
-            curl_easy_setopt(c, CURLOPT_HTTP_CONTENT_DECODING, 0L);
-            if (!user.isEmpty()) {
-                curl_easy_setopt(c, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-                curl_easy_setopt(c, CURLOPT_USERNAME, user.constData());
-                curl_easy_setopt(c, CURLOPT_PASSWORD, password.constData());
-            }
-            if (!proxyUser.isEmpty()) {
-                curl_easy_setopt(c, CURLOPT_PROXYUSERNAME, proxyUser.constData());
-                curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, proxyPassword.constData());
-            }
-            for (const QByteArray& h : std::as_const(headers)) {
-                curl_slist* grown = curl_slist_append(list.get(), h.constData());
-                if (grown) {
-                    (void)list.release();
-                    list.reset(grown);
-                }
-            }
-            if (post) {
-                curl_easy_setopt(c, CURLOPT_POST, 1L);
-                curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-                curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.constData());
-            }
-            if (list)
-                curl_easy_setopt(c, CURLOPT_HTTPHEADER, list.get());
-            if (https) {
-                curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
-                curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 0L);
-                if (!pin.isEmpty())
-                    curl_easy_setopt(c, CURLOPT_PINNEDPUBLICKEY, pin.constData());
-                else
-                    curl_easy_setopt(c, CURLOPT_CERTINFO, 1L);
-            }
-            result = curl_easy_perform(c);
-            if (https && pin.isEmpty())
-                seenPin = peerPin(c);
-            curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-            curl_easy_getinfo(c, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &contentLength);
-            curlError = errbuf[0] ? QString::fromUtf8(errbuf).trimmed() : QString::fromUtf8(curl_easy_strerror(result));
-        } else {
-            result = CURLE_FAILED_INIT;
-            curlError = QStringLiteral("Could not open Internet");
+    // A fresh handle for every request: libcurl 7.88 keeps a pointer into the last answer's freed
+    // headers across transfers of one handle, and an answer that opens with a continued header
+    // line then reads freed memory. False: no handle.
+    bool setUp() {
+        easy.reset(curl_easy_init());
+        CURL* c = easy.get();
+        if (!c)
+            return false;
+        curl_easy_setopt(c, CURLOPT_URL, url.constData());
+        curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+        // Never follow: a redirect must not carry the credentials elsewhere.
+        curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(c, CURLOPT_UNRESTRICTED_AUTH, 0L);
+        curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(c, CURLOPT_USERAGENT, agent.constData());
+        curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
+        curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Job::onData);
+        curl_easy_setopt(c, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &Job::onHeader);
+        curl_easy_setopt(c, CURLOPT_HEADERDATA, this);
+        // Content encodings are undone by the client itself, under its own cap, and a body
+        // that does not inflate is still delivered.
+        curl_easy_setopt(c, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+        if (!user.isEmpty()) {
+            curl_easy_setopt(c, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+            curl_easy_setopt(c, CURLOPT_USERNAME, user.constData());
+            curl_easy_setopt(c, CURLOPT_PASSWORD, password.constData());
         }
-        std::lock_guard lock(mutex);
-        done = true;
-        cv.notify_all();
+        if (!proxyUser.isEmpty()) {
+            curl_easy_setopt(c, CURLOPT_PROXYUSERNAME, proxyUser.constData());
+            curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, proxyPassword.constData());
+        }
+        for (const QByteArray& h : std::as_const(headers)) {
+            curl_slist* grown = curl_slist_append(headerList.get(), h.constData());
+            if (grown) {
+                (void)headerList.release();
+                headerList.reset(grown);
+            }
+        }
+        if (post) {
+            curl_easy_setopt(c, CURLOPT_POST, 1L);
+            curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+            curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.constData());
+        }
+        if (headerList)
+            curl_easy_setopt(c, CURLOPT_HTTPHEADER, headerList.get());
+        if (https) {
+            curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
+            curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 0L);
+            if (!pin.isEmpty())
+                curl_easy_setopt(c, CURLOPT_PINNEDPUBLICKEY, pin.constData());
+            else
+                curl_easy_setopt(c, CURLOPT_CERTINFO, 1L);
+        }
+        return true;
+    }
+
+    // Reads what the finished transfer left in the handle.
+    void finish(CURLcode code) {
+        CURL* c = easy.get();
+        result = code;
+        if (https && pin.isEmpty())
+            seenPin = peerPin(c);
+        curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(c, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &contentLength);
+        curlError = errbuf[0] ? QString::fromUtf8(errbuf).trimmed() : QString::fromUtf8(curl_easy_strerror(result));
     }
 };
 
@@ -462,101 +452,22 @@ InflateResult inflateCapped(const QByteArray& in, InflateFormat format, qint64 m
     return verdict;
 }
 
-struct TIEHTTP::WorkerQueue {
-    std::mutex mutex;
-    std::condition_variable cv;
-    std::shared_ptr<Job> next;
-    bool quit = false;
-
-    void stop() {
-        std::lock_guard lock(mutex);
-        quit = true;
-        cv.notify_all();
-    }
-
-    static void loop(const std::shared_ptr<WorkerQueue>& queue) {
-        for (;;) {
-            std::shared_ptr<Job> job;
-            {
-                std::unique_lock lock(queue->mutex);
-                queue->cv.wait(lock, [&] { return queue->quit || queue->next; });
-                if (!queue->next)
-                    return;
-                job = std::move(queue->next);
-            }
-            // A new handle for every request: libcurl 7.88 keeps a pointer into the last answer's
-            // freed headers across curl_easy_reset, and an answer that opens with a continued
-            // header line then reads freed memory.
-            const std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
-            job->run(curl.get());
-        }
-    }
-};
-
 TIEHTTP::TIEHTTP() {
     globalInit();
 }
 
 TIEHTTP::~TIEHTTP() {
-    // The own worker is idle between requests, so it ends at once.
-    if (m_worker.queue) {
-        m_worker.queue->stop();
-        m_worker.thread.join();
-    }
-    reapWorkers(true);
+    if (m_current)
+        dropTransfer(m_current);
+    if (m_multi)
+        curl_multi_cleanup(static_cast<CURLM*>(m_multi));
 }
 
-// Hands the job to the client's worker, starting one when there is none.
-bool TIEHTTP::postToWorker(const std::shared_ptr<Job>& job) {
-    if (!m_worker.queue) {
-        auto queue = std::make_shared<WorkerQueue>();
-        try {
-            m_worker.thread = std::thread([queue] { WorkerQueue::loop(queue); });
-        } catch (const std::system_error&) {
-            return false;
-        }
-        m_worker.queue = std::move(queue);
-    }
-    std::lock_guard lock(m_worker.queue->mutex);
-    m_worker.queue->next = job;
-    m_worker.queue->cv.notify_all();
-    return true;
-}
-
-// Gives up the running job together with its worker; the next request starts a fresh one.
-void TIEHTTP::retireWorker(const std::shared_ptr<Job>& job) {
-    job->cancel = true; // the worker ends on its own; its results go nowhere
-    if (!m_worker.queue)
-        return;
-    m_worker.queue->stop();
-    m_abandoned.push_back({job, std::move(m_worker)});
-    m_worker = Worker{};
-}
-
-// Joins given-up workers that have ended; with waitForAll, cancels and waits a bounded time for
-// the rest (curl checks the cancel mark at least once a second), leaving any still stuck behind.
-void TIEHTTP::reapWorkers(bool waitForAll) {
-    const auto limit = SteadyClock::now() + std::chrono::seconds(5);
-    for (auto it = m_abandoned.begin(); it != m_abandoned.end();) {
-        bool done = false;
-        {
-            std::unique_lock lock(it->job->mutex);
-            if (waitForAll) {
-                it->job->cancel = true;
-                it->job->cv.wait_until(lock, limit, [&] { return it->job->done; });
-            }
-            done = it->job->done;
-        }
-        if (done)
-            it->worker.thread.join(); // it quits right after its job
-        else if (waitForAll)
-            it->worker.thread.detach(); // it owns its job and queue through shared_ptrs
-        else {
-            ++it;
-            continue;
-        }
-        it = m_abandoned.erase(it);
-    }
+void TIEHTTP::dropTransfer(const std::shared_ptr<Job>& job) {
+    job->cancel = true;
+    if (m_multi && job->easy)
+        curl_multi_remove_handle(static_cast<CURLM*>(m_multi), job->easy.get());
+    job->easy.reset();
 }
 
 QString TIEHTTP::StatusText() const {
@@ -689,7 +600,7 @@ bool TIEHTTP::Execute() {
         if (!OnBusyConfirm || !OnBusyConfirm(question))
             return false;
         if (m_current) {
-            retireWorker(m_current);
+            dropTransfer(m_current);
             m_current.reset();
         }
     }
@@ -701,7 +612,6 @@ bool TIEHTTP::Execute() {
             self->m_multipart.clear();
         }
     } reset{this};
-    reapWorkers(false);
     clearAnswer();
 
     const QString extraQuery = getStr;
@@ -788,33 +698,46 @@ bool TIEHTTP::Execute() {
         job->pin = TrustedKey(hostPort);
     }
 
+    if (!m_multi)
+        m_multi = curl_multi_init();
+    CURLM* multi = static_cast<CURLM*>(m_multi);
     const auto start = SteadyClock::now();
     job->touch();
-    if (!postToWorker(job))
-        return fail(QStringLiteral("cannot start the request thread"));
+    if (!multi || !job->setUp()) {
+        job->result = CURLE_FAILED_INIT;
+        job->curlError = QStringLiteral("Could not open Internet");
+    } else if (curl_multi_add_handle(multi, job->easy.get()) != CURLM_OK) {
+        job->easy.reset();
+        return fail(QStringLiteral("cannot start the request"));
+    }
     m_current = job;
 
-    // Wait: on data silence past Timeout, past six times Timeout in all (a server dripping a byte
-    // just inside the time-out must not hold us for ever), or at closing.
+    // Drive the transfer until it ends, on data silence past Timeout, past six times Timeout in
+    // all (a server dripping a byte just inside the time-out must not hold us for ever), or at
+    // closing. curl never blocks here: between its steps we wait for its sockets a slice at most.
     const QCoreApplication* app = QCoreApplication::instance();
     const bool pumpEvents = !BlockingMode && app && QThread::currentThread() == app->thread();
-    const auto slice = std::chrono::milliseconds(pumpEvents ? 10 : 2);
+    constexpr int kSliceMs = 10;
     const auto idleLimit = std::chrono::seconds(Timeout > 0 ? Timeout : 0);
     enum class Outcome { Done, TimedOut, Closing, Superseded } outcome = Outcome::Done;
     qint64 reported = 0;
     auto lastTimer = start;
-    for (;;) {
-        {
-            std::unique_lock lock(job->mutex);
-            if (job->cv.wait_for(lock, slice, [&] { return job->done; }))
-                break;
-        }
-        if (OnPacketRead) {
-            const qint64 now = job->received.load();
-            if (now != reported) {
-                reported = now;
-                OnPacketRead();
+    while (job->easy) {
+        int running = 0;
+        curl_multi_perform(multi, &running);
+        bool finished = false;
+        int left = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+            if (msg->msg == CURLMSG_DONE && msg->easy_handle == job->easy.get()) {
+                job->finish(msg->data.result);
+                finished = true;
             }
+        }
+        if (finished)
+            break;
+        if (OnPacketRead && job->received != reported) {
+            reported = job->received;
+            OnPacketRead();
         }
         if (OnTimer && TimerIntervalSeconds > 0 &&
             SteadyClock::now() - lastTimer >= std::chrono::seconds(TimerIntervalSeconds)) {
@@ -833,26 +756,28 @@ bool TIEHTTP::Execute() {
         }
         if (Timeout > 0) {
             const auto now = SteadyClock::now();
-            if (now - job->lastActivityTime() > idleLimit || now - start > 6 * idleLimit) {
+            if (now - job->lastActivity > idleLimit || now - start > 6 * idleLimit) {
                 outcome = Outcome::TimedOut;
                 break;
             }
         }
+        curl_multi_poll(multi, nullptr, 0, kSliceMs, nullptr);
     }
 
     if (outcome != Outcome::Done) {
         if (outcome == Outcome::Superseded)
-            return false; // the request that replaced this one retired the worker and owns the results
-        retireWorker(job);
+            return false; // the request that replaced this one dropped this transfer and owns the results
+        dropTransfer(job);
         m_current.reset();
         if (outcome == Outcome::Closing)
             return fail(QStringLiteral("request given up: the program is closing"));
-        BytesRead = job->received.load();
+        BytesRead = job->received;
         deliver(QByteArray(kTimeoutText));
         ErrorCode = 100;
         ErrorText = QString::fromLatin1(kTimeoutText);
         return false;
     }
+    dropTransfer(job);
     m_current.reset();
 
     RawHeaders = job->rawHeaders;
@@ -867,7 +792,7 @@ bool TIEHTTP::Execute() {
     if (job->https && job->pin.isEmpty() && job->result == CURLE_OK && !job->seenPin.isEmpty())
         RememberKey(hostPort, job->seenPin);
     ContentLength = job->contentLength > 0 ? static_cast<qint64>(job->contentLength) : 1;
-    BytesRead = job->received.load();
+    BytesRead = job->received;
     QByteArray body = std::move(job->data);
 
     if (job->overflow) {

@@ -10,12 +10,11 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <thread>
-#include <vector>
 
 // One HTTP client: one request at a time, the answer as lines and as bytes, with an inactivity
-// time-out that holds even when the network hangs. Each request runs on a worker thread of its own
-// while the calling thread waits; one object per calling thread (the main thread, the EPG thread).
+// time-out that holds even when the network hangs. The transfer is driven without blocking from
+// the calling thread itself (name lookups run on curl's resolver thread), so no wait can outlast
+// the time-out; one object per calling thread (the main thread, the EPG thread).
 class TIEHTTP {
 public:
     static constexpr qint64 kMaxAnswerBytes = 16 * 1024 * 1024;
@@ -92,34 +91,21 @@ public:
     QString StatusText() const;
 
     struct Job;
-    struct WorkerQueue;
 
 private:
-    // A thread that runs this client's requests one after another; retired with a request that
-    // was given up, so it never touches a later one.
-    struct Worker {
-        std::shared_ptr<WorkerQueue> queue;
-        std::thread thread;
-    };
-    bool postToWorker(const std::shared_ptr<Job>& job);
-    void retireWorker(const std::shared_ptr<Job>& job);
+    // Takes a request out of the transfer for good; its results go nowhere.
+    void dropTransfer(const std::shared_ptr<Job>& job);
 
     void clearAnswer();
     void deliver(const QByteArray& body);
     bool fail(const QString& text, int lastError = 0);
     bool composeMultipart(const QByteArray& form, QByteArray* body);
-    void reapWorkers(bool waitForAll);
 
     const std::atomic<bool>* m_closing = nullptr;
     QList<QPair<QString, QString>> m_multipart;
     bool m_busy = false;
     std::shared_ptr<Job> m_current; // the request this object waits for
-    Worker m_worker;
-    struct Abandoned {
-        std::shared_ptr<Job> job;
-        Worker worker;
-    };
-    std::vector<Abandoned> m_abandoned; // given-up workers, joined once they end
+    void* m_multi = nullptr;        // curl's multi handle, kept for the connection cache
 };
 
 // A URL split as the request needs it: default scheme, %xx sequences decoded, "+" in the query
