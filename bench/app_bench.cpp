@@ -17,6 +17,7 @@
 // QUOXEL_BENCH_IDLE_S (default 10) for the idle measurement; the busiest threads go to stderr,
 // and with QUOXEL_BENCH_IDLE_PROFILE=1 the UI thread's share per kind of event (adds a little).
 #include "core/appflags.h"
+#include "core/freememory.h"
 #include "core/log.h"
 #include "core/options.h"
 #include "playback/channelswitch.h"
@@ -640,6 +641,8 @@ BENCHMARK(BM_IdleBareEnginePaused)->Unit(benchmark::kMillisecond)->Iterations(1)
 } // namespace
 
 int main(int argc, char** argv) {
+    // As the program starts.
+    LimitAllocatorArenas();
     g_switches = std::max(1, envInt("QUOXEL_BENCH_SWITCHES", 100));
     // Our own flag goes before Google Benchmark sees the rest.
     int kept = 1;

@@ -7,6 +7,7 @@
 // QUOXEL_BENCH_PLAY_SECONDS sets the measured time per side (30 by default).
 #include "../tests/ui/osdtesthost.h"
 #include "core/appflags.h"
+#include "core/freememory.h"
 #include "core/options.h"
 #include "playback/vlcplayer.h"
 #include "support/boxsimprocess.h"
@@ -230,6 +231,8 @@ BENCHMARK(BM_OverlayOverVideo)->Unit(benchmark::kSecond)->Iterations(1);
 } // namespace
 
 int main(int argc, char** argv) {
+    // As the program starts.
+    LimitAllocatorArenas();
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -1,5 +1,6 @@
 #include "core/appflags.h"
 #include "core/connection.h"
+#include "core/freememory.h"
 #include "core/log.h"
 #include "core/programdir.h"
 #include "core/singleinstance.h"
@@ -37,6 +38,7 @@ public:
 } // namespace
 
 int main(int argc, char* argv[]) {
+    LimitAllocatorArenas();
     QuoxelApplication app(argc, argv);
     QApplication::setApplicationName(ConnectionTexts::kCaption);
     QApplication::setApplicationVersion(QString::fromLatin1(quoxel::kVersion));

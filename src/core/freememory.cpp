@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 #ifdef __GLIBC__
@@ -47,5 +48,12 @@ bool ReturnFreeMemory(std::int64_t thresholdBytes) {
 #else
     (void)thresholdBytes;
     return false;
+#endif
+}
+
+void LimitAllocatorArenas() {
+#ifdef __GLIBC__
+    if (!std::getenv("MALLOC_ARENA_MAX"))
+        mallopt(M_ARENA_MAX, kAllocatorArenas);
 #endif
 }

@@ -18,3 +18,10 @@ std::int64_t residentBytes();
 // free and the process grew by as much since the last time; returns whether it did. Cheap enough
 // for a periodic timer.
 bool ReturnFreeMemory(std::int64_t thresholdBytes = kReturnFreeMemoryThreshold);
+
+// Caps the allocator's arenas at kAllocatorArenas. The engine starts and ends threads at every
+// channel switch, and each may get an arena of its own whose freed pages stay with the process,
+// fragmented. Call first thing at start, before any thread; a MALLOC_ARENA_MAX from the
+// environment stays in force.
+inline constexpr int kAllocatorArenas = 2;
+void LimitAllocatorArenas();

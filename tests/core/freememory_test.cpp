@@ -2,10 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #if defined(__SANITIZE_ADDRESS__)
 #define QUOXEL_OWN_ALLOCATOR 1
@@ -38,6 +46,24 @@ void* burstOnAThread(std::size_t pieces, std::size_t pieceSize) {
     return pin;
 }
 
+#ifdef __GLIBC__
+// The arenas the allocator has made so far, from its own report.
+int arenaCount() {
+    char* text = nullptr;
+    std::size_t size = 0;
+    FILE* f = open_memstream(&text, &size);
+    if (!f)
+        return -1;
+    malloc_info(0, f);
+    std::fclose(f);
+    int count = 0;
+    for (const char* p = text; (p = std::strstr(p, "<heap nr=")) != nullptr; ++p)
+        ++count;
+    std::free(text);
+    return count;
+}
+#endif
+
 } // namespace
 #endif
 
@@ -64,5 +90,41 @@ TEST(FreeMemory, FreedBurstGoesBackToTheSystem) {
     EXPECT_TRUE(ReturnFreeMemory());
     EXPECT_LT(residentBytes(), refilled - (32ll << 20));
     std::free(pin);
+#endif
+}
+
+// Threads alive at the same time, each allocating, as the engine's are during a switch: each
+// would get an arena of its own, up to eight per core.
+TEST(FreeMemory, ArenasStayCappedAcrossThreads) {
+#if defined(QUOXEL_OWN_ALLOCATOR) || !defined(__GLIBC__)
+    GTEST_SKIP() << "not the system allocator";
+#else
+    if (std::getenv("MALLOC_ARENA_MAX"))
+        GTEST_SKIP() << "the environment sets the cap";
+    LimitAllocatorArenas();
+    const int before = arenaCount();
+    ASSERT_GE(before, 1);
+    constexpr int kThreads = 8;
+    std::atomic<int> holding{0};
+    std::atomic<bool> release{false};
+    std::vector<std::thread> threads;
+    for (int k = 0; k < kThreads; ++k) {
+        threads.emplace_back([&] {
+            void* p = std::malloc(1000);
+            std::memset(p, 1, 1000);
+            ++holding;
+            for (int i = 0; i < 5000 && !release.load(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::free(p);
+        });
+    }
+    for (int i = 0; i < 5000 && holding.load() < kThreads; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const int during = arenaCount();
+    release = true;
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(holding.load(), kThreads);
+    EXPECT_LE(during, std::max(before, kAllocatorArenas));
 #endif
 }

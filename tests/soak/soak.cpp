@@ -7,6 +7,7 @@
 
 #include "soakchild.h"
 
+#include "core/freememory.h"
 #include "core/settingstable.h"
 #include "support/boxsimprocess.h"
 
@@ -560,6 +561,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         child = child || QByteArray(argv[i]) == "--child";
     if (child) {
+        // As the program starts.
+        LimitAllocatorArenas();
         SoakApplication app(argc, argv);
         const QStringList args = app.arguments();
         SoakChildConfig config;
