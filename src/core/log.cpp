@@ -12,6 +12,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,6 +21,7 @@
 namespace {
 
 StatusSink* g_statusSink = nullptr;
+std::atomic<qint64> g_uiFixedWaitMs{0};
 
 bool onMainThread() {
     const QCoreApplication* app = QCoreApplication::instance();
@@ -182,9 +184,19 @@ void Log(int category, const QString& text, int code) {
     l.log(category, text, code);
 }
 
+qint64 uiFixedWaitMs() {
+    return g_uiFixedWaitMs.load();
+}
+
+void addUiFixedWait(int milliseconds) {
+    if (milliseconds > 0 && onMainThread())
+        g_uiFixedWaitMs += milliseconds;
+}
+
 void Delay(int milliseconds, bool logIt) {
     if (milliseconds > 0)
         QThread::msleep(static_cast<unsigned long>(milliseconds));
+    addUiFixedWait(milliseconds);
     if (logIt)
         Log(LogFunc, QStringLiteral("Delay ") + QString::number(milliseconds) + QStringLiteral("ms"));
 }

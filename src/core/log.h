@@ -81,6 +81,11 @@ Logger& appLogger();
 void Log(int category, const QString& text, int code = 0);
 // A plain sleep; logs "Delay <n>ms" afterwards when asked to.
 void Delay(int milliseconds, bool logIt);
+// The time the window's thread has spent in the program's fixed waits so far (every Delay, and
+// the waits that sleep in steps of their own report theirs), in ms. Whoever judges how long the
+// window was held up takes these off: they are the program's own rules, not hold-ups.
+qint64 uiFixedWaitMs();
+void addUiFixedWait(int milliseconds);
 
 // The status line: sets the sink that shows it and what it shows as the mode.
 void setStatusSink(StatusSink* sink);

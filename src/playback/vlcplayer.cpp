@@ -232,6 +232,7 @@ void VLCPlayer::WaitCaching() {
     int elapsed = 0;
     while (elapsed < budget && !IsClosing) {
         QThread::msleep(10);
+        addUiFixedWait(10);
         elapsed += 10;
         status(QStringLiteral("caching...(") + QString::number(budget - elapsed) + QStringLiteral("ms)"));
     }

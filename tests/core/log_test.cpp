@@ -188,3 +188,22 @@ TEST_F(LogTest, ProgramLogAndDelay) {
     EXPECT_EQ(QFileInfo(path).size(), size);
     Options.NoLogging = false;
 }
+
+// The window thread's fixed waits add up, logged or not and with logging off; another thread's
+// (the guide thread paces itself with the same call) do not count.
+TEST_F(LogTest, FixedWaitsOfTheWindowThread) {
+    const qint64 before = uiFixedWaitMs();
+    Delay(20, true);
+    Delay(15, false);
+    Options.NoLogging = true;
+    Delay(5, true);
+    Options.NoLogging = false;
+    addUiFixedWait(10);
+    addUiFixedWait(-7);
+    EXPECT_EQ(uiFixedWaitMs() - before, 50);
+    std::thread([] {
+        Delay(25, false);
+        addUiFixedWait(10);
+    }).join();
+    EXPECT_EQ(uiFixedWaitMs() - before, 50);
+}

@@ -89,7 +89,7 @@ int procStatusValue(const QByteArray& status, const char* key) {
 }
 
 struct Stall {
-    qint64 ms = 0;      // lateness minus the program's own logged sleeps
+    qint64 ms = 0;      // lateness minus the program's own fixed waits
     qint64 rawMs = 0;   // lateness as measured
     qint64 atMs = 0;    // since the start
     QString lastAction; // what the user did last, and how long before
@@ -127,7 +127,7 @@ private:
     }
 
     void probeTick();
-    qint64 loggedSleepMs();
+    qint64 fixedWaitMs();
     void scheduleInput();
     void inputTick();
     void keyAction();
@@ -158,10 +158,8 @@ private:
     qint64 m_maxRawLate = 0;
     int m_stalls = 0;
     std::vector<Stall> m_worst;
-    QFile m_log;
-    qint64 m_logPos = 0;
-    QByteArray m_logRest;
-    qint64 m_loggedSleepTotal = 0;
+    qint64 m_fixedWaitSeen = 0;
+    qint64 m_fixedWaitTotal = 0;
     QString m_lastAction = QStringLiteral("start");
     qint64 m_lastActionAt = 0;
     int m_actions = 0;
@@ -190,15 +188,15 @@ private:
     int m_seenModalTicks = 0;
 };
 
-// A tick of the 50 ms probe: how late it came, less the sleeps the program logged meanwhile
-// ("Delay <n>ms" is written right after each of them) and less the time a receiver request held
-// the window (a control request waits for its answer or its time-out without handling events).
+// A tick of the 50 ms probe: how late it came, less the program's fixed waits meanwhile (its
+// delays and the caching wait, which sleep without handling events) and less the time a receiver
+// request held the window (a control request waits for its answer or its time-out).
 void SoakChild::probeTick() {
     const qint64 now = m_clock.elapsed();
     g_lastTickNs = steadyNs();
     const qint64 late = now - m_lastTick - kProbeMs;
     m_lastTick = now;
-    const qint64 slept = loggedSleepMs();
+    const qint64 slept = fixedWaitMs();
     const qint64 requests = m_requestMs.exchange(0);
     m_requestWaitTotal += requests;
     const qint64 stall = std::max<qint64>(0, late - slept - requests);
@@ -214,34 +212,12 @@ void SoakChild::probeTick() {
         m_worst.resize(kWorstKept);
 }
 
-qint64 SoakChild::loggedSleepMs() {
-    if (!m_log.isOpen()) {
-        m_log.setFileName(appLogger().filePath());
-        if (!m_log.open(QIODevice::ReadOnly))
-            return 0;
-    }
-    // The log starts again at each connection sequence.
-    if (m_log.size() < m_logPos) {
-        m_logPos = 0;
-        m_logRest.clear();
-    }
-    if (m_log.size() == m_logPos)
-        return 0;
-    m_log.seek(m_logPos);
-    const QByteArray chunk = m_log.read(4 << 20);
-    m_logPos += chunk.size();
-    QByteArray text = m_logRest + chunk;
-    const qsizetype lastBreak = text.lastIndexOf('\n');
-    m_logRest = lastBreak < 0 ? text : text.mid(lastBreak + 1);
-    if (lastBreak < 0)
-        return 0;
-    text.truncate(lastBreak);
-    static const QRegularExpression delay(QStringLiteral(", Delay (\\d+)ms$"), QRegularExpression::MultilineOption);
-    qint64 sum = 0;
-    for (const QRegularExpressionMatch& m : delay.globalMatch(QString::fromUtf8(text)))
-        sum += m.captured(1).toLongLong();
-    m_loggedSleepTotal += sum;
-    return sum;
+qint64 SoakChild::fixedWaitMs() {
+    const qint64 total = uiFixedWaitMs();
+    const qint64 since = total - m_fixedWaitSeen;
+    m_fixedWaitSeen = total;
+    m_fixedWaitTotal += since;
+    return since;
 }
 
 void SoakChild::scheduleInput() {
@@ -500,7 +476,7 @@ void SoakChild::finish() {
     metric("stall_max_ms", QString::number(m_maxLate));
     metric("stall_max_raw_ms", QString::number(m_maxRawLate));
     metric("stalls_over_250ms", QString::number(m_stalls));
-    metric("logged_sleeps_ms", QString::number(m_loggedSleepTotal));
+    metric("fixed_waits_ms", QString::number(m_fixedWaitTotal));
     metric("request_waits_ms", QString::number(m_requestWaitTotal));
     for (size_t i = 0; i < m_worst.size(); ++i) {
         const Stall& s = m_worst[i];
