@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMetaObject>
 #include <QObject>
+#include <QSet>
 #include <QThread>
 
 namespace {
@@ -89,6 +90,25 @@ bool CertPins::remember(const QByteArray& hostPort, const QByteArray& pin) {
         },
         Qt::QueuedConnection);
     return true;
+}
+
+int CertPins::forgetAll() {
+    if (!onIniThread())
+        return -1;
+    std::lock_guard lock(m_mutex);
+    QSet<QByteArray> hosts(m_known.keyBegin(), m_known.keyEnd());
+    const QByteArray all = m_ini.ReadString(kSection, kKey, QString()).toLatin1().trimmed();
+    for (const QByteArray& entry : all.split(' ')) {
+        const qsizetype eq = entry.indexOf('=');
+        if (eq > 0)
+            hosts.insert(entry.left(eq));
+    }
+    if (!all.isEmpty() && !m_ini.WriteString(kSection, kKey, QString())) {
+        Log(LogMsgDet, QStringLiteral("stored server keys not forgotten: ") + m_ini.lastError());
+        return -1;
+    }
+    m_known.clear();
+    return static_cast<int>(hosts.size());
 }
 
 bool CertPins::writeToIni(const QByteArray& hostPort, const QByteArray& pin) {

@@ -28,6 +28,11 @@ public:
     // certificate must be refused, not learned). False when not stored. A pin that cannot be
     // written stays trusted for the rest of the run.
     bool remember(const QByteArray& hostPort, const QByteArray& pin);
+    // Forgets every stored key, for when the user has accepted a receiver's new certificate: the
+    // next connection to each host trusts what it is shown, as on the first. Returns how many
+    // hosts were forgotten, -1 when the ini could not be written (the keys then stay trusted).
+    // On the ini's thread only.
+    int forgetAll();
 
 private:
     bool onIniThread() const;

@@ -254,6 +254,7 @@ SplashView& AppController::createSplashAndOptions() {
     m_options->setHideSplash([this] { hideSplash(); });
     m_options->setWindowStateSource([this] { return m_w.view().windowState(); });
     m_options->setQuestion([this](const QString& question) { return m_w.ConfirmBox(question); });
+    m_options->setForgetCertificates([this] { return m_session.keyStore() ? m_session.keyStore()->forgetAll() : 0; });
     // On the very first start this opens the dialog for the receiver's address.
     m_options->createStore();
     return *this;

@@ -329,7 +329,37 @@ QWidget* TFrmOptions::buildDBox2() {
     form->addRow(QStringLiteral("User"), addEdit(page, SettingId::WebUser, QStringLiteral("Webinterface User")));
     form->addRow(QStringLiteral("Passwort"),
                  addEdit(page, SettingId::WebPass, QStringLiteral("Webinterface Password")));
+    // A receiver on port 443 is trusted with the key it showed first; after a new firmware or
+    // certificate the user lets it be learned again.
+    m_btnForget = new QPushButton(QStringLiteral("Forget Stored Certificates"), page);
+    m_btnForget->setObjectName(QStringLiteral("BtnForgetCertificates"));
+    m_btnForget->setToolTip(QStringLiteral("Trust the certificate a receiver shows at the next connection"));
+    m_btnForget->setEnabled(false);
+    m_certStatus = new QLabel(page);
+    m_certStatus->setObjectName(QStringLiteral("LblCertificates"));
+    form->addRow(m_btnForget);
+    form->addRow(m_certStatus);
+    connect(m_btnForget, &QPushButton::clicked, this, &TFrmOptions::BtnForgetCertificatesClick);
     return page;
+}
+
+void TFrmOptions::setForgetCertificates(std::function<int()> forget) {
+    m_forgetCertificates = std::move(forget);
+    m_btnForget->setEnabled(bool(m_forgetCertificates));
+}
+
+void TFrmOptions::BtnForgetCertificatesClick() {
+    if (!m_forgetCertificates)
+        return;
+    const QString question = QStringLiteral("Forget the stored certificates? At the next connection each receiver is "
+                                            "trusted with the certificate it shows.");
+    if (!m_ask(question))
+        return;
+    const int forgotten = m_forgetCertificates();
+    if (forgotten < 0)
+        m_certStatus->setText(QStringLiteral("The certificates could not be forgotten: Quoxel.ini is not writable"));
+    else
+        m_certStatus->setText(QString::number(forgotten) + QStringLiteral(" stored certificate(s) forgotten"));
 }
 
 QWidget* TFrmOptions::buildVlc() {

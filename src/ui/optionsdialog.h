@@ -65,6 +65,7 @@ public:
     void BtnCancelClick();
     void BtnReadClick();
     void BtnUpdateRestartClick();
+    void BtnForgetCertificatesClick();
     void LstFlagsMouseMove(const QPoint& pos);
 
     // Set when OK changed something that only takes effect at the next start.
@@ -78,11 +79,16 @@ public:
     void setHideSplash(std::function<void()> hide) { m_hideSplash = std::move(hide); }
     // The main window's state, saved as the dialog closes when "Remember Window State" is on.
     void setWindowStateSource(std::function<WindowState()> source) { m_windowState = std::move(source); }
+    // Forgets the trusted HTTPS keys of the receivers, returning how many (-1: not written).
+    // Without it the button stays off.
+    void setForgetCertificates(std::function<int()> forget);
 
     QTabWidget* pages() const { return m_pages; }
     QListWidget* flagList() const { return m_flags; }
     QPushButton* okButton() const { return m_ok; }
     QPushButton* cancelButton() const { return m_cancel; }
+    QPushButton* forgetCertificatesButton() const { return m_btnForget; }
+    QLabel* certificateStatus() const { return m_certStatus; }
     const std::optional<WebServerSettings>& webSettings() const { return m_web; }
 
     static QString hotkeysText();
@@ -110,6 +116,7 @@ private:
     std::function<bool(const QString&)> m_ask;
     std::function<void()> m_hideSplash;
     std::function<WindowState()> m_windowState;
+    std::function<int()> m_forgetCertificates;
     std::array<QWidget*, kSettingCount> m_editors{};
     QTabWidget* m_pages = nullptr;
     QListWidget* m_flags = nullptr;
@@ -117,6 +124,8 @@ private:
     QPushButton* m_cancel = nullptr;
     QLabel* m_problem = nullptr;
     QPushButton* m_btnRead = nullptr;
+    QPushButton* m_btnForget = nullptr;
+    QLabel* m_certStatus = nullptr;
     QLabel* m_lblWebPort = nullptr;
     TNumEdit* m_webPort = nullptr;
     QCheckBox* m_webThread = nullptr;

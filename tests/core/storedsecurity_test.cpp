@@ -8,6 +8,7 @@
 #include "support/tempdir.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -162,6 +163,41 @@ TEST(CertPinStore, RememberedOncePerHost) {
     EXPECT_TRUE(pins.pinFor("10.0.0.4:443").isEmpty());
     EXPECT_TRUE(pins.pinFor("10.0.0.2").isEmpty());
     EXPECT_EQ(modeOf(path), 0600u);
+}
+
+// Forgetting clears the stored keys and the ones learned this run, so each host is trusted anew
+// with the next key it shows; an ini that cannot be written keeps them trusted.
+TEST(CertPinStore, ForgottenKeysAreLearnedAnew) {
+    TestDir dir;
+    const QString path = dir.path(QStringLiteral("Quoxel.ini"));
+    const QByteArray a = "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
+    const QByteArray b = "sha256//BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB=";
+    {
+        TIniFile ini(path);
+        CertPins pins(ini);
+        ASSERT_TRUE(pins.remember("10.0.0.2:443", a));
+        ASSERT_TRUE(pins.remember("10.0.0.3:443", a));
+        ASSERT_TRUE(ini.WriteString(QStringLiteral("Box"), QStringLiteral("ip"), QStringLiteral("10.0.0.2")));
+    }
+    TIniFile ini(path);
+    CertPins pins(ini);
+    EXPECT_EQ(pins.forgetAll(), 2);
+    EXPECT_TRUE(pins.pinFor("10.0.0.2:443").isEmpty());
+    EXPECT_TRUE(pins.remember("10.0.0.2:443", b));
+    EXPECT_EQ(pins.pinFor("10.0.0.2:443"), b);
+    EXPECT_EQ(pins.forgetAll(), 1);
+    EXPECT_EQ(pins.forgetAll(), 0);
+    // The rest of the file stays.
+    TIniFile again(path);
+    EXPECT_EQ(again.ReadString(QStringLiteral("Box"), QStringLiteral("ip"), QString()), QStringLiteral("10.0.0.2"));
+    EXPECT_TRUE(again.ReadString(QStringLiteral("Box"), QStringLiteral("certfingerprint"), QString()).isEmpty());
+
+    // The folder gone: the write fails and the key stays trusted, so a changed one is still refused.
+    ASSERT_TRUE(pins.remember("10.0.0.4:443", a));
+    ASSERT_TRUE(QDir(dir.path()).removeRecursively());
+    EXPECT_EQ(pins.forgetAll(), -1);
+    EXPECT_EQ(pins.pinFor("10.0.0.4:443"), a);
+    EXPECT_FALSE(pins.remember("10.0.0.4:443", b));
 }
 
 // A key learned on a client's own thread is trusted at once everywhere, never replaced by a

@@ -2,6 +2,7 @@
 
 #include "box/boxcommands.h"
 #include "box/httpengine.h"
+#include "core/certpins.h"
 #include "core/inifile.h"
 #include "core/log.h"
 #include "core/options.h"
@@ -208,6 +209,39 @@ TEST_F(OptionsDialogTest, CancelChangesNothing) {
             EXPECT_EQ(dialog.controlValue(d.id), sampleValue(d)) << d.key;
         }
     }
+}
+
+// The receiver's trusted certificate is forgotten from the dialog only after a yes, and Ok
+// afterwards does not bring it back; without a key store the button stays off.
+TEST_F(OptionsDialogTest, ForgetStoredCertificates) {
+    writeFullIni();
+    SettingsStore store(ini());
+    TFrmOptions dialog(store, Options);
+    dialog.createStore();
+    EXPECT_FALSE(dialog.forgetCertificatesButton()->isEnabled());
+    CertPins pins(store.ini());
+    ASSERT_TRUE(pins.remember("127.0.0.9:443", "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="));
+    dialog.setForgetCertificates([&] { return pins.forgetAll(); });
+    ASSERT_TRUE(dialog.forgetCertificatesButton()->isEnabled());
+    QStringList asked;
+    bool answer = false;
+    dialog.setQuestion([&](const QString& q) {
+        asked << q;
+        return answer;
+    });
+    QTest::mouseClick(dialog.forgetCertificatesButton(), Qt::LeftButton);
+    EXPECT_EQ(asked.size(), 1);
+    EXPECT_FALSE(pins.pinFor("127.0.0.9:443").isEmpty());
+    EXPECT_TRUE(dialog.certificateStatus()->text().isEmpty());
+    answer = true;
+    QTest::mouseClick(dialog.forgetCertificatesButton(), Qt::LeftButton);
+    EXPECT_TRUE(pins.pinFor("127.0.0.9:443").isEmpty());
+    EXPECT_EQ(dialog.certificateStatus()->text(), QStringLiteral("1 stored certificate(s) forgotten"));
+    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+    EXPECT_FALSE(onDisk().contains("certfingerprint=sha256"));
+    dialog.setForgetCertificates([] { return -1; });
+    QTest::mouseClick(dialog.forgetCertificatesButton(), Qt::LeftButton);
+    EXPECT_TRUE(dialog.certificateStatus()->text().contains(QStringLiteral("could not be forgotten")));
 }
 
 struct BadValue {
