@@ -642,7 +642,7 @@ BENCHMARK(BM_IdleBareEnginePaused)->Unit(benchmark::kMillisecond)->Iterations(1)
 
 int main(int argc, char** argv) {
     // As the program starts.
-    LimitAllocatorArenas();
+    TuneAllocator();
     g_switches = std::max(1, envInt("QUOXEL_BENCH_SWITCHES", 100));
     // Our own flag goes before Google Benchmark sees the rest.
     int kept = 1;

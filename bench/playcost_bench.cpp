@@ -232,7 +232,7 @@ BENCHMARK(BM_OverlayOverVideo)->Unit(benchmark::kSecond)->Iterations(1);
 
 int main(int argc, char** argv) {
     // As the program starts.
-    LimitAllocatorArenas();
+    TuneAllocator();
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -38,7 +38,7 @@ public:
 } // namespace
 
 int main(int argc, char* argv[]) {
-    LimitAllocatorArenas();
+    TuneAllocator();
     QuoxelApplication app(argc, argv);
     QApplication::setApplicationName(ConnectionTexts::kCaption);
     QApplication::setApplicationVersion(QString::fromLatin1(quoxel::kVersion));

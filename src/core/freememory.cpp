@@ -51,9 +51,11 @@ bool ReturnFreeMemory(std::int64_t thresholdBytes) {
 #endif
 }
 
-void LimitAllocatorArenas() {
+void TuneAllocator() {
 #ifdef __GLIBC__
     if (!std::getenv("MALLOC_ARENA_MAX"))
         mallopt(M_ARENA_MAX, kAllocatorArenas);
+    if (!std::getenv("MALLOC_MMAP_THRESHOLD_"))
+        mallopt(M_MMAP_THRESHOLD, kMmapThresholdBytes);
 #endif
 }

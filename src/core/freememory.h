@@ -19,9 +19,13 @@ std::int64_t residentBytes();
 // for a periodic timer.
 bool ReturnFreeMemory(std::int64_t thresholdBytes = kReturnFreeMemoryThreshold);
 
-// Caps the allocator's arenas at kAllocatorArenas. The engine starts and ends threads at every
-// channel switch, and each may get an arena of its own whose freed pages stay with the process,
-// fragmented. Call first thing at start, before any thread; a MALLOC_ARENA_MAX from the
-// environment stays in force.
+// Sets the allocator up for this program. Its arenas are capped at kAllocatorArenas: the engine
+// starts and ends threads at every channel switch, and each may get an arena of its own whose
+// freed pages stay with the process, fragmented. Blocks from kMmapThresholdBytes on are always
+// mapped on their own, so a large answer goes back to the system when it is freed; left to
+// itself the allocator raises that threshold after the first such answer, and later ones are
+// carved out of the heap and stay there. Call first thing at start, before any thread; a
+// MALLOC_ARENA_MAX or MALLOC_MMAP_THRESHOLD_ from the environment stays in force.
 inline constexpr int kAllocatorArenas = 2;
-void LimitAllocatorArenas();
+inline constexpr int kMmapThresholdBytes = 1 << 20;
+void TuneAllocator();

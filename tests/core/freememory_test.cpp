@@ -101,7 +101,7 @@ TEST(FreeMemory, ArenasStayCappedAcrossThreads) {
 #else
     if (std::getenv("MALLOC_ARENA_MAX"))
         GTEST_SKIP() << "the environment sets the cap";
-    LimitAllocatorArenas();
+    TuneAllocator();
     const int before = arenaCount();
     ASSERT_GE(before, 1);
     constexpr int kThreads = 8;
@@ -126,5 +126,30 @@ TEST(FreeMemory, ArenasStayCappedAcrossThreads) {
         t.join();
     EXPECT_EQ(holding.load(), kThreads);
     EXPECT_LE(during, std::max(before, kAllocatorArenas));
+#endif
+}
+
+// A large answer freed goes back to the system, also after an earlier one: the allocator would
+// otherwise raise its threshold to the size of the first and keep later ones in its heap.
+TEST(FreeMemory, LargeBlocksStayMappedOnTheirOwn) {
+#if defined(QUOXEL_OWN_ALLOCATOR) || !defined(__GLIBC__)
+    GTEST_SKIP() << "not the system allocator";
+#else
+    if (std::getenv("MALLOC_MMAP_THRESHOLD_"))
+        GTEST_SKIP() << "the environment sets the threshold";
+    TuneAllocator();
+    constexpr std::size_t kFirst = 16u << 20;
+    constexpr std::size_t kLater = 4u << 20;
+    // Through a volatile, so the compiler cannot drop the pairs of malloc and free.
+    static void* volatile kept = nullptr;
+    kept = std::malloc(kFirst);
+    std::memset(kept, 1, kFirst);
+    std::free(kept);
+    const std::size_t mappedBefore = mallinfo2().hblkhd;
+    kept = std::malloc(kLater);
+    std::memset(kept, 1, kLater);
+    EXPECT_GE(mallinfo2().hblkhd, mappedBefore + kLater);
+    std::free(kept);
+    EXPECT_LT(mallinfo2().hblkhd, mappedBefore + kLater);
 #endif
 }

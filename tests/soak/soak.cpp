@@ -562,7 +562,7 @@ int main(int argc, char** argv) {
         child = child || QByteArray(argv[i]) == "--child";
     if (child) {
         // As the program starts.
-        LimitAllocatorArenas();
+        TuneAllocator();
         SoakApplication app(argc, argv);
         const QStringList args = app.arguments();
         SoakChildConfig config;
