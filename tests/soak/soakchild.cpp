@@ -178,7 +178,7 @@ private:
     bool m_finishing = false;
     bool m_baselineDue = false;
     // Time the window's thread spent in a receiver request, sampled from a thread of our own.
-    std::atomic<qint64> m_requestMs{0};
+    std::atomic<qint64> m_requestNs{0};
     qint64 m_requestWaitTotal = 0;
     std::atomic<bool> m_samplerStop{false};
     std::thread m_sampler;
@@ -197,7 +197,7 @@ void SoakChild::probeTick() {
     const qint64 late = now - m_lastTick - kProbeMs;
     m_lastTick = now;
     const qint64 slept = fixedWaitMs();
-    const qint64 requests = m_requestMs.exchange(0);
+    const qint64 requests = m_requestNs.exchange(0) / 1000000;
     m_requestWaitTotal += requests;
     const qint64 stall = std::max<qint64>(0, late - slept - requests);
     m_maxRawLate = std::max(m_maxRawLate, late);
@@ -544,10 +544,15 @@ int SoakChild::run() {
         int samples = 0;
         std::int64_t sampledTick = 0;
         int sampledSteps = 0;
+        // The time really passed is counted: a sleep of 5 ms takes a little longer each time,
+        // which over a 20 s request would add up to a hold-up that is not there.
+        std::int64_t stepStart = steadyNs();
         while (!m_samplerStop.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
+            const std::int64_t stepEnd = steadyNs();
             if (MainRequestBusy.load())
-                m_requestMs += kStepMs;
+                m_requestNs += stepEnd - stepStart;
+            stepStart = stepEnd;
             const std::int64_t tick = g_lastTickNs.load();
             // One sample every 600 ms for as long as the thread is held up.
             if (tick != sampledTick) {
