@@ -139,12 +139,17 @@ TEST(StoredSecrets, UrlMaskingBoundaries) {
         EXPECT_EQ(Logger::maskUrlCredentials(QString::fromLatin1(c.in)), QString::fromLatin1(c.out)) << c.in;
 }
 
-// Trusted HTTPS keys survive in the ini, one per host, never overwritten and never forged.
-TEST(CertPinStore, RememberedOncePerHost) {
+// A folder of its own for the ini, and two well-formed keys.
+class CertPinStore : public ::testing::Test {
+protected:
     TestDir dir;
     const QString path = dir.path(QStringLiteral("Quoxel.ini"));
     const QByteArray a = "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
     const QByteArray b = "sha256//BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB=";
+};
+
+// Trusted HTTPS keys survive in the ini, one per host, never overwritten and never forged.
+TEST_F(CertPinStore, RememberedOncePerHost) {
     {
         TIniFile ini(path);
         CertPins pins(ini);
@@ -167,11 +172,7 @@ TEST(CertPinStore, RememberedOncePerHost) {
 
 // Forgetting clears the stored keys and the ones learned this run, so each host is trusted anew
 // with the next key it shows; an ini that cannot be written keeps them trusted.
-TEST(CertPinStore, ForgottenKeysAreLearnedAnew) {
-    TestDir dir;
-    const QString path = dir.path(QStringLiteral("Quoxel.ini"));
-    const QByteArray a = "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
-    const QByteArray b = "sha256//BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB=";
+TEST_F(CertPinStore, ForgottenKeysAreLearnedAnew) {
     {
         TIniFile ini(path);
         CertPins pins(ini);
@@ -203,11 +204,7 @@ TEST(CertPinStore, ForgottenKeysAreLearnedAnew) {
 // A key learned on a client's own thread is trusted at once everywhere, never replaced by a
 // racing second key, and reaches the file through the ini's own thread; a store that goes away
 // first drops the queued write rather than touching a dead ini.
-TEST(CertPinStore, LearnedOnAnotherThread) {
-    TestDir dir;
-    const QString path = dir.path(QStringLiteral("Quoxel.ini"));
-    const QByteArray a = "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
-    const QByteArray b = "sha256//BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB=";
+TEST_F(CertPinStore, LearnedOnAnotherThread) {
     TIniFile ini(path);
     CertPins pins(ini);
     bool results[2] = {};
