@@ -145,6 +145,25 @@ double rssMb() {
     return -1;
 }
 
+// Where the resident memory sits: anonymous against file-backed pages, and the allocator's part
+// in use and kept free.
+void printMemoryParts(const char* what) {
+    QFile f(QStringLiteral("/proc/self/status"));
+    double anon = -1;
+    double file = -1;
+    if (f.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            const double mb = line.mid(line.indexOf(':') + 1).trimmed().split(' ').value(0).toDouble() / 1024.0;
+            if (line.startsWith("RssAnon:"))
+                anon = mb;
+            else if (line.startsWith("RssFile:"))
+                file = mb;
+        }
+    const struct mallinfo2 mi = mallinfo2();
+    std::fprintf(stderr, "%s: VmRSS %.1f MB (anon %.1f, file %.1f), heap in use %.1f MB, free %.1f MB\n", what,
+                 rssMb(), anon, file, double(mi.uordblks + mi.hblkhd) / 1048576.0, double(mi.fordblks) / 1048576.0);
+}
+
 double cpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
@@ -506,7 +525,7 @@ void BM_RssOverSwitches(benchmark::State& state) {
                 firstTrimmed = rssMb();
             }
             if (i % 10 == 0)
-                std::fprintf(stderr, "after %d switches: VmRSS %.1f MB\n", i, rssMb());
+                printMemoryParts(QByteArray("after " + QByteArray::number(i) + " switches").constData());
         }
         const double last = rssMb();
         malloc_trim(0);
@@ -575,6 +594,8 @@ void BM_RssBareEngine(benchmark::State& state) {
             runEventLoop(100);
             if (i == 1)
                 first = rssMb();
+            if (i % 10 == 0)
+                printMemoryParts(QByteArray("bare engine after " + QByteArray::number(i) + " cycles").constData());
         }
         const double last = rssMb();
         state.counters["cycles"] = g_switches;

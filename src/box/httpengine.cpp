@@ -114,7 +114,6 @@ struct TIEHTTP::Job {
     std::unique_ptr<CURL, CurlDeleter> easy;
     std::unique_ptr<curl_slist, SlistDeleter> headerList;
     char errbuf[CURL_ERROR_SIZE] = {};
-    bool cancel = false;
     qint64 received = 0;
     SteadyClock::time_point lastActivity;
 
@@ -131,8 +130,6 @@ struct TIEHTTP::Job {
     static size_t onData(char* ptr, size_t size, size_t n, void* user) {
         auto* job = static_cast<Job*>(user);
         const qint64 bytes = static_cast<qint64>(size * n);
-        if (job->cancel)
-            return 0;
         job->touch();
         // Counted here: curl enforces its own size limit only when the length is announced.
         const qint64 room = TIEHTTP::kMaxAnswerBytes - job->data.size();
@@ -150,8 +147,6 @@ struct TIEHTTP::Job {
     static size_t onHeader(char* ptr, size_t size, size_t n, void* user) {
         auto* job = static_cast<Job*>(user);
         const qsizetype bytes = static_cast<qsizetype>(size * n);
-        if (job->cancel)
-            return 0;
         job->touch();
         // A new status line starts a new block (an interim answer); keep only the last block.
         if (bytes >= 5 && std::memcmp(ptr, "HTTP/", 5) == 0)
@@ -464,7 +459,7 @@ TIEHTTP::~TIEHTTP() {
 }
 
 void TIEHTTP::dropTransfer(const std::shared_ptr<Job>& job) {
-    job->cancel = true;
+    // Once out of the multi handle curl calls none of the job's callbacks again.
     if (m_multi && job->easy)
         curl_multi_remove_handle(static_cast<CURLM*>(m_multi), job->easy.get());
     job->easy.reset();

@@ -23,14 +23,30 @@ bool validHost(const QByteArray& s) {
     return !s.isEmpty() && !s.contains(' ') && !s.contains('\t') && !s.contains('=');
 }
 
-// The pin of host:port in a stored list; empty when absent.
-QByteArray pinInList(const QByteArray& all, const QByteArray& hostPort) {
+// Calls f(host, pin) for each well-formed entry of a stored list, in order, while it returns true.
+template <typename F>
+void forEachEntry(const QByteArray& all, F&& f) {
     for (const QByteArray& entry : all.split(' ')) {
         const qsizetype eq = entry.indexOf('=');
-        if (eq > 0 && entry.left(eq) == hostPort && entry.mid(eq + 1).startsWith("sha256//"))
-            return entry.mid(eq + 1);
+        if (eq <= 0)
+            continue;
+        const QByteArray host = entry.left(eq);
+        const QByteArray pin = entry.mid(eq + 1);
+        if (validHost(host) && validPin(pin) && !f(host, pin))
+            return;
     }
-    return {};
+}
+
+// The pin of host:port in a stored list; empty when absent.
+QByteArray pinInList(const QByteArray& all, const QByteArray& hostPort) {
+    QByteArray found;
+    forEachEntry(all, [&](const QByteArray& host, const QByteArray& pin) {
+        if (host != hostPort)
+            return true;
+        found = pin;
+        return false;
+    });
+    return found;
 }
 
 } // namespace
@@ -38,16 +54,12 @@ QByteArray pinInList(const QByteArray& all, const QByteArray& hostPort) {
 CertPins::CertPins(TIniFile& ini)
     : m_ini(ini)
     , m_iniThread(std::make_unique<QObject>()) {
-    const QByteArray all = m_ini.ReadString(kSection, kKey, QString()).toLatin1();
-    for (const QByteArray& entry : all.split(' ')) {
-        const qsizetype eq = entry.indexOf('=');
-        if (eq <= 0)
-            continue;
-        const QByteArray host = entry.left(eq);
-        const QByteArray pin = entry.mid(eq + 1);
-        if (validHost(host) && validPin(pin) && !m_known.contains(host))
-            m_known.insert(host, pin);
-    }
+    forEachEntry(m_ini.ReadString(kSection, kKey, QString()).toLatin1(),
+                 [this](const QByteArray& host, const QByteArray& pin) {
+                     if (!m_known.contains(host))
+                         m_known.insert(host, pin);
+                     return true;
+                 });
 }
 
 // Destroying the context object drops writes still queued on it.
@@ -82,11 +94,14 @@ bool CertPins::remember(const QByteArray& hostPort, const QByteArray& pin) {
     m_known.insert(hostPort, pin);
     if (onIniThread())
         return writeToIni(hostPort, pin);
+    // A forget that comes first wins: the key it dropped is not written back afterwards.
+    const quint64 forgets = m_forgets;
     QMetaObject::invokeMethod(
         m_iniThread.get(),
-        [this, hostPort, pin] {
+        [this, hostPort, pin, forgets] {
             std::lock_guard later(m_mutex);
-            writeToIni(hostPort, pin);
+            if (m_forgets == forgets)
+                writeToIni(hostPort, pin);
         },
         Qt::QueuedConnection);
     return true;
@@ -98,16 +113,16 @@ int CertPins::forgetAll() {
     std::lock_guard lock(m_mutex);
     QSet<QByteArray> hosts(m_known.keyBegin(), m_known.keyEnd());
     const QByteArray all = m_ini.ReadString(kSection, kKey, QString()).toLatin1().trimmed();
-    for (const QByteArray& entry : all.split(' ')) {
-        const qsizetype eq = entry.indexOf('=');
-        if (eq > 0)
-            hosts.insert(entry.left(eq));
-    }
+    forEachEntry(all, [&hosts](const QByteArray& host, const QByteArray&) {
+        hosts.insert(host);
+        return true;
+    });
     if (!all.isEmpty() && !m_ini.WriteString(kSection, kKey, QString())) {
         Log(LogMsgDet, QStringLiteral("stored server keys not forgotten: ") + m_ini.lastError());
         return -1;
     }
     m_known.clear();
+    ++m_forgets;
     return static_cast<int>(hosts.size());
 }
 

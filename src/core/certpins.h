@@ -42,5 +42,6 @@ private:
     TIniFile& m_ini;
     mutable std::mutex m_mutex;
     QHash<QByteArray, QByteArray> m_known; // what the ini held at the start, and every pin learned since
+    quint64 m_forgets = 0;                 // forgetAll calls so far; a queued write from before one is dropped
     std::unique_ptr<QObject> m_iniThread;  // lives on the ini's thread; writes from elsewhere queue on it
 };

@@ -201,6 +201,36 @@ TEST_F(CertPinStore, ForgottenKeysAreLearnedAnew) {
     EXPECT_FALSE(pins.remember("10.0.0.4:443", b));
 }
 
+// A key learned on a client's thread just before the user forgets the keys is forgotten with them:
+// its write, still queued, does not bring it back into the file. Broken entries are cleared but
+// not counted as hosts.
+TEST_F(CertPinStore, ForgetBeatsAQueuedWrite) {
+    {
+        TIniFile ini(path);
+        ASSERT_TRUE(ini.WriteString(QStringLiteral("Box"), QStringLiteral("certfingerprint"),
+                                    QStringLiteral("=x 10.0.0.9:443=md5//y 10.0.0.7:443=") + QString::fromLatin1(a)));
+    }
+    TIniFile ini(path);
+    CertPins pins(ini);
+    std::thread t([&] { EXPECT_TRUE(pins.remember("10.0.0.8:443", b)); });
+    t.join();
+    EXPECT_EQ(pins.forgetAll(), 2);
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    TIniFile back(path);
+    EXPECT_TRUE(back.ReadString(QStringLiteral("Box"), QStringLiteral("certfingerprint"), QString()).isEmpty());
+    EXPECT_TRUE(pins.pinFor("10.0.0.8:443").isEmpty());
+
+    // Learned after the forget, from another thread: written as usual.
+    std::thread u([&] { EXPECT_TRUE(pins.remember("10.0.0.8:443", a)); });
+    u.join();
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    TIniFile later(path);
+    EXPECT_EQ(later.ReadString(QStringLiteral("Box"), QStringLiteral("certfingerprint"), QString()).toLatin1(),
+              "10.0.0.8:443=" + a);
+}
+
 // A key learned on a client's own thread is trusted at once everywhere, never replaced by a
 // racing second key, and reaches the file through the ini's own thread; a store that goes away
 // first drops the queued write rather than touching a dead ini.
