@@ -160,8 +160,8 @@ void printMemoryParts(const char* what) {
                 file = mb;
         }
     const struct mallinfo2 mi = mallinfo2();
-    std::fprintf(stderr, "%s: VmRSS %.1f MB (anon %.1f, file %.1f), heap in use %.1f MB, free %.1f MB\n", what,
-                 rssMb(), anon, file, double(mi.uordblks + mi.hblkhd) / 1048576.0, double(mi.fordblks) / 1048576.0);
+    std::fprintf(stderr, "%s: VmRSS %.1f MB (anon %.1f, file %.1f), heap in use %.1f MB, free %.1f MB\n", what, rssMb(),
+                 anon, file, double(mi.uordblks + mi.hblkhd) / 1048576.0, double(mi.fordblks) / 1048576.0);
 }
 
 double cpuSeconds() {

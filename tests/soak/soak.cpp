@@ -260,7 +260,7 @@ bool Driver::startChild() {
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     m_child->setProcessEnvironment(env);
     m_child->setWorkingDirectory(m_dir.path());
-    const int warmup = std::clamp(int(m_minutes * 60 / 4), 20, 60);
+    const int warmup = std::clamp(int(m_minutes * 60 / 4), 20, 600);
     m_child->start(m_exe,
                    {QStringLiteral("--child"), QStringLiteral("--ini"), m_dir.filePath(QStringLiteral("Quoxel.ini")),
                     QStringLiteral("--seed"), QString::number(m_seed + quint64(m_childRuns) * 7919),
@@ -482,6 +482,11 @@ int Driver::run() {
     const double growthMbH = endAt > baseAt + 1 ? (num("end_rss_kb") - num((std::string(base) + "_rss_kb").c_str())) /
                                                       1024.0 / ((endAt - baseAt) / 3600.0)
                                                 : 0;
+    const double unreturnedGrowthMbH =
+        endAt > baseAt + 1 && haveBaseline
+            ? (num("end_rss_unreturned_kb") - num((std::string(base) + "_rss_unreturned_kb").c_str())) / 1024.0 /
+                  ((endAt - baseAt) / 3600.0)
+            : 0;
     const double fdGrowth = num("end_fds") - num((std::string(base) + "_fds").c_str());
     const double threadGrowth = num("end_threads") - num((std::string(base) + "_threads").c_str());
 
@@ -505,6 +510,8 @@ int Driver::run() {
         out(key, m_metrics.value(key));
     out(QStringLiteral("rss_growth_mb_per_h"), QString::number(growthMbH, 'f', 2) + QStringLiteral(" (from ") +
                                                    QLatin1String(base) + QStringLiteral(" to end)"));
+    out(QStringLiteral("rss_growth_unreturned_mb_per_h"),
+        QString::number(unreturnedGrowthMbH, 'f', 2) + QStringLiteral(" (free pages not yet handed back included)"));
     out(QStringLiteral("fd_growth"), QString::number(fdGrowth));
     out(QStringLiteral("thread_growth"), QString::number(threadGrowth));
     out(QStringLiteral("ini_intact"), iniProblems.isEmpty()

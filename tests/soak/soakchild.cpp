@@ -452,8 +452,7 @@ void SoakChild::sampleFigures(const char* prefix) {
 
 // The figures are compared in one state: the bouquet of the start listed (a cut garbage list of
 // thousands of channels is memory in use, not a leak), a channel playing (the engine's threads
-// and buffers come and go with playback), and the allocator's free pages handed back as the
-// window's clock tick does every 10 s.
+// and buffers come and go with playback), and every free page of the allocator handed back.
 void SoakChild::sampleComparable(const char* prefix) {
     ++m_depth;
     const QList<QAction*> bouquets = m_w.menu().Bouquets1->actions();
@@ -469,7 +468,11 @@ void SoakChild::sampleComparable(const char* prefix) {
         --m_depth;
         return;
     }
-    ReturnFreeMemory();
+    // The window hands free pages back only once they pass a threshold, so what it holds unreturned
+    // at a given moment varies by up to that much: both figures are taken with all of it returned,
+    // and the resident size before is kept beside them.
+    metric((QByteArray(prefix) + "_rss_unreturned_kb").constData(), QString::number(readProcFigures().rssKb));
+    ReturnFreeMemory(0);
     sampleFigures(prefix);
     metric((QByteArray(prefix) + "_settled").constData(), ok ? QStringLiteral("yes") : QStringLiteral("no"));
     --m_depth;
