@@ -135,33 +135,32 @@ int fixedWaits(const std::vector<Interval>& delays, const std::vector<Interval>&
     return sum;
 }
 
-double rssMb() {
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+// One "Name:  1234 kB" figure of /proc/self/status in MB, -1 when missing.
+double statusMb(const QByteArray& status, const char* name) {
+    const QByteArray key = QByteArray(name) + ':';
+    for (const QByteArray& line : status.split('\n'))
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
     return -1;
+}
+
+QByteArray procStatus() {
+    QFile f(QStringLiteral("/proc/self/status"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+double rssMb() {
+    return statusMb(procStatus(), "VmRSS");
 }
 
 // Where the resident memory sits: anonymous against file-backed pages, and the allocator's part
 // in use and kept free.
 void printMemoryParts(const char* what) {
-    QFile f(QStringLiteral("/proc/self/status"));
-    double anon = -1;
-    double file = -1;
-    if (f.open(QIODevice::ReadOnly))
-        for (const QByteArray& line : f.readAll().split('\n')) {
-            const double mb = line.mid(line.indexOf(':') + 1).trimmed().split(' ').value(0).toDouble() / 1024.0;
-            if (line.startsWith("RssAnon:"))
-                anon = mb;
-            else if (line.startsWith("RssFile:"))
-                file = mb;
-        }
+    const QByteArray status = procStatus();
     const struct mallinfo2 mi = mallinfo2();
-    std::fprintf(stderr, "%s: VmRSS %.1f MB (anon %.1f, file %.1f), heap in use %.1f MB, free %.1f MB\n", what, rssMb(),
-                 anon, file, double(mi.uordblks + mi.hblkhd) / 1048576.0, double(mi.fordblks) / 1048576.0);
+    std::fprintf(stderr, "%s: VmRSS %.1f MB (anon %.1f, file %.1f), heap in use %.1f MB, free %.1f MB\n", what,
+                 statusMb(status, "VmRSS"), statusMb(status, "RssAnon"), statusMb(status, "RssFile"),
+                 double(mi.uordblks + mi.hblkhd) / 1048576.0, double(mi.fordblks) / 1048576.0);
 }
 
 double cpuSeconds() {

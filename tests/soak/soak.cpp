@@ -479,16 +479,17 @@ int Driver::run() {
     const char* base = haveBaseline ? "baseline" : "start";
     const double baseAt = num(haveBaseline ? "baseline_at_s" : "start_at_s");
     const double endAt = num("end_at_s");
-    const double growthMbH = endAt > baseAt + 1 ? (num("end_rss_kb") - num((std::string(base) + "_rss_kb").c_str())) /
-                                                      1024.0 / ((endAt - baseAt) / 3600.0)
-                                                : 0;
-    const double unreturnedGrowthMbH =
-        endAt > baseAt + 1 && haveBaseline
-            ? (num("end_rss_unreturned_kb") - num((std::string(base) + "_rss_unreturned_kb").c_str())) / 1024.0 /
-                  ((endAt - baseAt) / 3600.0)
-            : 0;
-    const double fdGrowth = num("end_fds") - num((std::string(base) + "_fds").c_str());
-    const double threadGrowth = num("end_threads") - num((std::string(base) + "_threads").c_str());
+    // How much a figure grew from the base sample to the end one, and that per hour in MB.
+    const auto grown = [&](const char* suffix) {
+        return num(("end_" + std::string(suffix)).c_str()) - num((std::string(base) + "_" + suffix).c_str());
+    };
+    const auto mbPerHour = [&](const char* kbSuffix) {
+        return endAt > baseAt + 1 ? grown(kbSuffix) / 1024.0 / ((endAt - baseAt) / 3600.0) : 0;
+    };
+    const double growthMbH = mbPerHour("rss_kb");
+    const double unreturnedGrowthMbH = haveBaseline ? mbPerHour("rss_unreturned_kb") : 0;
+    const double fdGrowth = grown("fds");
+    const double threadGrowth = grown("threads");
 
     out(QStringLiteral("ran_minutes"), QString::number(ranMin, 'f', 2));
     out(QStringLiteral("child_runs"), QString::number(m_childRuns));

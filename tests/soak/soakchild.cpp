@@ -5,6 +5,8 @@
 #include "core/freememory.h"
 #include "core/log.h"
 #include "core/options.h"
+#include "playback/vlcapi.h"
+#include "playback/vlcplayer.h"
 #include "ui/appcontroller.h"
 #include "ui/appinput.h"
 #include "ui/mainwindow.h"
@@ -18,6 +20,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMap>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -450,9 +453,24 @@ void SoakChild::sampleFigures(const char* prefix) {
     metric((p + "_at_s").constData(), QString::number(m_clock.elapsed() / 1000.0, 'f', 1));
 }
 
+// This process's threads by name, "name*count" sorted: which ones a growth consists of.
+QString threadNames() {
+    QMap<QString, int> byName;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(tid + QStringLiteral("/comm")));
+        if (comm.open(QIODevice::ReadOnly))
+            ++byName[QString::fromUtf8(comm.readAll().trimmed())];
+    }
+    QStringList parts;
+    for (auto it = byName.cbegin(); it != byName.cend(); ++it)
+        parts << (it.value() > 1 ? QStringLiteral("%1*%2").arg(it.key()).arg(it.value()) : it.key());
+    return parts.join(QStringLiteral(", "));
+}
+
 // The figures are compared in one state: the bouquet of the start listed (a cut garbage list of
-// thousands of channels is memory in use, not a leak), a channel playing (the engine's threads
-// and buffers come and go with playback), and every free page of the allocator handed back.
+// thousands of channels is memory in use, not a leak), its first channel playing (the engine's
+// threads and buffers come and go with playback), and every free page of the allocator handed back.
 void SoakChild::sampleComparable(const char* prefix) {
     ++m_depth;
     const QList<QAction*> bouquets = m_w.menu().Bouquets1->actions();
@@ -460,7 +478,22 @@ void SoakChild::sampleComparable(const char* prefix) {
         note(QStringLiteral("figures: first bouquet"));
         bouquets.first()->trigger();
     }
-    const bool ok = QTest::qWaitFor([&] { return !IsSwitching && m_app.player().isPlaying(); }, 20000);
+    const auto playing = [&] { return !IsSwitching && m_app.player().isPlaying(); };
+    bool ok = QTest::qWaitFor(playing, 20000);
+    // Its first channel, a TV one, with a picture decoded: a radio channel runs fewer of the
+    // engine's threads and buffers, and so does a TV channel before its first picture.
+    QComboBox* box = m_w.CmbChannels();
+    if (ok && box->count() > 0) {
+        note(QStringLiteral("figures: channel box row 0 \"%1\"").arg(box->itemText(0)));
+        box->setCurrentIndex(0);
+        Q_EMIT box->activated(0);
+        ok = QTest::qWaitFor(
+            [&] {
+                const VlcEngine* engine = m_app.player().engine();
+                return playing() && engine && engine->stats().decodedVideo > 0;
+            },
+            20000);
+    }
     // A baseline taken while nothing plays (a fault struck meanwhile) would make the engine's
     // threads and buffers look like growth: try again at the next settled moment.
     if (!ok && !m_finishing) {
@@ -471,6 +504,24 @@ void SoakChild::sampleComparable(const char* prefix) {
     // The window hands free pages back only once they pass a threshold, so what it holds unreturned
     // at a given moment varies by up to that much: both figures are taken with all of it returned,
     // and the resident size before is kept beside them.
+    // Around a switch threads come and go for a while (the last stop finishing, a name lookup, the
+    // engine starting its decoders): the count is taken once it has held for two seconds.
+    QElapsedTimer held;
+    QElapsedTimer waited;
+    held.start();
+    waited.start();
+    int threads = readProcFigures().threads;
+    while (held.elapsed() < 2000 && waited.elapsed() < 20000) {
+        QTest::qWait(100);
+        const int now = readProcFigures().threads;
+        if (now != threads) {
+            threads = now;
+            held.restart();
+        }
+    }
+    metric((QByteArray(prefix) + "_threads_held").constData(),
+           held.elapsed() >= 2000 ? QStringLiteral("yes after %1 ms").arg(waited.elapsed()) : QStringLiteral("no"));
+    metric((QByteArray(prefix) + "_thread_names").constData(), threadNames());
     metric((QByteArray(prefix) + "_rss_unreturned_kb").constData(), QString::number(readProcFigures().rssKb));
     ReturnFreeMemory(0);
     sampleFigures(prefix);
@@ -536,6 +587,7 @@ int SoakChild::run() {
         return 3;
     }
     sampleFigures("start");
+    metric("start_thread_names", threadNames());
 
     void* warm[4];
     backtrace(warm, 4); // loads the unwinder now, not inside the signal handler
