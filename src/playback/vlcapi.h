@@ -171,8 +171,10 @@ public:
     void setTimeshiftDir(const QString& dir) { m_timeshiftDir = dir; }
     QString timeshiftDir() const { return m_timeshiftDir; }
 
-    // The engine's own messages (debug level included) since the last clear, at most kMaxLogLines.
-    static constexpr int kMaxLogLines = 20000;
+    // The engine's own messages (debug level included) since the last clear, at most kMaxLogLines:
+    // the latest minute or so of playback, for a look at what the engine did; more would hold
+    // megabytes for good once the engine has talked long enough.
+    static constexpr int kMaxLogLines = 4000;
     QStringList engineLog() const;
     void clearEngineLog();
 

@@ -261,10 +261,21 @@ bool Driver::startChild() {
     m_child->setProcessEnvironment(env);
     m_child->setWorkingDirectory(m_dir.path());
     const int warmup = std::clamp(int(m_minutes * 60 / 4), 20, 600);
-    m_child->start(m_exe,
-                   {QStringLiteral("--child"), QStringLiteral("--ini"), m_dir.filePath(QStringLiteral("Quoxel.ini")),
-                    QStringLiteral("--seed"), QString::number(m_seed + quint64(m_childRuns) * 7919),
-                    QStringLiteral("--warmup"), QString::number(warmup)});
+    QStringList args{QStringLiteral("--child"),
+                     QStringLiteral("--ini"),
+                     m_dir.filePath(QStringLiteral("Quoxel.ini")),
+                     QStringLiteral("--seed"),
+                     QString::number(m_seed + quint64(m_childRuns) * 7919),
+                     QStringLiteral("--warmup"),
+                     QString::number(warmup)};
+    // QUOXEL_SOAK_CHILD_WRAPPER runs the program under a tool, e.g. "heaptrack -o /tmp/soak".
+    QStringList wrapper = qEnvironmentVariable("QUOXEL_SOAK_CHILD_WRAPPER").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QString program = m_exe;
+    if (!wrapper.isEmpty()) {
+        program = wrapper.takeFirst();
+        args = wrapper + QStringList{m_exe} + args;
+    }
+    m_child->start(program, args);
     if (!m_child->waitForStarted(10000))
         return false;
     pump(90000, [&] { return m_childReady || !childAlive(); });
@@ -513,6 +524,14 @@ int Driver::run() {
                                                    QLatin1String(base) + QStringLiteral(" to end)"));
     out(QStringLiteral("rss_growth_unreturned_mb_per_h"),
         QString::number(unreturnedGrowthMbH, 'f', 2) + QStringLiteral(" (free pages not yet handed back included)"));
+    if (m_metrics.contains(QStringLiteral("end_rss_brk_kb"))) {
+        QStringList where;
+        for (const char* part : {"brk", "arenas", "stacks", "other_anon", "shmem_maps", "files", "files_private"})
+            where << QStringLiteral("%1 %2")
+                         .arg(QLatin1String(part))
+                         .arg(grown(("rss_" + std::string(part) + "_kb").c_str()));
+        out(QStringLiteral("rss_growth_where_kb"), where.join(QStringLiteral(", ")));
+    }
     out(QStringLiteral("fd_growth"), QString::number(fdGrowth));
     out(QStringLiteral("thread_growth"), QString::number(threadGrowth));
     out(QStringLiteral("ini_intact"), iniProblems.isEmpty()

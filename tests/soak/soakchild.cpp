@@ -34,6 +34,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <execinfo.h>
 #include <malloc.h>
 #include <pthread.h>
@@ -440,19 +441,6 @@ void SoakChild::recover(const QByteArray& label) {
     m_paused = false;
 }
 
-void SoakChild::sampleFigures(const char* prefix) {
-    const ProcFigures f = readProcFigures();
-    const QByteArray p(prefix);
-    metric((p + "_rss_kb").constData(), QString::number(f.rssKb));
-    metric((p + "_fds").constData(), QString::number(f.fds));
-    metric((p + "_threads").constData(), QString::number(f.threads));
-    metric((p + "_rss_parts_kb").constData(),
-           QStringLiteral("anon %1 file %2 shmem %3").arg(f.rssAnonKb).arg(f.rssFileKb).arg(f.rssShmemKb));
-    metric((p + "_heap_in_use_kb").constData(), QString::number(f.heapInUseKb));
-    metric((p + "_heap_free_kb").constData(), QString::number(f.heapFreeKb));
-    metric((p + "_at_s").constData(), QString::number(m_clock.elapsed() / 1000.0, 'f', 1));
-}
-
 // This process's threads by name, "name*count" sorted: which ones a growth consists of.
 QString threadNames() {
     QMap<QString, int> byName;
@@ -468,11 +456,41 @@ QString threadNames() {
     return parts.join(QStringLiteral(", "));
 }
 
+void SoakChild::sampleFigures(const char* prefix) {
+    const ProcFigures f = readProcFigures();
+    const QByteArray p(prefix);
+    metric((p + "_rss_kb").constData(), QString::number(f.rssKb));
+    metric((p + "_fds").constData(), QString::number(f.fds));
+    metric((p + "_threads").constData(), QString::number(f.threads));
+    metric((p + "_rss_parts_kb").constData(),
+           QStringLiteral("anon %1 file %2 shmem %3").arg(f.rssAnonKb).arg(f.rssFileKb).arg(f.rssShmemKb));
+    metric((p + "_heap_in_use_kb").constData(), QString::number(f.heapInUseKb));
+    metric((p + "_heap_free_kb").constData(), QString::number(f.heapFreeKb));
+    const RssWhere w = readRssWhere();
+    metric((p + "_rss_brk_kb").constData(), QString::number(w.brkKb));
+    metric((p + "_rss_arenas_kb").constData(), QString::number(w.arenasKb));
+    metric((p + "_rss_stacks_kb").constData(), QString::number(w.stacksKb));
+    metric((p + "_rss_other_anon_kb").constData(), QString::number(w.otherAnonKb));
+    metric((p + "_other_anon_regions").constData(), QString::number(w.otherAnonRegions));
+    metric((p + "_rss_shmem_maps_kb").constData(), QString::number(w.shmemKb));
+    metric((p + "_shmem_maps").constData(), w.shmemMaps.join(QStringLiteral(", ")));
+    metric((p + "_rss_files_kb").constData(), QString::number(w.filesKb));
+    metric((p + "_rss_files_private_kb").constData(), QString::number(w.filesPrivateKb));
+    metric((p + "_thread_names").constData(), threadNames());
+    metric((p + "_at_s").constData(), QString::number(m_clock.elapsed() / 1000.0, 'f', 1));
+}
+
 // The figures are compared in one state: the bouquet of the start listed (a cut garbage list of
 // thousands of channels is memory in use, not a leak), its first channel playing (the engine's
 // threads and buffers come and go with playback), and every free page of the allocator handed back.
 void SoakChild::sampleComparable(const char* prefix) {
     ++m_depth;
+    // In the window, not full screen: each size of the window has its own shared-memory image.
+    if (m_w.view().IsFullscreen) {
+        note(QStringLiteral("figures: full screen out (menu)"));
+        m_w.menu().Fullscreen1->trigger();
+        (void)QTest::qWaitFor([&] { return !m_w.view().IsFullscreen; }, 5000);
+    }
     const QList<QAction*> bouquets = m_w.menu().Bouquets1->actions();
     if (!bouquets.isEmpty()) {
         note(QStringLiteral("figures: first bouquet"));
@@ -501,19 +519,20 @@ void SoakChild::sampleComparable(const char* prefix) {
         --m_depth;
         return;
     }
-    // The window hands free pages back only once they pass a threshold, so what it holds unreturned
-    // at a given moment varies by up to that much: both figures are taken with all of it returned,
-    // and the resident size before is kept beside them.
     // Around a switch threads come and go for a while (the last stop finishing, a name lookup, the
     // engine starting its decoders): the count is taken once it has held for two seconds.
+    const auto threadCount = [] {
+        QFile status(QStringLiteral("/proc/self/status"));
+        return status.open(QIODevice::ReadOnly) ? procStatusValue(status.readAll(), "Threads") : -1;
+    };
     QElapsedTimer held;
     QElapsedTimer waited;
     held.start();
     waited.start();
-    int threads = readProcFigures().threads;
+    int threads = threadCount();
     while (held.elapsed() < 2000 && waited.elapsed() < 20000) {
         QTest::qWait(100);
-        const int now = readProcFigures().threads;
+        const int now = threadCount();
         if (now != threads) {
             threads = now;
             held.restart();
@@ -521,7 +540,9 @@ void SoakChild::sampleComparable(const char* prefix) {
     }
     metric((QByteArray(prefix) + "_threads_held").constData(),
            held.elapsed() >= 2000 ? QStringLiteral("yes after %1 ms").arg(waited.elapsed()) : QStringLiteral("no"));
-    metric((QByteArray(prefix) + "_thread_names").constData(), threadNames());
+    // The window hands free pages back only once they pass a threshold, so what it holds unreturned
+    // at a given moment varies by up to that much: both figures are taken with all of it returned,
+    // and the resident size before is kept beside them.
     metric((QByteArray(prefix) + "_rss_unreturned_kb").constData(), QString::number(readProcFigures().rssKb));
     ReturnFreeMemory(0);
     sampleFigures(prefix);
@@ -555,6 +576,12 @@ void SoakChild::finish() {
     metric("actions_options_cancel", QString::number(m_optionsCancel));
     metric("modal_boxes_answered", QString::number(m_modalsClosed));
     metric("info_boxes", QString::number(m_infoBoxes));
+    // QUOXEL_SOAK_EXIT_LIVE=1 ends right here, everything still held: a heap profiler's "leaked"
+    // then lists what was in use at the end, and two runs of different lengths tell what grows.
+    if (qEnvironmentVariableIntValue("QUOXEL_SOAK_EXIT_LIVE") != 0) {
+        say("SOAK done");
+        std::exit(0);
+    }
     m_w.close();
     const bool closed = QTest::qWaitFor([&] { return !m_w.isVisible(); }, 30000);
     metric("window_closed", closed ? QStringLiteral("yes") : QStringLiteral("no"));
@@ -587,7 +614,6 @@ int SoakChild::run() {
         return 3;
     }
     sampleFigures("start");
-    metric("start_thread_names", threadNames());
 
     void* warm[4];
     backtrace(warm, 4); // loads the unwinder now, not inside the signal handler
@@ -685,6 +711,70 @@ ProcFigures readProcFigures() {
     // The listing's own descriptor is not counted.
     f.fds = int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size()) - 1;
     return f;
+}
+
+RssWhere rssWhere(const QByteArray& smaps) {
+    RssWhere w;
+    static const QRegularExpression header(QStringLiteral("^([0-9a-f]+)-([0-9a-f]+) (\\S+) \\S+ \\S+ \\d+\\s*(.*)$"));
+    qint64* bucket = nullptr;
+    bool anon = false;
+    bool file = false;
+    bool afterGuard = false; // the mapping right below was a small inaccessible private range
+    quint64 guardEnd = 0;
+    for (const QByteArray& raw : smaps.split('\n')) {
+        const QString line = QString::fromLatin1(raw);
+        const QRegularExpressionMatch m = header.match(line);
+        if (m.hasMatch()) {
+            const quint64 start = m.captured(1).toULongLong(nullptr, 16);
+            const quint64 end = m.captured(2).toULongLong(nullptr, 16);
+            const QString perms = m.captured(3);
+            const QString name = m.captured(4).trimmed();
+            anon = false;
+            file = false;
+            if (name == QLatin1String("[heap]")) {
+                bucket = &w.brkKb;
+            } else if (name == QLatin1String("[stack]")) {
+                bucket = &w.stacksKb;
+            } else if (name.isEmpty()) {
+                // The allocator's other arenas are aligned to their 64 MB reservation; a thread's
+                // stack sits right above its guard pages.
+                if (start % (64ULL << 20) == 0)
+                    bucket = &w.arenasKb;
+                else if (afterGuard && guardEnd == start)
+                    bucket = &w.stacksKb;
+                else {
+                    bucket = &w.otherAnonKb;
+                    anon = true;
+                }
+            } else if (name.startsWith(QLatin1String("/memfd:")) || name.startsWith(QLatin1String("/dev/shm/")) ||
+                       name.startsWith(QLatin1String("/SYSV")) || name.endsWith(QLatin1String("(deleted)"))) {
+                bucket = &w.shmemKb;
+                w.shmemMaps << QStringLiteral("%1 %2 kB").arg(name).arg((end - start) / 1024);
+            } else if (name.startsWith('[')) {
+                bucket = nullptr; // [vdso], [vvar] and the like
+            } else {
+                bucket = &w.filesKb;
+                file = true;
+            }
+            afterGuard = name.isEmpty() && perms == QLatin1String("---p") && end - start <= (1ULL << 20);
+            guardEnd = end;
+            continue;
+        }
+        if (bucket && raw.startsWith("Rss:")) {
+            const qint64 kb = raw.mid(4).trimmed().split(' ').value(0).toLongLong();
+            *bucket += kb;
+            if (anon && kb > 0)
+                ++w.otherAnonRegions;
+        } else if (file && raw.startsWith("Anonymous:")) {
+            w.filesPrivateKb += raw.mid(10).trimmed().split(' ').value(0).toLongLong();
+        }
+    }
+    return w;
+}
+
+RssWhere readRssWhere() {
+    QFile smaps(QStringLiteral("/proc/self/smaps"));
+    return smaps.open(QIODevice::ReadOnly) ? rssWhere(smaps.readAll()) : RssWhere{};
 }
 
 int runSoakChild(const SoakChildConfig& config) {

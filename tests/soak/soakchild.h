@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // The program's side of the soak: the real main window, controller and input rules against the
 // simulator, driven by random input, with an event-loop latency probe. Talks to the driver over
@@ -48,3 +49,20 @@ struct ProcFigures {
     qint64 heapFreeKb = -1;
 };
 ProcFigures readProcFigures();
+
+// Where the resident pages sit, from /proc/self/smaps: the allocator's main heap and its other
+// arenas, thread stacks, other private mappings (the allocator's large blocks, the engine's own),
+// shared memory and mapped files. A growth between two samples shows in one of them.
+struct RssWhere {
+    qint64 brkKb = 0;
+    qint64 arenasKb = 0;
+    qint64 stacksKb = 0;
+    qint64 otherAnonKb = 0;
+    int otherAnonRegions = 0;
+    qint64 shmemKb = 0;
+    QStringList shmemMaps; // "name size kB" each
+    qint64 filesKb = 0;
+    qint64 filesPrivateKb = 0; // of them: pages copied on write (libraries' data)
+};
+RssWhere rssWhere(const QByteArray& smaps);
+RssWhere readRssWhere();
