@@ -3,7 +3,7 @@
 // lines and exits non-zero when one misses its target.
 //
 //   quoxel_soak [--minutes N] [--seed S] [--address 127.0.66.1]
-//   quoxel_soak --child --ini FILE --seed S --warmup SECONDS   (the program's side)
+//   quoxel_soak --child --ini FILE --seed S --warmup SECONDS --trend SECONDS   (the program's side)
 
 #include "soakchild.h"
 
@@ -32,6 +32,8 @@
 #include <vector>
 
 namespace {
+
+constexpr int kTrendSeconds = 600; // a point of the memory curve every ten minutes after the baseline
 
 const QString kWebUser = QStringLiteral("soakuser");
 const QString kWebPass = QStringLiteral("SoakWeb4711x");
@@ -267,7 +269,9 @@ bool Driver::startChild() {
                      QStringLiteral("--seed"),
                      QString::number(m_seed + quint64(m_childRuns) * 7919),
                      QStringLiteral("--warmup"),
-                     QString::number(warmup)};
+                     QString::number(warmup),
+                     QStringLiteral("--trend"),
+                     QString::number(kTrendSeconds)};
     // QUOXEL_SOAK_CHILD_WRAPPER runs the program under a tool, e.g. "heaptrack -o /tmp/soak".
     QStringList wrapper = qEnvironmentVariable("QUOXEL_SOAK_CHILD_WRAPPER").split(QLatin1Char(' '), Qt::SkipEmptyParts);
     QString program = m_exe;
@@ -532,6 +536,28 @@ int Driver::run() {
                          .arg(grown(("rss_" + std::string(part) + "_kb").c_str()));
         out(QStringLiteral("rss_growth_where_kb"), where.join(QStringLiteral(", ")));
     }
+    // The growth over the run's later half, from the curve's point nearest its middle: a growth
+    // that levels off shows here as much less than over the whole.
+    {
+        const double middle = (baseAt + endAt) / 2;
+        double pointAt = -1;
+        double pointRss = -1;
+        for (auto it = m_metrics.cbegin(); it != m_metrics.cend(); ++it) {
+            if (!it.key().startsWith(QLatin1String("trend_")) || !it.key().endsWith(QLatin1Char('s')))
+                continue;
+            const QStringList fields = it.value().split(QLatin1Char(' '));
+            const double at = it.key().mid(6).chopped(1).toDouble();
+            if (fields.size() < 2 || fields.at(0) != QLatin1String("rss_kb") || at > middle || at <= pointAt)
+                continue;
+            pointAt = at;
+            pointRss = fields.at(1).toDouble();
+        }
+        if (pointAt > baseAt && endAt - pointAt >= 600)
+            out(QStringLiteral("rss_growth_later_half_mb_per_h"),
+                QStringLiteral("%1 (from %2 s to end)")
+                    .arg((num("end_rss_kb") - pointRss) / 1024.0 / ((endAt - pointAt) / 3600.0), 0, 'f', 2)
+                    .arg(pointAt));
+    }
     out(QStringLiteral("fd_growth"), QString::number(fdGrowth));
     out(QStringLiteral("thread_growth"), QString::number(threadGrowth));
     out(QStringLiteral("ini_intact"), iniProblems.isEmpty()
@@ -596,6 +622,7 @@ int main(int argc, char** argv) {
         config.iniPath = argValue(args, QStringLiteral("--ini"), QString());
         config.seed = argValue(args, QStringLiteral("--seed"), QStringLiteral("1")).toULongLong();
         config.warmupSeconds = argValue(args, QStringLiteral("--warmup"), QStringLiteral("60")).toInt();
+        config.trendSeconds = argValue(args, QStringLiteral("--trend"), QStringLiteral("0")).toInt();
         return runSoakChild(config);
     }
     QCoreApplication app(argc, argv);

@@ -16,6 +16,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBackingStore>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -35,6 +36,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
 #include <execinfo.h>
 #include <malloc.h>
 #include <pthread.h>
@@ -86,10 +89,16 @@ void installCrashHandler() {
 }
 
 int procStatusValue(const QByteArray& status, const char* key) {
-    const QRegularExpression re(QStringLiteral("^%1:\\s*(\\d+)").arg(QLatin1String(key)),
-                                QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch m = re.match(QString::fromLatin1(status));
-    return m.hasMatch() ? m.captured(1).toInt() : -1;
+    // Called every 100 ms while the thread count settles: a plain line walk, no pattern.
+    const QByteArray prefix = QByteArray(key) + ':';
+    for (const QByteArray& line : status.split('\n')) {
+        if (line.startsWith(prefix)) {
+            bool ok = false;
+            const int value = line.mid(prefix.size()).trimmed().split(' ').value(0).toInt(&ok);
+            return ok ? value : -1;
+        }
+    }
+    return -1;
 }
 
 struct Stall {
@@ -143,7 +152,9 @@ private:
     void recover(const QByteArray& label);
     void finish();
     void sampleFigures(const char* prefix);
+    bool settleForFigures(const char* prefix);
     void sampleComparable(const char* prefix);
+    void sampleTrend();
     // A channel plays and no switch runs: the state the figures are compared in.
     bool settled() { return !IsSwitching && m_depth == 0 && m_app.player().isPlaying(); }
 
@@ -157,6 +168,7 @@ private:
     QTimer m_inputTimer;
     QTimer m_control;
     QTimer m_modalWatch;
+    QTimer m_trendTimer;
     qint64 m_lastTick = 0;
     qint64 m_maxLate = 0;
     qint64 m_maxRawLate = 0;
@@ -181,10 +193,14 @@ private:
     bool m_pendingFinish = false;
     bool m_finishing = false;
     bool m_baselineDue = false;
+    bool m_baselineTaken = false;
+    bool m_trendDue = false;
     // Time the window's thread spent in a receiver request, sampled from a thread of our own.
     std::atomic<qint64> m_requestNs{0};
     qint64 m_requestWaitTotal = 0;
     std::atomic<bool> m_samplerStop{false};
+    std::atomic<int> m_waitSamples{0};
+    std::atomic<int> m_elsewhereSamples{0};
     std::thread m_sampler;
     QSocketNotifier* m_stdin = nullptr;
     QByteArray m_stdinBuffer;
@@ -404,6 +420,12 @@ void SoakChild::controlTick() {
     if (m_baselineDue && !m_finishing && settled()) {
         m_baselineDue = false;
         sampleComparable("baseline");
+        m_baselineTaken = !m_baselineDue;
+        return;
+    }
+    if (m_trendDue && m_baselineTaken && !m_finishing && settled()) {
+        m_trendDue = false;
+        sampleTrend();
     }
 }
 
@@ -456,6 +478,23 @@ QString threadNames() {
     return parts.join(QStringLiteral(", "));
 }
 
+// The windows holding a drawing surface of their own, with its size: on X each is a shared-memory
+// image, so a window first shown after the baseline shows up as shared memory grown.
+QString backingStores() {
+    QStringList parts;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        const QBackingStore* store = w->testAttribute(Qt::WA_WState_Created) ? w->backingStore() : nullptr;
+        if (!store)
+            continue;
+        const QString name = w->objectName().isEmpty() ? QLatin1String(w->metaObject()->className()) : w->objectName();
+        parts << QStringLiteral("%1%2 %3x%4")
+                     .arg(name, w->isVisible() ? QString() : QStringLiteral(" (hidden)"))
+                     .arg(store->size().width())
+                     .arg(store->size().height());
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
 void SoakChild::sampleFigures(const char* prefix) {
     const ProcFigures f = readProcFigures();
     const QByteArray p(prefix);
@@ -477,14 +516,15 @@ void SoakChild::sampleFigures(const char* prefix) {
     metric((p + "_rss_files_kb").constData(), QString::number(w.filesKb));
     metric((p + "_rss_files_private_kb").constData(), QString::number(w.filesPrivateKb));
     metric((p + "_thread_names").constData(), threadNames());
+    metric((p + "_backing_stores").constData(), backingStores());
     metric((p + "_at_s").constData(), QString::number(m_clock.elapsed() / 1000.0, 'f', 1));
 }
 
 // The figures are compared in one state: the bouquet of the start listed (a cut garbage list of
 // thousands of channels is memory in use, not a leak), its first channel playing (the engine's
 // threads and buffers come and go with playback), and every free page of the allocator handed back.
-void SoakChild::sampleComparable(const char* prefix) {
-    ++m_depth;
+// False when nothing came to play (a fault struck meanwhile).
+bool SoakChild::settleForFigures(const char* prefix) {
     // In the window, not full screen: each size of the window has its own shared-memory image.
     if (m_w.view().IsFullscreen) {
         note(QStringLiteral("figures: full screen out (menu)"));
@@ -512,13 +552,6 @@ void SoakChild::sampleComparable(const char* prefix) {
             },
             20000);
     }
-    // A baseline taken while nothing plays (a fault struck meanwhile) would make the engine's
-    // threads and buffers look like growth: try again at the next settled moment.
-    if (!ok && !m_finishing) {
-        m_baselineDue = true;
-        --m_depth;
-        return;
-    }
     // Around a switch threads come and go for a while (the last stop finishing, a name lookup, the
     // engine starting its decoders): the count is taken once it has held for two seconds.
     const auto threadCount = [] {
@@ -541,12 +574,49 @@ void SoakChild::sampleComparable(const char* prefix) {
     metric((QByteArray(prefix) + "_threads_held").constData(),
            held.elapsed() >= 2000 ? QStringLiteral("yes after %1 ms").arg(waited.elapsed()) : QStringLiteral("no"));
     // The window hands free pages back only once they pass a threshold, so what it holds unreturned
-    // at a given moment varies by up to that much: both figures are taken with all of it returned,
+    // at a given moment varies by up to that much: the figures are taken with all of it returned,
     // and the resident size before is kept beside them.
     metric((QByteArray(prefix) + "_rss_unreturned_kb").constData(), QString::number(readProcFigures().rssKb));
     ReturnFreeMemory(0);
+    return ok;
+}
+
+void SoakChild::sampleComparable(const char* prefix) {
+    ++m_depth;
+    const bool ok = settleForFigures(prefix);
+    // A baseline taken while nothing plays would make the engine's threads and buffers look like
+    // growth: try again at the next settled moment.
+    if (!ok && !m_finishing) {
+        m_baselineDue = true;
+        --m_depth;
+        return;
+    }
     sampleFigures(prefix);
     metric((QByteArray(prefix) + "_settled").constData(), ok ? QStringLiteral("yes") : QStringLiteral("no"));
+    --m_depth;
+}
+
+// A point of the memory curve between baseline and end, in the same state as both: whether a
+// growth goes on or levels off after the first hour.
+void SoakChild::sampleTrend() {
+    ++m_depth;
+    const QByteArray key = "trend_" + QByteArray::number(m_clock.elapsed() / 1000) + "s";
+    if (settleForFigures(key.constData())) {
+        const ProcFigures f = readProcFigures();
+        const RssWhere w = readRssWhere();
+        metric(key.constData(), QStringLiteral("rss_kb %1 heap_in_use_kb %2 brk_kb %3 arenas_kb %4 other_anon_kb %5 "
+                                               "shmem_kb %6 threads %7 fds %8")
+                                    .arg(f.rssKb)
+                                    .arg(f.heapInUseKb)
+                                    .arg(w.brkKb)
+                                    .arg(w.arenasKb)
+                                    .arg(w.otherAnonKb)
+                                    .arg(w.shmemKb)
+                                    .arg(f.threads)
+                                    .arg(f.fds));
+    } else {
+        m_trendDue = true;
+    }
     --m_depth;
 }
 
@@ -558,6 +628,9 @@ void SoakChild::finish() {
     metric("stall_max_ms", QString::number(m_maxLate));
     metric("stall_max_raw_ms", QString::number(m_maxRawLate));
     metric("stalls_over_250ms", QString::number(m_stalls));
+    metric("held_up_samples", QStringLiteral("in fixed waits %1, elsewhere %2 (every 20 ms from 100 ms on)")
+                                  .arg(m_waitSamples.load())
+                                  .arg(m_elsewhereSamples.load()));
     metric("fixed_waits_ms", QString::number(m_fixedWaitTotal));
     metric("request_waits_ms", QString::number(m_requestWaitTotal));
     for (size_t i = 0; i < m_worst.size(); ++i) {
@@ -621,7 +694,11 @@ int SoakChild::run() {
     g_lastTickNs = steadyNs();
     m_sampler = std::thread([this, uiThread = pthread_self()] {
         constexpr int kStepMs = 5;
-        constexpr std::int64_t kSampleAfterNs = 600'000'000;
+        // Dense enough to tell the program's own waits from the time between them: a hold-up
+        // is sampled from 100 ms on, every 20 ms.
+        constexpr std::int64_t kFirstSampleNs = 100'000'000;
+        constexpr std::int64_t kSampleEveryNs = 20'000'000;
+        constexpr int kMaxSamples = 20000;
         int samples = 0;
         std::int64_t sampledTick = 0;
         int sampledSteps = 0;
@@ -635,12 +712,13 @@ int SoakChild::run() {
                 m_requestNs += stepEnd - stepStart;
             stepStart = stepEnd;
             const std::int64_t tick = g_lastTickNs.load();
-            // One sample every 600 ms for as long as the thread is held up.
             if (tick != sampledTick) {
                 sampledTick = tick;
                 sampledSteps = 0;
             }
-            if (samples >= 60 || steadyNs() - tick < kSampleAfterNs * (sampledSteps + 1))
+            // A receiver request's wait is counted apart already; its stacks would only fill the file.
+            if (samples >= kMaxSamples || MainRequestBusy.load() ||
+                steadyNs() - tick < kFirstSampleNs + kSampleEveryNs * sampledSteps)
                 continue;
             ++sampledSteps;
             g_stallFrameCount = -1;
@@ -648,14 +726,26 @@ int SoakChild::run() {
             for (int i = 0; i < 100 && g_stallFrameCount.load() < 0; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             const int n = g_stallFrameCount.load();
+            // Inside one of the program's own sleeps: counted, not written; the file keeps what
+            // the time between them went to.
+            if (n > 0 && std::any_of(g_stallFrames, g_stallFrames + n, [](void* frame) {
+                    Dl_info info{};
+                    return dladdr(frame, &info) != 0 && info.dli_sname &&
+                           std::strstr(info.dli_sname, "QThread6msleep") != nullptr;
+                })) {
+                ++m_waitSamples;
+                continue;
+            }
+            ++m_elsewhereSamples;
             FILE* f = std::fopen("stall-stacks.txt", "a");
             if (!f || n <= 0) {
                 if (f)
                     std::fclose(f);
                 continue;
             }
-            std::fprintf(f, "---- window thread held up for %lld ms at %.1f s\n",
-                         static_cast<long long>((steadyNs() - tick) / 1000000), m_clock.elapsed() / 1000.0);
+            std::fprintf(f, "---- window thread held up for %lld ms at %.1f s (hold-up since %.1f s)\n",
+                         static_cast<long long>((steadyNs() - tick) / 1000000), m_clock.elapsed() / 1000.0,
+                         m_clock.elapsed() / 1000.0 - double(steadyNs() - tick) / 1e9);
             std::fflush(f);
             backtrace_symbols_fd(g_stallFrames, n, fileno(f));
             std::fclose(f);
@@ -682,6 +772,11 @@ int SoakChild::run() {
 
     // Taken at the first settled moment after the warm-up (see controlTick).
     QTimer::singleShot(m_config.warmupSeconds * 1000, this, [this] { m_baselineDue = true; });
+    if (m_config.trendSeconds > 0) {
+        m_trendTimer.setInterval(m_config.trendSeconds * 1000);
+        connect(&m_trendTimer, &QTimer::timeout, this, [this] { m_trendDue = true; });
+        m_trendTimer.start();
+    }
 
     m_stdin = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
     connect(m_stdin, &QSocketNotifier::activated, this, [this] { readCommands(); });
@@ -717,20 +812,19 @@ RssWhere rssWhere(const QByteArray& smaps) {
     RssWhere w;
     static const QRegularExpression header(QStringLiteral("^([0-9a-f]+)-([0-9a-f]+) (\\S+) \\S+ \\S+ \\d+\\s*(.*)$"));
     qint64* bucket = nullptr;
-    bool anon = false;
-    bool file = false;
-    bool afterGuard = false; // the mapping right below was a small inaccessible private range
-    quint64 guardEnd = 0;
+    quint64 guardEnd = 0; // end of the small inaccessible private range right below, 0 if none
     for (const QByteArray& raw : smaps.split('\n')) {
-        const QString line = QString::fromLatin1(raw);
-        const QRegularExpressionMatch m = header.match(line);
-        if (m.hasMatch()) {
+        // A mapping's header starts with its address in lower-case hex; its fields with a
+        // capitalised name. Only headers go through the pattern.
+        const char c = raw.isEmpty() ? '\0' : raw.front();
+        if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')) {
+            const QRegularExpressionMatch m = header.match(QString::fromLatin1(raw));
+            if (!m.hasMatch())
+                continue;
             const quint64 start = m.captured(1).toULongLong(nullptr, 16);
             const quint64 end = m.captured(2).toULongLong(nullptr, 16);
             const QString perms = m.captured(3);
             const QString name = m.captured(4).trimmed();
-            anon = false;
-            file = false;
             if (name == QLatin1String("[heap]")) {
                 bucket = &w.brkKb;
             } else if (name == QLatin1String("[stack]")) {
@@ -740,12 +834,10 @@ RssWhere rssWhere(const QByteArray& smaps) {
                 // stack sits right above its guard pages.
                 if (start % (64ULL << 20) == 0)
                     bucket = &w.arenasKb;
-                else if (afterGuard && guardEnd == start)
+                else if (guardEnd != 0 && guardEnd == start)
                     bucket = &w.stacksKb;
-                else {
+                else
                     bucket = &w.otherAnonKb;
-                    anon = true;
-                }
             } else if (name.startsWith(QLatin1String("/memfd:")) || name.startsWith(QLatin1String("/dev/shm/")) ||
                        name.startsWith(QLatin1String("/SYSV")) || name.endsWith(QLatin1String("(deleted)"))) {
                 bucket = &w.shmemKb;
@@ -754,18 +846,16 @@ RssWhere rssWhere(const QByteArray& smaps) {
                 bucket = nullptr; // [vdso], [vvar] and the like
             } else {
                 bucket = &w.filesKb;
-                file = true;
             }
-            afterGuard = name.isEmpty() && perms == QLatin1String("---p") && end - start <= (1ULL << 20);
-            guardEnd = end;
+            guardEnd = name.isEmpty() && perms == QLatin1String("---p") && end - start <= (1ULL << 20) ? end : 0;
             continue;
         }
         if (bucket && raw.startsWith("Rss:")) {
             const qint64 kb = raw.mid(4).trimmed().split(' ').value(0).toLongLong();
             *bucket += kb;
-            if (anon && kb > 0)
+            if (bucket == &w.otherAnonKb && kb > 0)
                 ++w.otherAnonRegions;
-        } else if (file && raw.startsWith("Anonymous:")) {
+        } else if (bucket == &w.filesKb && raw.startsWith("Anonymous:")) {
             w.filesPrivateKb += raw.mid(10).trimmed().split(' ').value(0).toLongLong();
         }
     }

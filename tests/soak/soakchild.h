@@ -12,6 +12,7 @@ struct SoakChildConfig {
     QString iniPath;
     quint64 seed = 1;
     int warmupSeconds = 60; // when the baseline of memory, descriptors and threads is taken
+    int trendSeconds = 0;   // how often a point of the memory curve is taken after it; 0: never
 };
 
 int runSoakChild(const SoakChildConfig& config);
