@@ -6,7 +6,7 @@
 // up to the answer cap, and a cut bouquet of thousands of channels) would otherwise stay with
 // the process for good: the allocator keeps freed pages of its thread arenas.
 
-inline constexpr std::int64_t kReturnFreeMemoryThreshold = 32ll << 20;
+inline constexpr std::int64_t kReturnFreeMemoryThreshold = 4ll << 20;
 
 // Bytes the allocator holds free, or -1 where it cannot tell.
 std::int64_t allocatorFreeBytes();

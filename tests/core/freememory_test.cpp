@@ -1,4 +1,5 @@
 #include "core/freememory.h"
+#include "support/memoryburst.h"
 
 #include <gtest/gtest.h>
 
@@ -15,36 +16,8 @@
 #include <malloc.h>
 #endif
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QUOXEL_OWN_ALLOCATOR 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUOXEL_OWN_ALLOCATOR 1
-#endif
-#endif
-
 #ifndef QUOXEL_OWN_ALLOCATOR
 namespace {
-
-// A burst of answer-sized pieces made and freed on a thread of its own (as the request workers
-// do), with one piece left at the top of its arena so the allocator cannot give the pages back
-// by itself.
-void* burstOnAThread(std::size_t pieces, std::size_t pieceSize) {
-    void* pin = nullptr;
-    std::thread([&] {
-        std::vector<void*> blocks;
-        blocks.reserve(pieces);
-        for (std::size_t k = 0; k < pieces; ++k) {
-            void* p = std::malloc(pieceSize);
-            std::memset(p, 0x5a, pieceSize);
-            blocks.push_back(p);
-        }
-        pin = std::malloc(64);
-        for (void* p : blocks)
-            std::free(p);
-    }).join();
-    return pin;
-}
 
 #ifdef __GLIBC__
 // The arenas the allocator has made so far, from its own report.

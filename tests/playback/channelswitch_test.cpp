@@ -2,6 +2,9 @@
 
 #include "switchfixture.h"
 
+#include "core/freememory.h"
+#include "support/memoryburst.h"
+
 #include <QElapsedTimer>
 
 namespace {
@@ -165,6 +168,26 @@ TEST_F(SwitchTest, SameChannelAgainRestartsWithoutZap) {
     EXPECT_TRUE(host.calls.contains(QStringLiteral("play:;")));
     EXPECT_FALSE(host.calls.contains(QStringLiteral("play:4")));
     EXPECT_TRUE(decodesPictures());
+}
+
+// Pages freed while a channel played go back to the system when the next switch ends, not only at
+// the clock's next tick (which this test has none of).
+TEST_F(SwitchTest, FreedPagesGoBackWhenASwitchEnds) {
+#ifdef QUOXEL_OWN_ALLOCATOR
+    GTEST_SKIP() << "the sanitizer's allocator keeps its own books";
+#else
+    switchTo(kZdf);
+    ASSERT_TRUE(decodesPictures());
+    constexpr std::int64_t kBurst = 64ll << 20;
+    void* pin = burstOnAThread(std::size_t(kBurst / 4096), 4096);
+    ASSERT_GT(allocatorFreeBytes(), kBurst / 2);
+    const std::int64_t before = residentBytes();
+    switchTo(kBr);
+    const std::int64_t after = residentBytes();
+    std::free(pin);
+    EXPECT_LT(after, before - kBurst / 2) << "resident before " << before << ", after " << after;
+    EXPECT_TRUE(decodesPictures());
+#endif
 }
 
 // TV, radio, TV: the receiver's mode and playback format follow, each change exactly once.
