@@ -4,7 +4,9 @@
 
 // Memory the allocator holds free after a burst of large answers (a hostile receiver can send
 // up to the answer cap, and a cut bouquet of thousands of channels) would otherwise stay with
-// the process for good: the allocator keeps freed pages of its thread arenas.
+// the process for good: the allocator keeps freed pages of its thread arenas. So do the engine's
+// buffers, freed at every channel switch: 10 to 15 MB stayed resident between switches. Handing
+// back takes about 2 ms with that much free, so a few MB are enough to do it.
 
 inline constexpr std::int64_t kReturnFreeMemoryThreshold = 4ll << 20;
 
