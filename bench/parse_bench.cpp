@@ -1,7 +1,9 @@
-// Parser costs: the all-channel now answer of a large bouquet, a full per-channel XML list, and a
-// bouquet answer into channel records.
+// Parser costs: the all-channel now answer of a large bouquet, a full per-channel XML list, a
+// bouquet answer into channel records, and stream answers of the largest size a receiver may send.
 #include "box/bouquets.h"
 #include "box/epgparse.h"
+#include "box/httpengine.h"
+#include "playback/streamsetup.h"
 
 #include <benchmark/benchmark.h>
 
@@ -228,5 +230,45 @@ static void BM_UpdateNowNext2000(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_UpdateNowNext2000)->Unit(benchmark::kMicrosecond);
+
+// A PID list at the answer cap, in about two million lines with its end line last, and a
+// streaminfo answer as long: what the window thread parses during a switch.
+QString hugeLines(const QString& head, const QString& tail) {
+    const QString line = QStringLiteral("256 dts\r\n");
+    QString out = head;
+    const qsizetype count = TIEHTTP::kMaxAnswerBytes / line.size() / 2;
+    out.reserve(head.size() + count * line.size() + tail.size());
+    for (qsizetype i = 0; i < count; ++i)
+        out += line;
+    return out + tail;
+}
+
+static void BM_StreamInfoHuge(benchmark::State& state) {
+    const QString pids = hugeLines(QStringLiteral("255\n"), QStringLiteral("512 vtxt\n100 pmt"));
+    const QString info = hugeLines(QStringLiteral("720\n576\n5000000\n4:3\n25\nMPEG stereo\n"), QString());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(parseStreamInfo(info, pids, 0, {}));
+}
+BENCHMARK(BM_StreamInfoHuge)->Unit(benchmark::kMillisecond);
+
+// The walk as first written: both answers split into a list of lines first, and each PID line
+// upper-cased into a copy to look for the end.
+static void BM_StreamInfoHuge_SplitAll(benchmark::State& state) {
+    const QString pids = hugeLines(QStringLiteral("255\n"), QStringLiteral("512 vtxt\n100 pmt"));
+    const QString info = hugeLines(QStringLiteral("720\n576\n5000000\n4:3\n25\nMPEG stereo\n"), QString());
+    for (auto _ : state) {
+        const QStringList infoLines = splitAnswerLines(info);
+        const QStringList pidLines = splitAnswerLines(pids);
+        qsizetype end = 1;
+        while (end < pidLines.size()) {
+            const QString upper = pidLines[end].toUpper();
+            if (upper.contains(QLatin1String("VTXT")) || upper.contains(QLatin1String("PMT")))
+                break;
+            ++end;
+        }
+        benchmark::DoNotOptimize(infoLines.size() + end);
+    }
+}
+BENCHMARK(BM_StreamInfoHuge_SplitAll)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -297,22 +297,31 @@ QByteArray publicKeyPin(const QByteArray& der) {
     return "sha256//" + QCryptographicHash::hash(spki, QCryptographicHash::Sha256).toBase64();
 }
 
-// Lines split at CR, LF or CR LF; a final line end gives no empty last line.
-QStringList splitAnswerLines(const QString& text) {
-    QStringList lines;
-    qsizetype start = 0;
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = text.at(i);
+bool AnswerLines::next(QStringView& line) {
+    const qsizetype n = m_text.size();
+    if (m_pos >= n)
+        return false;
+    for (qsizetype i = m_pos; i < n; ++i) {
+        const QChar c = m_text.at(i);
         if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
-            lines.append(text.mid(start, i - start));
-            if (c == QLatin1Char('\r') && i + 1 < n && text.at(i + 1) == QLatin1Char('\n'))
+            line = m_text.mid(m_pos, i - m_pos);
+            if (c == QLatin1Char('\r') && i + 1 < n && m_text.at(i + 1) == QLatin1Char('\n'))
                 ++i;
-            start = i + 1;
+            m_pos = i + 1;
+            return true;
         }
     }
-    if (start < n)
-        lines.append(text.mid(start));
+    line = m_text.mid(m_pos);
+    m_pos = n;
+    return true;
+}
+
+QStringList splitAnswerLines(const QString& text) {
+    QStringList lines;
+    AnswerLines walk(text);
+    QStringView line;
+    while (walk.next(line))
+        lines.append(line.toString());
     return lines;
 }
 

@@ -133,6 +133,20 @@ inline constexpr char kChangedCertificateText[] =
 // Lines split at CR, LF or CR LF; a final line end gives no empty last line.
 QStringList splitAnswerLines(const QString& text);
 
+// The same lines one at a time, as views into the text: an answer of millions of lines (a hostile
+// receiver's, up to the answer cap) is walked without a copy of each.
+class AnswerLines {
+public:
+    explicit AnswerLines(QStringView text)
+        : m_text(text) {}
+    // The next line into line; false when there is none.
+    bool next(QStringView& line);
+
+private:
+    QStringView m_text;
+    qsizetype m_pos = 0;
+};
+
 // Base64 (RFC 4648, "=" padding) with a carriage return after every 64th character.
 QByteArray multipartBase64(const QByteArray& data);
 

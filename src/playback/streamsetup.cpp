@@ -24,14 +24,29 @@ std::optional<int> toInt(const QString& text) {
     return v;
 }
 
-QString beforeFirstBlank(const QString& line) {
+QString beforeFirstBlank(QStringView line) {
     const qsizetype blank = line.indexOf(QLatin1Char(' '));
-    return blank < 0 ? line : line.left(blank);
+    return (blank < 0 ? line : line.left(blank)).toString();
 }
 
-bool isPidListEnd(const QString& line) {
-    const QString upper = line.toUpper();
-    return upper.contains(QLatin1String("VTXT")) || upper.contains(QLatin1String("PMT"));
+bool isTeletextLine(QStringView line) {
+    return line.contains(QLatin1String("VTXT"), Qt::CaseInsensitive);
+}
+
+bool isPidListEnd(QStringView line) {
+    return isTeletextLine(line) || line.contains(QLatin1String("PMT"), Qt::CaseInsensitive);
+}
+
+// The streaminfo answer's fields are its first six lines; the rest of a longer answer is not read.
+constexpr int kDescriptionLines = 6;
+
+QStringList descriptionLines(const QString& answer) {
+    QStringList lines;
+    AnswerLines walk(answer);
+    QStringView line;
+    while (lines.size() < kDescriptionLines && walk.next(line))
+        lines.append(line.toString());
+    return lines;
 }
 
 // The descriptive fields of the streaminfo answer, read in line order: a line that is missing or
@@ -72,37 +87,40 @@ void readDescription(const QStringList& lines, int mode, const StreamSettings& s
 }
 
 // The PID list: video first, then audio lines up to the teletext or PMT line, then those two.
-bool readPids(const QStringList& lines, TStreamInfo& info, QList<TAudioMenuItem>& menu) {
-    info.VideoPid = lines[0];
-    qsizetype i = 1;
-    while (i < lines.size()) {
-        const QString& line = lines[i];
-        if (isPidListEnd(line))
+// Walked line by line: the end line may come after any number of audio lines.
+bool readPids(QStringView videoLine, AnswerLines& rest, TStreamInfo& info, QList<TAudioMenuItem>& menu) {
+    info.VideoPid = videoLine.toString();
+    QStringView line;
+    bool ended = false;
+    while (rest.next(line)) {
+        if (isPidListEnd(line)) {
+            ended = true;
             break;
+        }
         // The record has room for eleven audio PIDs; a longer list is cut there.
         if (info.AudioSlotsUsed < TStreamInfo::kAudioSlots) {
             const qsizetype blank = line.indexOf(QLatin1Char(' '));
             const int slot = info.AudioSlotsUsed++;
-            info.AudioPids[slot] = (blank < 0 ? line : line.left(blank)).trimmed();
-            info.AudioNames[slot] = blank < 0 ? QString() : line.mid(blank + 1).trimmed();
+            info.AudioPids[slot] = (blank < 0 ? line : line.left(blank)).trimmed().toString();
+            info.AudioNames[slot] = blank < 0 ? QString() : line.mid(blank + 1).trimmed().toString();
             // The receiver pads PIDs with zeros ("00000"); a zero PID is no track however it is written.
             if (toInt(info.AudioPids[slot]).value_or(-1) != 0)
                 menu.append(TAudioMenuItem{info.AudioNames[slot], false, slot});
         }
-        ++i;
     }
     if (!menu.isEmpty())
         menu.first().Checked = true;
-    if (i >= lines.size())
+    if (!ended)
         return true;
-    if (lines[i].toUpper().contains(QLatin1String("VTXT"))) {
-        info.TeletextPid = beforeFirstBlank(lines[i]);
+    if (isTeletextLine(line)) {
+        info.TeletextPid = beforeFirstBlank(line);
         // A teletext line with nothing after it leaves the PMT unknown.
-        if (i + 1 >= lines.size())
+        QStringView pmtLine;
+        if (!rest.next(pmtLine))
             return false;
-        info.PmtPid = beforeFirstBlank(lines[i + 1]);
+        info.PmtPid = beforeFirstBlank(pmtLine);
     } else {
-        info.PmtPid = beforeFirstBlank(lines[i]);
+        info.PmtPid = beforeFirstBlank(line);
     }
     return true;
 }
@@ -158,14 +176,15 @@ std::optional<int> scaledDimension(const QString& vscale, const QString& dimensi
 ParsedStreamInfo parseStreamInfo(const QString& streamInfoAnswer, const QString& pidsAnswer, int mode,
                                  const StreamSettings& settings) {
     ParsedStreamInfo out;
-    readDescription(splitAnswerLines(streamInfoAnswer), mode, settings, out.info);
-    const QStringList pids = splitAnswerLines(pidsAnswer);
-    if (pids.isEmpty()) {
+    readDescription(descriptionLines(streamInfoAnswer), mode, settings, out.info);
+    AnswerLines pids(pidsAnswer);
+    QStringView videoLine;
+    if (!pids.next(videoLine)) {
         out.pidsComplete = true;
         return out;
     }
     QList<TAudioMenuItem> menu;
-    out.pidsComplete = readPids(pids, out.info, menu);
+    out.pidsComplete = readPids(videoLine, pids, out.info, menu);
     out.menu = menu;
     return out;
 }

@@ -245,6 +245,43 @@ TEST(StreamInfoParse, HostileStreamInfo) {
     EXPECT_EQ(huge.info.VideoPid, QStringLiteral("255"));
 }
 
+// Answers as large as the receiver may send, in millions of lines: the streaminfo fields come from
+// the first lines, the audio list is cut at the record's eleven slots, and the teletext and PMT
+// lines are still found at the very end.
+TEST(StreamInfoParse, MillionsOfLines) {
+    OptionsScope scope;
+    const QString line = QStringLiteral("256 dts\r\n");
+    const qsizetype count = (16ll << 20) / line.size() / 2;
+    QString pids = QStringLiteral("255\n");
+    pids.reserve(pids.size() + count * line.size() + 32);
+    for (qsizetype i = 0; i < count; ++i)
+        pids += line;
+    pids += QStringLiteral("512 vtxt\n100 pmt");
+    QString info = QStringLiteral("720\n576\n5000000\n4:3\n25\nMPEG stereo\n");
+    info.reserve(info.size() + count * line.size());
+    for (qsizetype i = 0; i < count; ++i)
+        info += line;
+
+    const ParsedStreamInfo p = parseStreamInfo(info, pids, 0, {});
+    EXPECT_EQ(p.info.Resolution, QStringLiteral("720x576"));
+    EXPECT_EQ(p.info.FrameRate, QStringLiteral("25fps"));
+    EXPECT_EQ(p.info.Audio, QStringLiteral("MPEG stereo"));
+    EXPECT_EQ(p.info.VideoPid, QStringLiteral("255"));
+    EXPECT_EQ(p.info.AudioSlotsUsed, TStreamInfo::kAudioSlots);
+    ASSERT_TRUE(p.menu.has_value());
+    EXPECT_EQ(p.menu->size(), TStreamInfo::kAudioSlots);
+    EXPECT_EQ(p.info.TeletextPid, QStringLiteral("512"));
+    EXPECT_EQ(p.info.PmtPid, QStringLiteral("100"));
+    EXPECT_TRUE(p.pidsComplete);
+
+    // The same list without its end: the PMT stays unread, the audio list as far as it goes.
+    pids.chop(QStringLiteral("512 vtxt\n100 pmt").size());
+    const ParsedStreamInfo open = parseStreamInfo(QString(), pids, 0, {});
+    EXPECT_EQ(open.info.AudioSlotsUsed, TStreamInfo::kAudioSlots);
+    EXPECT_EQ(open.info.PmtPid, TStreamInfo().PmtPid);
+    EXPECT_TRUE(open.info.TeletextPid.isEmpty());
+}
+
 namespace {
 
 class RecordingView : public StreamSetupView {
