@@ -271,4 +271,19 @@ static void BM_StreamInfoHuge_SplitAll(benchmark::State& state) {
 }
 BENCHMARK(BM_StreamInfoHuge_SplitAll)->Unit(benchmark::kMillisecond);
 
+// What the request layer does with an answer at the cap once it has arrived: the text into lines,
+// and the lines joined back for the caller, who looks for the time-out text in it.
+static void BM_AnswerAtTheCap(benchmark::State& state) {
+    const QString line = QStringLiteral("huge answer line, repeated to fill the body\r\n");
+    QString text;
+    text.reserve(TIEHTTP::kMaxAnswerBytes);
+    while (text.size() + line.size() <= TIEHTTP::kMaxAnswerBytes)
+        text += line;
+    for (auto _ : state) {
+        const QString joined = splitAnswerLines(text).join(QStringLiteral("\r\n"));
+        benchmark::DoNotOptimize(joined.contains(QLatin1String("timeout")));
+    }
+}
+BENCHMARK(BM_AnswerAtTheCap)->Unit(benchmark::kMillisecond);
+
 BENCHMARK_MAIN();
