@@ -316,11 +316,11 @@ bool AnswerLines::next(QStringView& line) {
     return true;
 }
 
-QStringList splitAnswerLines(const QString& text) {
+QStringList splitAnswerLines(const QString& text, qsizetype maxLines) {
     QStringList lines;
     AnswerLines walk(text);
     QStringView line;
-    while (walk.next(line))
+    while ((maxLines < 0 || lines.size() < maxLines) && walk.next(line))
         lines.append(line.toString());
     return lines;
 }

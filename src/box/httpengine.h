@@ -130,8 +130,9 @@ QByteArray publicKeyPin(const QByteArray& derCertificate);
 inline constexpr char kChangedCertificateText[] =
     "The server's certificate has changed since the first connection: refused";
 
-// Lines split at CR, LF or CR LF; a final line end gives no empty last line.
-QStringList splitAnswerLines(const QString& text);
+// Lines split at CR, LF or CR LF; a final line end gives no empty last line. With maxLines, only
+// the first maxLines lines are taken and the rest of the text is not read.
+QStringList splitAnswerLines(const QString& text, qsizetype maxLines = -1);
 
 // The same lines one at a time, as views into the text: an answer of millions of lines (a hostile
 // receiver's, up to the answer cap) is walked without a copy of each.

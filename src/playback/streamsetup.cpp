@@ -40,15 +40,6 @@ bool isPidListEnd(QStringView line) {
 // The streaminfo answer's fields are its first six lines; the rest of a longer answer is not read.
 constexpr int kDescriptionLines = 6;
 
-QStringList descriptionLines(const QString& answer) {
-    QStringList lines;
-    AnswerLines walk(answer);
-    QStringView line;
-    while (lines.size() < kDescriptionLines && walk.next(line))
-        lines.append(line.toString());
-    return lines;
-}
-
 // The descriptive fields of the streaminfo answer, read in line order: a line that is missing or
 // cannot be read leaves its field and the later ones empty. The PIDs are read regardless, as the
 // stream does not depend on these texts.
@@ -176,7 +167,7 @@ std::optional<int> scaledDimension(const QString& vscale, const QString& dimensi
 ParsedStreamInfo parseStreamInfo(const QString& streamInfoAnswer, const QString& pidsAnswer, int mode,
                                  const StreamSettings& settings) {
     ParsedStreamInfo out;
-    readDescription(descriptionLines(streamInfoAnswer), mode, settings, out.info);
+    readDescription(splitAnswerLines(streamInfoAnswer, kDescriptionLines), mode, settings, out.info);
     AnswerLines pids(pidsAnswer);
     QStringView videoLine;
     if (!pids.next(videoLine)) {

@@ -90,6 +90,16 @@ INSTANTIATE_TEST_SUITE_P(Answers, SplitLinesTest,
                                            SplitCase{"a\r\rb", {"a", "", "b"}}, SplitCase{"\r\n", {""}},
                                            SplitCase{"a\n\r\nb", {"a", "", "b"}}));
 
+// A line limit takes the first lines only; a limit past the end takes all of them.
+TEST(SplitLinesLimit, TakesTheFirstLines) {
+    const QString text = QStringLiteral("a\r\nb\rc\nd\r\n");
+    EXPECT_EQ(splitAnswerLines(text, 0), QStringList());
+    EXPECT_EQ(splitAnswerLines(text, 1), QStringList({"a"}));
+    EXPECT_EQ(splitAnswerLines(text, 3), QStringList({"a", "b", "c"}));
+    EXPECT_EQ(splitAnswerLines(text, 4), splitAnswerLines(text));
+    EXPECT_EQ(splitAnswerLines(text, 99), QStringList({"a", "b", "c", "d"}));
+}
+
 // The id is the second blank-separated field; the name is all after it; no blank: all is name.
 TEST_P(ChannelLineTest, Parses) {
     const TChannelLine l = parseChannelLine(QString::fromUtf8(GetParam().line));
