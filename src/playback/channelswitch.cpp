@@ -236,9 +236,16 @@ void ChannelSwitcher::startStream(const TChannelRef& channel) {
     m_player.StartStream(Options.Mode, channel->Mode == mRadio, m_stream.LiveURL);
 }
 
-void ChannelSwitcher::endEarly() {
+void ChannelSwitcher::leaveSwitch() {
     m_host.setProgramBarSuppressed(false);
     IsSwitching = false;
+    // The last stream's buffers are free by now: their pages go back at once (a few ms) instead of
+    // staying resident until the clock's next tick. This holds for a switch that stopped short too.
+    ReturnFreeMemory();
+}
+
+void ChannelSwitcher::endEarly() {
+    leaveSwitch();
     // The backdrop shown at the start would otherwise stay over the picture.
     if (m_host.isFullscreen())
         m_host.startBackdropShowTimer();
@@ -253,8 +260,7 @@ void ChannelSwitcher::finishSwitch() {
         return;
     }
     m_host.setBusyCursor(false);
-    m_host.setProgramBarSuppressed(false);
-    IsSwitching = false;
+    leaveSwitch();
     if (fullscreen) {
         m_host.startBackdropShowTimer();
         m_host.movePointerAway();
@@ -265,9 +271,6 @@ void ChannelSwitcher::finishSwitch() {
     if (m_player.PlayState() == 0)
         m_host.setPlayCaption(QStringLiteral(";"));
     maybeStartEpgThread();
-    // The last stream's buffers are free by now and the new one has its own: their pages go back
-    // at once (a few ms) instead of staying resident until the clock's next tick.
-    ReturnFreeMemory();
 }
 
 void ChannelSwitcher::CmbChannelsChange() {

@@ -83,6 +83,8 @@ private:
     void finishSwitch();
     // A switch that stops short: the bracket closes and the programme bar may show again.
     void endEarly();
+    // Clears the switching state; every way out of a switch goes through here.
+    void leaveSwitch();
     bool engineLost() const;
     void followProvider();
 
