@@ -271,9 +271,23 @@ static void BM_StreamInfoHuge_SplitAll(benchmark::State& state) {
 }
 BENCHMARK(BM_StreamInfoHuge_SplitAll)->Unit(benchmark::kMillisecond);
 
-// What the request layer does with an answer at the cap once it has arrived: the text into lines,
-// and the lines joined back for the caller, who looks for the time-out text in it.
+// What the request layer does with an answer at the cap once it has arrived: its line ends made
+// CR LF for the caller, who looks for the time-out text in it.
 static void BM_AnswerAtTheCap(benchmark::State& state) {
+    const QString line = QStringLiteral("huge answer line, repeated to fill the body\r\n");
+    QString text;
+    text.reserve(TIEHTTP::kMaxAnswerBytes);
+    while (text.size() + line.size() <= TIEHTTP::kMaxAnswerBytes)
+        text += line;
+    for (auto _ : state) {
+        const QString joined = joinAnswerLines(text);
+        benchmark::DoNotOptimize(joined.contains(QLatin1String("timeout")));
+    }
+}
+BENCHMARK(BM_AnswerAtTheCap)->Unit(benchmark::kMillisecond);
+
+// The same as first written: a string for every line, then joined back.
+static void BM_AnswerAtTheCap_SplitJoin(benchmark::State& state) {
     const QString line = QStringLiteral("huge answer line, repeated to fill the body\r\n");
     QString text;
     text.reserve(TIEHTTP::kMaxAnswerBytes);
@@ -284,6 +298,21 @@ static void BM_AnswerAtTheCap(benchmark::State& state) {
         benchmark::DoNotOptimize(joined.contains(QLatin1String("timeout")));
     }
 }
-BENCHMARK(BM_AnswerAtTheCap)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AnswerAtTheCap_SplitJoin)->Unit(benchmark::kMillisecond);
+
+// A bouquet of two answers at the cap, read up to the channel limit, beside the whole split.
+static void BM_BouquetHuge(benchmark::State& state) {
+    const QString answer = QStringLiteral("1 id name\r\n").repeated(1'500'000);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(combineBouquetAnswers(answer, answer, TBouquetModel::kMaxChannelLines));
+}
+BENCHMARK(BM_BouquetHuge)->Unit(benchmark::kMillisecond);
+
+static void BM_BouquetHuge_Whole(benchmark::State& state) {
+    const QString answer = QStringLiteral("1 id name\r\n").repeated(1'500'000);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(combineBouquetAnswers(answer, answer));
+}
+BENCHMARK(BM_BouquetHuge_Whole)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -28,25 +28,31 @@ QString channelCaption(int number, TChannelMode mode, const QString& name) {
 
 namespace {
 
-QStringList nonBlankLines(const QString& answer) {
+// At most limit lines (none: all).
+QStringList nonBlankLines(const QString& answer, qsizetype limit) {
     QStringList out;
-    for (const QString& line : splitAnswerLines(answer)) {
+    AnswerLines walk(answer);
+    QStringView line;
+    while ((limit < 0 || out.size() < limit) && walk.next(line)) {
         if (!line.trimmed().isEmpty())
-            out.append(line);
+            out.append(line.toString());
     }
     return out;
 }
 
 } // namespace
 
-TBouquetLines combineBouquetAnswers(const QString& tvAnswer, const QString& radioAnswer) {
+TBouquetLines combineBouquetAnswers(const QString& tvAnswer, const QString& radioAnswer, int maxLines) {
+    const qsizetype cap = maxLines < 0 ? -1 : qsizetype(maxLines) + 1;
     TBouquetLines out;
-    out.Lines = nonBlankLines(tvAnswer);
+    out.Lines = nonBlankLines(tvAnswer, cap);
     if (out.Lines.isEmpty())
         out.StartsInRadio = true;
     else
         out.Lines.append(kRadioMarker);
-    out.Lines.append(nonBlankLines(radioAnswer));
+    const qsizetype left = cap < 0 ? -1 : std::max<qsizetype>(0, cap - out.Lines.size());
+    if (left != 0)
+        out.Lines.append(nonBlankLines(radioAnswer, left));
     return out;
 }
 
@@ -112,7 +118,8 @@ bool TBouquetModel::LoadBouquets() {
     const QString answer = request(BoxURL(BouquetUrls::kGetBouquets));
     if (answer.isEmpty())
         return false;
-    const QStringList lines = splitAnswerLines(answer);
+    // One line past the cap tells that there were more.
+    const QStringList lines = splitAnswerLines(answer, kMaxBouquets + 1);
     for (const QString& line : lines) {
         if (m_bouquets.size() >= kMaxBouquets) {
             Log(LogFunc, QStringLiteral("LoadBouquets: list cut at ") + QString::number(kMaxBouquets) +
@@ -160,7 +167,7 @@ void TBouquetModel::checkChannelMenu(int index) {
 bool TBouquetModel::LoadBouquet(const QString& nr) {
     const QString tv = request(BoxURL(BouquetUrls::kBouquetTV, BouquetUrls::kBouquetNr, nr));
     const QString radio = request(BoxURL(BouquetUrls::kBouquetRadio, BouquetUrls::kBouquetNr, nr));
-    const TBouquetLines lines = combineBouquetAnswers(tv, radio);
+    const TBouquetLines lines = combineBouquetAnswers(tv, radio, kMaxChannelLines);
     if (lines.Lines.isEmpty())
         return false;
     if (lines.Lines.size() > kMaxChannelLines)

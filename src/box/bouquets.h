@@ -42,7 +42,10 @@ struct TBouquetLines {
     bool StartsInRadio = false; // no TV part: radio from the first line, numbered from 1
 };
 // The TV lines, the marker when there are any, then the radio lines; blank lines dropped.
-TBouquetLines combineBouquetAnswers(const QString& tvAnswer, const QString& radioAnswer);
+// With maxLines, the lines past the first maxLines + 1 are not read: a hostile answer of millions
+// of lines is not split whole only for all but the first few thousand to be cut off. Up to maxLines
+// the lines are the same, and there are more than maxLines exactly when there would be without it.
+TBouquetLines combineBouquetAnswers(const QString& tvAnswer, const QString& radioAnswer, int maxLines = -1);
 
 // Channel records for a combined list, numbered and captioned; no logo looked up. At most maxLines
 // lines are read.

@@ -108,7 +108,7 @@ BoxClient::~BoxClient() {
 
 QString BoxClient::execute(const QString& url, bool* timedOut) {
     m_http.ExecuteURL(url);
-    const QString untrimmed = m_http.Response.join(QStringLiteral("\r\n"));
+    const QString untrimmed = m_http.ResponseText;
     Log(LogHttp, url);
     *timedOut = untrimmed.contains(QLatin1String("timeout"));
     return trimAnswer(untrimmed);

@@ -116,7 +116,7 @@ QString BoxSession::boundedRequest(const QString& url, int limitMs) {
         http.setClosingFlag(&deadline.flag);
         http.ExecuteURL(url);
         http.setClosingFlag(&IsClosing);
-        answer = trimAnswer(http.Response.join(QStringLiteral("\r\n")));
+        answer = trimAnswer(http.ResponseText);
     }
     Log(LogHttp, url);
     http.Timeout = savedTimeout;

@@ -126,7 +126,7 @@ private:
             WaitWhileBusy(MainRequestBusy);
             EPGRequestBusy = true;
             m_http.ExecuteURL(m_jobs[i].Url);
-            const QString body = m_http.Response.join(QStringLiteral("\r\n"));
+            const QString body = m_http.ResponseText;
             EPGRequestBusy = false;
             Log(LogThread, m_jobs[i].Url);
             if (auto programs = ParseEPGXml(body)) {

@@ -325,6 +325,21 @@ QStringList splitAnswerLines(const QString& text, qsizetype maxLines) {
     return lines;
 }
 
+QString joinAnswerLines(const QString& text) {
+    QString out;
+    out.reserve(text.size() + 1);
+    AnswerLines walk(text);
+    QStringView line;
+    bool first = true;
+    while (walk.next(line)) {
+        if (!first)
+            out.append(QLatin1String("\r\n"));
+        out.append(line);
+        first = false;
+    }
+    return out;
+}
+
 SplitUrl splitUrl(const QString& input) {
     SplitUrl out;
     QByteArray text = input.trimmed().toUtf8();
@@ -489,7 +504,7 @@ bool TIEHTTP::ExecuteURL(const QString& url) {
 }
 
 void TIEHTTP::clearAnswer() {
-    Response.clear();
+    ResponseText.clear();
     ResponseStream.clear();
     ResponseHeaders.clear();
     RawHeaders.clear();
@@ -504,7 +519,7 @@ void TIEHTTP::clearAnswer() {
 
 void TIEHTTP::deliver(const QByteArray& body) {
     ResponseStream = body;
-    Response = splitAnswerLines(decodeText(body));
+    ResponseText = joinAnswerLines(decodeText(body));
 }
 
 bool TIEHTTP::fail(const QString& text, int lastError) {

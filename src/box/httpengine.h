@@ -11,6 +11,12 @@
 #include <functional>
 #include <memory>
 
+// Lines split at CR, LF or CR LF; a final line end gives no empty last line. With maxLines, only
+// the first maxLines lines are taken and the rest of the text is not read.
+QStringList splitAnswerLines(const QString& text, qsizetype maxLines = -1);
+// The same lines joined with CR LF, in one pass without a string for each line.
+QString joinAnswerLines(const QString& text);
+
 // One HTTP client: one request at a time, the answer as lines and as bytes, with an inactivity
 // time-out that holds even when the network hangs. The transfer is driven without blocking from
 // the calling thread itself (name lookups run on curl's resolver thread), so no wait can outlast
@@ -59,8 +65,11 @@ public:
     QString ContentType; // empty: none for GET, the form or multipart type for POST
     QStringList ExtraHeaders;
 
-    // The outcome of the last request.
-    QStringList Response;
+    // The outcome of the last request: the answer's lines joined with CR LF, without a final one.
+    QString ResponseText;
+    // The same as a list of lines, split when asked for: the receiver's answers are read as text,
+    // and an answer of millions of lines is not split into a string each on every request.
+    QStringList Response() const { return splitAnswerLines(ResponseText); }
     QByteArray ResponseStream;
     QStringList ResponseHeaders; // the raw header lines
     QByteArray RawHeaders;       // the same block as received
@@ -129,10 +138,6 @@ SplitUrl splitUrl(const QString& url);
 QByteArray publicKeyPin(const QByteArray& derCertificate);
 inline constexpr char kChangedCertificateText[] =
     "The server's certificate has changed since the first connection: refused";
-
-// Lines split at CR, LF or CR LF; a final line end gives no empty last line. With maxLines, only
-// the first maxLines lines are taken and the rest of the text is not read.
-QStringList splitAnswerLines(const QString& text, qsizetype maxLines = -1);
 
 // The same lines one at a time, as views into the text: an answer of millions of lines (a hostile
 // receiver's, up to the answer cap) is walked without a copy of each.

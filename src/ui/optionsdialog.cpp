@@ -662,7 +662,7 @@ QString TFrmOptions::requestMasked(const QString& url, const QString& logged) {
     MainRequestBusy.store(true);
     WaitWhileBusy(EPGRequestBusy);
     m_box->http().ExecuteURL(url);
-    const QString answer = m_box->http().Response.join(QStringLiteral("\r\n"));
+    const QString answer = m_box->http().ResponseText;
     Log(LogHttp, logged);
     MainRequestBusy.store(false);
     if (answer.contains(QLatin1String("timeout"))) {

@@ -83,6 +83,8 @@ class CaptionTest : public ::testing::TestWithParam<CaptionCase> {};
 // Answers split at CR LF, bare CR or bare LF; a final break adds no empty line.
 TEST_P(SplitLinesTest, Splits) {
     EXPECT_EQ(splitAnswerLines(QString::fromUtf8(GetParam().text)), GetParam().expected);
+    // Joined in one pass: the same as the lines joined with CR LF.
+    EXPECT_EQ(joinAnswerLines(QString::fromUtf8(GetParam().text)), GetParam().expected.join(QStringLiteral("\r\n")));
 }
 INSTANTIATE_TEST_SUITE_P(Answers, SplitLinesTest,
                          ::testing::Values(SplitCase{"", {}}, SplitCase{"a", {"a"}}, SplitCase{"a\r\nb", {"a", "b"}},
@@ -467,6 +469,47 @@ TEST_F(BouquetTest, GarbageAndHugeAnswers) {
     ASSERT_TRUE(model.LoadBouquet(QStringLiteral("1")));
     ASSERT_EQ(model.channelBox().size(), 1);
     EXPECT_TRUE(model.channelBox()[0].Channel->Id.isEmpty());
+}
+
+// A list read only up to a cap of 3 lines: the same first lines and numbering as the whole list,
+// and more than 3 lines exactly when the whole has more; where TV ends and radio starts around the
+// cap is where an off-by-one would show.
+TEST(BouquetLinesCap, SameAsTheWholeUpToTheCap) {
+    const auto lines = [](int n, const char* prefix) {
+        QString out;
+        for (int i = 1; i <= n; ++i)
+            out += QStringLiteral("%1 %2%1 %2 %1\r\n\r\n").arg(i).arg(QLatin1String(prefix));
+        return out;
+    };
+    constexpr int kCap = 3;
+    for (int tv = 0; tv <= 5; ++tv) {
+        for (int radio = 0; radio <= 5; ++radio) {
+            SCOPED_TRACE(testing::Message() << tv << " TV lines, " << radio << " radio lines");
+            const TBouquetLines whole = combineBouquetAnswers(lines(tv, "tv"), lines(radio, "radio"));
+            const TBouquetLines capped = combineBouquetAnswers(lines(tv, "tv"), lines(radio, "radio"), kCap);
+            EXPECT_EQ(capped.StartsInRadio, whole.StartsInRadio);
+            EXPECT_EQ(capped.Lines.size() > kCap, whole.Lines.size() > kCap);
+            EXPECT_LE(capped.Lines.size(), kCap + 2);
+            QStringList cappedCaptions;
+            QStringList wholeCaptions;
+            for (const TChannelRef& c : buildChannels(capped, kCap))
+                cappedCaptions << c->Caption;
+            for (const TChannelRef& c : buildChannels(whole, kCap))
+                wholeCaptions << c->Caption;
+            EXPECT_EQ(cappedCaptions, wholeCaptions);
+        }
+    }
+}
+
+// Two million lines in each answer: the channels up to the limit, without every line split out.
+TEST(BouquetLinesCap, MillionsOfLines) {
+    const QString line = QStringLiteral("1 id x\r\n");
+    const QString answer = line.repeated(2'000'000);
+    const TBouquetLines lines = combineBouquetAnswers(answer, answer, TBouquetModel::kMaxChannelLines);
+    EXPECT_EQ(lines.Lines.size(), TBouquetModel::kMaxChannelLines + 2);
+    const QList<TChannelRef> channels = buildChannels(lines, TBouquetModel::kMaxChannelLines);
+    ASSERT_EQ(channels.size(), TBouquetModel::kMaxChannelLines);
+    EXPECT_EQ(channels.last()->Caption, QStringLiteral("10000. x"));
 }
 
 // Clearing a channel: not loaded, now/next and the filled slots back to "...", count and slots kept.

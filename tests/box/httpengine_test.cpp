@@ -113,7 +113,7 @@ TEST(HttpEngine, InvalidUrlFailsAtOnce) {
     EXPECT_FALSE(http.ExecuteURL(QStringLiteral("gopher://x/")));
     EXPECT_EQ(http.ErrorText, QStringLiteral("TIE: Invalid URL. Error - 12006 = "));
     EXPECT_EQ(http.LastError, 12006);
-    EXPECT_TRUE(http.Response.isEmpty());
+    EXPECT_TRUE(http.Response().isEmpty());
     EXPECT_FALSE(http.ExecuteURL(QString()));
     EXPECT_EQ(http.ErrorText, QStringLiteral("TIEHTTP: no url in execute method"));
     http.RequestMethod = QStringLiteral("PUT");
@@ -176,7 +176,7 @@ TEST(HttpEngine, GetRequestBytes) {
     EXPECT_FALSE(hasHeader(req, "Proxy-Authorization"));
     EXPECT_FALSE(hasHeader(req, "Accept-Encoding"));
     EXPECT_TRUE(requestBody(req).isEmpty());
-    EXPECT_EQ(http.Response, QStringList{QStringLiteral("ok")});
+    EXPECT_EQ(http.Response(), QStringList{QStringLiteral("ok")});
 
     // Without a query, getStr opens one with "?".
     http.getStr = QStringLiteral("a=1");
@@ -214,7 +214,7 @@ TEST(HttpEngine, PostStrWithGetIsRefused) {
     http.postStr = QStringLiteral("a=1");
     EXPECT_FALSE(http.ExecuteURL(server.url(QStringLiteral("/"))));
     EXPECT_EQ(http.ErrorText, QStringLiteral("No poststr allowed in GET method"));
-    EXPECT_TRUE(http.Response.isEmpty());
+    EXPECT_TRUE(http.Response().isEmpty());
     EXPECT_EQ(server.connections(), 0);
     EXPECT_TRUE(http.ExecuteURL(server.url(QStringLiteral("/"))));
     EXPECT_EQ(server.connections(), 1);
@@ -277,13 +277,13 @@ TEST(HttpEngine, Credentials) {
     http.Timeout = 5;
     ASSERT_TRUE(http.ExecuteURL(server.url(QStringLiteral("/control/getmode"))));
     EXPECT_EQ(http.StatusCode, 401);
-    EXPECT_EQ(http.Response, QStringList{QStringLiteral("unauthorized")});
+    EXPECT_EQ(http.Response(), QStringList{QStringLiteral("unauthorized")});
 
     http.UserName = QStringLiteral("admin");
     http.Password = QStringLiteral("s3cret");
     ASSERT_TRUE(http.ExecuteURL(server.url(QStringLiteral("/control/getmode"))));
     EXPECT_EQ(http.StatusCode, 200);
-    EXPECT_EQ(http.Response, QStringList{QStringLiteral("tv")});
+    EXPECT_EQ(http.Response(), QStringList{QStringLiteral("tv")});
     EXPECT_EQ(headerValue(server.requests().value(1), "Authorization"),
               "Basic " + QByteArray("admin:s3cret").toBase64());
     EXPECT_EQ(http.StatusText(), QStringLiteral("HTTP/1.1 200 OK"));
@@ -330,7 +330,7 @@ TEST(HttpEngine, RedirectNotFollowed) {
     http.Password = QStringLiteral("s3cret");
     ASSERT_TRUE(http.ExecuteURL(server.url(QStringLiteral("/"))));
     EXPECT_EQ(http.StatusCode, 302);
-    EXPECT_EQ(http.Response, QStringList{QStringLiteral("moved")});
+    EXPECT_EQ(http.Response(), QStringList{QStringLiteral("moved")});
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(other.connections(), 0);
 }
@@ -349,8 +349,8 @@ TEST(HttpEngine, AnswerParts) {
     ASSERT_TRUE(http.ExecuteURL(server.url(QStringLiteral("/missing"))));
     EXPECT_EQ(http.StatusCode, 404);
     EXPECT_EQ(http.ResponseStream, body);
-    EXPECT_EQ(http.Response, (QStringList{QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three"),
-                                          QStringLiteral("four"), QString(), QStringLiteral("six")}));
+    EXPECT_EQ(http.Response(), (QStringList{QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three"),
+                                            QStringLiteral("four"), QString(), QStringLiteral("six")}));
     EXPECT_EQ(http.Cookies, (QStringList{QStringLiteral("a=1; Path=/"), QStringLiteral("b=2")}));
     EXPECT_EQ(http.ResponseHeaders.value(0), QStringLiteral("HTTP/1.1 404 Not Found"));
     EXPECT_TRUE(http.ResponseHeaders.contains(QStringLiteral("X-Thing: y")));
@@ -365,7 +365,7 @@ TEST(HttpEngine, AnswerParts) {
     server.setScript(chunked);
     ASSERT_TRUE(http.ExecuteURL(server.url(QStringLiteral("/c"))));
     EXPECT_EQ(http.ResponseStream, chunked.body);
-    EXPECT_EQ(http.Response, (QStringList{QStringLiteral("a chunked answer"), QStringLiteral("line two")}));
+    EXPECT_EQ(http.Response(), (QStringList{QStringLiteral("a chunked answer"), QStringLiteral("line two")}));
     EXPECT_EQ(http.ContentLength, 1);
     EXPECT_TRUE(http.Cookies.isEmpty());
 }
@@ -379,9 +379,9 @@ TEST(HttpEngine, AnswerTextEncoding) {
     TIEHTTP http;
     http.Timeout = 5;
     ASSERT_TRUE(http.ExecuteURL(server.url(QStringLiteral("/"))));
-    EXPECT_EQ(http.Response.value(0), QStringLiteral("Das Erste \u00e4"));
+    EXPECT_EQ(http.Response().value(0), QStringLiteral("Das Erste \u00e4"));
     ASSERT_TRUE(http.ExecuteURL(server.url(QStringLiteral("/"))));
-    EXPECT_EQ(http.Response.value(0), QStringLiteral("Arte \u00e4"));
+    EXPECT_EQ(http.Response().value(0), QStringLiteral("Arte \u00e4"));
     EXPECT_EQ(http.ResponseStream, QByteArray("Arte \xe4"));
 }
 
@@ -400,7 +400,7 @@ TEST(HttpEngine, NeverAnsweringServerTimesOut) {
     EXPECT_LT(t.elapsed(), kHangGuardMs);
     EXPECT_EQ(http.ResponseStream, kTimeoutBytes);
     EXPECT_EQ(http.ResponseStream.size(), 36);
-    EXPECT_EQ(http.Response, QStringList{QString::fromLatin1(kTimeoutBytes)});
+    EXPECT_EQ(http.Response(), QStringList{QString::fromLatin1(kTimeoutBytes)});
     EXPECT_EQ(http.ErrorCode, 100);
     EXPECT_FALSE(http.Busy());
     EXPECT_EQ(http.StatusText(), QString::fromLatin1(kTimeoutBytes));
@@ -491,7 +491,7 @@ TEST(HttpEngine, GivenUpWorkerStaysOut) {
     EXPECT_EQ(answer, QByteArray("second"));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_EQ(http.ResponseStream, answer);
-    EXPECT_EQ(http.Response, QStringList{QStringLiteral("second")});
+    EXPECT_EQ(http.Response(), QStringList{QStringLiteral("second")});
     EXPECT_EQ(http.ErrorCode, 0);
     EXPECT_TRUE(http.ErrorText.isEmpty());
 }
@@ -517,7 +517,7 @@ TEST(HttpEngine, ClosingFlagEndsWait) {
     closer.join();
     EXPECT_LT(t.elapsed(), kHangGuardMs);
     EXPECT_FALSE(http.Busy());
-    EXPECT_TRUE(http.Response.isEmpty());
+    EXPECT_TRUE(http.Response().isEmpty());
     EXPECT_FALSE(http.ErrorText.isEmpty());
     EXPECT_NE(http.ErrorCode, 100);
 
@@ -547,7 +547,7 @@ TEST(HttpEngine, ConnectionRefused) {
     EXPECT_FALSE(http.ExecuteURL(QStringLiteral("http://127.0.43.17:%1/control/getmode").arg(port)));
     EXPECT_LT(t.elapsed(), kHangGuardMs);
     ::close(fd);
-    EXPECT_TRUE(http.Response.isEmpty());
+    EXPECT_TRUE(http.Response().isEmpty());
     EXPECT_TRUE(http.ResponseStream.isEmpty());
     EXPECT_TRUE(http.ErrorText.startsWith(QStringLiteral("Could not connect to server 127.0.43.17")))
         << qPrintable(http.ErrorText);
@@ -566,7 +566,7 @@ TEST(HttpEngine, ClosedAtOnce) {
     TIEHTTP http;
     http.Timeout = 5;
     EXPECT_FALSE(http.ExecuteURL(server.url(QStringLiteral("/"))));
-    EXPECT_TRUE(http.Response.isEmpty());
+    EXPECT_TRUE(http.Response().isEmpty());
     EXPECT_FALSE(http.ErrorText.isEmpty());
     EXPECT_NE(http.LastError, 0);
 }
@@ -600,7 +600,7 @@ TEST(HttpEngine, CompressedBodies) {
     for (const char* what : {"marker+zlib", "marker gzip member", "gzip", "deflate", "raw deflate"}) {
         ASSERT_TRUE(http.ExecuteURL(server.url(QStringLiteral("/b")))) << what;
         EXPECT_EQ(http.ResponseStream, plain) << what;
-        EXPECT_EQ(http.Response, (QStringList{QStringLiteral("bouquet one"), QStringLiteral("bouquet two")})) << what;
+        EXPECT_EQ(http.Response(), (QStringList{QStringLiteral("bouquet one"), QStringLiteral("bouquet two")})) << what;
         EXPECT_TRUE(http.ErrorText.isEmpty()) << what << qPrintable(http.ErrorText);
     }
     ASSERT_TRUE(http.ExecuteURL(server.url(QStringLiteral("/b"))));

@@ -179,6 +179,12 @@ TEST_F(ParseFuzzTest, Bouquet) {
             ASSERT_FALSE(ch->Caption.isEmpty());
             ASSERT_TRUE(lines.Lines[ch->ListIndex].contains(ch->Id));
         }
+        // Read only up to a cap, the list is the same up to it and tells the same of what lies past it.
+        const int cap = int(n % 5);
+        const TBouquetLines capped = combineBouquetAnswers(tv, radio, cap);
+        ASSERT_EQ(capped.StartsInRadio, lines.StartsInRadio);
+        ASSERT_EQ(capped.Lines.size() > cap, lines.Lines.size() > cap);
+        ASSERT_EQ(capped.Lines.mid(0, cap), lines.Lines.mid(0, cap));
     }
 }
 
