@@ -583,6 +583,10 @@ int Driver::run() {
     // run would extrapolate to an hour. Short runs print the figure and leave the verdict.
     if (endAt - baseAt >= 600 && growthMbH >= 5)
         failed << QStringLiteral("rss_growth");
+    // A hold-up on a short run is as often the machine's (the test suite beside it on two cores) as
+    // the program's: like growth, stalls are judged on runs of ten minutes or more.
+    if (m_minutes >= 10 && num("stalls_over_250ms") > 0)
+        failed << QStringLiteral("stalls");
     if (fdGrowth > 8)
         failed << QStringLiteral("fd_growth");
     if (threadGrowth > 4)

@@ -9,9 +9,14 @@
 #include "playback/vlcplayer.h"
 #include "ui/appcontroller.h"
 #include "ui/appinput.h"
+#include "ui/apposd.h"
+#include "ui/blackscreen.h"
+#include "ui/epgpanels.h"
+#include "ui/inputcontroller.h"
 #include "ui/mainwindow.h"
 #include "ui/menus.h"
 #include "ui/optionsdialog.h"
+#include "ui/osdcontroller.h"
 #include "ui/viewmodes.h"
 
 #include <QAction>
@@ -48,6 +53,8 @@
 
 using quoxel::AppController;
 using quoxel::AppInput;
+using quoxel::OsdController;
+using quoxel::OsdWindow;
 using quoxel::TFrmQuoxel;
 
 namespace {
@@ -155,6 +162,7 @@ private:
     bool settleForFigures(const char* prefix);
     void sampleComparable(const char* prefix);
     void sampleTrend();
+    void showEveryOverlay();
     // A channel plays and no switch runs: the state the figures are compared in.
     bool settled() { return !IsSwitching && m_depth == 0 && m_app.player().isPlaying(); }
 
@@ -192,8 +200,10 @@ private:
     QByteArray m_pendingRecover;
     bool m_pendingFinish = false;
     bool m_finishing = false;
-    bool m_baselineDue = false;
-    bool m_baselineTaken = false;
+    // Waiting for the warm-up to end, due at the next settled moment, or taken.
+    enum class Baseline { Waiting, Due, Taken };
+    Baseline m_baseline = Baseline::Waiting;
+    bool m_overlaysShown = false;
     bool m_trendDue = false;
     // Time the window's thread spent in a receiver request, sampled from a thread of our own.
     std::atomic<qint64> m_requestNs{0};
@@ -417,13 +427,13 @@ void SoakChild::controlTick() {
         finish();
         return;
     }
-    if (m_baselineDue && !m_finishing && settled()) {
-        m_baselineDue = false;
+    if (m_baseline == Baseline::Due && !m_finishing && settled()) {
+        if (!m_overlaysShown)
+            showEveryOverlay();
         sampleComparable("baseline");
-        m_baselineTaken = !m_baselineDue;
         return;
     }
-    if (m_trendDue && m_baselineTaken && !m_finishing && settled()) {
+    if (m_trendDue && m_baseline == Baseline::Taken && !m_finishing && settled()) {
         m_trendDue = false;
         sampleTrend();
     }
@@ -587,10 +597,11 @@ void SoakChild::sampleComparable(const char* prefix) {
     // A baseline taken while nothing plays would make the engine's threads and buffers look like
     // growth: try again at the next settled moment.
     if (!ok && !m_finishing) {
-        m_baselineDue = true;
         --m_depth;
         return;
     }
+    if (std::strcmp(prefix, "baseline") == 0)
+        m_baseline = Baseline::Taken;
     sampleFigures(prefix);
     metric((QByteArray(prefix) + "_settled").constData(), ok ? QStringLiteral("yes") : QStringLiteral("no"));
     --m_depth;
@@ -616,6 +627,41 @@ void SoakChild::sampleTrend() {
                                     .arg(f.fds));
     } else {
         m_trendDue = true;
+    }
+    --m_depth;
+}
+
+// Each overlay window and the full-screen backdrop keep a drawing surface once first shown (an X
+// image of their size, several MB in all). A short run may never have shown some of them before the
+// baseline and would count their surfaces as growth, so each is shown once first.
+void SoakChild::showEveryOverlay() {
+    m_overlaysShown = true;
+    ++m_depth;
+    if (!m_w.view().IsFullscreen) {
+        note(QStringLiteral("overlays: full screen in (menu)"));
+        m_w.menu().Fullscreen1->trigger();
+        (void)QTest::qWaitFor([&] { return m_w.view().IsFullscreen; }, 5000);
+    }
+    if (m_w.view().IsFullscreen) {
+        note(QStringLiteral("overlays: backdrop shown and hidden"));
+        m_app.showBackdrop();
+        (void)QTest::qWaitFor([&] { return m_w.FrmBlackScreen().isVisible(); }, 2000);
+        QTest::qWait(300);
+        m_app.osd().hideBackdrop();
+    }
+    OsdController& osd = m_app.osd().osd();
+    const TChannelRef channel = m_app.osd().AktChannel();
+    if (channel) {
+        const std::pair<OsdWindow, const char*> windows[] = {
+            {OsdWindow::Info, "info"}, {OsdWindow::Channels, "channels"}, {OsdWindow::Details, "details"}};
+        for (const auto& entry : windows) {
+            const OsdWindow window = entry.first;
+            note(QStringLiteral("overlays: %1 shown and hidden").arg(QLatin1String(entry.second)));
+            osd.ShowOSD(window, channel, false);
+            (void)QTest::qWaitFor([&] { return osd.osdVisible(window); }, 2000);
+            QTest::qWait(300);
+            osd.HideOSD(window);
+        }
     }
     --m_depth;
 }
@@ -705,6 +751,8 @@ int SoakChild::run() {
         // The time really passed is counted: a sleep of 5 ms takes a little longer each time,
         // which over a 20 s request would add up to a hold-up that is not there.
         std::int64_t stepStart = steadyNs();
+        // Times in the file are seconds since the child started, on the sampler's own clock.
+        const std::int64_t originNs = stepStart - m_clock.nsecsElapsed();
         while (!m_samplerStop.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
             const std::int64_t stepEnd = steadyNs();
@@ -726,9 +774,11 @@ int SoakChild::run() {
             for (int i = 0; i < 100 && g_stallFrameCount.load() < 0; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             const int n = g_stallFrameCount.load();
+            if (n <= 0)
+                continue; // the window's thread did not answer in time: no sample
             // Inside one of the program's own sleeps: counted, not written; the file keeps what
             // the time between them went to.
-            if (n > 0 && std::any_of(g_stallFrames, g_stallFrames + n, [](void* frame) {
+            if (std::any_of(g_stallFrames, g_stallFrames + n, [](void* frame) {
                     Dl_info info{};
                     return dladdr(frame, &info) != 0 && info.dli_sname &&
                            std::strstr(info.dli_sname, "QThread6msleep") != nullptr;
@@ -738,14 +788,12 @@ int SoakChild::run() {
             }
             ++m_elsewhereSamples;
             FILE* f = std::fopen("stall-stacks.txt", "a");
-            if (!f || n <= 0) {
-                if (f)
-                    std::fclose(f);
+            if (!f)
                 continue;
-            }
+            const std::int64_t now = steadyNs();
             std::fprintf(f, "---- window thread held up for %lld ms at %.1f s (hold-up since %.1f s)\n",
-                         static_cast<long long>((steadyNs() - tick) / 1000000), m_clock.elapsed() / 1000.0,
-                         m_clock.elapsed() / 1000.0 - double(steadyNs() - tick) / 1e9);
+                         static_cast<long long>((now - tick) / 1000000), double(now - originNs) / 1e9,
+                         double(tick - originNs) / 1e9);
             std::fflush(f);
             backtrace_symbols_fd(g_stallFrames, n, fileno(f));
             std::fclose(f);
@@ -771,7 +819,7 @@ int SoakChild::run() {
     m_modalWatch.start();
 
     // Taken at the first settled moment after the warm-up (see controlTick).
-    QTimer::singleShot(m_config.warmupSeconds * 1000, this, [this] { m_baselineDue = true; });
+    QTimer::singleShot(m_config.warmupSeconds * 1000, this, [this] { m_baseline = Baseline::Due; });
     if (m_config.trendSeconds > 0) {
         m_trendTimer.setInterval(m_config.trendSeconds * 1000);
         connect(&m_trendTimer, &QTimer::timeout, this, [this] { m_trendDue = true; });
