@@ -86,8 +86,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         http.ExecuteURL(QStringLiteral("%1:%2/control/getbouquets").arg(QLatin1String(kAddress)).arg(server.port));
     FUZZ_CHECK(http.ResponseStream.size() <= TIEHTTP::kMaxAnswerBytes);
     FUZZ_CHECK(http.ContentLength >= 1);
-    for (const QString& line : std::as_const(http.Response))
+    const QStringList lines = http.Response();
+    for (const QString& line : lines)
         FUZZ_CHECK(!fuzz::hasLineBreak(line));
+    // The text callers read holds the same lines, each ended by CR LF but the last.
+    FUZZ_CHECK(http.ResponseText == lines.join(QStringLiteral("\r\n")));
     for (const QString& line : std::as_const(http.ResponseHeaders))
         FUZZ_CHECK(!fuzz::hasLineBreak(line));
     if (!answered)

@@ -28,7 +28,7 @@ QString channelCaption(int number, TChannelMode mode, const QString& name) {
 
 namespace {
 
-// At most limit lines (none: all).
+// At most limit lines; a negative limit takes all.
 QStringList nonBlankLines(const QString& answer, qsizetype limit) {
     QStringList out;
     AnswerLines walk(answer);

@@ -68,8 +68,11 @@ public:
     // The outcome of the last request: the answer's lines joined with CR LF, without a final one.
     QString ResponseText;
     // The same as a list of lines, split when asked for: the receiver's answers are read as text,
-    // and an answer of millions of lines is not split into a string each on every request.
-    QStringList Response() const { return splitAnswerLines(ResponseText); }
+    // and an answer of millions of lines is not split into a string each on every request. The
+    // text's only line ends are the CR LF between lines, so an empty last line stays a line.
+    QStringList Response() const {
+        return ResponseText.isEmpty() ? QStringList() : ResponseText.split(QStringLiteral("\r\n"));
+    }
     QByteArray ResponseStream;
     QStringList ResponseHeaders; // the raw header lines
     QByteArray RawHeaders;       // the same block as received
@@ -139,8 +142,8 @@ QByteArray publicKeyPin(const QByteArray& derCertificate);
 inline constexpr char kChangedCertificateText[] =
     "The server's certificate has changed since the first connection: refused";
 
-// The same lines one at a time, as views into the text: an answer of millions of lines (a hostile
-// receiver's, up to the answer cap) is walked without a copy of each.
+// The lines of splitAnswerLines one at a time, as views into the text: an answer of millions of
+// lines (a hostile receiver's, up to the answer cap) is walked without a copy of each.
 class AnswerLines {
 public:
     explicit AnswerLines(QStringView text)

@@ -351,6 +351,7 @@ TEST(HttpEngine, AnswerParts) {
     EXPECT_EQ(http.ResponseStream, body);
     EXPECT_EQ(http.Response(), (QStringList{QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three"),
                                             QStringLiteral("four"), QString(), QStringLiteral("six")}));
+    EXPECT_EQ(http.ResponseText, QStringLiteral("one\r\ntwo\r\nthree\r\nfour\r\n\r\nsix"));
     EXPECT_EQ(http.Cookies, (QStringList{QStringLiteral("a=1; Path=/"), QStringLiteral("b=2")}));
     EXPECT_EQ(http.ResponseHeaders.value(0), QStringLiteral("HTTP/1.1 404 Not Found"));
     EXPECT_TRUE(http.ResponseHeaders.contains(QStringLiteral("X-Thing: y")));
@@ -358,6 +359,12 @@ TEST(HttpEngine, AnswerParts) {
     EXPECT_EQ(http.BytesRead, body.size());
     EXPECT_TRUE(http.ErrorText.isEmpty());
     EXPECT_EQ(http.ErrorCode, 0);
+
+    // An empty last line stays a line of the list; the text has no line end after the last line.
+    server.setScript(RawHttpServer::answer("last\r\n\n\r\n"));
+    ASSERT_TRUE(http.ExecuteURL(server.url(QStringLiteral("/e"))));
+    EXPECT_EQ(http.ResponseText, QStringLiteral("last\r\n\r\n"));
+    EXPECT_EQ(http.Response(), (QStringList{QStringLiteral("last"), QString(), QString()}));
 
     // Without Content-Length the length reads 1; a chunked body arrives whole.
     RawHttpServer::Script chunked = RawHttpServer::answer("a chunked answer\nline two\n");
