@@ -271,14 +271,20 @@ static void BM_StreamInfoHuge_SplitAll(benchmark::State& state) {
 }
 BENCHMARK(BM_StreamInfoHuge_SplitAll)->Unit(benchmark::kMillisecond);
 
-// What the request layer does with an answer at the cap once it has arrived: its line ends made
-// CR LF for the caller, who looks for the time-out text in it.
-static void BM_AnswerAtTheCap(benchmark::State& state) {
+// The simulator's "huge" answer: one line repeated up to the answer cap.
+static QString answerAtTheCap() {
     const QString line = QStringLiteral("huge answer line, repeated to fill the body\r\n");
     QString text;
     text.reserve(TIEHTTP::kMaxAnswerBytes);
     while (text.size() + line.size() <= TIEHTTP::kMaxAnswerBytes)
         text += line;
+    return text;
+}
+
+// What the request layer does with an answer at the cap once it has arrived: its line ends made
+// CR LF for the caller, who looks for the time-out text in it.
+static void BM_AnswerAtTheCap(benchmark::State& state) {
+    const QString text = answerAtTheCap();
     for (auto _ : state) {
         const QString joined = joinAnswerLines(text);
         benchmark::DoNotOptimize(joined.contains(QLatin1String("timeout")));
@@ -288,11 +294,7 @@ BENCHMARK(BM_AnswerAtTheCap)->Unit(benchmark::kMillisecond);
 
 // The same as first written: a string for every line, then joined back.
 static void BM_AnswerAtTheCap_SplitJoin(benchmark::State& state) {
-    const QString line = QStringLiteral("huge answer line, repeated to fill the body\r\n");
-    QString text;
-    text.reserve(TIEHTTP::kMaxAnswerBytes);
-    while (text.size() + line.size() <= TIEHTTP::kMaxAnswerBytes)
-        text += line;
+    const QString text = answerAtTheCap();
     for (auto _ : state) {
         const QString joined = splitAnswerLines(text).join(QStringLiteral("\r\n"));
         benchmark::DoNotOptimize(joined.contains(QLatin1String("timeout")));
