@@ -482,6 +482,8 @@ void BM_IdleCpuPaused(benchmark::State& state) {
         state.counters["idle_cpu_pct"] = wall > 0 ? 100.0 * cpu / wall : 0;
         state.counters["epg_done"] = epgDone ? 1 : 0;
         state.counters["still_paused"] = IsPaused ? 1 : 0;
+        // The window shows the paused picture and the engine has let its video output go.
+        state.counters["video_released"] = a->app->player().engine()->videoReleased() ? 1 : 0;
         state.counters["load1"] = load[0];
         state.SetIterationTime(cpu);
     }

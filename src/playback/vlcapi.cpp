@@ -3,8 +3,10 @@
 #include "core/log.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QTemporaryDir>
 
 #include <atomic>
 #include <chrono>
@@ -36,6 +38,7 @@
     X(libvlc_media_get_stats)                                                                                          \
     X(libvlc_media_player_new)                                                                                         \
     X(libvlc_media_player_release)                                                                                     \
+    X(libvlc_media_player_retain)                                                                                      \
     X(libvlc_media_player_set_media)                                                                                   \
     X(libvlc_media_player_play)                                                                                        \
     X(libvlc_media_player_set_pause)                                                                                   \
@@ -56,7 +59,10 @@
     X(libvlc_video_set_deinterlace)                                                                                    \
     X(libvlc_video_set_mouse_input)                                                                                    \
     X(libvlc_video_set_key_input)                                                                                      \
-    X(libvlc_video_get_size)
+    X(libvlc_video_get_size)                                                                                           \
+    X(libvlc_video_get_track)                                                                                          \
+    X(libvlc_video_set_track)                                                                                          \
+    X(libvlc_video_take_snapshot)
 
 struct VlcLibrary::Table {
 #define QUOXEL_VLC_SLOT(name) decltype(&::name) name = nullptr;
@@ -238,6 +244,15 @@ struct VlcEngine::StopJob {
     decltype(&::libvlc_release) releaseInstance = nullptr;
 };
 
+// A picture of the paused video being written on its own thread: libvlc waits there for the
+// output's next redraw and encodes the file.
+struct VlcEngine::StillJob {
+    std::thread thread;
+    QString file;
+    int generation = 0;
+    const void* media = nullptr;
+};
+
 namespace {
 
 // libvlc's threads call these; they copy and post, nothing more.
@@ -291,7 +306,8 @@ int VlcEngine::create(const QString& installDir, const QStringList& arguments) {
         return VLC_EGENERIC;
     const Table* t = m_library.table();
     // No Xlib calls from the engine: Qt owns the X connection of this process.
-    QList<QByteArray> args{"--no-xlib", "--no-video-title-show", "--no-snapshot-preview"};
+    // The engine writes no text of its own over the picture: the program draws its overlays itself.
+    QList<QByteArray> args{"--no-xlib", "--no-video-title-show", "--no-snapshot-preview", "--no-osd"};
     for (const QString& a : arguments)
         args << a.toUtf8();
     std::vector<const char*> argv;
@@ -451,8 +467,11 @@ int VlcEngine::VLC_Play() {
     const Table* t = m_library.table();
     if (isActive()) {
         // Same item: resume or keep playing, as the old call did.
-        if (!m_targetDirty && m_audioTrack == m_appliedTrack)
+        if (!m_targetDirty && m_audioTrack == m_appliedTrack) {
+            m_pauseWanted = false;
+            restoreVideo();
             return t->libvlc_media_player_play(m_h->player.get()) == 0 ? VLC_SUCCESS : VLC_EGENERIC;
+        }
         VLC_Stop();
         if (!finishStop(kStopBoundMs))
             abandonStop();
@@ -482,14 +501,101 @@ int VlcEngine::VLC_Play() {
     m_appliedTrack = m_audioTrack;
     m_targetDirty = false;
     m_vouts = 0;
+    m_releasedVideoTrack = -1;
+    m_pauseWanted = false;
     return t->libvlc_media_player_play(mp) == 0 ? VLC_SUCCESS : VLC_EGENERIC;
+}
+
+void VlcEngine::requestStillPicture() {
+    if (!pausedHere() || m_vouts <= 0 || m_releasedVideoTrack >= 0)
+        return;
+    if (m_stillJob) {
+        if (m_stillJob->thread.joinable() && !m_stillDone.load())
+            return; // one on its way already
+        finishStill();
+    }
+    if (!m_stillDir) {
+        m_stillDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/quoxel-still-XXXXXX"));
+        if (!m_stillDir->isValid()) {
+            m_stillDir.reset();
+            return;
+        }
+    }
+    const Table* t = m_library.table();
+    auto job = std::make_unique<StillJob>();
+    job->file = m_stillDir->filePath(QStringLiteral("paused.png"));
+    QFile::remove(job->file);
+    job->generation = m_generation;
+    job->media = m_h->media.get();
+    libvlc_media_player_t* mp = m_h->player.get();
+    t->libvlc_media_player_retain(mp);
+    m_stillDone = false;
+    VlcEngine* engine = this;
+    const QByteArray path = QFile::encodeName(job->file);
+    job->thread = std::thread([t, mp, path, engine] {
+        // Width and height 0: the picture's own size, its pixels made square.
+        const bool taken = t->libvlc_video_take_snapshot(mp, 0, path.constData(), 0, 0) == 0;
+        t->libvlc_media_player_release(mp);
+        engine->m_stillDone = true;
+        QMetaObject::invokeMethod(
+            engine, [engine, taken] { engine->onStillTaken(taken); }, Qt::QueuedConnection);
+    });
+    m_stillJob = std::move(job);
+}
+
+bool VlcEngine::pausedHere() const {
+    // libvlc's state follows a command only later: a resume just asked for must already count.
+    return m_h->player && !m_stopJob && m_pauseWanted && state() == VlcState::Paused;
+}
+
+void VlcEngine::finishStill() {
+    if (!m_stillJob)
+        return;
+    if (m_stillJob->thread.joinable())
+        m_stillJob->thread.join();
+    QFile::remove(m_stillJob->file);
+    m_stillJob.reset();
+}
+
+void VlcEngine::onStillTaken(bool taken) {
+    if (!m_stillJob || !m_stillDone.load())
+        return;
+    m_stillJob->thread.join();
+    const QString file = m_stillJob->file;
+    // Only a picture of what is still paused on screen is any use.
+    const bool current = taken && m_stillJob->generation == m_generation && pausedHere() &&
+                         m_stillJob->media == m_h->media.get() && m_vouts > 0 && QFileInfo(file).size() > 0;
+    if (current)
+        Q_EMIT stillPictureReady(file);
+    finishStill();
+}
+
+bool VlcEngine::releaseVideo() {
+    if (!pausedHere() || m_releasedVideoTrack >= 0)
+        return false;
+    const Table* t = m_library.table();
+    libvlc_media_player_t* mp = m_h->player.get();
+    const int track = t->libvlc_video_get_track(mp);
+    if (track < 0 || t->libvlc_video_set_track(mp, -1) != 0)
+        return false;
+    m_releasedVideoTrack = track;
+    return true;
+}
+
+void VlcEngine::restoreVideo() {
+    if (m_releasedVideoTrack < 0 || !m_h->player)
+        return;
+    m_library.table()->libvlc_video_set_track(m_h->player.get(), m_releasedVideoTrack);
+    m_releasedVideoTrack = -1;
 }
 
 int VlcEngine::VLC_Pause() {
     if (!m_h->instance)
         return VLC_ENOOBJ;
-    if (m_h->player && !m_stopJob)
+    if (m_h->player && !m_stopJob) {
         m_library.table()->libvlc_media_player_set_pause(m_h->player.get(), 1);
+        m_pauseWanted = true;
+    }
     return VLC_SUCCESS;
 }
 
@@ -498,6 +604,8 @@ int VlcEngine::VLC_Stop() {
         return VLC_ENOOBJ;
     if (!m_h->player || m_stopJob)
         return VLC_SUCCESS;
+    m_releasedVideoTrack = -1;
+    m_pauseWanted = false;
     const Table* t = m_library.table();
     auto job = std::make_shared<StopJob>();
     job->player = m_h->player.get();
@@ -620,6 +728,7 @@ int VlcEngine::VLC_PlaylistClear() {
 int VlcEngine::VLC_Die() {
     if (!m_h->instance)
         return VLC_ENOOBJ;
+    finishStill();
     if (m_stopJob && !finishStop(kStopBoundMs))
         abandonStop();
     if (m_h->player && isActive()) {

@@ -5,9 +5,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <vector>
+
+class QTemporaryDir;
 
 // The engine's result codes, numbered as the old external interface numbered them; they are only
 // ever logged, with VLC_Error() as their text.
@@ -167,6 +170,16 @@ public:
     int engineMuted() const;
     // Video outputs the engine reported.
     int videoOutputs() const { return m_vouts; }
+
+    // While paused, libvlc 3's video output converts and scales the same picture again every
+    // 80 ms, in software where the X server cannot scale. A program that can show the paused
+    // picture itself asks for it here: stillPictureReady follows (on this thread) with a file that
+    // lasts until the slot returns, if the engine is still paused on the same item by then. After
+    // releaseVideo the engine keeps no video output until the next VLC_Play, which takes the
+    // same video track up again.
+    void requestStillPicture();
+    bool releaseVideo();
+    bool videoReleased() const { return m_releasedVideoTrack >= 0; }
     // Folder for the time-shift files (":timeshift-dir"); the system's temp folder by default.
     void setTimeshiftDir(const QString& dir) { m_timeshiftDir = dir; }
     QString timeshiftDir() const { return m_timeshiftDir; }
@@ -181,6 +194,7 @@ public:
     // Layouts live in vlcapi.cpp; the engine's callbacks there reach these.
     struct Handles;
     struct StopJob;
+    struct StillJob;
     struct LogSink;
     // Queued from an engine event callback; events of an older player are ignored.
     void onEngineEvent(int generation, int type, int count);
@@ -192,6 +206,7 @@ Q_SIGNALS:
     void endReached();
     void encounteredError();
     void videoOutputChanged(int count);
+    void stillPictureReady(const QString& file);
     void stopFinished();
 
 private:
@@ -203,12 +218,21 @@ private:
     void applyAudio();
     bool finishStop(int waitMs);
     void abandonStop();
+    void finishStill();
+    bool pausedHere() const;
+    void onStillTaken(bool taken);
+    void restoreVideo();
 
     VlcLibrary& m_library;
     std::unique_ptr<Handles> m_h;
     void* m_instance = nullptr; // mirror of the instance handle for handle()
     std::shared_ptr<LogSink> m_log;
     std::shared_ptr<StopJob> m_stopJob;
+    std::unique_ptr<StillJob> m_stillJob;
+    std::atomic<bool> m_stillDone{false};
+    std::unique_ptr<QTemporaryDir> m_stillDir;
+    int m_releasedVideoTrack = -1;
+    bool m_pauseWanted = false;
     int m_generation = 0;
     quintptr m_drawable = 0;
     QSize m_panelSize;

@@ -52,27 +52,66 @@ VLCPlayer::VLCPlayer(PlayerView& view, VlcLibrary& library, QObject* parent)
     connect(e, &VlcEngine::playing, this, [this] {
         m_playing = true;
         m_enginePaused = false;
+        if (m_stillShown) {
+            m_stillMark = m_engine->stats().displayedPictures;
+            m_stillSince.start();
+            m_stillTimer.start();
+        }
         Q_EMIT stateChanged();
     });
     connect(e, &VlcEngine::paused, this, [this] {
         m_enginePaused = true;
+        if (m_view.showsStillPictures())
+            m_engine->requestStillPicture();
         Q_EMIT stateChanged();
     });
     connect(e, &VlcEngine::stopped, this, [this] {
         m_playing = false;
         m_enginePaused = false;
+        hideStill();
         Q_EMIT stateChanged();
     });
     connect(e, &VlcEngine::endReached, this, [this] {
         m_playing = false;
+        hideStill();
         Q_EMIT stateChanged();
         Q_EMIT endReached();
     });
     connect(e, &VlcEngine::encounteredError, this, [this] {
         m_playing = false;
+        hideStill();
         Q_EMIT stateChanged();
         Q_EMIT encounteredError();
     });
+    connect(e, &VlcEngine::stillPictureReady, this, &VLCPlayer::onStillPicture);
+    m_stillTimer.setInterval(40);
+    connect(&m_stillTimer, &QTimer::timeout, this, &VLCPlayer::checkStillCovered);
+}
+
+void VLCPlayer::onStillPicture(const QString& file) {
+    if (!m_enginePaused || m_stillShown || !m_view.showStillPicture(file))
+        return;
+    m_stillShown = true;
+    // The engine keeps drawing the picture if it cannot let its output go.
+    if (!m_engine->releaseVideo())
+        hideStill();
+}
+
+void VLCPlayer::hideStill() {
+    m_stillTimer.stop();
+    if (!m_stillShown)
+        return;
+    m_stillShown = false;
+    m_view.hideStillPicture();
+}
+
+void VLCPlayer::checkStillCovered() {
+    if (!m_stillShown || m_enginePaused) {
+        m_stillTimer.stop();
+        return;
+    }
+    if (m_engine->stats().displayedPictures > m_stillMark || m_stillSince.elapsed() >= kStillCoverBoundMs)
+        hideStill();
 }
 
 VLCPlayer::~VLCPlayer() = default;

@@ -2,10 +2,12 @@
 
 #include "playback/vlcapi.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSize>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <array>
 #include <functional>
@@ -66,6 +68,12 @@ public:
     // "stream is not available!": normal cursor (when the channel box is enabled), IsSwitching
     // cleared, EPG timer started.
     virtual void streamNotAvailable() {}
+    // The paused picture, shown by the view over the video panel so the engine can let its video
+    // output go while paused. showsStillPictures says whether the view can; showStillPicture
+    // reads the file before it returns and says whether the picture is up.
+    virtual bool showsStillPictures() const { return false; }
+    virtual bool showStillPicture(const QString& /*file*/) { return false; }
+    virtual void hideStillPicture() {}
 };
 
 // The local player of the main window: one engine instance, the play target and the player
@@ -80,6 +88,9 @@ public:
     static constexpr int kMaxCachingMs = 60000;
     // The stop loop ends after this even if the engine still claims to play.
     static constexpr int kStopLoopBoundMs = VlcEngine::kStopBoundMs + 1000;
+    // After a resume the still picture goes once the engine has shown a new one, at the latest
+    // after this long.
+    static constexpr int kStillCoverBoundMs = 3000;
 
     explicit VLCPlayer(PlayerView& view, VlcLibrary& library = vlcLibrary(), QObject* parent = nullptr);
     ~VLCPlayer() override;
@@ -157,6 +168,9 @@ private:
     void mute(bool on);
     void volumeMouse(int x, int barWidth, bool leftButtonOnly, bool press);
     int cachingBudget() const;
+    void onStillPicture(const QString& file);
+    void hideStill();
+    void checkStillCovered();
 
     PlayerView& m_view;
     VlcLibrary& m_library;
@@ -178,4 +192,9 @@ private:
     QString m_version;
     QString m_mrl;
     QString m_lastStatus;
+    // The view's still picture stays up after a resume until the engine shows a new picture.
+    bool m_stillShown = false;
+    int m_stillMark = 0;
+    QTimer m_stillTimer;
+    QElapsedTimer m_stillSince;
 };

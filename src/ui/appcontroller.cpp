@@ -36,6 +36,7 @@
 #include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QImage>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMenuBar>
@@ -849,6 +850,18 @@ void AppController::sendBehindBackdrop() {
     // The backdrop stays above the main window, which goes under it.
     m_w.lower();
     m_w.FrmBlackScreen().raise();
+}
+
+bool AppController::showStillPicture(const QString& file) {
+    const QImage picture(file);
+    if (picture.isNull())
+        return false;
+    m_w.setStillPicture(picture);
+    return true;
+}
+
+void AppController::hideStillPicture() {
+    m_w.setStillPicture(QImage());
 }
 
 void AppController::streamNotAvailable() {

@@ -176,6 +176,9 @@ public:
     void stopEngineTwice() override;
     void sendBehindBackdrop() override;
     void streamNotAvailable() override;
+    bool showsStillPictures() const override { return true; }
+    bool showStillPicture(const QString& file) override;
+    void hideStillPicture() override;
 
 protected:
     // The main window's activation runs FormActivate.

@@ -382,9 +382,24 @@ void TFrmQuoxel::resizeEvent(QResizeEvent* event) {
         ShowStatus(m_panels[0]->text());
 }
 
+void TFrmQuoxel::setStillPicture(const QImage& picture) {
+    m_still = picture;
+    m_stillScaled = QPixmap();
+    m_video->update();
+}
+
 bool TFrmQuoxel::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_client && event->type() == QEvent::Resize) {
         m_view->layoutClient(m_client->size());
+    } else if (watched == m_video && event->type() == QEvent::Paint && !m_still.isNull()) {
+        // Fitted and centred as the player fits its picture, over the panel's black.
+        const QSize fitted = m_still.size().scaled(m_video->size(), Qt::KeepAspectRatio);
+        if (m_stillScaled.size() != fitted)
+            m_stillScaled = QPixmap::fromImage(m_still.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        QPainter painter(m_video);
+        painter.drawPixmap((m_video->width() - fitted.width()) / 2, (m_video->height() - fitted.height()) / 2,
+                           m_stillScaled);
+        return true;
     } else if (event->type() == QEvent::MouseButtonRelease) {
         auto* me = static_cast<QMouseEvent*>(event);
         if (me->button() == Qt::LeftButton) {

@@ -4,8 +4,10 @@
 #include "ui/menus.h"
 #include "ui/viewmodes.h"
 
+#include <QImage>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPixmap>
 #include <QTimer>
 
 #include <functional>
@@ -65,6 +67,11 @@ public:
     bool muted() const;
     // The volume bar; the wheel and the mouse change it within 0..100.
     void setVolumePosition(int position);
+
+    // The paused picture drawn in the video panel while the player has let its output go; a null
+    // image takes it down.
+    void setStillPicture(const QImage& picture);
+    bool showsStillPicture() const { return !m_still.isNull(); }
 
     // Full screen backdrop while a stream restarts.
     void showBackdrop();
@@ -130,6 +137,8 @@ private:
     std::unique_ptr<ViewModes> m_view;
     QWidget* m_client = nullptr;
     QWidget* m_video = nullptr;
+    QImage m_still;
+    QPixmap m_stillScaled; // m_still at the panel's size, made on the first paint at that size
     QWidget* m_background = nullptr;
     QLabel* m_image1 = nullptr;
     QWidget* m_realOsd = nullptr;

@@ -88,4 +88,63 @@ TEST_F(PlayerDisplayTest, ReservingStillShowsPicture) {
     EXPECT_GT(readHttpStream(m_address, 31329, "/", 1500).size(), 20 * 188);
 }
 
+// Paused, the view shows the picture and the engine lets its video output go; a resume takes the
+// output back, and the view's picture goes once the engine shows new ones.
+TEST_F(PlayerDisplayTest, PausedPictureHeldByTheView) {
+    m_view.stills = true;
+    m_player->StartStream(0, false, tvUrl());
+    VlcEngine& e = *m_player->engine();
+    ASSERT_TRUE(waitFor([&] { return e.stats().displayedPictures > 10 && colours() > 8; }, 15000));
+    m_player->BtnPlayClick();
+    ASSERT_TRUE(IsPaused);
+    ASSERT_TRUE(waitFor([&] { return m_view.stillShows == 1 && e.videoOutputs() == 0; }, 5000))
+        << m_view.stillShows << " " << e.videoOutputs();
+    EXPECT_TRUE(e.videoReleased());
+    EXPECT_EQ(m_view.stillHides, 0);
+    const QImage still = QImage::fromData(m_view.stillBytes);
+    EXPECT_EQ(still.size(), QSize(720, 576));
+    QSet<QRgb> seen;
+    for (int y = 0; y < still.height(); y += 8)
+        for (int x = 0; x < still.width(); x += 8)
+            seen.insert(still.pixel(x, y) & 0xf0f0f0);
+    EXPECT_GT(seen.size(), 8);
+    EXPECT_EQ(e.state(), VlcState::Paused);
+
+    const int shown = e.stats().displayedPictures;
+    m_player->BtnPlayClick();
+    EXPECT_FALSE(IsPaused);
+    EXPECT_TRUE(waitFor([&] { return e.stats().displayedPictures > shown + 10; }, 5000));
+    EXPECT_TRUE(waitFor([&] { return m_view.stillHides == 1; }, 1000));
+    EXPECT_FALSE(e.videoReleased());
+    EXPECT_GE(e.videoOutputs(), 1);
+    EXPECT_TRUE(waitFor([&] { return colours() > 8; }, 5000)) << colours();
+
+    // A resume while the picture is being taken: nothing is held, and the video plays on.
+    m_player->BtnPlayClick();
+    ASSERT_TRUE(waitFor([&] { return m_player->isPaused(); }, 5000));
+    m_player->BtnPlayClick();
+    ASSERT_FALSE(IsPaused);
+    const int later = e.stats().displayedPictures;
+    EXPECT_TRUE(waitFor([&] { return e.stats().displayedPictures > later + 10; }, 5000));
+    QTest::qWait(300);
+    EXPECT_EQ(m_view.stillShows - m_view.stillHides, 0);
+    EXPECT_FALSE(e.videoReleased());
+
+    // A new start while the picture is held (a switch does that): the new item has its picture.
+    m_player->BtnPlayClick();
+    ASSERT_TRUE(waitFor([&] { return m_view.stillShows == 2 && e.videoOutputs() == 0; }, 5000));
+    IsPaused = false;
+    m_player->StartStream(0, false, tvUrl());
+    EXPECT_TRUE(waitFor([&] { return m_view.stillHides == 2; }, 5000));
+    EXPECT_FALSE(e.videoReleased());
+    EXPECT_TRUE(waitFor([&] { return e.stats().displayedPictures > 10 && e.videoOutputs() >= 1; }, 15000));
+
+    // An engine stop while the picture is held takes it down.
+    m_player->BtnPlayClick();
+    ASSERT_TRUE(waitFor([&] { return m_view.stillShows == 3 && e.videoOutputs() == 0; }, 5000));
+    e.VLC_Stop();
+    EXPECT_TRUE(waitFor([&] { return m_view.stillHides == 3; }, 5000));
+    EXPECT_FALSE(e.videoReleased());
+}
+
 } // namespace

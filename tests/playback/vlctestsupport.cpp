@@ -17,6 +17,15 @@ QStringList headlessEngineArgs() {
     return {QStringLiteral("--vout=vdummy"), QStringLiteral("--aout=alsa"), QStringLiteral("--alsa-audio-device=null")};
 }
 
+bool RecordingView::showStillPicture(const QString& file) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    stillBytes = f.readAll();
+    ++stillShows;
+    return !stillBytes.isEmpty();
+}
+
 QStringList displayEngineArgs() {
     return {QStringLiteral("--vout=xcb_x11"), QStringLiteral("--aout=alsa"),
             QStringLiteral("--alsa-audio-device=null")};

@@ -72,6 +72,15 @@ public:
     }
     void startWatchdog(int ms) override { watchdogMs = ms; }
     void streamNotAvailable() override { ++notAvailable; }
+
+    // Still pictures: taken only when stills is set; the file's bytes are kept.
+    bool stills = false;
+    int stillShows = 0;
+    int stillHides = 0;
+    QByteArray stillBytes;
+    bool showsStillPictures() const override { return stills; }
+    bool showStillPicture(const QString& file) override;
+    void hideStillPicture() override { ++stillHides; }
 };
 
 // Collects every status-line text while it lives.

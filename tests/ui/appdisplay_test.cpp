@@ -11,7 +11,9 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
+#include <QSet>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -42,9 +44,22 @@ double videoBrightness(TFrmQuoxel& w) {
     return brightness(screen->grabWindow(0, origin.x(), origin.y(), w.Video()->width(), w.Video()->height()).toImage());
 }
 
+// Distinct colours in the lower half of the video panel, below the in-window overlays: the test
+// picture has many, a black panel one.
+int videoColours(TFrmQuoxel& w) {
+    const QPoint origin = w.Video()->mapToGlobal(QPoint(0, w.Video()->height() / 2));
+    const QImage img =
+        w.screen()->grabWindow(0, origin.x(), origin.y(), w.Video()->width(), w.Video()->height() / 2).toImage();
+    QSet<QRgb> seen;
+    for (int y = 0; y < img.height(); y += 4)
+        for (int x = 0; x < img.width(); x += 4)
+            seen.insert(img.pixel(x, y) & 0xf0f0f0);
+    return int(seen.size());
+}
+
 // The whole program against the simulator in a real X window: start to a playing picture, full
-// screen in by double click and out by Esc with the flags in step, the picture in both views,
-// and a close that restores the receiver.
+// screen in by double click and out by Esc with the flags in step, the picture in both views (paused
+// too), and a close that restores the receiver.
 TEST(AppDisplay, StartPlayFullscreenAndClose) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X display (xcb)";
@@ -93,6 +108,26 @@ TEST(AppDisplay, StartPlayFullscreenAndClose) {
     EXPECT_TRUE(w.menu().Fullscreen1->isChecked());
     EXPECT_TRUE(QTest::qWaitFor([&] { return w.isFullScreen(); }, 5000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return videoBrightness(w) > 20; }, 10000)) << "full screen shows the picture";
+
+    // Paused, the window draws the picture and the engine lets its video output go; the picture
+    // stays through a change of view, and a resume gives the panel back to the engine.
+    VlcEngine& engine = *app.player().engine();
+    w.BtnPlay()->click();
+    ASSERT_TRUE(IsPaused);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.showsStillPicture() && engine.videoOutputs() == 0; }, 5000));
+    EXPECT_TRUE(engine.videoReleased());
+    // Leaving full screen draws the panel anew (the engine's last picture would linger on the
+    // screen until then): what is seen after it is ours.
+    QTest::keyClick(&w, Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.view().IsFullscreen && !w.isFullScreen(); }, 5000));
+    QTest::qWait(500);
+    EXPECT_GT(videoColours(w), 8) << "paused in the window";
+    EXPECT_EQ(engine.videoOutputs(), 0);
+    w.BtnPlay()->click();
+    ASSERT_FALSE(IsPaused);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.showsStillPicture() && engine.videoOutputs() > 0; }, 5000));
+    EXPECT_FALSE(engine.videoReleased());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return videoColours(w) > 8; }, 5000)) << "playing again";
 
     QTest::keyClick(&w, Qt::Key_Escape);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w.view().IsFullscreen; }, 5000));
