@@ -507,7 +507,7 @@ int VlcEngine::VLC_Play() {
 }
 
 void VlcEngine::requestStillPicture() {
-    if (!pausedHere() || m_vouts <= 0 || m_releasedVideoTrack >= 0)
+    if (!pausedHere() || m_vouts <= 0 || m_releasedVideoTrack >= 0 || serving())
         return;
     if (m_stillJob) {
         if (m_stillJob->thread.joinable() && !m_stillDone.load())
@@ -548,6 +548,15 @@ bool VlcEngine::pausedHere() const {
     return m_h->player && !m_stopJob && m_pauseWanted && state() == VlcState::Paused;
 }
 
+bool VlcEngine::serving() const {
+    // A stream re-served to another instance would lose its video and get it back as a new
+    // stream on resume.
+    for (const QString& opt : m_appliedOptions)
+        if (opt.startsWith(QLatin1String(":sout")))
+            return true;
+    return false;
+}
+
 void VlcEngine::finishStill() {
     if (!m_stillJob)
         return;
@@ -571,7 +580,7 @@ void VlcEngine::onStillTaken(bool taken) {
 }
 
 bool VlcEngine::releaseVideo() {
-    if (!pausedHere() || m_releasedVideoTrack >= 0)
+    if (!pausedHere() || m_releasedVideoTrack >= 0 || serving())
         return false;
     const Table* t = m_library.table();
     libvlc_media_player_t* mp = m_h->player.get();

@@ -176,7 +176,7 @@ public:
     // picture itself asks for it here: stillPictureReady follows (on this thread) with a file that
     // lasts until the slot returns, if the engine is still paused on the same item by then. After
     // releaseVideo the engine keeps no video output until the next VLC_Play, which takes the
-    // same video track up again.
+    // same video track up again. Not while the stream is also re-served.
     void requestStillPicture();
     bool releaseVideo();
     bool videoReleased() const { return m_releasedVideoTrack >= 0; }
@@ -220,6 +220,7 @@ private:
     void abandonStop();
     void finishStill();
     bool pausedHere() const;
+    bool serving() const;
     void onStillTaken(bool taken);
     void restoreVideo();
 

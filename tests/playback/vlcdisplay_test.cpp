@@ -29,6 +29,7 @@ protected:
         Options.IpPc = m_address;
         Options.StreamPortProv = QStringLiteral("31329");
         IsClosing = false;
+        IsPaused = false;
         ASSERT_TRUE(m_sim.start());
         m_panel.setAttribute(Qt::WA_NativeWindow);
         m_panel.setStyleSheet(QStringLiteral("background: black"));
@@ -145,6 +146,23 @@ TEST_F(PlayerDisplayTest, PausedPictureHeldByTheView) {
     e.VLC_Stop();
     EXPECT_TRUE(waitFor([&] { return m_view.stillHides == 3; }, 5000));
     EXPECT_FALSE(e.videoReleased());
+}
+
+// A stream that is re-served keeps its video while paused: the other instance gets the same
+// stream back on resume, not a new one.
+TEST_F(PlayerDisplayTest, ReservedStreamKeepsItsVideoWhilePaused) {
+    Options.ProvideStream = true;
+    m_view.stills = true;
+    m_player->StartStream(0, false, tvUrl());
+    VlcEngine& e = *m_player->engine();
+    ASSERT_TRUE(waitFor([&] { return colours() > 8; }, 15000)) << colours();
+    m_player->BtnPlayClick();
+    ASSERT_TRUE(waitFor([&] { return e.state() == VlcState::Paused; }, 5000));
+    QTest::qWait(1000);
+    EXPECT_EQ(m_view.stillShows, 0);
+    EXPECT_FALSE(e.videoReleased());
+    EXPECT_FALSE(e.releaseVideo());
+    EXPECT_GT(colours(), 8);
 }
 
 } // namespace

@@ -160,7 +160,8 @@ private:
     void finish();
     void sampleFigures(const char* prefix);
     bool settleForFigures(const char* prefix);
-    void sampleComparable(const char* prefix);
+    // Returns whether the figures were taken.
+    bool sampleComparable(const char* prefix);
     void sampleTrend();
     void showEveryOverlay();
     // A channel plays and no switch runs: the state the figures are compared in.
@@ -201,9 +202,9 @@ private:
     bool m_pendingFinish = false;
     bool m_finishing = false;
     // Waiting for the warm-up to end, due at the next settled moment, or taken.
-    enum class Baseline { Waiting, Due, Taken };
+    // A baseline that finds nothing playing is tried again, without showing the overlays again.
+    enum class Baseline { Waiting, Due, OverlaysShown, Taken };
     Baseline m_baseline = Baseline::Waiting;
-    bool m_overlaysShown = false;
     bool m_trendDue = false;
     // Time the window's thread spent in a receiver request, sampled from a thread of our own.
     std::atomic<qint64> m_requestNs{0};
@@ -427,10 +428,13 @@ void SoakChild::controlTick() {
         finish();
         return;
     }
-    if (m_baseline == Baseline::Due && !m_finishing && settled()) {
-        if (!m_overlaysShown)
+    if ((m_baseline == Baseline::Due || m_baseline == Baseline::OverlaysShown) && !m_finishing && settled()) {
+        if (m_baseline == Baseline::Due) {
             showEveryOverlay();
-        sampleComparable("baseline");
+            m_baseline = Baseline::OverlaysShown;
+        }
+        if (sampleComparable("baseline"))
+            m_baseline = Baseline::Taken;
         return;
     }
     if (m_trendDue && m_baseline == Baseline::Taken && !m_finishing && settled()) {
@@ -591,20 +595,19 @@ bool SoakChild::settleForFigures(const char* prefix) {
     return ok;
 }
 
-void SoakChild::sampleComparable(const char* prefix) {
+bool SoakChild::sampleComparable(const char* prefix) {
     ++m_depth;
     const bool ok = settleForFigures(prefix);
     // A baseline taken while nothing plays would make the engine's threads and buffers look like
     // growth: try again at the next settled moment.
     if (!ok && !m_finishing) {
         --m_depth;
-        return;
+        return false;
     }
-    if (std::strcmp(prefix, "baseline") == 0)
-        m_baseline = Baseline::Taken;
     sampleFigures(prefix);
     metric((QByteArray(prefix) + "_settled").constData(), ok ? QStringLiteral("yes") : QStringLiteral("no"));
     --m_depth;
+    return true;
 }
 
 // A point of the memory curve between baseline and end, in the same state as both: whether a
@@ -635,20 +638,24 @@ void SoakChild::sampleTrend() {
 // image of their size, several MB in all). A short run may never have shown some of them before the
 // baseline and would count their surfaces as growth, so each is shown once first.
 void SoakChild::showEveryOverlay() {
-    m_overlaysShown = true;
     ++m_depth;
     if (!m_w.view().IsFullscreen) {
         note(QStringLiteral("overlays: full screen in (menu)"));
         m_w.menu().Fullscreen1->trigger();
         (void)QTest::qWaitFor([&] { return m_w.view().IsFullscreen; }, 5000);
     }
-    if (m_w.view().IsFullscreen) {
-        note(QStringLiteral("overlays: backdrop shown and hidden"));
-        m_app.showBackdrop();
-        (void)QTest::qWaitFor([&] { return m_w.FrmBlackScreen().isVisible(); }, 2000);
+    // Up (within a bound), a moment on screen, and down again.
+    const auto showOnce = [this](const char* what, const auto& show, const auto& visible, const auto& hide) {
+        note(QStringLiteral("overlays: %1 shown and hidden").arg(QLatin1String(what)));
+        show();
+        (void)QTest::qWaitFor(visible, 2000);
         QTest::qWait(300);
-        m_app.osd().hideBackdrop();
-    }
+        hide();
+    };
+    if (m_w.view().IsFullscreen)
+        showOnce(
+            "backdrop", [&] { m_app.showBackdrop(); }, [&] { return m_w.FrmBlackScreen().isVisible(); },
+            [&] { m_app.osd().hideBackdrop(); });
     OsdController& osd = m_app.osd().osd();
     const TChannelRef channel = m_app.osd().AktChannel();
     if (channel) {
@@ -656,11 +663,9 @@ void SoakChild::showEveryOverlay() {
             {OsdWindow::Info, "info"}, {OsdWindow::Channels, "channels"}, {OsdWindow::Details, "details"}};
         for (const auto& entry : windows) {
             const OsdWindow window = entry.first;
-            note(QStringLiteral("overlays: %1 shown and hidden").arg(QLatin1String(entry.second)));
-            osd.ShowOSD(window, channel, false);
-            (void)QTest::qWaitFor([&] { return osd.osdVisible(window); }, 2000);
-            QTest::qWait(300);
-            osd.HideOSD(window);
+            showOnce(
+                entry.second, [&] { osd.ShowOSD(window, channel, false); }, [&] { return osd.osdVisible(window); },
+                [&] { osd.HideOSD(window); });
         }
     }
     --m_depth;
