@@ -152,6 +152,8 @@ private:
     void inputTick();
     void keyAction();
     void bouquetAction();
+    void pauseAction();
+    void resumeAction(int triesLeft);
     void optionsAction();
     void serviceModals();
     void readCommands();
@@ -191,6 +193,7 @@ private:
     int m_keys = 0;
     int m_bouquets = 0;
     int m_fullscreens = 0;
+    int m_pauses = 0;
     int m_optionsOk = 0;
     int m_optionsCancel = 0;
     int m_modalsClosed = 0;
@@ -269,11 +272,13 @@ void SoakChild::inputTick() {
             keyAction();
     } else if (roll < 82) {
         bouquetAction();
-    } else if (roll < 96) {
+    } else if (roll < 90) {
         note(m_w.view().IsFullscreen ? QStringLiteral("full screen out (menu)")
                                      : QStringLiteral("full screen in (menu)"));
         ++m_fullscreens;
         m_w.menu().Fullscreen1->trigger();
+    } else if (roll < 96) {
+        pauseAction();
     } else {
         optionsAction();
     }
@@ -312,6 +317,31 @@ void SoakChild::keyAction() {
         }
         pick -= k.weight;
     }
+}
+
+// The play button, and again a moment later: a pause held for good would keep the watchdog from
+// restarting a stream the faults stopped.
+void SoakChild::pauseAction() {
+    if (IsPaused || IsSwitching)
+        return;
+    note(QStringLiteral("play button (pause)"));
+    ++m_pauses;
+    m_w.BtnPlay()->click();
+    QTimer::singleShot(uniform(300, 4000), this, [this] { resumeAction(40); });
+}
+
+// At the top only, like the other commands; a pause the program has since left (a switch, a stop)
+// needs no click.
+void SoakChild::resumeAction(int triesLeft) {
+    if (!IsPaused || m_finishing)
+        return;
+    if (SoakApplication::depth() > 1 || m_depth > 0 || IsSwitching || QApplication::activeModalWidget()) {
+        if (triesLeft > 0)
+            QTimer::singleShot(500, this, [this, triesLeft] { resumeAction(triesLeft - 1); });
+        return;
+    }
+    note(QStringLiteral("play button (resume)"));
+    m_w.BtnPlay()->click();
 }
 
 void SoakChild::bouquetAction() {
@@ -696,6 +726,7 @@ void SoakChild::finish() {
     metric("actions_keys", QString::number(m_keys));
     metric("actions_bouquet", QString::number(m_bouquets));
     metric("actions_fullscreen", QString::number(m_fullscreens));
+    metric("actions_pause", QString::number(m_pauses));
     metric("actions_options_ok", QString::number(m_optionsOk));
     metric("actions_options_cancel", QString::number(m_optionsCancel));
     metric("modal_boxes_answered", QString::number(m_modalsClosed));
