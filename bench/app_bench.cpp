@@ -32,6 +32,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QPushButton>
@@ -451,12 +452,19 @@ void BM_IdleCpuPaused(benchmark::State& state) {
         App* a = runningApp(state);
         if (!a)
             return;
+        VlcEngine* engine = a->app->player().engine();
+        QElapsedTimer held;
+        held.start();
         if (!IsPaused)
             a->w->BtnPlay()->click();
         if (!IsPaused) {
             state.SkipWithError("the player did not pause");
             return;
         }
+        // From the click to the window's own picture up and the engine's video output gone.
+        const bool released =
+            QTest::qWaitFor([&] { return engine->videoReleased() && engine->videoOutputs() == 0; }, 5000);
+        state.counters["pause_to_release_ms"] = released ? double(held.elapsed()) : -1;
         // The walk starts from a timer after the start; give it the chance, then wait it out.
         runEventLoop(3000);
         const int bound = envInt("QUOXEL_BENCH_EPG_WAIT_S", 180) * 1000;
@@ -483,7 +491,14 @@ void BM_IdleCpuPaused(benchmark::State& state) {
         state.counters["epg_done"] = epgDone ? 1 : 0;
         state.counters["still_paused"] = IsPaused ? 1 : 0;
         // The window shows the paused picture and the engine has let its video output go.
-        state.counters["video_released"] = a->app->player().engine()->videoReleased() ? 1 : 0;
+        state.counters["video_released"] = engine->videoReleased() ? 1 : 0;
+        // And back: from the click to the engine's first new picture shown.
+        const int shown = engine->stats().displayedPictures;
+        QElapsedTimer resumed;
+        resumed.start();
+        a->w->BtnPlay()->click();
+        const bool moving = QTest::qWaitFor([&] { return engine->stats().displayedPictures > shown; }, 5000);
+        state.counters["resume_to_picture_ms"] = moving ? double(resumed.elapsed()) : -1;
         state.counters["load1"] = load[0];
         state.SetIterationTime(cpu);
     }

@@ -251,6 +251,7 @@ struct VlcEngine::StillJob {
     QString file;
     int generation = 0;
     const void* media = nullptr;
+    int pauseSerial = 0;
 };
 
 namespace {
@@ -527,6 +528,7 @@ void VlcEngine::requestStillPicture() {
     QFile::remove(job->file);
     job->generation = m_generation;
     job->media = m_h->media.get();
+    job->pauseSerial = m_pauseSerial;
     libvlc_media_player_t* mp = m_h->player.get();
     t->libvlc_media_player_retain(mp);
     m_stillDone = false;
@@ -571,12 +573,16 @@ void VlcEngine::onStillTaken(bool taken) {
         return;
     m_stillJob->thread.join();
     const QString file = m_stillJob->file;
-    // Only a picture of what is still paused on screen is any use.
-    const bool current = taken && m_stillJob->generation == m_generation && pausedHere() &&
+    // Only a picture of what is still paused on screen is any use: one asked for before a resume
+    // and a new pause may show an earlier frame, so the new pause gets its own.
+    const bool samePause = m_stillJob->pauseSerial == m_pauseSerial;
+    const bool current = taken && samePause && m_stillJob->generation == m_generation && pausedHere() &&
                          m_stillJob->media == m_h->media.get() && m_vouts > 0 && QFileInfo(file).size() > 0;
     if (current)
         Q_EMIT stillPictureReady(file);
     finishStill();
+    if (!samePause)
+        requestStillPicture();
 }
 
 bool VlcEngine::releaseVideo() {
@@ -603,6 +609,8 @@ int VlcEngine::VLC_Pause() {
         return VLC_ENOOBJ;
     if (m_h->player && !m_stopJob) {
         m_library.table()->libvlc_media_player_set_pause(m_h->player.get(), 1);
+        if (!m_pauseWanted)
+            ++m_pauseSerial;
         m_pauseWanted = true;
     }
     return VLC_SUCCESS;

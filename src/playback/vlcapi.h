@@ -234,6 +234,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_stillDir;
     int m_releasedVideoTrack = -1;
     bool m_pauseWanted = false;
+    int m_pauseSerial = 0; // counts the pauses, so a picture is matched to its own
     int m_generation = 0;
     quintptr m_drawable = 0;
     QSize m_panelSize;

@@ -84,6 +84,10 @@ VLCPlayer::VLCPlayer(PlayerView& view, VlcLibrary& library, QObject* parent)
         Q_EMIT encounteredError();
     });
     connect(e, &VlcEngine::stillPictureReady, this, &VLCPlayer::onStillPicture);
+    connect(e, &VlcEngine::videoOutputChanged, this, [this](int count) {
+        if (count > 0 && m_stillShown && !m_enginePaused)
+            m_view.videoOutputBack();
+    });
     m_stillTimer.setInterval(40);
     connect(&m_stillTimer, &QTimer::timeout, this, &VLCPlayer::checkStillCovered);
 }

@@ -74,6 +74,9 @@ public:
     virtual bool showsStillPictures() const { return false; }
     virtual bool showStillPicture(const QString& /*file*/) { return false; }
     virtual void hideStillPicture() {}
+    // The engine took its video output up again after a pause: its window learns the panel's
+    // size only from a change of that size.
+    virtual void videoOutputBack() {}
 };
 
 // The local player of the main window: one engine instance, the play target and the player

@@ -864,6 +864,10 @@ void AppController::hideStillPicture() {
     m_w.setStillPicture(QImage());
 }
 
+void AppController::videoOutputBack() {
+    m_w.resendVideoSize();
+}
+
 void AppController::streamNotAvailable() {
     if (!isFullscreen() && m_w.CmbChannels()->isEnabled())
         setBusyCursor(false);

@@ -179,6 +179,7 @@ public:
     bool showsStillPictures() const override { return true; }
     bool showStillPicture(const QString& file) override;
     void hideStillPicture() override;
+    void videoOutputBack() override;
 
 protected:
     // The main window's activation runs FormActivate.

@@ -388,6 +388,12 @@ void TFrmQuoxel::setStillPicture(const QImage& picture) {
     m_video->update();
 }
 
+void TFrmQuoxel::resendVideoSize() {
+    const QSize size = m_video->size();
+    m_video->resize(size.width() > 1 ? size.width() - 1 : size.width() + 1, size.height());
+    m_video->resize(size);
+}
+
 bool TFrmQuoxel::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_client && event->type() == QEvent::Resize) {
         m_view->layoutClient(m_client->size());

@@ -72,6 +72,9 @@ public:
     // image takes it down.
     void setStillPicture(const QImage& picture);
     bool showsStillPicture() const { return !m_still.isNull(); }
+    // The player's video output, taken up again after a pause, draws at the picture's own size
+    // until the panel's window changes size: the panel changes by a pixel and back.
+    void resendVideoSize();
 
     // Full screen backdrop while a stream restarts.
     void showBackdrop();

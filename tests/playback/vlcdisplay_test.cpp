@@ -131,20 +131,38 @@ TEST_F(PlayerDisplayTest, PausedPictureHeldByTheView) {
     EXPECT_EQ(m_view.stillShows - m_view.stillHides, 0);
     EXPECT_FALSE(e.videoReleased());
 
+    // Paused again while the first pause's picture is still being taken: that one is not used, and
+    // the new pause gets its own.
+    m_player->BtnPlayClick();
+    ASSERT_TRUE(waitFor([&] { return m_player->isPaused(); }, 5000));
+    m_player->BtnPlayClick();
+    m_player->BtnPlayClick();
+    ASSERT_TRUE(IsPaused);
+    ASSERT_TRUE(waitFor([&] { return m_view.stillShows == 2 && e.videoOutputs() == 0; }, 5000))
+        << m_view.stillShows << " " << e.videoOutputs();
+    EXPECT_TRUE(e.videoReleased());
+    m_player->BtnPlayClick();
+    ASSERT_FALSE(IsPaused);
+    EXPECT_TRUE(waitFor([&] { return m_view.stillHides == 2 && e.videoOutputs() >= 1; }, 5000));
+    const int again = e.stats().displayedPictures;
+    EXPECT_TRUE(waitFor([&] { return e.stats().displayedPictures > again + 10; }, 5000)) << again;
+
     // A new start while the picture is held (a switch does that): the new item has its picture.
     m_player->BtnPlayClick();
-    ASSERT_TRUE(waitFor([&] { return m_view.stillShows == 2 && e.videoOutputs() == 0; }, 5000));
+    ASSERT_TRUE(waitFor([&] { return m_view.stillShows == 3 && e.videoOutputs() == 0; }, 5000))
+        << m_view.stillShows << " " << m_view.stillHides << " " << e.videoOutputs() << " " << e.videoReleased() << " "
+        << int(e.state()) << " " << e.stats().displayedPictures;
     IsPaused = false;
     m_player->StartStream(0, false, tvUrl());
-    EXPECT_TRUE(waitFor([&] { return m_view.stillHides == 2; }, 5000));
+    EXPECT_TRUE(waitFor([&] { return m_view.stillHides == 3; }, 5000));
     EXPECT_FALSE(e.videoReleased());
     EXPECT_TRUE(waitFor([&] { return e.stats().displayedPictures > 10 && e.videoOutputs() >= 1; }, 15000));
 
     // An engine stop while the picture is held takes it down.
     m_player->BtnPlayClick();
-    ASSERT_TRUE(waitFor([&] { return m_view.stillShows == 3 && e.videoOutputs() == 0; }, 5000));
+    ASSERT_TRUE(waitFor([&] { return m_view.stillShows == 4 && e.videoOutputs() == 0; }, 5000));
     e.VLC_Stop();
-    EXPECT_TRUE(waitFor([&] { return m_view.stillHides == 3; }, 5000));
+    EXPECT_TRUE(waitFor([&] { return m_view.stillHides == 4; }, 5000));
     EXPECT_FALSE(e.videoReleased());
 }
 

@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 using quoxel::AppController;
 using quoxel::AppInput;
 using quoxel::TFrmQuoxel;
@@ -46,10 +48,35 @@ double videoBrightness(TFrmQuoxel& w) {
 
 // Distinct colours in the lower half of the video panel, below the in-window overlays: the test
 // picture has many, a black panel one.
-int videoColours(TFrmQuoxel& w) {
+QImage videoLowerHalf(TFrmQuoxel& w) {
     const QPoint origin = w.Video()->mapToGlobal(QPoint(0, w.Video()->height() / 2));
-    const QImage img =
-        w.screen()->grabWindow(0, origin.x(), origin.y(), w.Video()->width(), w.Video()->height() / 2).toImage();
+    return w.screen()->grabWindow(0, origin.x(), origin.y(), w.Video()->width(), w.Video()->height() / 2).toImage();
+}
+
+// The bottom tenth of the video panel, where the test picture does not move.
+QImage videoBottom(TFrmQuoxel& w) {
+    const int h = w.Video()->height() / 10;
+    const QPoint origin = w.Video()->mapToGlobal(QPoint(0, w.Video()->height() - h));
+    return w.screen()->grabWindow(0, origin.x(), origin.y(), w.Video()->width(), h).toImage();
+}
+
+// Mean difference per colour channel (0..255) of two pictures brought down to 32x16: the test
+// picture fitted to the panel against itself stays low, against a part of it drawn larger it does not.
+double difference(const QImage& a, const QImage& b) {
+    const QImage x = a.scaled(32, 16, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QImage y = b.scaled(32, 16, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    double sum = 0;
+    for (int j = 0; j < 16; ++j)
+        for (int i = 0; i < 32; ++i) {
+            const QRgb p = x.pixel(i, j);
+            const QRgb q = y.pixel(i, j);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
+        }
+    return sum / (32 * 16 * 3);
+}
+
+int videoColours(TFrmQuoxel& w) {
+    const QImage img = videoLowerHalf(w);
     QSet<QRgb> seen;
     for (int y = 0; y < img.height(); y += 4)
         for (int x = 0; x < img.width(); x += 4)
@@ -84,6 +111,28 @@ TEST(AppDisplay, StartPlayFullscreenAndClose) {
     EXPECT_FALSE(IsStarting.load());
     ASSERT_TRUE(QTest::qWaitFor([&] { return app.player().isPlaying(); }, 20000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return videoBrightness(w) > 20; }, 20000)) << "the window shows the picture";
+    // A size of the panel other than the one the engine's output started with.
+    w.resize(w.width() + 60, w.height() + 40);
+    QTest::qWait(700);
+    const QImage playing = videoBottom(w);
+
+    // Paused, the window draws the picture and the engine lets its video output go; resumed at the
+    // same size of the panel, the engine's picture is fitted to it as before, not drawn at its own
+    // size.
+    VlcEngine& engine = *app.player().engine();
+    w.BtnPlay()->click();
+    ASSERT_TRUE(IsPaused);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.showsStillPicture() && engine.videoOutputs() == 0; }, 5000));
+    EXPECT_TRUE(engine.videoReleased());
+    // Held a while, as a user would: the output taken up again after that drew at the picture's own
+    // size more often than not.
+    QTest::qWait(3000);
+    w.BtnPlay()->click();
+    ASSERT_FALSE(IsPaused);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.showsStillPicture() && engine.videoOutputs() > 0; }, 5000));
+    EXPECT_FALSE(engine.videoReleased());
+    QTest::qWait(500);
+    EXPECT_LT(difference(videoBottom(w), playing), 30);
 
     // The stream's two audio tracks are in the Audio menu and its context-menu copy; choosing the
     // second one moves the check mark there.
@@ -109,9 +158,8 @@ TEST(AppDisplay, StartPlayFullscreenAndClose) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return w.isFullScreen(); }, 5000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return videoBrightness(w) > 20; }, 10000)) << "full screen shows the picture";
 
-    // Paused, the window draws the picture and the engine lets its video output go; the picture
-    // stays through a change of view, and a resume gives the panel back to the engine.
-    VlcEngine& engine = *app.player().engine();
+    // Paused in full screen: the picture stays through a change of view, and a resume gives the
+    // panel back to the engine.
     w.BtnPlay()->click();
     ASSERT_TRUE(IsPaused);
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.showsStillPicture() && engine.videoOutputs() == 0; }, 5000));
