@@ -505,6 +505,43 @@ void BM_IdleCpuPaused(benchmark::State& state) {
 }
 BENCHMARK(BM_IdleCpuPaused)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// Memory over many pauses, each held and resumed: the engine's video output goes and comes back
+// every time. Heap in use and RSS (free pages handed back) after 5 and after 100.
+void BM_MemoryOverPauses(benchmark::State& state) {
+    for (auto _ : state) {
+        App* a = runningApp(state);
+        if (!a)
+            return;
+        VlcEngine* engine = a->app->player().engine();
+        if (IsPaused)
+            a->w->BtnPlay()->click();
+        double heap5 = 0;
+        double rss5 = 0;
+        int held = 0;
+        for (int i = 1; i <= 100; ++i) {
+            a->w->BtnPlay()->click();
+            held += QTest::qWaitFor([&] { return engine->videoReleased() && engine->videoOutputs() == 0; }, 5000);
+            const int shown = engine->stats().displayedPictures;
+            a->w->BtnPlay()->click();
+            (void)QTest::qWaitFor([&] { return engine->stats().displayedPictures > shown + 5; }, 5000);
+            if (i == 5 || i == 100) {
+                runEventLoop(1000);
+                ReturnFreeMemory(0);
+                const double heap = double(mallinfo2().uordblks) / (1024.0 * 1024.0);
+                if (i == 5) {
+                    heap5 = heap;
+                    rss5 = rssMb();
+                } else {
+                    state.counters["heap_growth_mb"] = heap - heap5;
+                    state.counters["rss_growth_mb"] = rssMb() - rss5;
+                }
+            }
+        }
+        state.counters["held"] = held;
+    }
+}
+BENCHMARK(BM_MemoryOverPauses)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 void BM_RssOverSwitches(benchmark::State& state) {
     for (auto _ : state) {
         App* a = runningApp(state);
