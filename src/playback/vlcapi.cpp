@@ -503,6 +503,7 @@ int VlcEngine::VLC_Play() {
     m_targetDirty = false;
     m_vouts = 0;
     m_releasedVideoTrack = -1;
+    m_outputRestoring = false;
     m_pauseWanted = false;
     return t->libvlc_media_player_play(mp) == 0 ? VLC_SUCCESS : VLC_EGENERIC;
 }
@@ -602,6 +603,7 @@ void VlcEngine::restoreVideo() {
         return;
     m_library.table()->libvlc_video_set_track(m_h->player.get(), m_releasedVideoTrack);
     m_releasedVideoTrack = -1;
+    m_outputRestoring = true;
 }
 
 int VlcEngine::VLC_Pause() {
@@ -622,6 +624,7 @@ int VlcEngine::VLC_Stop() {
     if (!m_h->player || m_stopJob)
         return VLC_SUCCESS;
     m_releasedVideoTrack = -1;
+    m_outputRestoring = false;
     m_pauseWanted = false;
     const Table* t = m_library.table();
     auto job = std::make_shared<StopJob>();
@@ -890,6 +893,10 @@ void VlcEngine::onEngineEvent(int generation, int type, int count) {
     case libvlc_MediaPlayerVout:
         m_vouts = count;
         Q_EMIT videoOutputChanged(count);
+        if (count > 0 && m_outputRestoring) {
+            m_outputRestoring = false;
+            Q_EMIT videoOutputRestored();
+        }
         break;
     default:
         break;

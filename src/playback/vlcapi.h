@@ -206,6 +206,10 @@ Q_SIGNALS:
     void endReached();
     void encounteredError();
     void videoOutputChanged(int count);
+    // The video output is back after a resume took a released video track up again. libvlc 3
+    // reuses the old output's window and draws at the picture's own size until that window is
+    // told its size again.
+    void videoOutputRestored();
     void stillPictureReady(const QString& file);
     void stopFinished();
 
@@ -233,6 +237,7 @@ private:
     std::atomic<bool> m_stillDone{false};
     std::unique_ptr<QTemporaryDir> m_stillDir;
     int m_releasedVideoTrack = -1;
+    bool m_outputRestoring = false; // a released track taken up again, its output not yet back
     bool m_pauseWanted = false;
     int m_pauseSerial = 0; // counts the pauses, so a picture is matched to its own
     int m_generation = 0;

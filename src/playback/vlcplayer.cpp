@@ -84,12 +84,19 @@ VLCPlayer::VLCPlayer(PlayerView& view, VlcLibrary& library, QObject* parent)
         Q_EMIT encounteredError();
     });
     connect(e, &VlcEngine::stillPictureReady, this, &VLCPlayer::onStillPicture);
-    connect(e, &VlcEngine::videoOutputChanged, this, [this](int count) {
-        if (count > 0 && m_stillShown && !m_enginePaused)
-            m_view.videoOutputBack();
+    connect(e, &VlcEngine::videoOutputRestored, this, [this] {
+        m_view.videoOutputBack();
+        // Counted from here: the engine's figures can still catch up on pictures shown before the
+        // pause. The output can also set itself up again once the first pictures are through (a
+        // decoder trying its formats, the interlacing found), and then draws at the picture's own
+        // size once more, so the size goes out again when it has settled.
+        m_stillMark = m_engine->stats().displayedPictures;
+        m_resizeAfterDraw = true;
+        m_stillSince.start();
+        m_stillTimer.start();
     });
     m_stillTimer.setInterval(40);
-    connect(&m_stillTimer, &QTimer::timeout, this, &VLCPlayer::checkStillCovered);
+    connect(&m_stillTimer, &QTimer::timeout, this, &VLCPlayer::checkResumed);
 }
 
 void VLCPlayer::onStillPicture(const QString& file) {
@@ -103,18 +110,28 @@ void VLCPlayer::onStillPicture(const QString& file) {
 
 void VLCPlayer::hideStill() {
     m_stillTimer.stop();
+    m_resizeAfterDraw = false;
     if (!m_stillShown)
         return;
     m_stillShown = false;
     m_view.hideStillPicture();
 }
 
-void VLCPlayer::checkStillCovered() {
-    if (!m_stillShown || m_enginePaused) {
+void VLCPlayer::checkResumed() {
+    if ((!m_stillShown && !m_resizeAfterDraw) || m_enginePaused) {
         m_stillTimer.stop();
         return;
     }
-    if (m_engine->stats().displayedPictures > m_stillMark || m_stillSince.elapsed() >= kStillCoverBoundMs)
+    const int shown = m_engine->videoOutputs() > 0 ? m_engine->stats().displayedPictures - m_stillMark : 0;
+    if (shown > 0 && m_stillShown) {
+        m_stillShown = false;
+        m_view.hideStillPicture();
+    }
+    if (shown >= kSettledPictures && m_resizeAfterDraw) {
+        m_resizeAfterDraw = false;
+        m_view.videoOutputBack();
+    }
+    if ((!m_stillShown && !m_resizeAfterDraw) || m_stillSince.elapsed() >= kResumeWatchMs)
         hideStill();
 }
 

@@ -91,9 +91,11 @@ public:
     static constexpr int kMaxCachingMs = 60000;
     // The stop loop ends after this even if the engine still claims to play.
     static constexpr int kStopLoopBoundMs = VlcEngine::kStopBoundMs + 1000;
-    // After a resume the still picture goes once the engine has shown a new one, at the latest
-    // after this long.
-    static constexpr int kStillCoverBoundMs = 3000;
+    // After a resume the still picture goes once the engine has shown a new one, and the output
+    // that came back is told its size again once it has shown this many; all of it ends after
+    // kResumeWatchMs at the latest.
+    static constexpr int kSettledPictures = 12;
+    static constexpr int kResumeWatchMs = 5000;
 
     explicit VLCPlayer(PlayerView& view, VlcLibrary& library = vlcLibrary(), QObject* parent = nullptr);
     ~VLCPlayer() override;
@@ -173,7 +175,7 @@ private:
     int cachingBudget() const;
     void onStillPicture(const QString& file);
     void hideStill();
-    void checkStillCovered();
+    void checkResumed();
 
     PlayerView& m_view;
     VlcLibrary& m_library;
@@ -198,6 +200,7 @@ private:
     // The view's still picture stays up after a resume until the engine shows a new picture.
     bool m_stillShown = false;
     int m_stillMark = 0;
+    bool m_resizeAfterDraw = false; // the output that came back is told its size once more
     QTimer m_stillTimer;
     QElapsedTimer m_stillSince;
 };
