@@ -100,7 +100,8 @@ VLCPlayer::VLCPlayer(PlayerView& view, VlcLibrary& library, QObject* parent)
 }
 
 void VLCPlayer::onStillPicture(const QString& file) {
-    if (!m_enginePaused || m_stillShown || !m_view.showStillPicture(file))
+    // A picture still up from the pause before (paused again soon after a resume) gives way.
+    if (!m_enginePaused || !m_view.showStillPicture(file))
         return;
     m_stillShown = true;
     // The engine keeps drawing the picture if it cannot let its output go.
