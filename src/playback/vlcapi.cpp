@@ -308,7 +308,11 @@ int VlcEngine::create(const QString& installDir, const QStringList& arguments) {
     const Table* t = m_library.table();
     // No Xlib calls from the engine: Qt owns the X connection of this process.
     // The engine writes no text of its own over the picture: the program draws its overlays itself.
-    QList<QByteArray> args{"--no-xlib", "--no-video-title-show", "--no-snapshot-preview", "--no-osd"};
+    // Its read-ahead ring for network streams is 16 MiB by default (at least one read, also 16 MiB),
+    // every page of it touched once that much of a stream has gone through. The caching is held
+    // further on, so a live stream needs no more than a few seconds of it.
+    QList<QByteArray> args{"--no-xlib", "--no-video-title-show",       "--no-snapshot-preview",
+                           "--no-osd",  "--prefetch-buffer-size=2048", "--prefetch-read-size=131072"};
     for (const QString& a : arguments)
         args << a.toUtf8();
     std::vector<const char*> argv;
