@@ -131,6 +131,11 @@ TEST_F(PlayerTvTest, OldOptionsTakeEffect) {
     EXPECT_TRUE(logHas(QRegularExpression(QStringLiteral("using timeshift granularity of 300 MiB")), 5000));
     EXPECT_TRUE(logHas(QRegularExpression(QStringLiteral("deinterlace 1, mode mean")), 5000))
         << engine().engineLog().filter(QStringLiteral("nterlac")).join(QLatin1Char('\n')).toStdString();
+    // The read-ahead ring is the engine's 2 MiB, not its default 16 MiB: its size option alone
+    // does nothing while the read size stays at 16 MiB.
+    EXPECT_TRUE(
+        logHas(QRegularExpression(QStringLiteral("prefetch.*using 2097152 bytes buffer, 131072 bytes read")), 5000))
+        << engine().engineLog().filter(QStringLiteral("prefetch")).join(QLatin1Char('\n')).toStdString();
 }
 
 // Low caching is low buffering: the mapping is what makes the difference.
