@@ -1,17 +1,13 @@
-#include "core/appflags.h"
 #include "core/connection.h"
 #include "core/freememory.h"
 #include "core/log.h"
 #include "core/programdir.h"
 #include "core/singleinstance.h"
 #include "core/version.h"
-#include "ui/appcontroller.h"
-#include "ui/appinput.h"
-#include "ui/mainwindow.h"
+#include "ui/program.h"
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QTimer>
 
 #include <exception>
 
@@ -56,22 +52,7 @@ int main(int argc, char* argv[]) {
         break;
     }
 
-    quoxel::TFrmQuoxel window;
-    quoxel::AppController controller(window);
-    // The hook goes in with the window, before the connection sequence lets messages run.
-    quoxel::AppInput input(window, controller);
-    try {
-        controller.FormCreate();
-    } catch (const std::exception& e) {
-        Log(LogFunc, QStringLiteral("connection sequence: ") + QString::fromLocal8Bit(e.what()));
-    }
-    controller.FormShow();
-    window.show();
-    window.activateWindow();
-    // Without a window manager no activation comes; the first one is then run here.
-    QTimer::singleShot(500, &controller, [&] {
-        if (IsStarting && !IsClosing)
-            controller.lifecycle().FormActivate();
-    });
+    quoxel::QuoxelProgram program;
+    program.start();
     return app.exec();
 }

@@ -4,8 +4,8 @@
 #include "core/options.h"
 #include "support/boxsimprocess.h"
 #include "support/tempdir.h"
-#include "ui/appinput.h"
 #include "ui/mainwindow.h"
+#include "ui/program.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -21,7 +21,6 @@
 #include <cstdlib>
 
 using quoxel::AppController;
-using quoxel::AppInput;
 using quoxel::TFrmQuoxel;
 
 namespace {
@@ -97,17 +96,12 @@ TEST(AppDisplay, StartPlayFullscreenAndClose) {
     ASSERT_TRUE(dir.write(QStringLiteral("Quoxel.ini"),
                           "[General]\nmode=live\nrememberstate=1\nlock_rc=1\nautospts=1\nshow_message=1\n"
                           "[D-Box2]\nip_lan=127.0.55.20\ndboxport=80\n"));
-    TFrmQuoxel w;
-    AppController app(w);
-    AppInput input(w, app);
-    app.setIniPath(dir.path(QStringLiteral("Quoxel.ini")));
-    ASSERT_EQ(app.FormCreate(), ConnectionOutcome::Connected);
-    app.FormShow();
-    w.show();
-    w.activateWindow();
+    quoxel::QuoxelProgram program(dir.path(QStringLiteral("Quoxel.ini")));
+    TFrmQuoxel& w = program.window();
+    AppController& app = program.controller();
+    ASSERT_EQ(program.start(), ConnectionOutcome::Connected);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, 5000));
-    app.lifecycle().FormActivate();
-    ASSERT_TRUE(app.playerInitialised());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app.playerInitialised(); }, 5000)) << "the first activation";
     EXPECT_FALSE(IsStarting.load());
     ASSERT_TRUE(QTest::qWaitFor([&] { return app.player().isPlaying(); }, 20000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return videoBrightness(w) > 20; }, 20000)) << "the window shows the picture";
