@@ -246,6 +246,9 @@ int EPGThread::StopEPGThread(bool showMessage) {
         QThread::msleep(20);
         ++waits;
     }
+    // The walk posts its results before it says it has ended: apply them now, so none of a stopped
+    // walk lands after a restart and overwrites what the new walk sets.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     if (isRunning())
         Log(LogThread, QStringLiteral("Thread is still running...!"));
     Log(LogThread, QStringLiteral("EPG Thread stopped (%1)!").arg(waits));
