@@ -58,14 +58,19 @@ QString luaOption(const QString& option) {
     return option;
 }
 
-// Adds the Lua interface's basic auth (empty user) for one request; the header never reaches the log.
+// The Lua interface's basic auth (empty user); a header, so it never reaches the log.
+QString luaAuthHeader(const QString& password) {
+    return QStringLiteral("Authorization: Basic ") +
+           QString::fromLatin1((QByteArray(":") + password.toUtf8()).toBase64());
+}
+
+// The header on a client for one request that runs no other command meanwhile.
 class LuaAuth {
 public:
     LuaAuth(TIEHTTP& http, const QString& password)
         : m_http(http)
         , m_saved(http.ExtraHeaders) {
-        m_http.ExtraHeaders.append(QStringLiteral("Authorization: Basic ") +
-                                   QString::fromLatin1((QByteArray(":") + password.toUtf8()).toBase64()));
+        m_http.ExtraHeaders.append(luaAuthHeader(password));
     }
     ~LuaAuth() { m_http.ExtraHeaders = m_saved; }
     LuaAuth(const LuaAuth&) = delete;
@@ -198,11 +203,14 @@ void RemoteVlc::setPassword(const QString& password) {
 QString RemoteVlc::request(const QString& url, const Sender& send) {
     if (!m_box)
         return QString();
-    const auto go = [&] { return send ? send(url) : m_box->BoxRequest(url); };
     if (m_active != RemoteVlcInterface::Lua)
-        return go();
+        return send ? send(url) : m_box->BoxRequest(url);
+    // The password goes only with this request: the request call lets other commands (to the
+    // receiver) run while it waits, and those must not carry it.
+    if (!send)
+        return m_box->BoxRequest(url, {luaAuthHeader(m_password)});
     LuaAuth auth(m_box->http(), m_password);
-    return go();
+    return send(url);
 }
 
 int RemoteVlc::lastStatus() const {

@@ -75,7 +75,8 @@ public:
 // speaks, starts and stops its transcoded stream, and holds the "Online Mode" toggle. UI thread.
 class RemoteVlc {
 public:
-    // Sends one request and returns its trimmed answer; BoxClient::BoxRequest unless given.
+    // Sends one request and returns its trimmed answer; BoxClient::BoxRequest unless given. One
+    // given must run no other command while it waits (the Lua password is on the client then).
     using Sender = std::function<QString(const QString& url)>;
 
     explicit RemoteVlc(RemoteVlcHost& host);
