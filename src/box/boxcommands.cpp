@@ -106,19 +106,22 @@ BoxClient::~BoxClient() {
     appLogger().setDetailSource(LogHttp, nullptr);
 }
 
-QString BoxClient::execute(const QString& url, bool* timedOut) {
+QString BoxClient::execute(const QString& url, bool* timedOut, const QStringList& headers) {
+    const QStringList saved = m_http.ExtraHeaders;
+    m_http.ExtraHeaders += headers;
     m_http.ExecuteURL(url);
+    m_http.ExtraHeaders = saved;
     const QString untrimmed = m_http.ResponseText;
     Log(LogHttp, url);
     *timedOut = untrimmed.contains(QLatin1String("timeout"));
     return trimAnswer(untrimmed);
 }
 
-QString BoxClient::BoxRequest(const QString& url) {
+QString BoxClient::BoxRequest(const QString& url, const QStringList& headers) {
     BusyGuard busy(MainRequestBusy);
     WaitWhileBusy(EPGRequestBusy);
     bool timedOut = false;
-    const QString answer = execute(url, &timedOut);
+    const QString answer = execute(url, &timedOut, headers);
     if (timedOut) {
         ShowStatus(QStringLiteral("ERROR, http timeout (") + url + QStringLiteral(")!"));
         return QString();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 
@@ -44,12 +45,14 @@ public:
 
     // The trimmed answer; empty when the receiver is unreachable, silent or timed out
     // (a time-out also puts "ERROR, http timeout (<url>)!" on the status line).
-    QString BoxRequest(const QString& url);
+    // headers: extra header lines for this request alone, sent only once it goes out (not while
+    // it waits for the EPG thread, when other commands may run).
+    QString BoxRequest(const QString& url, const QStringList& headers = {});
     // For remote-VLC commands whose answer does not matter: one second, the time-out text kept.
     QString QuickRequest(const QString& url);
 
 private:
-    QString execute(const QString& url, bool* timedOut);
+    QString execute(const QString& url, bool* timedOut, const QStringList& headers = {});
 
     TIEHTTP& m_http;
 };

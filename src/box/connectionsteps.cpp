@@ -150,6 +150,8 @@ QString BoxSession::requestBoxTime() {
 }
 
 QString BoxSession::requestVlcPage() {
+    if (m_vlcProbe)
+        return m_box ? m_vlcProbe() : QString();
     return request(VlcURL(QStringLiteral("http://<IP:PORT>")));
 }
 
@@ -228,6 +230,10 @@ void BoxSession::abortEPG() {
 }
 
 void BoxSession::stopRemoteVlc(int limitMs) {
+    if (m_vlcStop && m_mainHttp) {
+        m_vlcStop(limitMs);
+        return;
+    }
     boundedRequest(VlcURL(QStringLiteral("http://<IP:PORT>/?control=stop")), limitMs);
 }
 

@@ -6,6 +6,7 @@
 #include "box/records.h"
 #include "core/ports.h"
 
+#include <functional>
 #include <memory>
 
 class BoxClient;
@@ -53,6 +54,14 @@ public:
     void setKeyStore(std::unique_ptr<CertPins> pins);
     CertPins* keyStore() const { return m_keyStore.get(); }
 
+    // The remote VLC's probe (its page, empty when it is not reachable) and its bounded stop, for
+    // the start-up and the close; the layer above knows which interface it speaks. Unset: the old
+    // interface's "http://<IP:PORT>" and "/?control=stop".
+    void setRemoteVlc(std::function<QString()> probe, std::function<void(int limitMs)> stop) {
+        m_vlcProbe = std::move(probe);
+        m_vlcStop = std::move(stop);
+    }
+
     // The EPG client's login and trust settings, for the background walk's own client.
     EPGClientSettings epgClientSettings() const;
 
@@ -86,4 +95,6 @@ private:
     std::unique_ptr<BoxClient> m_box;
     TBouquetModel m_model;
     StopFn m_epgStop;
+    std::function<QString()> m_vlcProbe;
+    std::function<void(int)> m_vlcStop;
 };

@@ -142,7 +142,7 @@ void SettingsStore::LoadSettings(TOptions& o) {
     o.NoEpgData = flag(SettingId::NoEpgData);
     o.Priority = value(SettingId::Priority);
     // Whatever path a password takes into a log line (a URL, an error text), it is masked there.
-    appLogger().setSecrets({o.WebPass, o.TelnetPass});
+    appLogger().setSecrets({o.WebPass, o.TelnetPass, value(SettingId::VlcPassword)});
 }
 
 bool SettingsStore::SaveSettings() {

@@ -55,6 +55,8 @@ constexpr std::array<SettingDef, kSettingCount> kTable{{
     {S::TelnetUser,      "Telnet",        "user",             T::Text,       "root",   "root",   "EdtTelnetUser",     -1, 38},
     {S::TelnetPass,      "Telnet",        "pass",             T::Secret,     "",       "",       "EdtTelnetPass",     -1, 39},
     {S::TelnetNhttpd,    "Telnet",        "nhttpd",           T::Text,       "nhttpd", "nhttpd", "EdtTelnetNhttpd",   -1, 40},
+    // Beyond the original keys: the password of a VLC 2 or later Lua web interface.
+    {S::VlcPassword,     "Extras",        "vlcpassword",      T::Secret,     "",       "",       "EdtVlcPassword",    -1, 41},
 }};
 // clang-format on
 

@@ -28,6 +28,26 @@ bool isDigits(const QString& s) {
     return true;
 }
 
+bool isSuccess(int status) {
+    return status >= 200 && status < 300;
+}
+
+// Every page of the old interface names the player; an error page of some other server does not.
+bool looksLikeVlcPage(const QString& page) {
+    return page.contains(QLatin1String("VLC"), Qt::CaseInsensitive) ||
+           page.contains(QLatin1String("VideoLAN"), Qt::CaseInsensitive);
+}
+
+QString decodeEntities(QStringView text) {
+    QString out = text.toString();
+    out.replace(QLatin1String("&lt;"), QLatin1String("<"));
+    out.replace(QLatin1String("&gt;"), QLatin1String(">"));
+    out.replace(QLatin1String("&quot;"), QLatin1String("\""));
+    out.replace(QLatin1String("&#39;"), QLatin1String("'"));
+    out.replace(QLatin1String("&amp;"), QLatin1String("&"));
+    return out;
+}
+
 // VLC 3 ignores the per-access caching options without a word; its one network caching option
 // does their job.
 QString luaOption(const QString& option) {
@@ -38,14 +58,19 @@ QString luaOption(const QString& option) {
     return option;
 }
 
-// Adds the Lua interface's basic auth (empty user) for one request; the header never reaches the log.
+// The Lua interface's basic auth (empty user); a header, so it never reaches the log.
+QString luaAuthHeader(const QString& password) {
+    return QStringLiteral("Authorization: Basic ") +
+           QString::fromLatin1((QByteArray(":") + password.toUtf8()).toBase64());
+}
+
+// The header on a client for one request that runs no other command meanwhile.
 class LuaAuth {
 public:
     LuaAuth(TIEHTTP& http, const QString& password)
         : m_http(http)
         , m_saved(http.ExtraHeaders) {
-        m_http.ExtraHeaders.append(QStringLiteral("Authorization: Basic ") +
-                                   QString::fromLatin1((QByteArray(":") + password.toUtf8()).toBase64()));
+        m_http.ExtraHeaders.append(luaAuthHeader(password));
     }
     ~LuaAuth() { m_http.ExtraHeaders = m_saved; }
     LuaAuth(const LuaAuth&) = delete;
@@ -71,6 +96,39 @@ QString playItemFromPage(const QString& page) {
     const QString after = rest.mid(tem + 4).trimmed();
     const qsizetype quote = after.indexOf(QLatin1Char('"'));
     return (quote < 0 ? after : after.left(quote)).trimmed();
+}
+
+QString playItemForMrl(const QString& page, const QString& mrl) {
+    if (mrl.isEmpty())
+        return QString();
+    const QString marker = QString::fromLatin1(kPlayLinkMarker);
+    const QStringView all(page);
+    QString found;
+    for (qsizetype at = page.indexOf(marker); at >= 0;) {
+        const qsizetype next = page.indexOf(marker, at + marker.size());
+        // item=N">name (address)</a>
+        const QStringView link = all.mid(at + marker.size(), (next < 0 ? page.size() : next) - at - marker.size());
+        const qsizetype quote = link.indexOf(QLatin1Char('"'));
+        const qsizetype close = link.indexOf(QLatin1String("</a>"));
+        if (link.startsWith(QLatin1String("item=")) && quote > 5 && close > quote &&
+            decodeEntities(link.mid(quote + 1, close - quote - 1)).contains(mrl))
+            found = link.mid(5, quote - 5).trimmed().toString();
+        at = next;
+    }
+    return found;
+}
+
+QString playItemFor(const QString& page, const QString& mrl) {
+    // VLC 0.8 lists a node with its own play link before the items, and announced streams after
+    // them: the item just added is the link that shows its MRL. The last link is the fallback.
+    QString item = playItemForMrl(page, mrl);
+    if (item.isEmpty())
+        item = playItemFromPage(page);
+    if (!item.isEmpty() && !isDigits(item)) {
+        Log(LogFunc, QStringLiteral("remote VLC: no item number on its page"));
+        item.clear();
+    }
+    return item;
 }
 
 RemoteItem remoteItem(const QString& liveUrl, TChannelMode channelMode, int streamType,
@@ -131,41 +189,68 @@ QString luaQueryValue(const QString& value) {
     return out;
 }
 
-RemoteVlc::RemoteVlc(BoxClient& box, RemoteVlcHost& host)
-    : m_box(box)
-    , m_host(host) {}
+RemoteVlc::RemoteVlc(RemoteVlcHost& host)
+    : m_host(host) {}
 
 RemoteVlc::~RemoteVlc() = default;
 
-void RemoteVlc::setInterface(RemoteVlcInterface which) {
-    m_configured = which;
-    m_active = which;
+void RemoteVlc::setPassword(const QString& password) {
+    if (password != m_password)
+        m_known = false;
+    m_password = password;
 }
 
-QString RemoteVlc::request(const QString& templ) {
-    if (m_active == RemoteVlcInterface::Lua) {
-        LuaAuth auth(m_box.http(), m_password);
-        return m_box.BoxRequest(templ);
-    }
-    return m_box.BoxRequest(templ);
+QString RemoteVlc::request(const QString& url, const Sender& send) {
+    if (!m_box)
+        return QString();
+    if (m_active != RemoteVlcInterface::Lua)
+        return send ? send(url) : m_box->BoxRequest(url);
+    // The password goes only with this request: the request call lets other commands (to the
+    // receiver) run while it waits, and those must not carry it.
+    if (!send)
+        return m_box->BoxRequest(url, {luaAuthHeader(m_password)});
+    LuaAuth auth(m_box->http(), m_password);
+    return send(url);
 }
 
-RemoteVlcInterface RemoteVlc::detect() {
-    if (m_configured != RemoteVlcInterface::Detect)
-        return m_active;
-    QString answer;
-    {
-        LuaAuth auth(m_box.http(), m_password);
-        answer = m_box.BoxRequest(VlcURL(QStringLiteral("http://<IP:PORT>/requests/status.xml")));
-    }
-    if (answer.contains(QLatin1String("<root>"))) {
+int RemoteVlc::lastStatus() const {
+    return m_box ? m_box->http().StatusCode : 0;
+}
+
+QString RemoteVlc::MainPage() {
+    m_known = false;
+    if (!m_box)
+        return QString();
+    // VLC 2 and later want a password; without one only the old interface can be meant.
+    if (!m_password.isEmpty()) {
         m_active = RemoteVlcInterface::Lua;
-        Log(LogFunc, QStringLiteral("remote VLC speaks the Lua interface"));
-    } else if (!answer.isEmpty()) {
-        m_active = RemoteVlcInterface::Classic;
-        Log(LogFunc, QStringLiteral("remote VLC speaks the old interface"));
+        const QString status = request(VlcURL(QStringLiteral("http://<IP:PORT>/requests/status.xml")));
+        // 0.8.6 has a status page too, without the API version of the Lua interface.
+        if (isSuccess(lastStatus()) && status.contains(QLatin1String("<root>")) &&
+            status.contains(QLatin1String("<apiversion>"))) {
+            Log(LogFunc, QStringLiteral("remote VLC speaks the Lua interface"));
+            m_known = true;
+            return status;
+        }
     }
-    return m_active;
+    m_active = RemoteVlcInterface::Classic;
+    const QString url = VlcURL(QStringLiteral("http://<IP:PORT>"));
+    const QString page = request(url);
+    const int status = lastStatus();
+    if (isSuccess(status) && looksLikeVlcPage(page)) {
+        m_known = true;
+        return page;
+    }
+    // Reachable but refusing: the log says what the user can do about it.
+    if (status == 401)
+        Log(LogMsg, QStringLiteral("remote VLC: it asks for a password (vlcpassword in the options)"));
+    else if (status == 403)
+        Log(LogMsg,
+            QStringLiteral("remote VLC: it refuses this PC (403); its .hosts file must list this PC's address"));
+    else if (!page.isEmpty() || status != 0)
+        Log(LogMsg, QStringLiteral("remote VLC: the answer of ") + url + QStringLiteral(" is not its web interface (") +
+                        QString::number(status) + QLatin1Char(')'));
+    return QString();
 }
 
 bool RemoteVlc::notAvailable(const QString& liveUrl) {
@@ -181,8 +266,10 @@ bool RemoteVlc::notAvailable(const QString& liveUrl) {
 }
 
 bool RemoteVlc::StartOnline(StreamSetup& setup, TChannelMode channelMode) {
-    if (m_active == RemoteVlcInterface::Detect)
-        detect();
+    // After a change of the settings the remote is asked again which interface it speaks; one
+    // that does not answer is driven the old way, as the requests cost only their time-outs.
+    if (!m_known)
+        MainPage();
     return m_active == RemoteVlcInterface::Lua ? startLua(setup, channelMode) : startClassic(setup, channelMode);
 }
 
@@ -206,17 +293,13 @@ bool RemoteVlc::startClassic(StreamSetup& setup, TChannelMode channelMode) {
     if (notAvailable(setup.LiveURL))
         return false;
     m_host.processPendingEvents();
-    request(classicAddRequest(remoteSource(setup, channelMode), channelMode, Options.StreamType, setup.settings()));
+    const QString source = remoteSource(setup, channelMode);
+    request(classicAddRequest(source, channelMode, Options.StreamType, setup.settings()));
     Delay(1000, true);
     m_host.processPendingEvents();
     const QString page = request(VlcURL(QStringLiteral("http://<IP:PORT>")));
     Delay(200, true);
-    QString item = playItemFromPage(page);
-    // Only a number goes into the URL; anything else from the page is sent as no item at all.
-    if (!item.isEmpty() && !isDigits(item)) {
-        Log(LogFunc, QStringLiteral("remote VLC: no item number on its page"));
-        item.clear();
-    }
+    const QString item = playItemFor(page, remoteItem(source, channelMode, Options.StreamType, setup.settings()).Mrl);
     m_host.processPendingEvents();
     request(VlcURL(QStringLiteral("http://<IP:PORT>/?control=play&item=")) + item);
     Delay(1000, true);
@@ -252,7 +335,8 @@ void RemoteVlc::playLocally(StreamSetup& setup, TChannelMode channelMode) {
     Delay(500, true);
     if (udp) {
         m_host.play(false);
-        m_box.QuickRequest(setup.LiveURL);
+        if (m_box)
+            m_box->QuickRequest(setup.LiveURL);
         m_host.waitCaching();
     } else {
         m_host.play(true);
@@ -260,23 +344,11 @@ void RemoteVlc::playLocally(StreamSetup& setup, TChannelMode channelMode) {
     setup.LiveURL = mrl;
 }
 
-void RemoteVlc::RemoteStop() {
-    if (m_active == RemoteVlcInterface::Detect)
-        detect();
+void RemoteVlc::RemoteStop(const Sender& send) {
     if (m_active == RemoteVlcInterface::Lua)
-        request(VlcURL(QStringLiteral("http://<IP:PORT>/requests/status.xml?command=pl_stop")));
+        request(VlcURL(QStringLiteral("http://<IP:PORT>/requests/status.xml?command=pl_stop")), send);
     else
-        request(VlcURL(QStringLiteral("http://<IP:PORT>/?control=stop")));
-}
-
-QString RemoteVlc::MainPage() {
-    if (m_active == RemoteVlcInterface::Detect)
-        detect();
-    if (m_active == RemoteVlcInterface::Lua) {
-        const QString status = request(VlcURL(QStringLiteral("http://<IP:PORT>/requests/status.xml")));
-        return status.contains(QLatin1String("<root>")) ? status : QString();
-    }
-    return request(VlcURL(QStringLiteral("http://<IP:PORT>")));
+        request(VlcURL(QStringLiteral("http://<IP:PORT>/?control=stop")), send);
 }
 
 void RemoteVlc::OnlineMode1Click() {

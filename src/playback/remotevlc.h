@@ -5,16 +5,18 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class BoxClient;
 class StreamSetup;
 struct StreamSettings;
 
 // Which HTTP interface the remote VLC speaks: the old one of "/?control=..." with its main page of
-// play links, or the Lua interface of VLC 3 ("/requests/status.xml?command=...", password).
+// play links (VLC 0.8), or the Lua interface of VLC 2 and later ("/requests/status.xml?command=...",
+// with a password).
 enum class RemoteVlcInterface {
     Classic,
     Lua,
-    Detect, // ask the remote once, then drive what it answered to
 };
 
 // The play-link marker of the old interface's main page: <a href="?control=play&amp;
@@ -22,6 +24,13 @@ inline constexpr const char* kPlayLinkMarker = "<a href=\"?control=play&amp;";
 
 // The item number of the last play link on a main page (empty without play links or "tem=").
 QString playItemFromPage(const QString& page);
+// The item number of the last play link whose text shows the MRL (VLC 0.8 writes an item's name
+// and address into its link); empty when no link does.
+QString playItemForMrl(const QString& page, const QString& mrl);
+
+// What the play request carries after the add of mrl: the link that shows it, else the last play
+// link; only a number (anything else from the page is no item at all).
+QString playItemFor(const QString& page, const QString& mrl);
 
 // The add request of the old interface for the stream address and channel: MRL, caching and the
 // transcode chain closed with the remote's own stream address, blank-separated.
@@ -62,41 +71,48 @@ public:
     virtual void showSplashStatus(const QString& /*text*/) {}
 };
 
-// Drives the remote VLC of online mode through the main BoxClient. UI thread.
+// Drives the remote VLC of online mode through the main BoxClient: finds out which interface it
+// speaks, starts and stops its transcoded stream, and holds the "Online Mode" toggle. UI thread.
 class RemoteVlc {
 public:
-    RemoteVlc(BoxClient& box, RemoteVlcHost& host);
+    // Sends one request and returns its trimmed answer; BoxClient::BoxRequest unless given. One
+    // given must run no other command while it waits (the Lua password is on the client then).
+    using Sender = std::function<QString(const QString& url)>;
+
+    explicit RemoteVlc(RemoteVlcHost& host);
     ~RemoteVlc();
     RemoteVlc(const RemoteVlc&) = delete;
     RemoteVlc& operator=(const RemoteVlc&) = delete;
 
-    // Classic is the default. The password is only sent to the Lua interface, never logged.
-    void setInterface(RemoteVlcInterface which);
-    void setPassword(const QString& password) { m_password = password; }
-    // Classic or Lua; Detect until the remote has been asked.
+    // Where the requests go; without one every request answers empty.
+    void setBoxClient(BoxClient* box) { m_box = box; }
+    // The Lua interface's password (its user is empty). Sent only there, never logged.
+    void setPassword(const QString& password);
+    // The remote may have changed (address, port, password): the next use asks it again.
+    void forgetInterface() { m_known = false; }
     RemoteVlcInterface activeInterface() const { return m_active; }
-    // Asks the remote which interface it speaks (Detect only; otherwise returns the set one).
-    RemoteVlcInterface detect();
 
+    // The remote's main page (old interface) or status (Lua), after finding out which one it
+    // speaks; empty when it cannot be reached or what answers is not its web interface.
+    QString MainPage();
     // The online branch of StartStream, after GetStreamInfo. False: stream not available.
     bool StartOnline(StreamSetup& setup, TChannelMode channelMode);
-    // Stops the remote stream (channel switch, leaving online mode).
-    void RemoteStop();
-    // The remote's main page (old) or status (Lua); empty when it cannot be reached.
-    QString MainPage();
+    // Stops the remote stream (channel switch, leaving online mode, close).
+    void RemoteStop(const Sender& send = {});
     // "Online Mode": enters online mode when the remote answers, leaves it otherwise.
     void OnlineMode1Click();
 
 private:
-    QString request(const QString& templ);
+    QString request(const QString& url, const Sender& send = {});
+    int lastStatus() const;
     bool startClassic(StreamSetup& setup, TChannelMode channelMode);
     bool startLua(StreamSetup& setup, TChannelMode channelMode);
     bool notAvailable(const QString& liveUrl);
     void playLocally(StreamSetup& setup, TChannelMode channelMode);
 
-    BoxClient& m_box;
+    BoxClient* m_box = nullptr;
     RemoteVlcHost& m_host;
-    RemoteVlcInterface m_configured = RemoteVlcInterface::Classic;
     RemoteVlcInterface m_active = RemoteVlcInterface::Classic;
+    bool m_known = false;
     QString m_password;
 };

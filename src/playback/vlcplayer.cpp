@@ -275,7 +275,7 @@ void VLCPlayer::Play(bool withStatus) {
     Q_EMIT stateChanged();
     if (withStatus) {
         WaitCaching();
-        if (m_streamInfo && Options.Mode != kModeQuoxel)
+        if (m_streamInfo && Options.Mode != kModeQuoxel && !(Options.Mode == kModeOnline && onlineStreamFailed()))
             showPlayingStatus();
     }
 }
@@ -299,8 +299,17 @@ void VLCPlayer::WaitCaching() {
     }
     if (m_engine->VLC_IsPlaying() == 0 && Options.Mode == kModeQuoxel)
         status(QStringLiteral("no connection to quoxel stream!"));
+    else if (Options.Mode == kModeOnline && onlineStreamFailed())
+        status(QStringLiteral("no stream from remote vlc!"));
     else if (m_streamInfo)
         showPlayingStatus();
+}
+
+bool VLCPlayer::onlineStreamFailed() const {
+    // The remote's output refused or ended: nothing will play, so the status does not claim it.
+    // A stream still opening or buffering may yet come.
+    const VlcState s = m_engine->state();
+    return m_engine->VLC_IsPlaying() == 0 && (s == VlcState::Error || s == VlcState::Ended || s == VlcState::Stopped);
 }
 
 void VLCPlayer::showPlayingStatus() {

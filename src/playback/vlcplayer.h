@@ -173,6 +173,7 @@ private:
     void mute(bool on);
     void volumeMouse(int x, int barWidth, bool leftButtonOnly, bool press);
     int cachingBudget() const;
+    bool onlineStreamFailed() const;
     void onStillPicture(const QString& file);
     void hideStill();
     void checkResumed();

@@ -12,6 +12,7 @@
 #include "telnet/telnetconsole.h"
 #include "telnet/telnetsession.h"
 #include "telnet/telnetview.h"
+#include "ui/apponline.h"
 #include "ui/apposd.h"
 #include "ui/blackscreen.h"
 #include "ui/channelbox.h"
@@ -75,6 +76,7 @@ AppController::AppController(TFrmQuoxel& window, QObject* parent)
                   [this] { m_osd->osd().HideEPGInfo(); },
                   {}});
     connectWindow();
+    m_online = new AppOnline(*this, m_w);
 }
 
 AppController::~AppController() {
@@ -258,6 +260,7 @@ SplashView& AppController::createSplashAndOptions() {
     m_options->setForgetCertificates([this] { return m_session.keyStore() ? m_session.keyStore()->forgetAll() : 0; });
     // On the very first start this opens the dialog for the receiver's address.
     m_options->createStore();
+    m_online->applySettings(*m_store, true);
     return *this;
 }
 
@@ -395,6 +398,7 @@ void AppController::initPlayer() {
         m_switcher =
             std::make_unique<ChannelSwitcher>(*this, m_session.model(), *m_session.box(), *m_stream, m_player, this);
     }
+    m_online->attach(m_player, *m_stream, *m_switcher);
     // The channel the receiver showed at the start (again after "Init Quoxel").
     m_switcher->setAktChannel(m_session.AktChannel);
     m_playerReady = m_player.VLCInit(static_cast<quintptr>(m_w.Video()->winId()), m_w.Video()->size());
@@ -586,7 +590,9 @@ void AppController::ProgramSettings1Click() {
     ViewModes::ModalScope below(m_w.view());
     m_options->setBoxClient(m_session.box());
     m_options->loadControls();
-    m_options->exec();
+    // OK has read the file again: what the player, the stream setup and the remote VLC use follows.
+    if (m_options->exec() == QDialog::Accepted && m_store)
+        m_online->applySettings(*m_store, false);
 }
 
 void AppController::RebootDBOX1Click() {

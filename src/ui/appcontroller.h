@@ -28,6 +28,7 @@ class QLabel;
 
 namespace quoxel {
 
+class AppOnline;
 class AppOsd;
 class TFrmQuoxel;
 
@@ -226,6 +227,7 @@ private:
     std::unique_ptr<EPGTimers> m_epg;
     ChannelPictures m_pictures;
     std::unique_ptr<AppOsd> m_osd;
+    AppOnline* m_online = nullptr; // child of this
     QString m_iniPath;
     bool m_playerReady = false;
     bool m_epgStopped = false;

@@ -389,6 +389,9 @@ QWidget* TFrmOptions::buildVlc() {
                  addNumber(page, SettingId::CacheOnline, QStringLiteral("time of prebuffering online stream")));
     left->addRow(QStringLiteral("Cache Live (ms)"),
                  addNumber(page, SettingId::CacheLive, QStringLiteral("time of prebuffering live stream")));
+    left->addRow(QStringLiteral("Password"),
+                 addEdit(page, SettingId::VlcPassword,
+                         QStringLiteral("password of the web interface of VLC 2 or later (--http-password)")));
     auto* right = new QFormLayout(online);
     right->setVerticalSpacing(2);
     right->addRow(QStringLiteral("Video Codec"), addList(page, SettingId::VCodec, QString()));

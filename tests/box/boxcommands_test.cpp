@@ -5,9 +5,11 @@
 #include "core/options.h"
 #include "core/ports.h"
 #include "support/boxsimprocess.h"
+#include "support/rawhttpserver.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -238,6 +240,27 @@ TEST_F(BoxClientTest, WaitsForEpgRequest) {
     EPGRequestBusy = true;
     EPGAbort = true;
     EXPECT_EQ(m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/getmode"))), QStringLiteral("tv"));
+}
+
+// Headers given to one request (the remote VLC's password) go with it alone: a command that runs
+// while it waits for the EPG thread does not carry them, nor does the next one.
+TEST_F(BoxClientTest, HeadersGoWithTheirRequestOnly) {
+    RawHttpServer remote(kAddress);
+    ASSERT_TRUE(remote.listening());
+    remote.setScript(RawHttpServer::answer("ok"));
+    EPGRequestBusy = true;
+    QTimer::singleShot(100, [&] {
+        EPGRequestBusy = false;
+        m_box.BoxRequest(remote.url(QStringLiteral("/meanwhile")));
+    });
+    EXPECT_EQ(m_box.BoxRequest(remote.url(QStringLiteral("/vlc")), {QStringLiteral("Authorization: Basic OnB3")}),
+              QStringLiteral("ok"));
+    m_box.BoxRequest(remote.url(QStringLiteral("/next")));
+    const QList<QByteArray> r = remote.requests();
+    ASSERT_EQ(r.size(), 3);
+    EXPECT_TRUE(r[0].startsWith("GET /meanwhile ") && !r[0].contains("OnB3")) << r[0].constData();
+    EXPECT_TRUE(r[1].startsWith("GET /vlc ") && r[1].contains("\r\nAuthorization: Basic OnB3\r\n"));
+    EXPECT_TRUE(r[2].startsWith("GET /next ") && !r[2].contains("OnB3"));
 }
 
 // Each request is logged with its URL and the client's status text.

@@ -126,15 +126,6 @@ TEST_F(BoxConnectTest, StandbyAndSptsStateRead) {
     EXPECT_TRUE(log.has(QStringLiteral("sptsChecked 1")));
 }
 
-// Online mode asks the remote VLC's page between the time and the receiver's state.
-TEST_F(BoxConnectTest, OnlineModeAsksTheRemoteVlc) {
-    ASSERT_TRUE(startSim());
-    view.settings.Mode = 1;
-    EXPECT_EQ(connection.InitConnection(), ConnectionOutcome::Connected);
-    EXPECT_EQ(sim.requestTargets(QStringLiteral("vlc")), QStringList{QStringLiteral("/")});
-    EXPECT_EQ(sim.requestTargets().value(0), QStringLiteral("/control/gettime?rawtime"));
-}
-
 struct FailureCase {
     const char* name;
     const char* address;

@@ -202,42 +202,36 @@ TEST_P(ConnectionFailureTest, EndsWithItsTextAndState) {
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, ConnectionFailureTest,
-    ::testing::Values(
-        FailureCase{"ReceiverOff", [](TOptions&, FakeSteps& s) { s.answers.remove(QStringLiteral("gettime")); },
-                    ConnectionOutcome::NoConnection, QStringLiteral("no connection to dbox or vlc remote!"),
-                    QStringLiteral("request gettime")},
-        FailureCase{"RemoteVlcOff",
-                    [](TOptions& o, FakeSteps& s) {
-                        o.Mode = 1;
-                        s.answers.remove(QStringLiteral("vlcpage"));
-                    },
-                    ConnectionOutcome::NoConnection, QStringLiteral("no connection to dbox or vlc remote!"),
-                    QStringLiteral("request vlcpage")},
-        FailureCase{"Recording",
-                    [](TOptions& o, FakeSteps& s) {
-                        o.CheckRecord = true;
-                        s.answers[QStringLiteral("recordstate")] = QStringLiteral("on");
-                    },
-                    ConnectionOutcome::Recording, QStringLiteral("dbox is recording, sorry!"),
-                    QStringLiteral("request recordstate")},
-        FailureCase{"RecordingInOnlineMode",
-                    [](TOptions& o, FakeSteps& s) {
-                        o.Mode = 1;
-                        o.CheckRecord = true;
-                        s.answers[QStringLiteral("recordstate")] = QStringLiteral("on");
-                    },
-                    ConnectionOutcome::Recording, QStringLiteral("dbox is recording, sorry!"),
-                    QStringLiteral("request recordstate")},
-        FailureCase{"NoBouquets", [](TOptions&, FakeSteps& s) { s.bouquetsLoad = false; },
-                    ConnectionOutcome::NoBouquets, QStringLiteral("no connection to quoxel stream!"),
-                    QStringLiteral("loadBouquets")},
-        FailureCase{"NoBouquetsInQuoxelMode",
-                    [](TOptions& o, FakeSteps& s) {
-                        o.Mode = 2;
-                        s.bouquetsLoad = false;
-                    },
-                    ConnectionOutcome::NoBouquets, QStringLiteral("no connection to quoxel stream!"),
-                    QStringLiteral("loadBouquets")}),
+    ::testing::Values(FailureCase{"ReceiverOff",
+                                  [](TOptions&, FakeSteps& s) { s.answers.remove(QStringLiteral("gettime")); },
+                                  ConnectionOutcome::NoConnection,
+                                  QStringLiteral("no connection to dbox or vlc remote!"),
+                                  QStringLiteral("request gettime")},
+                      FailureCase{"Recording",
+                                  [](TOptions& o, FakeSteps& s) {
+                                      o.CheckRecord = true;
+                                      s.answers[QStringLiteral("recordstate")] = QStringLiteral("on");
+                                  },
+                                  ConnectionOutcome::Recording, QStringLiteral("dbox is recording, sorry!"),
+                                  QStringLiteral("request recordstate")},
+                      FailureCase{"RecordingInOnlineMode",
+                                  [](TOptions& o, FakeSteps& s) {
+                                      o.Mode = 1;
+                                      o.CheckRecord = true;
+                                      s.answers[QStringLiteral("recordstate")] = QStringLiteral("on");
+                                  },
+                                  ConnectionOutcome::Recording, QStringLiteral("dbox is recording, sorry!"),
+                                  QStringLiteral("request recordstate")},
+                      FailureCase{"NoBouquets", [](TOptions&, FakeSteps& s) { s.bouquetsLoad = false; },
+                                  ConnectionOutcome::NoBouquets, QStringLiteral("no connection to quoxel stream!"),
+                                  QStringLiteral("loadBouquets")},
+                      FailureCase{"NoBouquetsInQuoxelMode",
+                                  [](TOptions& o, FakeSteps& s) {
+                                      o.Mode = 2;
+                                      s.bouquetsLoad = false;
+                                  },
+                                  ConnectionOutcome::NoBouquets, QStringLiteral("no connection to quoxel stream!"),
+                                  QStringLiteral("loadBouquets")}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 // The recording check only counts the exact answer "on", and only when asked for.

@@ -171,7 +171,8 @@ TEST_F(SettingsStoreTest, RoundTripKeepsValuesAndForeignLines) {
     EXPECT_TRUE(onDisk().startsWith("; hand-written note\n[Custom]\nfoo=bar\n"));
 }
 
-// SaveSettings writes in the dialog's order, section by section.
+// SaveSettings writes in the dialog's order, section by section; the keys beyond the original
+// ones come after them, in [Extras].
 TEST_F(SettingsStoreTest, SaveOrder) {
     SettingsStore store(ini());
     ASSERT_TRUE(store.SaveSettings());
@@ -183,7 +184,8 @@ TEST_F(SettingsStoreTest, SaveOrder) {
                                           "mode",      "streamtype", "osdshowtime", "priority",  "providestream"};
     EXPECT_EQ(keys.mid(0, expectedStart.size()), expectedStart);
     EXPECT_EQ(keys.mid(20, 3), (QList<QByteArray>{"no_epgdata", "[D-Box2]", "ip_lan"}));
-    EXPECT_EQ(keys.mid(keys.size() - 6, 5), (QList<QByteArray>{"[Telnet]", "port", "user", "pass", "nhttpd"}));
+    EXPECT_EQ(keys.mid(keys.size() - 8, 7),
+              (QList<QByteArray>{"[Telnet]", "port", "user", "pass", "nhttpd", "[Extras]", "vlcpassword"}));
 }
 
 // Window state is read and written only with "remember state"; video-only adds 55 pixels.

@@ -23,6 +23,11 @@ struct PageCase {
 
 class PlayItemTest : public ::testing::TestWithParam<PageCase> {};
 
+// A page of VLC 0.8: the node "General" (id 3) with its own play link, then the items.
+#define NODE "<a href=\"?control=play&amp;item=3\">\nGeneral\n</a>\n(1 item)\n<ul>\n"
+#define ITEM(id, text) "<li><a href=\"?control=play&amp;item=" id "\">\n" text "</a></li>\n"
+const char* const kMrl = "http://10.0.0.9:31339/0,0x0064,0x00FF,0x0100";
+
 struct AddCase {
     const char* name;
     const char* liveUrl;
@@ -54,23 +59,43 @@ const char* const kVideoChain = ":sout=#transcode{vcodec=h264,vb=400,scale=0.3,a
 
 } // namespace
 
-// The last play link of the main page names the item just added.
-TEST_P(PlayItemTest, FindsLastItem) {
-    EXPECT_EQ(playItemFromPage(QString::fromUtf8(GetParam().page)), QString::fromUtf8(GetParam().item));
+// The play request's item: the link that shows the MRL just added, else the last play link, and
+// never anything but a number.
+TEST_P(PlayItemTest, Finds) {
+    EXPECT_EQ(playItemFor(QString::fromUtf8(GetParam().page), QString::fromLatin1(kMrl)),
+              QString::fromUtf8(GetParam().item));
 }
 INSTANTIATE_TEST_SUITE_P(
     Pages, PlayItemTest,
     ::testing::Values(
-        PageCase{"ThreeItems",
+        PageCase{"ThreeItemsLastOne",
                  "<ul><li><a href=\"?control=play&amp;item=0\">a</a></li><li><a href=\"?control=play&amp;item=1\">b</a>"
                  "</li><li><a href=\"?control=play&amp;item=2\">c</a></li></ul><a href=\"?control=stop\">Stop</a>",
                  "2"},
+        PageCase{"NodeThenItem",
+                 NODE ITEM("4", " http://10.0.0.9:31339/0,0x0064,0x00FF,0x0100 :sout=#x  "
+                                "(http://10.0.0.9:31339/0,0x0064,0x00FF,0x0100)"),
+                 "4"},
+        PageCase{
+            "AnnouncedStreamsAfterIt",
+            NODE ITEM(
+                "17",
+                "http://10.0.0.9:31339/0,0x0064,0x00FF,0x0100") "</ul>"
+                                                                "<a "
+                                                                "href=\"?control=play&amp;item=18\">SAP</a><ul>" ITEM(
+                                                                    "19", "a (udp://@239.255.12.1:1234)")
+                                                                    ITEM("20", "b (udp://@239.255.12.2:1234)"),
+            "17"},
+        PageCase{"AddFailedOnlyTheNode", NODE "</ul>", "3"},
+        PageCase{"EscapedText", ITEM("5", "http://10.0.0.9:31339/0,0x0064,0x00FF,0x0100 &amp;x") ITEM("6", "y"), "5"},
         PageCase{"NoPlayLink", "<html><a href=\"?control=stop\">Stop</a></html>", ""}, PageCase{"EmptyPage", "", ""},
         PageCase{"NoQuoteAfterItem", "<a href=\"?control=play&amp;item=  17  ", "17"},
         PageCase{"NoTemAfterMarker", "<a href=\"?control=play&amp;xyz\">", ""},
         PageCase{"MarkerRightAfterMarker", "<a href=\"?control=play&amp;<a href=\"?control=play&amp;item=5\"", "5"},
-        PageCase{"BlanksInNumber", "<a href=\"?control=play&amp;item= 3 \">", "3"},
-        PageCase{"TruncatedInMarker", "<a href=\"?control=play&amp;item=4\"><a href=\"?contr", "4"}),
+        PageCase{"TruncatedInMarker", "<a href=\"?control=play&amp;item=4\"><a href=\"?contr", "4"},
+        PageCase{"InjectedCommand", "<a href=\"?control=play&amp;item=0&control=empty\">", ""},
+        PageCase{"HugeNumber", "<a href=\"?control=play&amp;item=123456789012345\">", ""},
+        PageCase{"Binary", "\x01\x02<a href=\"?control=play&amp;item=\xff\xfe\">", ""}),
     [](const ::testing::TestParamInfo<PageCase>& info) { return std::string(info.param.name); });
 
 // A page of many thousand play links is read in one pass.
@@ -79,7 +104,7 @@ TEST(PlayItem, LongPage) {
     for (int i = 0; i < 100000; ++i)
         page +=
             QStringLiteral("<li><a href=\"?control=play&amp;item=") + QString::number(i) + QStringLiteral("\">x</a>");
-    EXPECT_EQ(playItemFromPage(page), QStringLiteral("99999"));
+    EXPECT_EQ(playItemFor(page, QString::fromLatin1(kMrl)), QStringLiteral("99999"));
 }
 
 // The add request: source, caching and the chain closed with the remote's stream address.

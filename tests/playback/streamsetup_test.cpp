@@ -4,9 +4,7 @@
 #include "box/httpengine.h"
 #include "core/appflags.h"
 #include "core/options.h"
-#include "core/settingsstore.h"
 #include "support/boxsimprocess.h"
-#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -495,27 +493,4 @@ TEST_F(BoxStreamTest, UdpCommandStartsStream) {
     EXPECT_EQ(m_box.BoxRequest(m_setup.LiveURL), QStringLiteral("ok"));
     EXPECT_EQ(m_sim.state().value(QStringLiteral("udp_running")), QStringLiteral("1"));
     m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/exec?api udp_stream kill_all_streams")));
-}
-
-// The settings beyond TOptions come from the ini file as the options dialog holds them; an online
-// start shows the scaled size and the transcode rates from there.
-TEST(StreamSettingsStore, FromIni) {
-    OptionsScope scope;
-    TestDir dir;
-    ASSERT_TRUE(dir.write(QStringLiteral("Quoxel.ini"),
-                          "[General]\nmode=online\n[VLC]\nvlcip=10.0.0.20\nstreamport_http=31444\ncacheonline=2500\n"
-                          "cachelive=800\n[Online Stream]\nvcodec=mp4v\nvbitrate=300\nvscale=0,5\nacodec=mpga\n"
-                          "abitrate=96\n"));
-    SettingsStore store(dir.path(QStringLiteral("Quoxel.ini")));
-    TOptions options;
-    store.LoadSettings(options);
-    const StreamSettings s = StreamSettings::fromStore(store);
-    EXPECT_EQ(s.VlcIp, QStringLiteral("10.0.0.20"));
-    EXPECT_EQ(s.StreamPortHttp, QStringLiteral("31444"));
-    EXPECT_EQ(s.CacheOnline, QStringLiteral("2500"));
-    EXPECT_EQ(s.CacheLive, QStringLiteral("800"));
-    const ParsedStreamInfo p = parseStreamInfo(QString::fromLatin1(kDasErsteInfo), QString(), 1, s);
-    EXPECT_EQ(p.info.Resolution, QStringLiteral("368x294"));
-    EXPECT_EQ(p.info.VideoRate, QStringLiteral("mp4v 300kbit"));
-    EXPECT_EQ(p.info.Audio, QStringLiteral("mpga 96kbit"));
 }

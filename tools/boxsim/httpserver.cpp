@@ -2,8 +2,10 @@
 
 #include "textutil.h"
 
+#include <arpa/inet.h>
 #include <cstring>
 #include <iostream>
+#include <netinet/in.h>
 #include <poll.h>
 #include <random>
 #include <sys/socket.h>
@@ -59,6 +61,19 @@ bool readHead(int fd, const Lifetime& life, std::string* head) {
         head->append(buf, size_t(n));
     }
     return false;
+}
+
+std::string peerAddress(int fd) {
+    sockaddr_storage sa{};
+    socklen_t len = sizeof sa;
+    char text[INET6_ADDRSTRLEN] = {};
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+        return std::string();
+    if (sa.ss_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&sa)->sin_addr, text, sizeof text);
+    else if (sa.ss_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&sa)->sin6_addr, text, sizeof text);
+    return text;
 }
 
 bool parseHead(const std::string& head, HttpRequest* req) {
@@ -279,6 +294,7 @@ void HttpServer::serve(int fd) {
     if (!readHead(fd, m_life, &head))
         return;
     HttpRequest req;
+    req.peer = peerAddress(fd);
     if (!parseHead(head, &req)) {
         HttpResponse bad;
         bad.status = 400;

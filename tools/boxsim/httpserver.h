@@ -21,6 +21,7 @@ struct HttpRequest {
     std::string path;                           // target before the first '?'
     std::string query;                          // target after the first '?', not decoded
     std::map<std::string, std::string> headers; // names in lower case
+    std::string peer;                           // the client's address, as text
     std::string header(const std::string& name) const;
 };
 

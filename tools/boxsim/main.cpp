@@ -29,7 +29,9 @@ void usage() {
                  "  --ts-seconds S       play time of that file, for pacing (default 5)\n"
                  "  --fault E=MODE[:ARG[:COUNT]]  spoil answers of endpoint E (repeatable)\n"
                  "  --user U --password P         web server basic auth\n"
-                 "  --telnet-user U --telnet-password P  telnet login (default root, no password)\n";
+                 "  --telnet-user U --telnet-password P  telnet login (default root, no password)\n"
+                 "  --vlc-version V      the remote VLC's release: 0.8.4 (default), 0.8.5, 0.8.6\n"
+                 "  --vlc-hosts A,B      its .hosts list, from 0.8.5 on (default 127.0.0.1,::1)\n";
 }
 
 bool parseArgs(int argc, char** argv, boxsim::SimOptions* o) {
@@ -80,6 +82,10 @@ bool parseArgs(int argc, char** argv, boxsim::SimOptions* o) {
             o->user = v;
         else if (a == "--password")
             o->password = v;
+        else if (a == "--vlc-version")
+            ok = boxsim::parseVlcVersion(v, &o->vlcVersion);
+        else if (a == "--vlc-hosts")
+            o->vlcHosts = boxsim::split(v, ',');
         else if (a == "--telnet-user")
             o->telnetUser = v;
         else if (a == "--telnet-password")

@@ -4,6 +4,7 @@
 
 #include <vlc/vlc.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -193,23 +194,94 @@ private:
     std::string m_version;
 };
 
-RemoteVlc::RemoteVlc(const TsSource& source)
-    : m_source(source) {}
+bool parseVlcVersion(const std::string& text, VlcVersion* out) {
+    if (text == "0.8.4")
+        *out = VlcVersion::V084;
+    else if (text == "0.8.5")
+        *out = VlcVersion::V085;
+    else if (text == "0.8.6")
+        *out = VlcVersion::V086;
+    else
+        return false;
+    return true;
+}
+
+namespace {
+
+constexpr int kGeneralNode = 3;
+
+// VLC 0.8's reading of one query value: the text after "name=" (at the start or after '&') up to
+// the next '&', with %XX and '+' decoded.
+std::string uriValue(const std::string& query, const std::string& name) {
+    size_t at = 0;
+    while ((at = query.find(name + "=", at)) != std::string::npos) {
+        if (at == 0 || query[at - 1] == '&')
+            break;
+        at += name.size();
+    }
+    if (at == std::string::npos)
+        return std::string();
+    const size_t from = at + name.size() + 1;
+    std::string value = query.substr(from, query.find('&', from) - from);
+    for (char& c : value) {
+        if (c == '+')
+            c = ' ';
+    }
+    return percentDecode(value);
+}
+
+// VLC 0.8's atoi: leading digits, 0 for none.
+int leadingNumber(const std::string& text) {
+    const std::string t = trim(text);
+    long long n = 0;
+    for (char c : t) {
+        if (c < '0' || c > '9' || n > 100000000)
+            break;
+        n = n * 10 + (c - '0');
+    }
+    return int(n);
+}
+
+std::string forbiddenPage(const std::string& url) {
+    return "<?xml version=\"1.0\" encoding=\"ascii\" ?>\n"
+           "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Strict//EN\" "
+           "\"http://www.w3.org/TR/xhtml10/DTD/xhtml10strict.dtd\">\n"
+           "<html lang=\"en\">\n<head>\n<title>Error 403</title>\n</head>\n<body>\n<h1>403 Forbidden (" +
+           htmlEscape(url) + ")</h1>\n<hr />\n<a href=\"http://www.videolan.org\">VideoLAN</a>\n</body>\n</html>\n";
+}
+
+} // namespace
+
+RemoteVlc::RemoteVlc(const TsSource& source, VlcVersion version, std::vector<std::string> hosts)
+    : m_source(source)
+    , m_version(version)
+    , m_hosts(std::move(hosts)) {}
 
 RemoteVlc::~RemoteVlc() {
     restartTranscoder(-1, std::string());
 }
 
-void RemoteVlc::restartTranscoder(int item, const std::string& ownAddress) {
+const RemoteVlc::Item* RemoteVlc::findItem(int id) const {
+    for (const std::vector<Item>* list : {&m_playlist, &m_sap}) {
+        for (const Item& item : *list) {
+            if (item.id == id)
+                return &item;
+        }
+    }
+    return nullptr;
+}
+
+void RemoteVlc::restartTranscoder(int id, const std::string& ownAddress) {
     std::lock_guard serial(m_transcodeMutex);
     m_transcoder.reset();
     std::string text;
     {
         std::lock_guard lock(m_mutex);
         m_internalPort = 0;
-        if (item < 0 || item >= int(m_playlist.size()) || m_playing != item)
+        const Item* item = findItem(id);
+        if (!item || m_playing != id)
             return;
-        text = m_playlist[size_t(item)];
+        text = item->name;
     }
     const int port = freePort();
     TranscodeJob job = mapItem(text, port, ownAddress);
@@ -234,75 +306,189 @@ void RemoteVlc::restartTranscoder(int item, const std::string& ownAddress) {
     m_lastNotes = notes;
     m_lastChain = job.mrl + " " + chain;
     m_engineText = ok ? "libvlc " + t->version() : "none";
-    if (ok && m_playing == item) {
+    if (ok && m_playing == id) {
         m_internalPort = port;
         m_transcoder = std::move(t);
     }
 }
 
+bool RemoteVlc::allowed(const std::string& peer) const {
+    if (m_version == VlcVersion::V084)
+        return true;
+    for (const std::string& h : m_hosts) {
+        if (h == peer)
+            return true;
+    }
+    return false;
+}
+
+bool RemoteVlc::setState(const std::string& key, const std::string& value) {
+    std::lock_guard lock(m_mutex);
+    if (key == "vlc_version")
+        return parseVlcVersion(value, &m_version);
+    if (key == "vlc_hosts") {
+        m_hosts = split(value, ',');
+        return true;
+    }
+    if (key == "vlc_add" && (value == "ok" || value == "fail")) {
+        m_addFails = value == "fail";
+        return true;
+    }
+    if (key == "vlc_sap") {
+        const long long n = toNumber(value, -1);
+        if (n < 0 || n > 100000)
+            return false;
+        m_sap.clear();
+        m_sapNode = m_nextId++;
+        for (long long i = 0; i < n; ++i) {
+            const std::string uri = "udp://@239.255.12." + std::to_string(i % 250 + 1) + ":1234";
+            m_sap.push_back(Item{m_nextId++, "SAP channel " + std::to_string(i + 1), uri});
+        }
+        return true;
+    }
+    return false;
+}
+
 HttpResponse RemoteVlc::handleControl(const HttpRequest& req) {
     HttpResponse resp;
     resp.contentType = "text/html";
-    if (req.path != "/" && req.path != "/index.html") {
+    // VLC 0.8 reads the request line's target up to the first blank: a raw blank cuts it there.
+    const std::string target = req.target.substr(0, req.target.find(' '));
+    const size_t q = target.find('?');
+    const std::string path = target.substr(0, q);
+    const std::string query = q == std::string::npos ? std::string() : target.substr(q + 1);
+    VlcVersion version;
+    {
+        std::lock_guard lock(m_mutex);
+        version = m_version;
+        if (!allowed(req.peer)) {
+            resp.status = 403;
+            resp.body = forbiddenPage(target);
+            return resp;
+        }
+    }
+    const bool v086 = version == VlcVersion::V086;
+    const bool mainPage = path == "/" || path == "/index.html";
+    const bool old = v086 && (path == "/old/" || path == "/old/index.html");
+    if (v086 && path == "/requests/status.xml") {
+        std::lock_guard lock(m_mutex);
+        resp.contentType = "text/xml";
+        resp.body = statusXml();
+        return resp;
+    }
+    if (!mainPage && !old) {
         resp.status = 404;
         resp.body = "<html><body>Not found</body></html>";
         return resp;
     }
-    const std::map<std::string, std::string> params = parseQuery(req.query);
-    const auto control = params.find("control");
-    bool restart = false;
-    int item = -1;
     std::string host = req.header("host");
     host = host.substr(0, host.rfind(':'));
     if (host.empty() || host.find_first_not_of("0123456789.") != std::string::npos)
         host.clear(); // only a literal IPv4 address narrows a UDP listen
-    if (control != params.end()) {
+    const std::string control = uriValue(query, "control");
+    bool restart = false;
+    int id = -1;
+    {
         std::lock_guard lock(m_mutex);
-        const std::string& c = control->second;
-        if (c == "stop" || c == "empty") {
-            if (c == "empty")
+        if (control == "stop" || control == "empty") {
+            if (control == "empty")
                 m_playlist.clear();
             restart = m_playing >= 0;
             m_playing = -1;
             ++m_generation;
-        } else if (c == "add") {
-            // The MRL and its options come with raw blanks and may hold '&'; take all after "mrl=".
-            const size_t p = req.query.find("mrl=");
-            if (p != std::string::npos)
-                m_playlist.push_back(trim(percentDecode(req.query.substr(p + 4))));
-        } else if (c == "play") {
-            const auto it = params.find("item");
-            const long long n = it == params.end() ? -1 : toNumber(it->second, -1);
-            if (n >= 0 && n < (long long)m_playlist.size()) {
-                m_playing = int(n);
-            } else if (n < 0 && !m_playlist.empty() && it == params.end()) {
-                m_playing = 0;
+        } else if (control == "add") {
+            // An empty MRL (a raw blank right after "mrl=") is dropped without a word, as VLC does.
+            const std::string text = trim(uriValue(query, "mrl"));
+            const std::vector<std::string> words = split(text, ' ');
+            if (!text.empty() && !m_addFails)
+                m_playlist.push_back(Item{m_nextId++, text, words.empty() ? text : words.front()});
+        } else if (control == "play") {
+            const int n = leadingNumber(uriValue(query, "item"));
+            // Item 0 (or none) plays the current item; the node plays its first child.
+            if (n == 0 || n == kGeneralNode) {
+                if (n == kGeneralNode || !findItem(m_playing))
+                    id = m_playlist.empty() ? -1 : m_playlist.front().id;
+                else
+                    id = m_playing;
+            } else if (findItem(n)) {
+                id = n;
             }
-            if (m_playing >= 0) {
+            if (id >= 0) {
+                m_playing = id;
                 ++m_generation;
                 restart = true;
-                item = m_playing;
             }
         }
     }
     if (restart)
-        restartTranscoder(item, host);
+        restartTranscoder(id, host);
     std::lock_guard lock(m_mutex);
-    resp.body = page();
+    resp.body = v086 && mainPage ? newPage() : oldPage();
     return resp;
 }
 
-std::string RemoteVlc::page() const {
+std::string RemoteVlc::oldPage() const {
+    const auto link = [this](std::ostringstream& out, const Item& item) {
+        const bool current = item.id == m_playing;
+        out << "<li>\n<input type=\"checkbox\" name=\"item\" value=\"" << item.id << "\"/>\n"
+            << (current ? "<strong>\n" : "") << "<a href=\"?control=play&amp;item=" << item.id << "\">\n"
+            << htmlEscape(item.name) << (item.uri != item.name ? "  (" + htmlEscape(item.uri) + ")" : "") << "</a>\n"
+            << (current ? "</strong>\n" : "") << "</li>\n";
+    };
+    const auto node = [](std::ostringstream& out, int id, const char* name, size_t children) {
+        out << "<li>\n<img alt=\"[-]\" src=\"cone_minus.png\" onclick='changeMe(this)'/>\n"
+            << "<input type=\"checkbox\" name=\"item\" value=\"" << id << "\"/>\n"
+            << "<a href=\"?control=play&amp;item=" << id << "\">\n"
+            << name << "\n</a>\n(" << children << "\nitem" << (children > 1 ? "s" : "") << ")\n"
+            << (children ? "<ul>\n" : "</li>\n");
+    };
     std::ostringstream out;
-    out << "<html><head><title>VLC media player</title></head><body>\n";
-    out << "<h1>VLC media player</h1>\n";
-    out << "<p>State: " << (m_playing >= 0 ? "playing" : "stop") << "</p>\n<h2>Playlist</h2>\n<ul>\n";
-    for (size_t i = 0; i < m_playlist.size(); ++i) {
-        out << "<li><a href=\"?control=play&amp;item=" << i << "\">" << htmlEscape(m_playlist[i]) << "</a>"
-            << (int(i) == m_playing ? " <b>(playing)</b>" : "") << "</li>\n";
+    out << "<?xml version=\"1.0\" encoding=\"iso-8859-1\" ?>\n<html xmlns=\"http://www.w3.org/1999/xhtml\">\n"
+        << "<head>\n<title>VLC media player</title>\n</head>\n<body>\n"
+        << "<div class=\"sectitle\">Status</div>\nState: " << (m_playing >= 0 ? "playing" : "stop") << "\n"
+        << "<h2 class=\"title\"><a href=\"http://www.videolan.org/\">VLC media player 0.8."
+        << (m_version == VlcVersion::V084   ? 4
+            : m_version == VlcVersion::V085 ? 5
+                                            : 6)
+        << "</a> (http interface)</h2>\n"
+        << "<form method=\"get\" action=\"\">\n<ul id=\"playlist\">\n"
+        << "<li>\n<img alt=\"Cone\" src=\"cone_plus.png\" />\nPlaylist\n(" << m_playlist.size() + m_sap.size()
+        << " items)\n<ul>\n";
+    node(out, kGeneralNode, "General", m_playlist.size());
+    for (const Item& item : m_playlist)
+        link(out, item);
+    if (!m_playlist.empty())
+        out << "</ul></li>\n";
+    if (!m_sap.empty()) {
+        node(out, m_sapNode, "SAP", m_sap.size());
+        for (const Item& item : m_sap)
+            link(out, item);
+        out << "</ul></li>\n";
     }
-    out << "</ul>\n<p><a href=\"?control=stop\">Stop</a> <a href=\"?control=empty\">Empty</a></p>\n";
-    out << "</body></html>\n";
+    out << "</ul></li>\n</ul>\n<input type=\"submit\" name=\"control\" value=\"delete\" />\n"
+        << "<input type=\"submit\" name=\"control\" value=\"empty\" />\n</form>\n</body>\n</html>\n";
+    return out.str();
+}
+
+std::string RemoteVlc::newPage() const {
+    // The page of 0.8.6: controls and playlist are drawn by scripts from requests/*.xml.
+    return "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<html xmlns=\"http://www.w3.org/1999/xhtml\">\n<head>\n"
+           "<title>VLC media player - Web Interface</title>\n"
+           "<script type=\"text/javascript\" src=\"js/functions.js\"></script>\n</head>\n"
+           "<body onload=\"loop_refresh();\">\n<div id=\"main\">\n"
+           "<button id=\"btn_open\" onclick=\"hide_menu('menu');toggle_show('input');\">Open</button>\n"
+           "<button id=\"btn_stop\" onclick=\"in_stop();\">Stop</button>\n"
+           "<button id=\"btn_play\" onclick=\"pl_play();\">Play</button>\n"
+           "<div id=\"playtree\">(loading playlist...)</div>\n"
+           "<a href=\"old/\">the old interface</a>\n</div>\n</body>\n</html>\n";
+}
+
+std::string RemoteVlc::statusXml() const {
+    std::ostringstream out;
+    out << "<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\" ?>\n<root>\n<volume>256</volume>\n"
+        << "<length>0</length>\n<time>0</time>\n<state>" << (m_playing >= 0 ? "playing" : "stop") << "</state>\n"
+        << "<position>0</position>\n<fullscreen></fullscreen>\n<random>0</random>\n<loop>0</loop>\n"
+        << "<repeat>0</repeat>\n<information></information>\n</root>\n";
     return out.str();
 }
 
@@ -317,7 +503,10 @@ HttpResponse RemoteVlc::handleStream(const HttpRequest&) {
     int port;
     {
         std::lock_guard lock(m_mutex);
-        if (m_playing < 0) {
+        // An announced stream is listed and can be chosen, but there is nothing to fetch it from.
+        const bool announced =
+            std::any_of(m_sap.begin(), m_sap.end(), [this](const Item& i) { return i.id == m_playing; });
+        if (m_playing < 0 || announced) {
             resp.status = 404;
             resp.body = "nothing is playing";
             return resp;
@@ -383,8 +572,8 @@ std::string RemoteVlc::stateText() const {
     std::ostringstream out;
     out << "vlc_playing=" << m_playing << "\n";
     out << "vlc_items=" << m_playlist.size() << "\n";
-    for (size_t i = 0; i < m_playlist.size(); ++i)
-        out << "vlc_item" << i << "=" << m_playlist[i] << "\n";
+    for (const Item& item : m_playlist)
+        out << "vlc_item" << item.id << "=" << item.name << "\n";
     out << "vlc_engine=" << m_engineText << "\n";
     out << "vlc_transcode=" << m_lastChain << "\n";
     out << "vlc_mapped=" << m_lastNotes << "\n";

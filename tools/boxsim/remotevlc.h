@@ -26,13 +26,21 @@ TranscodeJob mapItem(const std::string& item, int internalPort, const std::strin
 
 class Transcoder;
 
-// A stand-in for a remote VLC's HTTP interface: the main page with play links, a playlist that
+// Which VLC 0.8 release the stand-in's HTTP interface behaves as. All of them take the request
+// target only up to its first raw blank, decode "mrl=" up to the next '&', list the node "General"
+// (id 3) with its own play link before the items and never reuse an item id (the first item after
+// a start is 4). 0.8.5 and later answer a client missing from the .hosts list with a 403 page;
+// 0.8.6 serves a page without play links at "/" and the old page at "/old/".
+enum class VlcVersion { V084, V085, V086 };
+bool parseVlcVersion(const std::string& text, VlcVersion* out);
+
+// A stand-in for a remote VLC 0.8's HTTP interface: the main page with play links, a playlist that
 // "?control=" commands change, and on play the item really run through libvlc 3 (fetching the
 // box stream, transcoding with the given chain); the stream port relays the result. Without
 // libvlc it serves the box stream itself. Thread-safe.
 class RemoteVlc {
 public:
-    explicit RemoteVlc(const TsSource& source);
+    RemoteVlc(const TsSource& source, VlcVersion version, std::vector<std::string> hosts);
     ~RemoteVlc();
     RemoteVlc(const RemoteVlc&) = delete;
     RemoteVlc& operator=(const RemoteVlc&) = delete;
@@ -40,16 +48,35 @@ public:
     HttpResponse handleControl(const HttpRequest& req);
     HttpResponse handleStream(const HttpRequest& req);
     std::string stateText() const;
+    // vlc_version (0.8.4|0.8.5|0.8.6), vlc_hosts (a,b,...), vlc_add (ok|fail: adds are dropped as
+    // VLC drops an MRL it cannot parse), vlc_sap (N announced streams under a node after
+    // "General"). False for another key or a bad value.
+    bool setState(const std::string& key, const std::string& value);
 
 private:
-    std::string page() const; // called with m_mutex held
+    struct Item {
+        int id = 0;
+        std::string name; // the item text as added
+        std::string uri;  // its first word
+    };
+    const Item* findItem(int id) const; // called with m_mutex held
+    std::string oldPage() const;        // called with m_mutex held
+    std::string newPage() const;
+    std::string statusXml() const; // called with m_mutex held
+    bool allowed(const std::string& peer) const;
     bool stillPlaying(unsigned generation) const;
-    void restartTranscoder(int item, const std::string& ownAddress); // -1: stop; called without m_mutex
+    void restartTranscoder(int id, const std::string& ownAddress); // -1: stop; called without m_mutex
 
     const TsSource& m_source;
     mutable std::mutex m_mutex;
-    std::vector<std::string> m_playlist;
-    int m_playing = -1;
+    VlcVersion m_version;
+    std::vector<std::string> m_hosts;
+    std::vector<Item> m_playlist;
+    std::vector<Item> m_sap; // announced streams: listed and playable, but nothing to serve
+    int m_sapNode = 0;
+    int m_nextId = 4; // node "General" is 3; ids are never reused
+    bool m_addFails = false;
+    int m_playing = -1;          // item id
     unsigned m_generation = 0;   // changes on every play, stop and empty, ending served streams
     std::mutex m_transcodeMutex; // one start or stop of libvlc at a time
     std::unique_ptr<Transcoder> m_transcoder;

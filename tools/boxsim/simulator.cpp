@@ -37,7 +37,7 @@ bool Simulator::start(std::string* error) {
 
     m_udp = std::make_unique<UdpStreams>(m_ts, m_faults, m_log);
     m_box = std::make_unique<BoxWeb>(m_data, *m_udp);
-    m_vlc = std::make_unique<RemoteVlc>(m_ts);
+    m_vlc = std::make_unique<RemoteVlc>(m_ts, m_options.vlcVersion, m_options.vlcHosts);
 
     // Every object exists before the first accept thread starts, so handlers never see one half-built.
     m_web = std::make_unique<HttpServer>("http", m_life, m_faults, m_log,
@@ -98,6 +98,21 @@ void Simulator::stop() {
         std::cerr << "boxsim: connection threads still running at exit\n";
 }
 
+bool Simulator::setState(const std::string& key, const std::string& value) {
+    // "vlc" on/off: the remote VLC's interface and stream port go away (refused) and come back.
+    if (key == "vlc" && (value == "on" || value == "off")) {
+        std::string e;
+        for (HttpServer* s : {m_vlcHttp.get(), m_vlcStream.get()}) {
+            if (s && !s->setListening(value == "on", &e))
+                std::cerr << "boxsim: " << e << "\n";
+        }
+        return true;
+    }
+    if (startsWith(key, "vlc_"))
+        return m_vlc->setState(key, value);
+    return m_box->setState(key, value);
+}
+
 HttpResponse Simulator::control(const HttpRequest& req) {
     HttpResponse resp;
     const std::map<std::string, std::string> p = parseQuery(req.query);
@@ -153,7 +168,7 @@ HttpResponse Simulator::control(const HttpRequest& req) {
     if (cmd == "set") {
         bool ok = !p.empty();
         for (const auto& [k, v] : p)
-            ok = ok && m_box->setState(k, v);
+            ok = ok && setState(k, v);
         resp.status = ok ? 200 : 400;
         resp.body = ok ? "ok" : "unknown state key or value";
         return resp;

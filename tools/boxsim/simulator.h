@@ -31,6 +31,8 @@ struct SimOptions {
     std::string password;
     std::string telnetUser = "root";
     std::string telnetPassword;
+    VlcVersion vlcVersion = VlcVersion::V084;
+    std::vector<std::string> vlcHosts{"127.0.0.1", "::1"}; // the .hosts list of VLC 0.8.5 and later
 };
 
 // Owns every service of the simulated receiver and the control endpoint under /boxsim/.
@@ -44,6 +46,7 @@ public:
 
 private:
     HttpResponse control(const HttpRequest& req);
+    bool setState(const std::string& key, const std::string& value);
 
     SimOptions m_options;
     Lifetime m_life;
