@@ -111,24 +111,25 @@ const std::array<Folded, 0x10000>& foldTable() {
     return *table;
 }
 
-// Appends folded units to out after its first `base` bytes: blank runs collapse, and an "e" right
-// after "a", "o" or "u" is the spelled-out umlaut, so it is left out.
+// Writes folded units as UTF-8 from `begin` on: blank runs collapse, and an "e" right after "a",
+// "o" or "u" is the spelled-out umlaut, so it is left out. The caller makes room for kMaxBytesPerUnit
+// bytes per unit of input.
 class Sink {
 public:
-    explicit Sink(QByteArray& out)
-        : m_out(out)
-        , m_base(out.size()) {}
+    explicit Sink(char* begin)
+        : m_begin(begin)
+        , m_at(begin) {}
 
     void unit(char32_t c) {
-        const bool empty = m_out.size() == m_base;
+        const bool empty = m_at == m_begin;
         if (c == kBlank) {
-            if (!empty && m_out.back() != ' ')
-                m_out.append(' ');
+            if (!empty && m_at[-1] != ' ')
+                *m_at++ = ' ';
             m_droppedE = false;
             return;
         }
         if (c == u'e' && !m_droppedE && !empty) {
-            const char last = m_out.back();
+            const char last = m_at[-1];
             if (last == 'a' || last == 'o' || last == 'u') {
                 m_droppedE = true;
                 return;
@@ -136,38 +137,47 @@ public:
         }
         m_droppedE = false;
         if (c < 0x80) {
-            m_out.append(static_cast<char>(c));
+            *m_at++ = static_cast<char>(c);
         } else if (c < 0x800) {
-            m_out.append(static_cast<char>(0xC0 | (c >> 6)));
-            m_out.append(static_cast<char>(0x80 | (c & 0x3F)));
+            *m_at++ = static_cast<char>(0xC0 | (c >> 6));
+            *m_at++ = static_cast<char>(0x80 | (c & 0x3F));
         } else if (c < 0x10000) {
-            m_out.append(static_cast<char>(0xE0 | (c >> 12)));
-            m_out.append(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            m_out.append(static_cast<char>(0x80 | (c & 0x3F)));
+            *m_at++ = static_cast<char>(0xE0 | (c >> 12));
+            *m_at++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *m_at++ = static_cast<char>(0x80 | (c & 0x3F));
         } else {
-            m_out.append(static_cast<char>(0xF0 | (c >> 18)));
-            m_out.append(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            m_out.append(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            m_out.append(static_cast<char>(0x80 | (c & 0x3F)));
+            *m_at++ = static_cast<char>(0xF0 | (c >> 18));
+            *m_at++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *m_at++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *m_at++ = static_cast<char>(0x80 | (c & 0x3F));
         }
     }
 
-    // No blank at the end.
-    void finish() {
-        if (m_out.size() > m_base && m_out.back() == ' ')
-            m_out.chop(1);
+    // Bytes written, without a blank at the end.
+    qsizetype finish() {
+        if (m_at != m_begin && m_at[-1] == ' ')
+            --m_at;
+        return m_at - m_begin;
     }
 
 private:
-    QByteArray& m_out;
-    qsizetype m_base;
+    char* m_begin;
+    char* m_at;
     bool m_droppedE = false;
 };
 
+// A unit of the basic plane folds to at most three units of three UTF-8 bytes each.
+constexpr qsizetype kMaxBytesPerUnit = 9;
+
 void appendFolded(QStringView text, QByteArray& out) {
-    Sink sink(out);
-    const auto& table = foldTable();
     const qsizetype n = text.size();
+    const qsizetype base = out.size();
+    const qsizetype room = base + n * kMaxBytesPerUnit;
+    if (out.capacity() < room)
+        out.reserve(std::max(room, out.capacity() * 2));
+    out.resize(room);
+    Sink sink(out.data() + base);
+    const auto& table = foldTable();
     const char16_t* u = reinterpret_cast<const char16_t*>(text.utf16());
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t c = u[i];
@@ -194,7 +204,7 @@ void appendFolded(QStringView text, QByteArray& out) {
         for (uint8_t k = 0; k < f.Length; ++k)
             sink.unit(f.Units[k]);
     }
-    sink.finish();
+    out.resize(base + sink.finish());
 }
 
 } // namespace
@@ -242,6 +252,12 @@ void FoldedTexts::append(int key, QStringView text) {
     m_starts.push_back(static_cast<int>(m_text.size()));
     appendFolded(text, m_text);
     m_text.append('\0');
+}
+
+void FoldedTexts::squeeze() {
+    m_text.squeeze();
+    m_keys.shrink_to_fit();
+    m_starts.shrink_to_fit();
 }
 
 qsizetype FoldedTexts::bytes() const {

@@ -28,6 +28,8 @@ public:
     void clear();
     void reserve(qsizetype entries, qsizetype bytes);
     void append(int key, QStringView text);
+    // Gives back the room kept for appending.
+    void squeeze();
     qsizetype size() const { return static_cast<qsizetype>(m_keys.size()); }
     int key(qsizetype entry) const { return m_keys[static_cast<size_t>(entry)]; }
     // Memory held, for the benchmark's account.

@@ -70,6 +70,7 @@ void GuideModel::layoutRow(Row& row) {
         add(GuideBlock::kNowSlot, ch.NowEPG);
         add(GuideBlock::kNextSlot, ch.NextEPG);
     }
+    row.Titles.squeeze();
 }
 
 void GuideModel::buildDescriptions(Row& row) {
@@ -81,6 +82,7 @@ void GuideModel::buildDescriptions(Row& row) {
         if (const TChannelProgram* p = blockProgramme(ch, slot))
             row.Descriptions.append(slot, p->Title + QLatin1Char(' ') + p->Info1 + QLatin1Char(' ') + p->Info2);
     }
+    row.Descriptions.squeeze();
     row.DescriptionsBuilt = true;
 }
 
