@@ -30,6 +30,11 @@ QLabel* label(const char* name, QWidget* parent) {
     return l;
 }
 
+// One line of a list: line breaks and control characters out, a hostile length cut.
+QString listText(const QString& text) {
+    return widgetSafeText(text.left(300)).simplified();
+}
+
 } // namespace
 
 TFrmGuide::TFrmGuide(QWidget* parent)
@@ -121,9 +126,9 @@ TFrmGuide::TFrmGuide(QWidget* parent)
     connect(m_results, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) { findActivated(item); });
     m_search->installEventFilter(this);
     m_results->installEventFilter(this);
+    // Runs while the window is shown.
     m_clock.setInterval(kClockMs);
     connect(&m_clock, &QTimer::timeout, this, &TFrmGuide::refresh);
-    m_clock.start();
     m_grid->setNow(nowSec());
 }
 
@@ -193,7 +198,7 @@ void TFrmGuide::runSearch() {
         if (!p)
             continue;
         auto* item = new QTreeWidgetItem(
-            {widgetSafeText(ch.Caption), axis.day(hit.StartSec), axis.clock(hit.StartSec), widgetSafeText(p->Title)});
+            {listText(ch.Caption), axis.day(hit.StartSec), axis.clock(hit.StartSec), listText(p->Title)});
         item->setData(0, kRowRole, hit.Row);
         item->setData(0, kSlotRole, hit.Slot);
         items.append(item);
@@ -250,6 +255,18 @@ void TFrmGuide::showDetails(int row, int32_t slot) {
     m_info1->setVisible(t.ShowInfo1);
     if (m_info2->toPlainText() != t.Info2)
         m_info2->setPlainText(t.Info2);
+}
+
+void TFrmGuide::showEvent(QShowEvent* event) {
+    m_clock.start();
+    QWidget::showEvent(event);
+}
+
+void TFrmGuide::hideEvent(QHideEvent* event) {
+    m_clock.stop();
+    // Nothing is in view any more: the walk goes back to its own order.
+    Q_EMIT waitingInView({});
+    QWidget::hideEvent(event);
 }
 
 void TFrmGuide::keyPressEvent(QKeyEvent* event) {

@@ -59,6 +59,8 @@ Q_SIGNALS:
     void waitingInView(const QList<TChannelRef>& channels);
 
 protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
