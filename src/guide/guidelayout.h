@@ -6,6 +6,7 @@
 #include <QString>
 #include <QTimeZone>
 
+#include <climits>
 #include <vector>
 
 // The time axis of the programme guide: instants (seconds since 1970) to pixels at a fixed scale
@@ -59,6 +60,8 @@ struct GuideBlock {
 
     static constexpr int32_t kNowSlot = -1;
     static constexpr int32_t kNextSlot = -2;
+    // No programme (nothing selected).
+    static constexpr int32_t kNoSlot = INT32_MIN;
 };
 
 // The programme a block stands for, or null when the channel no longer has it.

@@ -91,10 +91,9 @@ void GuideGrid::setNow(qint64 nowSec) {
 
 int32_t GuideGrid::selectedSlot() const {
     if (!m_model || m_row < 0 || m_row >= m_model->rowCount() || m_block < 0)
-        return GuideBlock::kNowSlot - 1;
+        return GuideBlock::kNoSlot;
     const auto& blocks = m_model->blocks(m_row);
-    return m_block < static_cast<int>(blocks.size()) ? blocks[static_cast<size_t>(m_block)].Slot
-                                                     : GuideBlock::kNowSlot - 1;
+    return m_block < static_cast<int>(blocks.size()) ? blocks[static_cast<size_t>(m_block)].Slot : GuideBlock::kNoSlot;
 }
 
 bool GuideGrid::select(int row, int32_t slot) {
@@ -251,18 +250,17 @@ void GuideGrid::keyPressEvent(QKeyEvent* event) {
 
 void GuideGrid::wheelEvent(QWheelEvent* event) {
     const QPoint d = event->angleDelta();
-    // Turned with Shift, or tilted: time; turned: channels.
+    // Turned with Shift, or tilted: time; turned: channels. A notch (120) is two rows or half an
+    // hour; a fine-grained wheel moves by its share of that.
     const bool byTime = d.x() != 0 || (event->modifiers() & Qt::ShiftModifier);
-    const int notches = (d.x() != 0 ? d.x() : d.y()) / 120;
-    if (notches == 0) {
-        event->accept();
-        return;
+    const int delta = d.x() != 0 ? d.x() : d.y();
+    if (byTime) {
+        QScrollBar* h = horizontalScrollBar();
+        h->setValue(h->value() - delta * kWheelSeconds * GuideTimeAxis::kPixelsPerHour / 3600 / 120);
+    } else {
+        QScrollBar* v = verticalScrollBar();
+        v->setValue(v->value() - delta * kWheelRows * kRowHeight / 120);
     }
-    if (byTime)
-        horizontalScrollBar()->setValue(horizontalScrollBar()->value() -
-                                        notches * kWheelSeconds * GuideTimeAxis::kPixelsPerHour / 3600);
-    else
-        verticalScrollBar()->setValue(verticalScrollBar()->value() - notches * kWheelRows * kRowHeight);
     event->accept();
 }
 
