@@ -96,6 +96,7 @@ QList<GuideChannel> AppGuide::rows(bool allBouquets) {
     const int shownIndex = model.CurBouquetNr.toInt() - 1;
     QSet<QString> seen;
     QList<TChannelRef> fresh;
+    m_loading.start();
     const auto& bouquets = model.bouquets();
     for (int i = 0; i < bouquets.size() && out.size() < kMaxAllRows; ++i) {
         QList<TChannelRef> channels;
@@ -131,6 +132,13 @@ QList<TChannelRef> AppGuide::bouquetChannels(int index, QList<TChannelRef>* fres
     }
     if (const auto it = m_loaded.constFind(index); it != m_loaded.constEnd())
         return *it;
+    // A slow or silent receiver holds the window for one request at most past the budget; the
+    // bouquets left out are asked for again at the next showing.
+    if (m_loading.hasExpired(kLoadBudgetMs)) {
+        Log(LogFunc, QStringLiteral("Programme guide: bouquet ") + QString::number(index + 1) +
+                         QStringLiteral(" left out, the receiver is slow"));
+        return {};
+    }
     const QString nr = QString::number(index + 1);
     const QString tv = m_app.session().request(BoxURL(BouquetUrls::kBouquetTV, BouquetUrls::kBouquetNr, nr));
     const QString radio = m_app.session().request(BoxURL(BouquetUrls::kBouquetRadio, BouquetUrls::kBouquetNr, nr));

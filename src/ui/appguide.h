@@ -3,6 +3,7 @@
 #include "box/records.h"
 #include "guide/guidemodel.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -22,6 +23,8 @@ class AppGuide : public QObject {
 public:
     // Rows at most in the all-bouquets view; bouquets beyond are not loaded.
     static constexpr int kMaxAllRows = 5000;
+    // Time for loading other bouquets' channel lists in one showing.
+    static constexpr int kLoadBudgetMs = 5000;
 
     AppGuide(AppController& app, TFrmQuoxel& window, QObject* parent = nullptr);
     ~AppGuide() override;
@@ -46,6 +49,7 @@ private:
     QPointer<TFrmGuide> m_guide;
     // Channel lists of bouquets loaded for the all-bouquets view, by menu position.
     QHash<int, QList<TChannelRef>> m_loaded;
+    QElapsedTimer m_loading;
 };
 
 } // namespace quoxel
