@@ -35,8 +35,11 @@ AppGuide::AppGuide(AppController& app, TFrmQuoxel& window, QObject* parent)
     , m_w(window) {}
 
 AppGuide::~AppGuide() {
-    // The window asks this object on its clock; it goes first.
-    delete m_guide.data();
+    // The window asks this object on its clock; it goes first, without a word to this one.
+    if (m_guide) {
+        m_guide->disconnect(this);
+        delete m_guide.data();
+    }
 }
 
 TFrmGuide* AppGuide::window() const {
@@ -68,12 +71,17 @@ void AppGuide::ShowGuide() {
 }
 
 void AppGuide::fillRows() {
-    if (!m_guide)
+    // Receiver requests let messages run: a second fill from within the first waits its turn.
+    if (!m_guide || m_filling)
         return;
+    m_filling = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    QList<GuideChannel> rows = this->rows(m_guide->ChkAllBouquets()->isChecked());
     const TChannelRef akt = m_app.session().AktChannel;
-    m_guide->setRows(rows(m_guide->ChkAllBouquets()->isChecked()), akt ? akt->Id : QString());
+    if (m_guide)
+        m_guide->setRows(std::move(rows), akt ? akt->Id : QString());
     QApplication::restoreOverrideCursor();
+    m_filling = false;
 }
 
 QList<GuideChannel> AppGuide::rows(bool allBouquets) {
@@ -105,6 +113,9 @@ QList<GuideChannel> AppGuide::rows(bool allBouquets) {
                 channels.append(item.Channel);
         } else {
             channels = bouquetChannels(i, &fresh);
+            // The requests let messages run, and a new connection may have replaced the bouquets.
+            if (i >= bouquets.size())
+                break;
         }
         for (const TChannelRef& ch : std::as_const(channels)) {
             if (!ch || seen.contains(ch->Id) || out.size() >= kMaxAllRows)
@@ -181,7 +192,7 @@ void AppGuide::channelsChanged() {
 }
 
 void AppGuide::switchTo(int row) {
-    if (!m_guide || row < 0 || row >= m_guide->model().rowCount())
+    if (!m_guide || m_filling || row < 0 || row >= m_guide->model().rowCount())
         return;
     // As in the channel lists: in quoxel mode the providing instance chooses the channel.
     if (Options.Mode == kModeQuoxel || IsSwitching || IsStarting || !m_app.switcher())

@@ -50,6 +50,7 @@ private:
     // Channel lists of bouquets loaded for the all-bouquets view, by menu position.
     QHash<int, QList<TChannelRef>> m_loaded;
     QElapsedTimer m_loading;
+    bool m_filling = false;
 };
 
 } // namespace quoxel
