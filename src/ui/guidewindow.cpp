@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -181,6 +182,11 @@ void TFrmGuide::announceWaiting(int first, int last) {
 void TFrmGuide::runSearch() {
     m_searchDelay.stop();
     const QString query = m_search->text();
+    // The find the user is on stays chosen when new lists change the finds around it.
+    QTreeWidgetItem* was = m_results->currentItem();
+    const QVariant wasRow = was ? was->data(0, kRowRole) : QVariant();
+    const QVariant wasSlot = was ? was->data(0, kSlotRole) : QVariant();
+    const QSignalBlocker quiet(m_results);
     m_results->clear();
     if (query.trimmed().isEmpty()) {
         m_results->hide();
@@ -204,6 +210,12 @@ void TFrmGuide::runSearch() {
         items.append(item);
     }
     m_results->addTopLevelItems(items);
+    for (QTreeWidgetItem* item : std::as_const(items)) {
+        if (wasRow.isValid() && item->data(0, kRowRole) == wasRow && item->data(0, kSlotRole) == wasSlot) {
+            m_results->setCurrentItem(item);
+            break;
+        }
+    }
     m_results->show();
     m_found->setText(total > hits.size() ? QStringLiteral("first %1 of %2 found").arg(hits.size()).arg(total)
                                          : QStringLiteral("%1 found").arg(total));
