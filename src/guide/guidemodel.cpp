@@ -1,6 +1,8 @@
 #include "guide/guidemodel.h"
 
 #include <algorithm>
+#include <exception>
+#include <thread>
 
 GuideModel::GuideModel(QTimeZone zone)
     : m_zone(std::move(zone)) {}
@@ -22,9 +24,9 @@ void GuideModel::setRows(QList<GuideChannel> rows, qint64 nowSec) {
         row.Source = std::move(source);
         m_rows.push_back(std::move(row));
     }
+    layoutAll();
     qint64 end = origin + kMinSpanSec;
-    for (Row& row : m_rows) {
-        layoutRow(row);
+    for (const Row& row : m_rows) {
         if (!row.Blocks.empty())
             end = std::max(end, origin + row.Blocks.back().End);
     }
@@ -45,6 +47,36 @@ bool GuideModel::refresh() {
     if (end != m_axis.endSec())
         m_axis = GuideTimeAxis(m_axis.originSec(), end, m_zone);
     return changed;
+}
+
+void GuideModel::layoutAll() {
+    // Two halves at once: the rows are independent, and the records are only read while this
+    // thread waits (nothing else writes them then).
+    const size_t half = m_rows.size() < kRowsForTwoThreads ? m_rows.size() : m_rows.size() / 2;
+    std::exception_ptr failed;
+    std::thread other;
+    if (half < m_rows.size()) {
+        other = std::thread([this, half, &failed] {
+            try {
+                for (size_t r = half; r < m_rows.size(); ++r)
+                    layoutRow(m_rows[r]);
+            } catch (...) {
+                failed = std::current_exception();
+            }
+        });
+    }
+    try {
+        for (size_t r = 0; r < half; ++r)
+            layoutRow(m_rows[r]);
+    } catch (...) {
+        if (other.joinable())
+            other.join();
+        throw;
+    }
+    if (other.joinable())
+        other.join();
+    if (failed)
+        std::rethrow_exception(failed);
 }
 
 void GuideModel::layoutRow(Row& row) {

@@ -92,7 +92,8 @@ private:
     };
 
     static Stamp stampOf(const TChannel& channel);
-    qint64 reach(const TChannel& channel) const;
+    static constexpr size_t kRowsForTwoThreads = 64;
+    void layoutAll();
     void layoutRow(Row& row);
     void buildDescriptions(Row& row);
 
