@@ -78,8 +78,7 @@ double heapMb() {
 }
 
 // Opening: every row laid out and its titles folded for the search (CPU time of both threads).
-// Memory is the heap the model
-// holds after it, beside the records.
+// Memory is the heap the model holds after it, beside the records.
 void BM_GuideOpen(benchmark::State& state) {
     const QList<GuideChannel>& rows = guideRows();
     double modelMb = 0;
