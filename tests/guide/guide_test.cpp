@@ -186,7 +186,9 @@ INSTANTIATE_TEST_SUITE_P(
                     FoldCase{QStringLiteral("Ærøskøbing"), "aroskobing"}, FoldCase{QStringLiteral("\uFB01lm"), "film"},
                     FoldCase{QStringLiteral("Fern\u00ADsehen"), "fernsehen"},
                     FoldCase{QStringLiteral("Ελληνικά"), "ελληνικα"},
-                    FoldCase{QStringLiteral("  Tag\x01" "der\tOffenen\r\nTür  "), "tag der offenen tur"},
+                    FoldCase{QStringLiteral("  Tag\x01"
+                                            "der\tOffenen\r\nTür  "),
+                             "tag der offenen tur"},
                     FoldCase{QString::fromUtf8("Ab\xff\xfe"
                                                "cd"),
                              "ab cd"},
@@ -236,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A hostile list: 5,000 entries overlapping at random, of no length, out of order, with control
 // characters and broken text in the titles. Laid out in time order without overlap inside the
-// guide's time, and still searchable.
+// guide's time, and still searchable; the search stops listing at its limit.
 TEST(GuideModel, HostileListLaidOutWithoutOverlap) {
     auto ch = std::make_shared<TChannel>();
     quint32 seed = 12345;
@@ -252,9 +254,14 @@ TEST(GuideModel, HostileListLaidOutWithoutOverlap) {
     ch->EPG[4321].StartSec = kOrigin + 7200;
     ch->EPG[4321].EndSec = kOrigin + 7300;
     ch->EPGCount = static_cast<int32_t>(ch->EPG.size());
+    // Enough rows of it for the layout to run on two threads.
+    QList<GuideChannel> rows;
+    for (int r = 0; r < 80; ++r)
+        rows.append({ch, {}, -1});
     GuideModel model(QTimeZone::utc());
-    model.setRows({{ch, {}, -1}}, kOrigin);
+    model.setRows(rows, kOrigin);
     const auto& blocks = model.blocks(0);
+    ASSERT_EQ(model.blocks(79).size(), blocks.size());
     ASSERT_FALSE(blocks.empty());
     ASSERT_LE(blocks.size(), 5000u);
     for (size_t i = 0; i < blocks.size(); ++i) {
@@ -266,8 +273,10 @@ TEST(GuideModel, HostileListLaidOutWithoutOverlap) {
         }
     }
     EXPECT_LE(model.axis().endSec(), model.axis().originSec() + GuideModel::kMaxSpanSec);
-    const QList<GuideHit> hits = model.search(QStringLiteral("kroete glueck"), false, 10);
-    ASSERT_EQ(hits.size(), 1);
+    int total = 0;
+    const QList<GuideHit> hits = model.search(QStringLiteral("kroete glueck"), false, 10, &total);
+    EXPECT_EQ(total, 80);
+    ASSERT_EQ(hits.size(), 10);
     EXPECT_EQ(hits[0].Slot, 4321);
 }
 
