@@ -13,6 +13,7 @@
 #include "telnet/telnetsession.h"
 #include "telnet/telnetview.h"
 #include "ui/apponline.h"
+#include "ui/appguide.h"
 #include "ui/apposd.h"
 #include "ui/blackscreen.h"
 #include "ui/channelbox.h"
@@ -69,6 +70,7 @@ AppController::AppController(TFrmQuoxel& window, QObject* parent)
     m_channelMenu = std::make_unique<ChannelMenuBuilder>(m_w.menu().Channels1, m_channelModel.get());
     setStatusSink(&m_w);
     m_osd = std::make_unique<AppOsd>(m_w, *this);
+    m_guide = std::make_unique<AppGuide>(*this, m_w);
     // Entering full screen shows or hides the programme info; a radio channel keeps the window.
     m_w.setViewHooks(
         ViewHooks{[this] { return m_session.AktChannel && m_session.AktChannel->Mode == TChannelMode::mRadio; },
@@ -157,13 +159,9 @@ void AppController::connectWindow() {
         if (m_epg && row >= 0)
             m_epg->setSelected(row);
     });
-    connect(m_channelMenu.get(), &ChannelMenuBuilder::channelClicked, this, [this](int row, TChannel*) {
-        if (!m_switcher || IsStarting)
-            return;
-        m_session.model().setSelectedIndex(row);
-        m_w.CmbChannels()->setCurrentIndex(row);
-        m_switcher->SwitchChannel(m_channelModel->channelAt(row));
-    });
+    connect(m_channelMenu.get(), &ChannelMenuBuilder::channelClicked, this,
+            [this](int row, TChannel*) { switchToRow(row); });
+    connect(m.Guide1, &QAction::triggered, this, [this] { m_guide->ShowGuide(); });
     connectTelnet();
     m_w.installEventFilter(this);
 }
@@ -358,6 +356,7 @@ void AppController::showChannels() {
     m_channelMenu->rebuild();
     channelBoxChanged();
     m_osd->panels().ShowChannelInfo(m_session.AktChannel);
+    m_guide->channelsChanged();
 }
 
 // SplashView -----------------------------------------------------------------------------------
@@ -732,7 +731,19 @@ void AppController::leaveFullscreen() {
     m_w.view().leaveFullscreen();
 }
 
+void AppController::switchToRow(int row) {
+    if (!m_switcher || IsStarting)
+        return;
+    m_session.model().setSelectedIndex(row);
+    m_w.CmbChannels()->setCurrentIndex(row);
+    m_switcher->SwitchChannel(m_channelModel->channelAt(row));
+}
+
 void AppController::clickBouquet(int position) {
+    switchBouquet(position);
+}
+
+void AppController::switchBouquet(int position, const QString& locateId) {
     setBusyCursor(true);
     processEvents();
     const auto& bouquets = m_session.model().bouquets();
@@ -763,14 +774,14 @@ void AppController::clickBouquet(int position) {
     processEvents();
 
     const QString akt = m_session.AktChannel ? m_session.AktChannel->Id : QString();
-    const TBouquetSwitch s = m_session.model().SwitchBouquet(position, akt);
+    const TBouquetSwitch s = m_session.model().SwitchBouquet(position, locateId.isEmpty() ? akt : locateId);
     showChannels();
     if (s.FreshlyLoaded)
         m_session.loadAllChannelEPG();
     if (!fullscreen && m_w.CmbChannels()->isEnabled() && m_switcher) {
         m_switcher->CmbChannelsChange();
         // The channel on air is not in this bouquet: play the one the box now shows.
-        if (s.Located < 0 && hasChannelSelection() && !IsSwitching)
+        if (s.Located < 0 && locateId.isEmpty() && hasChannelSelection() && !IsSwitching)
             switchChannel();
     }
 

@@ -29,6 +29,7 @@ class QLabel;
 namespace quoxel {
 
 class AppOnline;
+class AppGuide;
 class AppOsd;
 class TFrmQuoxel;
 
@@ -81,6 +82,15 @@ public:
     AppOsd& osd() { return *m_osd; }
     // Logos and backgrounds, loaded once for the window and the overlays.
     ChannelPictures& pictures() { return m_pictures; }
+    // The programme guide window and its rows.
+    AppGuide& guide() { return *m_guide; }
+    // The EPG thread's owner and the EPG timers; null before the connection sequence made them.
+    EPGTimers* epgTimers() const { return m_epg.get(); }
+    // Selects the channel box row and switches to its channel, as a click in the Channels menu does.
+    void switchToRow(int row);
+    // A click on bouquet menu item `position`; locateId names the channel to select in the new
+    // bouquet instead of the one on air (which is then not switched to by the bouquet switch).
+    void switchBouquet(int position, const QString& locateId = {});
 
     // ConnectionView
     void setCaption(const QString& caption) override;
@@ -228,6 +238,7 @@ private:
     ChannelPictures m_pictures;
     std::unique_ptr<AppOsd> m_osd;
     AppOnline* m_online = nullptr; // child of this
+    std::unique_ptr<AppGuide> m_guide;
     QString m_iniPath;
     bool m_playerReady = false;
     bool m_epgStopped = false;

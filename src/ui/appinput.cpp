@@ -3,6 +3,7 @@
 #include "core/appflags.h"
 #include "playback/channelswitch.h"
 #include "ui/appcontroller.h"
+#include "ui/appguide.h"
 #include "ui/apposd.h"
 #include "ui/channelbox.h"
 #include "ui/channellist.h"
@@ -328,6 +329,10 @@ void AppInput::hideTelnetPanel() {
 
 void AppInput::startPopUpTimer() {
     m_w.startPopup();
+}
+
+void AppInput::ShowGuide() {
+    m_app.guide().ShowGuide();
 }
 
 } // namespace quoxel

@@ -132,6 +132,9 @@ MainMenu buildMainMenu(QMenuBar* bar) {
     m.DBoxOSD1 = item(m.View1, "DBoxOSD1", QStringLiteral("D-Box OSD"));
     for (QAction* a : {m.VideoOnly1, m.alwaysontop1, m.Fullscreen1, m.Telnet1, m.DBoxOSD1})
         a->setCheckable(true);
+    m.View1->addSeparator();
+    m.Guide1 = item(m.View1, "Guide1", QStringLiteral("Programme Guide"), QKeySequence(Qt::Key_G));
+    m.Guide1->setShortcutContext(Qt::WidgetShortcut);
 
     m.N1 = bar->addAction(QStringLiteral("?"));
     m.N1->setObjectName(QStringLiteral("N1"));

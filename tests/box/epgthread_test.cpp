@@ -61,6 +61,24 @@ TEST_F(EPGThreadTest, WalksFromTheSelectedChannelAndFillsTheRecords) {
         EXPECT_TRUE(ch->EPGLoaded) << ch->Id.toStdString();
 }
 
+// Channels a view shows come first, one a step; one outside the walk's list (another bouquet's)
+// gets its list in the record the view holds.
+TEST_F(EPGThreadTest, ChannelsInViewFirst) {
+    QList<TChannelRef> channels;
+    for (const auto& id : ids)
+        channels << channel(id);
+    const TChannelRef other = channel(QStringLiteral("85000300008"));
+    EPGThread thread(kFast);
+    thread.setInView({channels[2], other});
+    bool finished = false;
+    QObject::connect(&thread, &EPGThread::finished, [&] { finished = true; });
+    ASSERT_TRUE(thread.start(channels, 0, false, false));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 15000));
+    EXPECT_EQ(epgTargets(), (QStringList{ids[2], other->Id, ids[0], ids[1]}));
+    EXPECT_TRUE(other->EPGLoaded);
+    EXPECT_GT(other->EPGCount, 0);
+}
+
 TEST_F(EPGThreadTest, StopEndsAPauseQuickly) {
     QList<TChannelRef> channels;
     for (const auto& id : ids)

@@ -140,8 +140,8 @@ TEST_F(MainWindowTest, MenuOrderHiddenAndSeparators) {
     EXPECT_EQ(layout(w.menu().Telnet2),
               (QStringList{"Change Password", "Restart Nhttpd", "Reboot D-Box2", "-", "Login", "Logout"}));
     EXPECT_EQ(layout(w.menu().Control1), (QStringList{"D-Box", "VLC", "Telnet", "-", "Copy Stream URL"}));
-    EXPECT_EQ(layout(w.menu().View1),
-              (QStringList{"Video Only", "Always On Top", "Fullscreen", "-", "Telnet", "D-Box OSD"}));
+    EXPECT_EQ(layout(w.menu().View1), (QStringList{"Video Only", "Always On Top", "Fullscreen", "-", "Telnet",
+                                                   "D-Box OSD", "-", "Programme Guide"}));
 }
 
 // Ctrl+P is shown on two commands; pressed in the window it starts playback and leaves the
