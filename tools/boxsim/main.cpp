@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <pthread.h>
 
 #ifndef BOXSIM_DEFAULT_TS
@@ -29,6 +30,7 @@ void usage() {
                  "  --ts-seconds S       play time of that file, for pacing (default 5)\n"
                  "  --fault E=MODE[:ARG[:COUNT]]  spoil answers of endpoint E (repeatable)\n"
                  "  --user U --password P         web server basic auth\n"
+                 "  --firmware 3.x|2.2   web server generation to answer as (default 3.x)\n"
                  "  --telnet-user U --telnet-password P  telnet login (default root, no password)\n";
 }
 
@@ -80,7 +82,14 @@ bool parseArgs(int argc, char** argv, boxsim::SimOptions* o) {
             o->user = v;
         else if (a == "--password")
             o->password = v;
-        else if (a == "--telnet-user")
+        else if (a == "--firmware") {
+            const std::optional<boxsim::Firmware> f = boxsim::firmwareFromName(v);
+            if (!f) {
+                std::cerr << "boxsim: --firmware takes 3.x or 2.2, not " << v << "\n";
+                return false;
+            }
+            o->firmware = *f;
+        } else if (a == "--telnet-user")
             o->telnetUser = v;
         else if (a == "--telnet-password")
             o->telnetPassword = v;
