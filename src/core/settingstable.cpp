@@ -55,6 +55,8 @@ constexpr std::array<SettingDef, kSettingCount> kTable{{
     {S::TelnetUser,      "Telnet",        "user",             T::Text,       "root",   "root",   "EdtTelnetUser",     -1, 38},
     {S::TelnetPass,      "Telnet",        "pass",             T::Secret,     "",       "",       "EdtTelnetPass",     -1, 39},
     {S::TelnetNhttpd,    "Telnet",        "nhttpd",           T::Text,       "nhttpd", "nhttpd", "EdtTelnetNhttpd",   -1, 40},
+    // Beyond the options dialog: written by hand, kept by every save.
+    {S::RecordWatch,     "Extras",        "recordwatch",      T::Flag,       "1",      nullptr,  "",                  -1,  0},
 }};
 // clang-format on
 

@@ -53,6 +53,7 @@ enum class SettingId {
     TelnetUser,
     TelnetPass,
     TelnetNhttpd,
+    RecordWatch,
     Count
 };
 
