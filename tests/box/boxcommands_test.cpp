@@ -112,25 +112,6 @@ protected:
 
 } // namespace
 
-// A zap is seen by the receiver and reported back by the next query, request for request.
-TEST_F(BoxClientTest, ZapAndQuery) {
-    const QString first = m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/zapto")));
-    ASSERT_FALSE(first.isEmpty());
-    const QStringList channels =
-        m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/getbouquet?bouquet=1&mode=TV")))
-            .split(QStringLiteral("\r\n"));
-    ASSERT_GE(channels.size(), 2);
-    const QString otherId = channels.last().section(QLatin1Char(' '), 1, 1);
-    ASSERT_FALSE(otherId.isEmpty());
-    m_box.BoxRequest(
-        BoxURL(QStringLiteral("http://<IP:PORT>/control/zapto?<idchannel>"), QStringLiteral("<idchannel>"), otherId));
-    EXPECT_EQ(m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/zapto"))), otherId);
-    EXPECT_EQ(m_sim.requestTargets(),
-              (QStringList{QStringLiteral("/control/zapto"), QStringLiteral("/control/getbouquet?bouquet=1&mode=TV"),
-                           QStringLiteral("/control/zapto?") + otherId, QStringLiteral("/control/zapto")}));
-    EXPECT_FALSE(MainRequestBusy.load());
-}
-
 // SPTS and standby follow the receiver's "ok"; anything else leaves the item and names the failure.
 TEST_F(BoxClientTest, ToggleCommands) {
     ToggleOutcome on = toggleSpts(m_box, false);
