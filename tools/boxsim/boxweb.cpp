@@ -221,7 +221,8 @@ std::vector<BoxWeb::Listed> BoxWeb::listedBouquets() const {
             continue;
         const int number = m_firmware == Firmware::V22 ? int(i + 1) : ++shown;
         const auto tunable = [this](int idx) { return onRecordedTransponder(idx); };
-        if (std::none_of(b.tv.begin(), b.tv.end(), tunable) && std::none_of(b.radio.begin(), b.radio.end(), tunable))
+        if (m_recording && std::none_of(b.tv.begin(), b.tv.end(), tunable) &&
+            std::none_of(b.radio.begin(), b.radio.end(), tunable))
             continue;
         out.push_back({int(i), number});
     }
