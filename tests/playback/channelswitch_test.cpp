@@ -206,9 +206,9 @@ TEST_F(SwitchTest, TvRadioTvRoundTrip) {
 
     ASSERT_TRUE(sim.clearRequests());
     switchTo(kBr);
-    EXPECT_EQ(boxRequests(),
-              (QStringList{"/control/getmode", "/control/setmode?tv", "/control/system?setAViAExtPlayBack=spts",
-                           "/control/zapto?44100016dca", "/control/zapto", "/control/info?streaminfo", "/control/zapto?getallpids"}));
+    EXPECT_EQ(boxRequests(), (QStringList{"/control/getmode", "/control/setmode?tv",
+                                          "/control/system?setAViAExtPlayBack=spts", "/control/zapto?44100016dca",
+                                          "/control/zapto", "/control/info?streaminfo", "/control/zapto?getallpids"}));
     EXPECT_EQ(sim.state().value(QStringLiteral("mode")), QStringLiteral("tv"));
     EXPECT_EQ(sim.state().value(QStringLiteral("spts")), QStringLiteral("on"));
     EXPECT_TRUE(streamView.spts);
