@@ -191,10 +191,15 @@ void BoxSession::loadChannels() {
 bool BoxSession::reloadBouquets() {
     if (!m_box)
         return false;
-    // The old place in the list means nothing in the new one.
+    // The old place in the list means nothing in the new one. Without an answer the old list stays.
+    const QList<TBouquetMenuItem> old = m_model.bouquets();
+    const QString oldNr = m_model.CurBouquetNr;
     m_model.CurBouquetNr = QStringLiteral("0");
-    if (!m_model.LoadBouquets())
+    if (!m_model.LoadBouquets()) {
+        m_model.bouquets() = old;
+        m_model.CurBouquetNr = oldNr;
         return false;
+    }
     m_model.LoadBouquet(m_model.CurBouquetNr);
     const int at = AktChannel ? m_model.LocateChannel(AktChannel->Id) : -1;
     m_model.setSelectedIndex(std::max(at, 0));

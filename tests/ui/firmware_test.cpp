@@ -328,6 +328,18 @@ TEST_P(Session, ReceiverAnswersAsItsFirmware) {
     EXPECT_EQ(captions(w().menu().Bouquets1), c.recordedBouquets);
     EXPECT_TRUE(QTest::qWaitFor([&] { return redShare(w(), mark) > 0.3; }, 3000));
     EXPECT_EQ(app().session().AktChannel->Id, kDasErste);
+
+    // It ends while the receiver sends no bouquet list: the lists stay as they are, not emptied.
+    ASSERT_TRUE(sim.setFault(QStringLiteral("/control/getbouquets"), QStringLiteral("empty")));
+    ASSERT_TRUE(sim.setState(QStringLiteral("recording"), QStringLiteral("off")));
+    w().TimerTimeTimer();
+    EXPECT_FALSE(w().LblRecording()->isVisible());
+    EXPECT_EQ(captions(w().menu().Bouquets1), c.recordedBouquets);
+    ASSERT_TRUE(sim.clearFaults());
+    ASSERT_TRUE(sim.clearRequests());
+    w().menu().Bouquets1->actions()[1]->trigger();
+    EXPECT_TRUE(sim.requestTargets().contains(QStringLiteral("/control/getbouquet?bouquet=") + gap +
+                                              QStringLiteral("&mode=TV")));
 }
 
 INSTANTIATE_TEST_SUITE_P(
