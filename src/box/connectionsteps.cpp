@@ -149,6 +149,10 @@ QString BoxSession::requestBoxTime() {
     return request(BoxURL(QStringLiteral("http://<IP:PORT>/control/gettime?rawtime")));
 }
 
+QString BoxSession::refusedText() {
+    return m_box ? m_box->refusedText() : QString();
+}
+
 QString BoxSession::requestVlcPage() {
     if (m_vlcProbe)
         return m_box ? m_vlcProbe() : QString();
@@ -184,6 +188,27 @@ bool BoxSession::loadBouquets() {
 void BoxSession::loadChannels() {
     if (m_box)
         m_model.LoadBouquet(m_model.CurBouquetNr);
+}
+
+bool BoxSession::reloadBouquets() {
+    if (!m_box)
+        return false;
+    // The old place in the list means nothing in the new one. Without an answer the old list stays.
+    const QList<TBouquetMenuItem> old = m_model.bouquets();
+    const QString oldNr = m_model.CurBouquetNr;
+    m_model.CurBouquetNr = QStringLiteral("0");
+    if (!m_model.LoadBouquets()) {
+        m_model.bouquets() = old;
+        m_model.CurBouquetNr = oldNr;
+        return false;
+    }
+    m_model.LoadBouquet(m_model.CurBouquetNr);
+    const int at = AktChannel ? m_model.LocateChannel(AktChannel->Id) : -1;
+    m_model.setSelectedIndex(std::max(at, 0));
+    m_model.checkChannelMenu(at);
+    if (at >= 0)
+        AktChannel = m_model.channelBox()[at].Channel;
+    return true;
 }
 
 QString BoxSession::requestCurrentChannel() {

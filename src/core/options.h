@@ -43,6 +43,7 @@ public:
     bool NoLogging = false;
     bool NoEpgData = false;
     bool TelnetLoggedIn = false;
+    bool RecordWatch = true; // [Extras] recordwatch: look whether the receiver records on every clock tick
     int32_t WinHeight = 0;
     int32_t WinWidth = 0;
     int32_t WinLeft = 0;

@@ -28,6 +28,11 @@ bool udpStreaming() {
 
 } // namespace
 
+bool isUnavailableStream(const QString& liveUrl) {
+    return liveUrl.contains(QLatin1String("0,0x0000,0x0000,0x0000")) ||
+           liveUrl.contains(QLatin1String("0 0x0000 0x0000 0x0000"));
+}
+
 QString playingStatusText(const PlayingFacts& facts, int streamType, bool isRadio) {
     if (streamType == kStreamUdp)
         return QStringLiteral("playing UDP stream...(") + facts.Resolution + QLatin1Char('/') + facts.VideoRate +
@@ -223,8 +228,7 @@ void VLCPlayer::StartStream(int mode, bool isRadio, const QString& liveUrl) {
         Play(true);
         return;
     }
-    if (liveUrl.contains(QLatin1String("0,0x0000,0x0000,0x0000")) ||
-        liveUrl.contains(QLatin1String("0 0x0000 0x0000 0x0000"))) {
+    if (isUnavailableStream(liveUrl)) {
         status(QStringLiteral("stream is not available!"));
         m_view.streamNotAvailable();
         return;

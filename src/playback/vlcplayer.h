@@ -26,6 +26,10 @@ struct PlayingFacts {
     QString Audio;
 };
 
+// The receiver reported no PIDs for the channel: the stream address (HTTP, TV) or the UDP start
+// command holds zeros for the PMT, the video and the first audio PID.
+bool isUnavailableStream(const QString& liveUrl);
+
 // "playing HTTP stream...(...)" / "playing UDP stream...(...)" for a stream; streamType 0 http, 1 udp.
 QString playingStatusText(const PlayingFacts& facts, int streamType, bool isRadio);
 

@@ -45,6 +45,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTime>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace quoxel {
@@ -55,7 +56,10 @@ AppController::AppController(TFrmQuoxel& window, QObject* parent)
     , m_connection(*this, m_session, QString::fromLatin1(quoxel::kVersion))
     , m_lifecycle(*this, m_session, m_connection)
     , m_player(*this)
-    , m_channelModel(std::make_unique<ChannelModel>()) {
+    , m_channelModel(std::make_unique<ChannelModel>())
+    , m_recordWatch([this](const QString& url) {
+        return m_session.box() ? m_session.box()->ShortRequest(url, RecordWatch::kTimeoutSec) : QString();
+    }) {
     m_telnet = std::make_unique<TelnetSession>(Options);
     if (auto* box = qobject_cast<TComboBoxQuoxel*>(m_w.CmbChannels())) {
         box->setChannelModel(m_channelModel.get());
@@ -131,6 +135,8 @@ void AppController::connectWindow() {
     connect(m.ProgramSettings1, &QAction::triggered, this, &AppController::ProgramSettings1Click);
     connect(m.RebootDBOX1, &QAction::triggered, this, &AppController::RebootDBOX1Click);
     connect(m.DBoxOSD1, &QAction::triggered, this, &AppController::DBoxOSD1Click);
+    connect(m.Message1, &QAction::triggered, this, &AppController::Message1Click);
+    connect(&m_w, &TFrmQuoxel::clockTicked, this, &AppController::recordWatchTick);
     connect(m.Audio1, &QMenu::aboutToShow, this, &AppController::buildAudioMenu);
     connect(&m_w, &TFrmQuoxel::popupOpening, this, &AppController::buildAudioMenu);
     connect(m.VLDStartup, &QAction::triggered, this, [this] { m_player.VLDStartupClick(); });
@@ -224,7 +230,67 @@ bool AppController::eventFilter(QObject* watched, QEvent* event) {
 
 ConnectionOutcome AppController::FormCreate() {
     IsStarting = true;
-    return m_connection.InitConnection();
+    const ConnectionOutcome outcome = m_connection.InitConnection();
+    // In mode "quoxel" another instance zaps the receiver; its recordings are not ours to explain.
+    if (outcome == ConnectionOutcome::Connected && Options.Mode != 2)
+        lookForRecording(false);
+    return outcome;
+}
+
+void AppController::lookForRecording(bool reloadOnChange) {
+    const bool changed = m_recordWatch.check();
+    m_w.setRecordingShown(m_recordWatch.recording());
+    if (changed && reloadOnChange)
+        reloadBouquets();
+}
+
+void AppController::recordWatchTick() {
+    // Never in the middle of a request, a switch, the start-up or the close.
+    if (!Options.RecordWatch || Options.Mode == 2 || !m_session.box() || IsStarting || IsSwitching || IsClosing ||
+        MainRequestBusy || m_connection.running() || m_connection.lastOutcome() != ConnectionOutcome::Connected)
+        return;
+    lookForRecording(true);
+}
+
+void AppController::reloadBouquets() {
+    // The walk holds the old lists' channels; it starts again on the new ones.
+    if (m_epg) {
+        m_epg->disableEPGTimer();
+        m_epg->StopEPGThread(false);
+    }
+    if (m_session.reloadBouquets()) {
+        if (m_switcher)
+            m_switcher->setAktChannel(m_session.AktChannel);
+        showChannels();
+        m_session.loadAllChannelEPG();
+    }
+    if (m_epg)
+        m_epg->enableEPGTimer();
+}
+
+void AppController::reloadBouquetsWhenIdle() {
+    QTimer::singleShot(200, this, [this] {
+        if (IsClosing)
+            return;
+        if (IsSwitching || MainRequestBusy || m_connection.running())
+            reloadBouquetsWhenIdle();
+        else
+            reloadBouquets();
+    });
+}
+
+void AppController::Message1Click() {
+    if (!m_session.box())
+        return;
+    bool ok = false;
+    QString text;
+    {
+        ViewModes::ModalScope below(m_w.view());
+        text = QInputDialog::getText(&m_w, QStringLiteral("D-Box Message"), QStringLiteral("message on the TV screen:"),
+                                     QLineEdit::Normal, QString(), &ok);
+    }
+    if (ok && !text.trimmed().isEmpty())
+        sendBoxMessage(*m_session.box(), text);
 }
 
 void AppController::FormShow() {
@@ -400,6 +466,13 @@ void AppController::initPlayer() {
     m_online->attach(m_player, *m_stream, *m_switcher);
     // The channel the receiver showed at the start (again after "Init Quoxel").
     m_switcher->setAktChannel(m_session.AktChannel);
+    m_switcher->setRecordingQuery([this] {
+        // The lists are read again after the switch: the switch holds the channels it shows.
+        if (m_recordWatch.check())
+            reloadBouquetsWhenIdle();
+        m_w.setRecordingShown(m_recordWatch.recording());
+        return m_recordWatch.recording();
+    });
     m_playerReady = m_player.VLCInit(static_cast<quintptr>(m_w.Video()->winId()), m_w.Video()->size());
 }
 

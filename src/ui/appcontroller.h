@@ -2,6 +2,7 @@
 
 #include "box/connectionsteps.h"
 #include "box/epgtimers.h"
+#include "box/recordwatch.h"
 #include "core/connection.h"
 #include "core/lifecycle.h"
 #include "core/ports.h"
@@ -60,6 +61,8 @@ public:
     void RebootDBOX1Click();
     // View > D-Box OSD: the receiver's screen and the remote-control window beside the main window.
     void DBoxOSD1Click();
+    // D-Box > D-Box Message...: asks for a text and shows it on the TV screen.
+    void Message1Click();
     TelnetSession& telnet() { return *m_telnet; }
     // The terminal panel and the telnet menu commands.
     TelnetConsole& console() { return *m_console; }
@@ -217,6 +220,13 @@ private:
     void buildBouquetsMenu();
     // The "Audio" menu from the stream setup's entries of the stream now playing.
     void buildAudioMenu();
+    // Looks whether the receiver records and marks it; a change reloads the bouquets, as the
+    // receiver's lists change with it.
+    void lookForRecording(bool reloadOnChange);
+    void recordWatchTick();
+    void reloadBouquets();
+    // The same once no switch or request runs any more (a switch found the recording).
+    void reloadBouquetsWhenIdle();
 
     TFrmQuoxel& m_w;
     BoxSession m_session;
@@ -236,6 +246,7 @@ private:
     std::unique_ptr<BoxOsdView> m_boxOsd;
     std::unique_ptr<EPGTimers> m_epg;
     ChannelPictures m_pictures;
+    RecordWatch m_recordWatch;
     std::unique_ptr<AppOsd> m_osd;
     AppOnline* m_online = nullptr; // child of this
     std::unique_ptr<AppGuide> m_guide;

@@ -31,6 +31,7 @@ namespace {
 
 constexpr int kModePanelWidth = 45;
 constexpr int kTimePanelWidth = 100;
+constexpr int kRecordingMarkWidth = 40;
 
 QWidget* blackPanel(QWidget* parent, const char* name) {
     auto* w = new QWidget(parent);
@@ -203,7 +204,23 @@ void TFrmQuoxel::buildStatusBar() {
     m_panels[1]->setAlignment(Qt::AlignCenter);
     m_panels[2]->setFixedWidth(kTimePanelWidth);
     m_panels[2]->setText(QStringLiteral(" 00.00.0000 00:00"));
+    m_recording = new QLabel(QStringLiteral("REC"), bar);
+    m_recording->setObjectName(QStringLiteral("LblRecording"));
+    m_recording->setToolTip(QStringLiteral("the receiver is recording"));
+    m_recording->setAlignment(Qt::AlignCenter);
+    m_recording->setFixedWidth(kRecordingMarkWidth);
+    m_recording->setStyleSheet(
+        QStringLiteral("QLabel { background: rgb(200, 0, 0); color: white; font-weight: bold; }"));
+    m_recording->hide();
+    bar->addPermanentWidget(m_recording);
     m_panels[0]->setFixedWidth(statusMessageWidth(width(), kModePanelWidth, kTimePanelWidth));
+}
+
+void TFrmQuoxel::setRecordingShown(bool shown) {
+    m_recording->setVisible(shown);
+    // The message panel gives the mark its room.
+    m_panels[0]->setFixedWidth(
+        statusMessageWidth(width(), kModePanelWidth + (shown ? kRecordingMarkWidth : 0), kTimePanelWidth));
 }
 
 void TFrmQuoxel::buildTray() {
@@ -239,7 +256,8 @@ void TFrmQuoxel::setViewHooks(ViewHooks hooks) {
 }
 
 void TFrmQuoxel::showStatus(const QString& message, const QString& modeName, const QString& stamp) {
-    m_panels[0]->setFixedWidth(statusMessageWidth(width(), kModePanelWidth, kTimePanelWidth));
+    const int mark = m_recording->isHidden() ? 0 : kRecordingMarkWidth;
+    m_panels[0]->setFixedWidth(statusMessageWidth(width(), kModePanelWidth + mark, kTimePanelWidth));
     m_panels[0]->setText(message);
     m_panels[1]->setText(modeName);
     m_panels[2]->setText(stamp);
@@ -251,6 +269,7 @@ void TFrmQuoxel::TimerTimeTimer() {
     if (m_clockListener)
         m_clockListener(QTime::currentTime().toString(QStringLiteral("HH:mm")));
     ReturnFreeMemory();
+    Q_EMIT clockTicked();
 }
 
 void TFrmQuoxel::setMuted(bool muted) {

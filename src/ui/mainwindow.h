@@ -50,6 +50,9 @@ public:
     QLabel* ImgVolOff() const { return m_volOff; }
     QProgressBar* Volume() const { return m_volume; }
     QLabel* statusPanel(int i) const { return m_panels[i]; }
+    // The mark in the status bar while the receiver records.
+    QLabel* LblRecording() const { return m_recording; }
+    void setRecordingShown(bool shown);
     QTimer& TimerTime() { return m_timerTime; }
     QTimer& PopUpTimer() { return m_popUpTimer; }
     QMenu& PopupMenu() { return m_popup; }
@@ -120,6 +123,8 @@ Q_SIGNALS:
     // The context menu is about to copy the main menu: run-time menus bring themselves up to date.
     void popupOpening();
     void volumeChosen(int position);
+    // The clock's work of a tick is done (TimerTimeTimer).
+    void clockTicked();
     void muteClicked();
     void playClicked();
     void logoClicked();
@@ -153,6 +158,7 @@ private:
     QLabel* m_volOff = nullptr;
     QProgressBar* m_volume = nullptr;
     QLabel* m_panels[3] = {nullptr, nullptr, nullptr};
+    QLabel* m_recording = nullptr;
     QTimer m_timerTime;
     QTimer m_popUpTimer;
     QMenu m_popup;

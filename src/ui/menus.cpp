@@ -103,6 +103,7 @@ MainMenu buildMainMenu(QMenuBar* bar) {
     m.StandbyOnOff1 = item(m.Dbox1, "StandbyOnOff1", QStringLiteral("D-Box Standby"), ctrl('B'));
     m.StandbyOnOff1->setCheckable(true);
     m.Lock1 = item(m.Dbox1, "Lock1", QStringLiteral("D-Box Lock"), ctrl('L'));
+    m.Message1 = item(m.Dbox1, "Message1", QStringLiteral("D-Box Message..."));
     m.VLC1 = submenu(m.Control1, "VLC1", QStringLiteral("VLC"));
     m.Control1->addMenu(m.VLC1);
     m.VLCStop1 = item(m.VLC1, "VLCStop1", QStringLiteral("VLC Stop"), ctrl('S'));

@@ -30,6 +30,7 @@ struct MainMenu {
     QAction* SPTS1 = nullptr;
     QAction* StandbyOnOff1 = nullptr;
     QAction* Lock1 = nullptr;
+    QAction* Message1 = nullptr; // a message of the user's on the TV screen
     QMenu* VLC1 = nullptr;
     QAction* VLCStop1 = nullptr;
     QAction* VLCPlay1 = nullptr;

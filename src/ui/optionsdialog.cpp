@@ -712,7 +712,7 @@ void TFrmOptions::BtnUpdateRestartClick() {
     for (int i = 0; i < WebServerSettings::kFieldCount; ++i) {
         const QString name = str(WebServerSettings::fieldNames()[i]);
         // Escaped, so a value holding "&" cannot add a field of its own.
-        const QString v = encodeMessageText(s.values[i]);
+        const QString v = encodeQueryValue(s.values[i]);
         query += (i == 0 ? QString() : QStringLiteral("&")) + name + QLatin1Char('=') + v;
         logged += (i == 0 ? QString() : QStringLiteral("&")) + name + QLatin1Char('=') +
                   (i == 1 && !v.isEmpty() ? QStringLiteral("***") : v);

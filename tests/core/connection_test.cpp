@@ -257,7 +257,8 @@ struct StateCase {
 
 class ConnectionStateTest : public ConnectionTest, public ::testing::WithParamInterface<StateCase> {};
 
-// "ok" checks standby and "1" checks SPTS; anything else, garbage and no answer included, unchecks.
+// Standby: "on" (nhttpd 3.x) and "ok" (2.2, whatever the state) check it; "1" checks SPTS;
+// anything else, garbage and no answer included, unchecks.
 TEST_P(ConnectionStateTest, CheckMarksFollowTheExactAnswers) {
     steps.answers[QStringLiteral("standby")] = GetParam().standby;
     steps.answers[QStringLiteral("playback")] = GetParam().playback;
@@ -268,6 +269,8 @@ TEST_P(ConnectionStateTest, CheckMarksFollowTheExactAnswers) {
 
 INSTANTIATE_TEST_SUITE_P(Answers, ConnectionStateTest,
                          ::testing::Values(StateCase{QStringLiteral("ok"), QStringLiteral("1"), true, true},
+                                           StateCase{QStringLiteral("on"), QStringLiteral("0"), true, false},
+                                           StateCase{QStringLiteral("ON"), QStringLiteral("1"), false, true},
                                            StateCase{QStringLiteral("off"), QStringLiteral("0"), false, false},
                                            StateCase{QStringLiteral("OK"), QStringLiteral("01"), false, false},
                                            StateCase{QString(), QString(), false, false},

@@ -81,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "437000273f2",
                 true,
                 {"/control/getmode", "/control/system?setAViAExtPlayBack=spts", "/control/zapto?437000273f2",
-                 "/control/info?streaminfo", "/control/zapto?getallpids"},
+                 "/control/zapto", "/control/info?streaminfo", "/control/zapto?getallpids"},
                 "tv",
                 "/0,0x0100,0x006E,0x0078,0x0079,0x007D"},
         ZapCase{"TvToRadio",
@@ -90,7 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "44100016e54",
                 true,
                 {"/control/getmode", "/control/system?setAViAExtPlayBack=pes", "/control/setmode?radio",
-                 "/control/zapto?44100016e54", "/control/info?streaminfo", "/control/zapto?getallpids"},
+                 "/control/zapto?44100016e54", "/control/zapto", "/control/info?streaminfo",
+                 "/control/zapto?getallpids"},
                 "radio",
                 "/0x090A"},
         ZapCase{"NowNextUnknownRefetchesTheOverview",
@@ -99,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "437000273f2",
                 false,
                 {"/control/getmode", "/control/system?setAViAExtPlayBack=spts", "/control/zapto?437000273f2",
-                 "/control/epg?ext", "/control/info?streaminfo", "/control/zapto?getallpids"},
+                 "/control/zapto", "/control/epg?ext", "/control/info?streaminfo", "/control/zapto?getallpids"},
                 "tv",
                 "/0,0x0100,0x006E,0x0078,0x0079,0x007D"},
         ZapCase{"PortalListsItsSubChannels",
@@ -108,7 +109,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "85000300008",
                 true,
                 {"/control/getmode", "/control/system?setAViAExtPlayBack=spts", "/control/zapto?85000300008",
-                 "/control/zapto?getallsubchannels", "/control/info?streaminfo", "/control/zapto?getallpids"},
+                 "/control/zapto", "/control/zapto?getallsubchannels", "/control/info?streaminfo",
+                 "/control/zapto?getallpids"},
                 "tv",
                 "/0,0x0061,0x01FF,0x0200,0x0201"},
         ZapCase{"AllPidsZeroIsNotAvailable",
@@ -117,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "1000f0001",
                 true,
                 {"/control/getmode", "/control/system?setAViAExtPlayBack=spts", "/control/zapto?1000f0001",
-                 "/control/epg?ext", "/control/info?streaminfo", "/control/zapto?getallpids"},
+                 "/control/zapto", "/control/epg?ext", "/control/info?streaminfo", "/control/zapto?getallpids"},
                 "",
                 "",
                 true},
@@ -204,9 +206,9 @@ TEST_F(SwitchTest, TvRadioTvRoundTrip) {
 
     ASSERT_TRUE(sim.clearRequests());
     switchTo(kBr);
-    EXPECT_EQ(boxRequests(),
-              (QStringList{"/control/getmode", "/control/setmode?tv", "/control/system?setAViAExtPlayBack=spts",
-                           "/control/zapto?44100016dca", "/control/info?streaminfo", "/control/zapto?getallpids"}));
+    EXPECT_EQ(boxRequests(), (QStringList{"/control/getmode", "/control/setmode?tv",
+                                          "/control/system?setAViAExtPlayBack=spts", "/control/zapto?44100016dca",
+                                          "/control/zapto", "/control/info?streaminfo", "/control/zapto?getallpids"}));
     EXPECT_EQ(sim.state().value(QStringLiteral("mode")), QStringLiteral("tv"));
     EXPECT_EQ(sim.state().value(QStringLiteral("spts")), QStringLiteral("on"));
     EXPECT_TRUE(streamView.spts);
@@ -353,8 +355,9 @@ TEST_F(SwitchTest, SubChannelsFromThePortal) {
     ASSERT_TRUE(sim.clearRequests());
     switcher->SubChannels1Click(1);
     // A sub-channel has no programme yet: the overview is read again.
-    EXPECT_EQ(boxRequests(), (QStringList{"/control/getmode", "/control/zapto?8500030000a", "/control/epg?ext",
-                                          "/control/info?streaminfo", "/control/zapto?getallpids"}));
+    EXPECT_EQ(boxRequests(),
+              (QStringList{"/control/getmode", "/control/zapto?8500030000a", "/control/zapto", "/control/epg?ext",
+                           "/control/info?streaminfo", "/control/zapto?getallpids"}));
     EXPECT_EQ(sim.requestTargets(QStringLiteral("tv")).last(), QStringLiteral("/0,0x0063,0x0213,0x0214"));
     EXPECT_EQ(switcher->AktChannel()->Id, QStringLiteral("8500030000a"));
     EXPECT_TRUE(switcher->subChannelsMenu()[1].Checked);

@@ -94,6 +94,7 @@ const MenuRow kMenuRows[] = {
     {"Control>D-Box>D-Box SPTS", "SPTS1", "Ctrl+P"},
     {"Control>D-Box>D-Box Standby", "StandbyOnOff1", "Ctrl+B"},
     {"Control>D-Box>D-Box Lock", "Lock1", "Ctrl+L"},
+    {"Control>D-Box>D-Box Message...", "Message1", ""},
     {"Control>VLC", "VLC1", ""},
     {"Control>VLC>VLC Stop", "VLCStop1", "Ctrl+S"},
     {"Control>VLC>VLC Play", "VLCPlay1", "Ctrl+P"},

@@ -56,7 +56,7 @@ const StartCase kCases[] = {
      ConnectionOutcome::Connected,
      "initializing vlc...",
      {kTime, kStandby, kFormat, kBouquets, "/control/getbouquet?actual", "/control/getbouquet?bouquet=1&mode=TV",
-      "/control/getbouquet?bouquet=1&mode=RADIO", "/control/zapto", "/control/epg?ext"},
+      "/control/getbouquet?bouquet=1&mode=RADIO", "/control/zapto", "/control/epg?ext", kRecord},
      true},
     {"MessageAndLock",
      "127.0.55.11",
@@ -67,7 +67,7 @@ const StartCase kCases[] = {
      "initializing vlc...",
      {kTime, kStandby, kFormat, "/control/message?nmsg=Quoxel%20is%20active!", "/control/rc?lock", kBouquets,
       "/control/getbouquet?actual", "/control/getbouquet?bouquet=1&mode=TV", "/control/getbouquet?bouquet=1&mode=RADIO",
-      "/control/zapto", "/control/epg?ext"},
+      "/control/zapto", "/control/epg?ext", kRecord},
      true},
     {"ReceiverDown",
      "127.0.55.12",
@@ -190,38 +190,6 @@ TEST_P(StartUp, RequestSequenceAndOutcome) {
 
 INSTANTIATE_TEST_SUITE_P(Receiver, StartUp, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-} // namespace
-
-namespace {
-
-// The receiver's commands in the Control menu change the receiver and then show its state; a
-// refused command leaves the mark as the receiver has it.
-TEST(ReceiverMenu, SptsAndStandbyFollowTheReceiver) {
-    Options = TOptions{};
-    BoxSimProcess sim(QStringLiteral("127.0.55.16"));
-    ASSERT_TRUE(sim.start()) << sim.stderrText().toStdString();
-    TestDir dir;
-    ASSERT_TRUE(dir.write(QStringLiteral("Quoxel.ini"), "[General]\nmode=live\n[D-Box2]\nip_lan=127.0.55.16\n"
-                                                        "dboxport=80\n"));
-    TFrmQuoxel w;
-    AppController app(w);
-    app.setIniPath(dir.path(QStringLiteral("Quoxel.ini")));
-    ASSERT_EQ(app.FormCreate(), ConnectionOutcome::Connected);
-    const bool sptsBefore = w.menu().SPTS1->isChecked();
-    EXPECT_EQ(sptsBefore, sim.state().value(QStringLiteral("spts")) == QLatin1String("on"));
-    w.menu().SPTS1->trigger();
-    EXPECT_EQ(w.menu().SPTS1->isChecked(), !sptsBefore);
-    EXPECT_EQ(sim.state().value(QStringLiteral("spts")), sptsBefore ? QStringLiteral("off") : QStringLiteral("on"));
-
-    ASSERT_TRUE(sim.setFault(QStringLiteral("/control/standby"), QStringLiteral("status"), 500));
-    const bool standbyBefore = w.menu().StandbyOnOff1->isChecked();
-    w.menu().StandbyOnOff1->trigger();
-    EXPECT_EQ(w.menu().StandbyOnOff1->isChecked(), standbyBefore) << "a refused command changes no mark";
-    EXPECT_TRUE(w.statusPanel(0)->text().endsWith(QLatin1Char('!'))) << w.statusPanel(0)->text().toStdString();
-    IsStarting = false;
-    Options = TOptions{};
-}
 
 } // namespace
 

@@ -56,14 +56,33 @@ const std::set<std::string>& keyNames() {
 
 } // namespace
 
-BoxWeb::BoxWeb(const DataSet& data, UdpStreams& udp)
+std::optional<Firmware> firmwareFromName(const std::string& name) {
+    if (name == "3.x")
+        return Firmware::V3x;
+    if (name == "2.2")
+        return Firmware::V22;
+    return std::nullopt;
+}
+
+BoxWeb::BoxWeb(const DataSet& data, UdpStreams& udp, Firmware firmware)
     : m_data(data)
-    , m_udp(udp) {
+    , m_udp(udp)
+    , m_firmware(firmware) {
     m_current = std::max(0, data.find(data.startChannel));
     m_radioMode = data.channels[size_t(m_current)].radio;
     m_standby = data.standby;
     m_spts = data.spts;
-    m_recording = data.recording;
+    if (data.recording)
+        startRecording();
+}
+
+void BoxWeb::startRecording() {
+    m_recording = true;
+    m_recordTransponder = m_data.transponder(m_current);
+}
+
+bool BoxWeb::onRecordedTransponder(int channel) const {
+    return !m_recording || m_data.transponder(channel) == m_recordTransponder;
 }
 
 HttpResponse BoxWeb::handle(const HttpRequest& req) {
@@ -119,8 +138,9 @@ std::string BoxWeb::control(const std::string& cmd, const std::string& query, in
     if (cmd == "getmode")
         return m_radioMode ? "radio" : "tv";
     if (cmd == "standby") {
+        // nhttpd 3.x tells the state; 2.2 answers "ok" whatever it is.
         if (query.empty())
-            return m_standby ? "ok" : "off"; // the client reads "ok" as "in standby"
+            return m_firmware == Firmware::V22 ? "ok" : (m_standby ? "on\r\n" : "off\r\n");
         if (query == "on" || query == "off") {
             m_standby = query == "on";
             return "ok";
@@ -138,11 +158,13 @@ std::string BoxWeb::control(const std::string& cmd, const std::string& query, in
         return "error";
     }
     if (cmd == "message") {
-        // The client does not encode the text, so take everything after "nmsg=" as it came.
+        // The web server decodes the value, then the message handler decodes it once more: a "+"
+        // sent as "%2B" arrives as a blank. Raw blanks in the request line are taken as they came.
         const size_t p = query.find("nmsg=");
         if (p == std::string::npos && !startsWith(query, "popup="))
             return "error";
-        m_lastMessage = percentDecode(query.substr(p == std::string::npos ? 6 : p + 5));
+        const std::string raw = split(query.substr(p == std::string::npos ? 6 : p + 5), '&')[0];
+        m_lastMessage = formDecode(formDecode(raw));
         ++m_messages;
         return "ok";
     }
@@ -188,10 +210,29 @@ std::string BoxWeb::control(const std::string& cmd, const std::string& query, in
     return "error";
 }
 
+std::vector<BoxWeb::Listed> BoxWeb::listedBouquets() const {
+    // 2.2 numbers the bouquets as it stores them, hidden ones included, so the list has gaps;
+    // 3.x numbers the ones it shows. Recording leaves gaps in both.
+    std::vector<Listed> out;
+    int shown = 0;
+    for (size_t i = 0; i < m_data.bouquets.size(); ++i) {
+        const Bouquet& b = m_data.bouquets[i];
+        if (b.hidden)
+            continue;
+        const int number = m_firmware == Firmware::V22 ? int(i + 1) : ++shown;
+        const auto tunable = [this](int idx) { return onRecordedTransponder(idx); };
+        if (m_recording && std::none_of(b.tv.begin(), b.tv.end(), tunable) &&
+            std::none_of(b.radio.begin(), b.radio.end(), tunable))
+            continue;
+        out.push_back({int(i), number});
+    }
+    return out;
+}
+
 std::string BoxWeb::bouquetList() {
     std::string out;
-    for (size_t i = 0; i < m_data.bouquets.size(); ++i)
-        out += std::to_string(i + 1) + " " + m_data.bouquets[i].name + "\n";
+    for (const Listed& l : listedBouquets())
+        out += std::to_string(l.number) + " " + m_data.bouquets[size_t(l.index)].name + "\n";
     return out;
 }
 
@@ -200,7 +241,9 @@ std::string BoxWeb::bouquetChannels(const std::map<std::string, std::string>& pa
     if (b == params.end())
         return "error";
     const long long nr = toNumber(b->second, 0);
-    if (nr < 1 || nr > (long long)m_data.bouquets.size())
+    const std::vector<Listed> listed = listedBouquets();
+    const auto found = std::find_if(listed.begin(), listed.end(), [nr](const Listed& l) { return l.number == nr; });
+    if (found == listed.end())
         return std::string();
     const auto m = params.find("mode");
     bool radio = m_radioMode;
@@ -208,9 +251,11 @@ std::string BoxWeb::bouquetChannels(const std::map<std::string, std::string>& pa
         radio = false;
     if (m != params.end() && m->second == "RADIO")
         radio = true;
-    const Bouquet& bq = m_data.bouquets[size_t(nr - 1)];
+    const Bouquet& bq = m_data.bouquets[size_t(found->index)];
     std::string out;
     for (int idx : radio ? bq.radio : bq.tv) {
+        if (!onRecordedTransponder(idx))
+            continue;
         const Channel& ch = m_data.channels[size_t(idx)];
         out += std::to_string(ch.number) + " " + ch.id + " " + ch.name + "\n";
     }
@@ -218,12 +263,13 @@ std::string BoxWeb::bouquetChannels(const std::map<std::string, std::string>& pa
 }
 
 int BoxWeb::actualBouquet() const {
-    // The first bouquet that holds the channel on air, as the receiver counts it; 0 if none.
+    // The place in the bouquet list of the first bouquet that holds the channel on air; 0 if none.
     int cur = m_current;
     if (m_data.channels[size_t(cur)].parent >= 0)
         cur = m_data.channels[size_t(cur)].parent;
-    for (size_t i = 0; i < m_data.bouquets.size(); ++i) {
-        const Bouquet& b = m_data.bouquets[i];
+    const std::vector<Listed> listed = listedBouquets();
+    for (size_t i = 0; i < listed.size(); ++i) {
+        const Bouquet& b = m_data.bouquets[size_t(listed[i].index)];
         const std::vector<int>& list = m_radioMode ? b.radio : b.tv;
         if (std::find(list.begin(), list.end(), cur) != list.end())
             return int(i + 1);
@@ -248,18 +294,26 @@ std::string BoxWeb::zapto(const std::string& query) {
     }
     if (query == "stopplayback" || query == "startplayback" || query == "stopsectionsd" || query == "startsectionsd")
         return "ok";
-    // Zapping: the receiver answers "ok" even for an id it does not know and then stays put.
+    // Zapping: the receiver answers "ok" whatever it does. It stays put for an id it does not
+    // know, in standby, and for a radio id in TV mode or the reverse. While recording, a channel
+    // on another transponder is taken as the current one, but nothing is tuned.
     const int idx = m_data.find(toLower(trim(query)));
     if (idx < 0) {
         std::cerr << "boxsim: zap to unknown channel '" << query << "'\n";
         return "ok";
     }
+    if (m_standby || m_data.channels[size_t(idx)].radio != m_radioMode) {
+        std::cerr << "boxsim: zap to '" << query << "' ignored\n";
+        return "ok";
+    }
     m_current = idx;
-    m_radioMode = m_data.channels[size_t(idx)].radio;
+    m_tuned = onRecordedTransponder(idx);
     return "ok";
 }
 
 std::string BoxWeb::allPids() const {
+    if (!m_tuned)
+        return "00000\n0\n";
     const Channel& ch = m_data.channels[size_t(m_current)];
     std::string out = pid5(ch.videoPid) + "\n";
     for (const AudioPid& a : ch.audio)
@@ -274,8 +328,12 @@ std::string BoxWeb::allPids() const {
 }
 
 std::string BoxWeb::streamInfo() const {
+    if (!m_tuned)
+        return "0\n0\n0\nunknown\nunknown\nunknown\n";
     const StreamInfo& i = m_data.channels[size_t(m_current)].info;
-    return std::to_string(i.width) + "\n" + std::to_string(i.height) + "\n" + std::to_string(i.bitrate) + "\n" +
+    // The third line is the MPEG bit-rate field (400 bit/s units) times 50: bytes per second.
+    const long long bytesPerSec = i.bitrate / 400 * 50;
+    return std::to_string(i.width) + "\n" + std::to_string(i.height) + "\n" + std::to_string(bytesPerSec) + "\n" +
            i.format + "\n" + i.fps + "\n" + i.audio + "\n";
 }
 
@@ -472,6 +530,8 @@ std::string BoxWeb::stateText() {
     out << "standby=" << (m_standby ? "on" : "off") << "\n";
     out << "spts=" << (m_spts ? "on" : "off") << "\n";
     out << "recording=" << (m_recording ? "on" : "off") << "\n";
+    out << "tuned=" << (m_tuned ? "on" : "off") << "\n";
+    out << "firmware=" << (m_firmware == Firmware::V22 ? "2.2" : "3.x") << "\n";
     out << "rclock=" << (m_rcLocked ? "on" : "off") << "\n";
     out << "bouquet=" << actualBouquet() << "\n";
     out << "message=" << m_lastMessage << "\n";
@@ -490,9 +550,12 @@ std::string BoxWeb::stateText() {
 bool BoxWeb::setState(const std::string& key, const std::string& value) {
     std::lock_guard lock(m_mutex);
     const bool on = value == "on" || value == "1" || value == "true";
-    if (key == "recording")
-        m_recording = on;
-    else if (key == "standby")
+    if (key == "recording" && on)
+        startRecording();
+    else if (key == "recording") {
+        m_recording = false;
+        m_tuned = true; // the stored channel is tuned once the recording is over
+    } else if (key == "standby")
         m_standby = on;
     else if (key == "spts")
         m_spts = on;
@@ -503,6 +566,7 @@ bool BoxWeb::setState(const std::string& key, const std::string& value) {
     else if (key == "channel" && m_data.find(value) >= 0) {
         m_current = m_data.find(value);
         m_radioMode = m_data.channels[size_t(m_current)].radio;
+        m_tuned = true;
     } else
         return false;
     return true;
