@@ -5,6 +5,7 @@
 #include "core/appflags.h"
 #include "core/certpins.h"
 #include "core/log.h"
+#include "core/options.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -136,6 +137,11 @@ void BoxSession::createClients(const QString& user, const QString& password) {
         http->Password = password;
         http->setClosingFlag(&IsClosing);
     }
+    // The main client also asks the remote VLC, which may sit on the internet: the receiver's web
+    // login goes to the receiver's address and port alone.
+    m_mainHttp->CredentialsFor = [](const QByteArray& hostPort) {
+        return QString::fromLatin1(hostPort).compare(Options.BoxAddress.trimmed(), Qt::CaseInsensitive) == 0;
+    };
     installKeyStore();
     m_box = std::make_unique<BoxClient>(*m_mainHttp);
 }

@@ -9,6 +9,7 @@
 #include "core/log.h"
 #include "core/startupfakes.h"
 #include "support/boxsimprocess.h"
+#include "support/rawhttpserver.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -395,4 +396,27 @@ TEST_F(BoxCloseTest, ReinitialisationClearsTheEPGAndConnectsAgain) {
     EXPECT_TRUE(old->NowEPG.EventId.isEmpty());
     ASSERT_TRUE(session.AktChannel);
     EXPECT_EQ(session.AktChannel->Id, old->Id);
+}
+
+// The receiver's web login goes with requests to the receiver's address and port only: the remote
+// VLC, asked through the same client and perhaps across the internet, never sees it.
+TEST(BoxSessionLogin, GoesToTheReceiverAlone) {
+    RawHttpServer receiver("127.0.54.40");
+    RawHttpServer remote("127.0.54.40");
+    ASSERT_TRUE(receiver.listening() && remote.listening());
+    receiver.setScript(RawHttpServer::answer("ok"));
+    remote.setScript(RawHttpServer::answer("ok"));
+    const TOptions saved = Options;
+    Options.BoxAddress = QStringLiteral("127.0.54.40:%1").arg(receiver.port());
+    BoxSession session;
+    session.createClients(QStringLiteral("root"), QStringLiteral("dbox2"));
+    EXPECT_EQ(session.box()->BoxRequest(receiver.url(QStringLiteral("/control/getmode"))), QStringLiteral("ok"));
+    EXPECT_EQ(session.box()->BoxRequest(remote.url(QStringLiteral("/?control=empty"))), QStringLiteral("ok"));
+    session.releaseClients();
+    Options = saved;
+    ASSERT_EQ(receiver.requests().size(), 1);
+    ASSERT_EQ(remote.requests().size(), 1);
+    EXPECT_TRUE(receiver.requests()[0].contains("\r\nAuthorization: Basic cm9vdDpkYm94Mg==\r\n"))
+        << receiver.requests()[0].constData();
+    EXPECT_FALSE(remote.requests()[0].contains("Authorization")) << remote.requests()[0].constData();
 }
