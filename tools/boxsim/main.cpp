@@ -32,7 +32,7 @@ void usage() {
                  "  --user U --password P         web server basic auth\n"
                  "  --firmware 3.x|2.2   web server generation to answer as (default 3.x)\n"
                  "  --telnet-user U --telnet-password P  telnet login (default root, no password)\n"
-                 "  --vlc-version V      the remote VLC's release: 0.8.4 (default), 0.8.5, 0.8.6\n"
+                 "  --vlc-version V      the remote VLC's release: 0.8.4 (default), 0.8.5, 0.8.6, or plain\n"
                  "  --vlc-hosts A,B      its .hosts list, from 0.8.5 on (default 127.0.0.1,::1)\n";
 }
 
