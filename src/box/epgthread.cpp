@@ -94,7 +94,7 @@ public:
                 }
                 if (!m_shared->sleep(m_pacing.ShortMs))
                     break;
-                Log(LogThread, QStringLiteral("Delay(%1)").arg(m_pacing.StepMs));
+                Log(LogFunc, QStringLiteral("Delay %1ms").arg(m_pacing.StepMs));
                 if (!m_shared->sleep(m_pacing.StepMs))
                     break;
             }
@@ -104,7 +104,7 @@ public:
             if (m_shared->aborted() || open == 0)
                 break;
             if (m_shared->AktRadio.load()) {
-                Log(LogThread, QStringLiteral("Delay(%1)").arg(m_pacing.RadioPassMs));
+                Log(LogFunc, QStringLiteral("Delay %1ms").arg(m_pacing.RadioPassMs));
                 if (!m_shared->sleep(m_pacing.RadioPassMs))
                     break;
             }
@@ -247,8 +247,8 @@ int EPGThread::StopEPGThread(bool showMessage) {
         ++waits;
     }
     if (isRunning())
-        Log(LogThread, QStringLiteral("Thread is still running...!"));
-    Log(LogThread, QStringLiteral("EPG Thread stopped (%1)!").arg(waits));
+        Log(LogFunc, QStringLiteral("Thread is still running...!"));
+    Log(LogFunc, QStringLiteral("EPG Thread stopped (%1)!").arg(waits));
     EPGAbort = false;
     return waits;
 }
