@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <vector>
 
 struct EPGShared {
     std::mutex Mutex;
@@ -20,6 +21,9 @@ struct EPGShared {
     std::atomic<int> Selected{0};
     std::atomic<bool> AktRadio{false};
     std::atomic<bool> Running{false};
+    // Per position: a fetched result is on its way to the UI thread, which clears the mark once it
+    // has written the record.
+    std::vector<std::atomic<bool>> Pending;
 
     bool aborted() {
         std::lock_guard lock(Mutex);
@@ -56,6 +60,11 @@ public:
         , m_isStarting(isStarting)
         , m_settings(std::move(settings)) {}
 
+    // The channel's list is in (or on its way in), so the walk leaves it alone.
+    bool loaded(int i) const {
+        return m_shared->Pending[size_t(i)].load() ? m_jobs[i].FetchedLoaded : bool(m_jobs[i].Channel->EPGLoaded);
+    }
+
     void run() {
         m_http.Timeout = m_pacing.TimeoutSec;
         m_http.UserName = m_settings.UserName;
@@ -71,7 +80,7 @@ public:
             const int count = static_cast<int>(m_jobs.size());
             const int cur = m_shared->Selected.load();
             int start = 0;
-            if (cur >= 0 && cur < count && !m_jobs[cur].Loaded && m_jobs[cur].Mode == mTV) {
+            if (cur >= 0 && cur < count && !loaded(cur) && m_jobs[cur].Mode == mTV) {
                 start = cur;
                 m_isStarting = false;
             } else if (m_isStarting) {
@@ -87,10 +96,12 @@ public:
                     m_shared->sleep(m_pacing.ShortMs);
                     break;
                 }
-                if (!m_jobs[i].Loaded) {
+                if (!loaded(i)) {
                     if (!m_shared->sleep(m_pacing.BeforeLoadMs))
                         break;
-                    fetch(i);
+                    // Loaded meanwhile (by the UI thread or an earlier result): nothing to fetch.
+                    if (!loaded(i))
+                        fetch(i);
                 }
                 if (!m_shared->sleep(m_pacing.ShortMs))
                     break;
@@ -99,8 +110,8 @@ public:
                     break;
             }
             int open = 0;
-            for (const auto& job : m_jobs)
-                open += job.Loaded ? 0 : 1;
+            for (int i = 0; i < count; ++i)
+                open += loaded(i) ? 0 : 1;
             if (m_shared->aborted() || open == 0)
                 break;
             if (m_shared->AktRadio.load()) {
@@ -141,7 +152,8 @@ private:
         if (m_shared->Stop.load())
             return;
         // A radio channel counts as loaded only while a TV channel is on air: song titles change.
-        m_jobs[i].Loaded = m_jobs[i].Mode == mTV || !m_shared->AktRadio.load();
+        m_jobs[i].FetchedLoaded = m_jobs[i].Mode == mTV || !m_shared->AktRadio.load();
+        m_shared->Pending[size_t(i)] = true;
         Q_EMIT result(out);
     }
 
@@ -197,10 +209,11 @@ bool EPGThread::start(const QList<TChannelRef>& channels, int selected, bool akt
     m_shared->Selected = selected;
     m_shared->AktRadio = aktIsRadio;
     m_shared->Running = true;
+    m_shared->Pending = std::vector<std::atomic<bool>>(size_t(channels.size()));
     m_channels = channels;
     QList<EPGChannelJob> jobs;
     for (const auto& ch : channels)
-        jobs.append({ch->Id, ChannelEPGURL(ch->Id), ch->Mode, ch->EPGLoaded});
+        jobs.append({ch->Id, ChannelEPGURL(ch->Id), ch->Mode, ch, false});
     m_thread.reset(new QThread);
     auto* worker =
         new EPGWorker(m_shared, std::move(jobs), m_pacing, isStarting, m_settings ? m_settings() : EPGClientSettings{});
@@ -222,6 +235,8 @@ void EPGThread::applyResult(const EPGResult& result) {
     if (result.Parsed)
         ApplyChannelEPG(ch, result.Programs);
     ch.EPGLoaded = ch.Mode == mTV || !m_shared->AktRadio.load();
+    if (size_t(result.Position) < m_shared->Pending.size())
+        m_shared->Pending[size_t(result.Position)] = false;
     int loaded = 0;
     for (const auto& c : m_channels)
         loaded += c->EPGLoaded ? 1 : 0;
