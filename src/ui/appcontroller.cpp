@@ -24,6 +24,7 @@
 #include "ui/osdchannels.h"
 #include "ui/osdcontroller.h"
 #include "ui/osdinfo.h"
+#include "ui/osdtexts.h"
 #include "ui/pictures.h"
 #include "ui/remotecontrol.h"
 #include "ui/splash.h"
@@ -34,6 +35,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QCursor>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QImage>
@@ -46,6 +48,14 @@
 #include <QVBoxLayout>
 
 namespace quoxel {
+
+namespace {
+
+// Between the lines of the all-channel EPG load the window's messages run this often at most: a
+// huge answer has millions of lines.
+constexpr int kEPGLoadEventsMs = 20;
+
+} // namespace
 
 AppController::AppController(TFrmQuoxel& window, QObject* parent)
     : QObject(parent)
@@ -67,13 +77,27 @@ AppController::AppController(TFrmQuoxel& window, QObject* parent)
     }
     m_channelMenu = std::make_unique<ChannelMenuBuilder>(m_w.menu().Channels1, m_channelModel.get());
     setStatusSink(&m_w);
+    // The EPG thread and timers live as long as the window; each connection resets them.
+    m_epg = std::make_unique<EPGTimers>(*this, false);
+    m_epg->thread().setClientSettings([this] { return m_session.epgClientSettings(); });
     m_osd = std::make_unique<AppOsd>(m_w, *this);
-    // Entering full screen shows or hides the programme info; a radio channel keeps the window.
+    // Entering full screen shows or hides the programme info; a radio channel keeps the window;
+    // the in-window panels follow the video wherever it goes.
     m_w.setViewHooks(
         ViewHooks{[this] { return m_session.AktChannel && m_session.AktChannel->Mode == TChannelMode::mRadio; },
-                  [this] { m_osd->osd().ShowEPGInfo(m_session.AktChannel); },
-                  [this] { m_osd->osd().HideEPGInfo(); },
-                  {}});
+                  [this] { m_osd->osd().ShowEPGInfo(m_session.AktChannel); }, [this] { m_osd->osd().HideEPGInfo(); },
+                  [this](const QRect& video, bool videoOnly) { m_osd->panels().placeOver(video, videoOnly); }});
+    m_w.setClockListener([this](const QString& hhmm) { m_osd->panels().setClock(hhmm); });
+    // The all-channel EPG load lets the window run between its lines and ends when the window
+    // closes or the EPG is stopped.
+    m_session.setEPGLoadStop([] {
+        static QElapsedTimer sinceEvents;
+        if (!sinceEvents.isValid() || sinceEvents.elapsed() >= kEPGLoadEventsMs) {
+            QApplication::processEvents();
+            sinceEvents.start();
+        }
+        return IsClosing.load() || EPGAbort.load();
+    });
     connectWindow();
 }
 
@@ -90,15 +114,8 @@ void AppController::connectWindow() {
     connect(m.VLCStop1, &QAction::triggered, this, [this] { m_player.VLCStop1Click(); });
     connect(m.VLCRestart1, &QAction::triggered, this, [this] { m_player.VLCRestart1Click(); });
     connect(m.VLCMute1, &QAction::triggered, this, [this] { m_player.VLCMute1Click(); });
-    connect(m.ResetEPG1, &QAction::triggered, this, [this] {
-        if (m_epg)
-            m_epg->ResetEPG1Click();
-        m_osd->panels().ShowChannelInfo(m_session.AktChannel);
-    });
-    connect(m.StopEPG1, &QAction::triggered, this, [this] {
-        if (m_epg)
-            m_epg->StopEPG1Click();
-    });
+    connect(m.ResetEPG1, &QAction::triggered, this, [this] { m_epg->ResetEPG1Click(); });
+    connect(m.StopEPG1, &QAction::triggered, this, [this] { m_epg->StopEPG1Click(); });
     // Receiver commands: the check mark shows what the receiver reports after the command, and a
     // failure text goes to the status line (the splash label is gone by then).
     auto toggle = [this](QAction* item, ToggleOutcome (*command)(BoxClient&, bool)) {
@@ -267,6 +284,7 @@ QList<QByteArray> AppController::settingsLogHead() {
 
 void AppController::refreshStatusAndClock() {
     ShowStatus(m_w.statusPanel(0)->text());
+    m_osd->panels().setClock(clockText());
 }
 
 void AppController::hideReceiverItems() {
@@ -406,35 +424,38 @@ void AppController::switchChannel() {
 }
 
 void AppController::startEPGTimer(int intervalMs) {
-    if (m_epg)
-        m_epg->enableEPGTimer(intervalMs);
+    m_epg->enableEPGTimer(intervalMs);
+}
+
+void AppController::setEPGStopped(bool stopped) {
+    m_epg->setStopped(stopped);
+}
+
+bool AppController::epgStoppedByUser() const {
+    return m_epg->isEPGStopped();
 }
 
 void AppController::createEPGThread() {
-    if (m_epg)
+    // Not started: the first switch starts the walk. Each start takes fresh state and the client
+    // settings of the session's EPG client; a walk of an earlier run ends here.
+    if (m_epg->isThreadRunning())
         m_epg->StopEPGThread(false);
-    m_epg = std::make_unique<EPGTimers>(*this, m_epgStopped);
-    // The walk's own client logs in and trusts keys as the session's clients do.
-    m_epg->thread().setClientSettings([this] { return m_session.epgClientSettings(); });
 }
 
 void AppController::stopEPGThread() {
-    if (m_epg)
-        m_epg->StopEPGThread(false);
+    m_epg->StopEPGThread(false);
 }
 
 bool AppController::epgThreadRunning() const {
-    return m_epg && m_epg->isThreadRunning();
+    return m_epg->isThreadRunning();
 }
 
 void AppController::startEpgThread() {
-    if (m_epg)
-        m_epg->startThreadFromSwitch();
+    m_epg->startThreadFromSwitch();
 }
 
 void AppController::startEpgShowTimer() {
-    if (m_epg)
-        m_epg->startShowEPGOnSwitchTimer();
+    m_epg->startShowEPGOnSwitchTimer();
 }
 
 QList<TChannelRef> AppController::epgChannels() const {
@@ -554,12 +575,10 @@ void AppController::minimise() {
 void AppController::stopTimers() {
     m_w.TimerTime().stop();
     m_w.PopUpTimer().stop();
-    if (m_epg) {
-        m_epg->disableEPGTimer();
-        m_epg->stopEPGUpdateTimer();
-        m_epg->stopEPGChannelsTimer();
-        m_epg->showEPGOnSwitchTimer().stop();
-    }
+    m_epg->disableEPGTimer();
+    m_epg->stopEPGUpdateTimer();
+    m_epg->stopEPGChannelsTimer();
+    m_epg->showEPGOnSwitchTimer().stop();
 }
 
 void AppController::stopPlayback() {

@@ -78,6 +78,8 @@ public:
     const StreamSetup* stream() const { return m_stream.get(); }
     // The overlays and in-window EPG panels.
     AppOsd& osd() { return *m_osd; }
+    // The EPG thread, the EPG timers and the two EPG commands.
+    EPGTimers& epgTimers() { return *m_epg; }
     // Logos and backgrounds, loaded once for the window and the overlays.
     ChannelPictures& pictures() { return m_pictures; }
 
@@ -86,7 +88,7 @@ public:
     void processEvents() override;
     SplashView& createSplashAndOptions() override;
     QList<QByteArray> settingsLogHead() override;
-    void setEPGStopped(bool stopped) override { m_epgStopped = stopped; }
+    void setEPGStopped(bool stopped) override;
     void refreshStatusAndClock() override;
     void hideReceiverItems() override;
     void showLogoHint() override;
@@ -150,7 +152,7 @@ public:
     void startEpgShowTimer() override;
     void showProgramBar(const TChannel& channel) override;
     bool epgThreadRunning() const override;
-    bool epgStoppedByUser() const override { return m_epgStopped; }
+    bool epgStoppedByUser() const override;
     void startEpgThread() override;
     void hideOsdWindows() override;
     void leaveFullscreen() override;
@@ -228,7 +230,6 @@ private:
     std::unique_ptr<AppOsd> m_osd;
     QString m_iniPath;
     bool m_playerReady = false;
-    bool m_epgStopped = false;
     bool m_shown = false;
 };
 
