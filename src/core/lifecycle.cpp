@@ -81,6 +81,12 @@ void Lifecycle::FormActivate() {
         m_view.processEvents();
         guarded("EPG display", [&] { m_view.refreshEPGDisplay(); });
         m_view.initPlayer();
+        // Without the engine the program is ending: nothing is zapped or played.
+        if (!m_view.playerInitialised()) {
+            IsStarting = false;
+            m_activating = false;
+            return;
+        }
         m_view.switchChannel();
         IsStarting = false;
         m_view.startEPGTimer(1);

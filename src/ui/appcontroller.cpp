@@ -23,6 +23,7 @@
 #include "ui/optionsdialog.h"
 #include "ui/osdchannels.h"
 #include "ui/osdcontroller.h"
+#include "ui/osddetails.h"
 #include "ui/osdinfo.h"
 #include "ui/osdtexts.h"
 #include "ui/pictures.h"
@@ -57,12 +58,12 @@ constexpr int kEPGLoadEventsMs = 20;
 
 } // namespace
 
-AppController::AppController(TFrmQuoxel& window, QObject* parent)
+AppController::AppController(TFrmQuoxel& window, VlcLibrary* library, QObject* parent)
     : QObject(parent)
     , m_w(window)
     , m_connection(*this, m_session, QString::fromLatin1(quoxel::kVersion))
     , m_lifecycle(*this, m_session, m_connection)
-    , m_player(*this)
+    , m_player(*this, library ? *library : vlcLibrary())
     , m_channelModel(std::make_unique<ChannelModel>()) {
     m_telnet = std::make_unique<TelnetSession>(Options);
     if (auto* box = qobject_cast<TComboBoxQuoxel*>(m_w.CmbChannels())) {
@@ -88,6 +89,7 @@ AppController::AppController(TFrmQuoxel& window, QObject* parent)
                   [this] { m_osd->osd().ShowEPGInfo(m_session.AktChannel); }, [this] { m_osd->osd().HideEPGInfo(); },
                   [this](const QRect& video, bool videoOnly) { m_osd->panels().placeOver(video, videoOnly); }});
     m_w.setClockListener([this](const QString& hhmm) { m_osd->panels().setClock(hhmm); });
+    m_player.setClosingRequest([this](const QString& url) { m_session.boundedRequest(url, kCloseRequestLimitMs); });
     // The all-channel EPG load lets the window run between its lines and ends when the window
     // closes or the EPG is stopped.
     m_session.setEPGLoadStop([] {
@@ -275,6 +277,7 @@ SplashView& AppController::createSplashAndOptions() {
     m_options->setForgetCertificates([this] { return m_session.keyStore() ? m_session.keyStore()->forgetAll() : 0; });
     // On the very first start this opens the dialog for the receiver's address.
     m_options->createStore();
+    setUdpStreamChecked(Options.StreamType != 0);
     return *this;
 }
 
@@ -290,6 +293,9 @@ void AppController::refreshStatusAndClock() {
 void AppController::hideReceiverItems() {
     hideReceiverMenus(m_w.menu());
     m_w.CmbChannels()->setEnabled(false);
+    // The receiver's pages: the serving instance's user looks after the receiver.
+    if (m_options)
+        m_options->hideReceiverPages();
 }
 
 void AppController::showLogoHint() {
@@ -415,6 +421,7 @@ void AppController::initPlayer() {
     }
     // The channel the receiver showed at the start (again after "Init Quoxel").
     m_switcher->setAktChannel(m_session.AktChannel);
+    applyCaching();
     m_playerReady = m_player.VLCInit(static_cast<quintptr>(m_w.Video()->winId()), m_w.Video()->size());
 }
 
@@ -575,10 +582,25 @@ void AppController::minimise() {
 void AppController::stopTimers() {
     m_w.TimerTime().stop();
     m_w.PopUpTimer().stop();
+    m_w.FrmBlackScreen().TimerShow().stop();
     m_epg->disableEPGTimer();
     m_epg->stopEPGUpdateTimer();
     m_epg->stopEPGChannelsTimer();
     m_epg->showEPGOnSwitchTimer().stop();
+    // The OSD timers: the in-window bar's and each overlay's show, hide and refresh timers.
+    m_osd->panels().TimerOSD().stop();
+    OsdController& osd = m_osd->osd();
+    for (TFrmOSD* overlay : {static_cast<TFrmOSD*>(&osd.FrmOSD_Info()), static_cast<TFrmOSD*>(&osd.FrmOSD_Channels()),
+                             static_cast<TFrmOSD*>(&osd.FrmOSD_Details())}) {
+        overlay->TimerShow().stop();
+        overlay->TimerHide().stop();
+        overlay->TimerEPGUpdate().stop();
+    }
+    // The watchdog: a tick during the close's stop would restart the stream.
+    if (m_switcher)
+        m_switcher->TimerVLC().stop();
+    // The input-block timers are the input rules' own.
+    Q_EMIT timersStopped();
 }
 
 void AppController::stopPlayback() {
@@ -586,9 +608,13 @@ void AppController::stopPlayback() {
 }
 
 void AppController::shutDownPlayer() {
-    Log(LogVlc, QStringLiteral("VLC_Die()"));
+    // Both hold the receiver's client, which the next connection replaces ("Init Quoxel").
     m_switcher.reset();
+    m_stream.reset();
     m_playerReady = false;
+    // The engine instance ends here, its threads and outputs with it; the next VLCInit makes a new one.
+    if (VlcEngine* engine = m_player.engine())
+        Log(LogVlc, QStringLiteral("VLC_Die()"), engine->VLC_Die());
 }
 
 void AppController::closeOptionsDialog() {
@@ -606,6 +632,16 @@ void AppController::ProgramSettings1Click() {
     m_options->setBoxClient(m_session.box());
     m_options->loadControls();
     m_options->exec();
+    setUdpStreamChecked(Options.StreamType != 0);
+    applyCaching();
+}
+
+void AppController::applyCaching() {
+    // The caching waits count down from the settings "cachelive" and "cacheonline".
+    if (m_store) {
+        const StreamSettings s = StreamSettings::fromStore(*m_store);
+        m_player.setCaching(s.CacheLive, s.CacheOnline);
+    }
 }
 
 void AppController::RebootDBOX1Click() {
@@ -833,11 +869,15 @@ void AppController::showMainWindow() {
 }
 
 void AppController::engineMissing(const QString& message) {
+    // Without the engine there is nothing to play: the user is told and the program ends, without
+    // the close sequence (nothing was started that it would undo).
     m_w.ShowInfo(message);
+    m_w.hide();
+    QCoreApplication::exit(1);
 }
 
 void AppController::engineInitError(const QString& message) {
-    ShowStatus(message);
+    m_w.ShowInfo(message);
 }
 
 void AppController::showRadioBackground(bool radio) {

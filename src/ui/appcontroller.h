@@ -44,7 +44,8 @@ class AppController : public QObject,
                       public EPGTimersHost {
     Q_OBJECT
 public:
-    explicit AppController(TFrmQuoxel& window, QObject* parent = nullptr);
+    // library: the engine's binding; the program's own (vlcLibrary()) unless given.
+    explicit AppController(TFrmQuoxel& window, VlcLibrary* library = nullptr, QObject* parent = nullptr);
     ~AppController() override;
 
     // FormCreate: the connection sequence while the window is not yet shown.
@@ -183,6 +184,10 @@ public:
     void hideStillPicture() override;
     void videoOutputBack() override;
 
+Q_SIGNALS:
+    // The close sequence has stopped the window's timers; the input rules stop theirs.
+    void timersStopped();
+
 protected:
     // The main window's activation runs FormActivate.
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -208,6 +213,7 @@ private:
     void buildBouquetsMenu();
     // The "Audio" menu from the stream setup's entries of the stream now playing.
     void buildAudioMenu();
+    void applyCaching();
 
     TFrmQuoxel& m_w;
     BoxSession m_session;

@@ -234,6 +234,12 @@ QLineEdit* TFrmOptions::addEdit(QWidget* page, SettingId id, const QString& hint
     return e;
 }
 
+void TFrmOptions::hideReceiverPages() {
+    for (int page : {PageDBox2, PageVlc, PageWebServer})
+        m_pages->setTabVisible(page, false);
+    m_pages->setCurrentIndex(PageGeneral);
+}
+
 TNumEdit* TFrmOptions::addNumber(QWidget* page, SettingId id, const QString& hint, int decimals) {
     auto* e = new TNumEdit(page);
     e->setObjectName(str(settingDef(id).control));
