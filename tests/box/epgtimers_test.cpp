@@ -206,20 +206,6 @@ TEST_F(EPGTimersTest, RadioTickShowsTheSong) {
     EXPECT_EQ(host.viewRepaints, 1);
 }
 
-// The update timer refreshes the info bar until the channel on air has its list.
-TEST_F(EPGTimersTest, EPGUpdateTimerEndsOnceLoaded) {
-    fillHost();
-    EPGTimers timers(host, false, kFast);
-    timers.startEPGUpdateTimer();
-    EXPECT_EQ(timers.epgUpdateTimer().interval(), EPGTimers::kEPGUpdateMs);
-    timers.TimerEPGUpdateTimer();
-    EXPECT_TRUE(timers.epgUpdateTimer().isActive());
-    host.akt->EPGLoaded = true;
-    timers.TimerEPGUpdateTimer();
-    EXPECT_FALSE(timers.epgUpdateTimer().isActive());
-    EXPECT_EQ(host.channelInfoShown, (QList<TChannel*>{host.akt.get(), host.akt.get()}));
-}
-
 // After a switch in full screen the EPG info comes once, 1.5 s later.
 TEST_F(EPGTimersTest, ShowEPGOnSwitchFiresOnce) {
     fillHost();
