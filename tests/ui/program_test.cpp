@@ -456,12 +456,16 @@ INSTANTIATE_TEST_SUITE_P(Receiver, ProgramClose,
                                                      true}),
                          [](const ::testing::TestParamInfo<CloseCase>& info) { return std::string(info.param.name); });
 
-// With "fullscreen" the picture goes full screen about a second after the start. "Init Quoxel"
+// With "fullscreen" the picture goes full screen about a second after the start, and with
+// "show_epginfo" the programme info comes as the overlay, the window's own bar gone. "Init Quoxel"
 // ends the engine, connects again (the receiver is asked in the start's order) and plays again
 // at the next activation of the window.
 TEST_F(Program, FullscreenStartAndInitQuoxel) {
-    ASSERT_TRUE(start(QStringLiteral("127.0.125.10"), "mode=live\nfullscreen=1\n", "[VLC]\ncachelive=300\n"));
+    ASSERT_TRUE(start(QStringLiteral("127.0.125.10"), "mode=live\nfullscreen=1\nshow_epginfo=1\nosdshowtime=60000\n",
+                      "[VLC]\ncachelive=300\n"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return w().view().IsFullscreen && w().isFullScreen(); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return app().osd().osd().FrmOSD_Info().isVisible(); }, 3000));
+    EXPECT_FALSE(panels().infoVisible());
     QTest::keyClick(&w(), Qt::Key_Escape);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w().view().IsFullscreen && !w().isFullScreen(); }, 5000));
 
