@@ -133,8 +133,7 @@ bool CertPins::writeToIni(const QByteArray& hostPort, const QByteArray& pin) {
     const QByteArray added = (all.isEmpty() ? QByteArray() : all + ' ') + hostPort + '=' + pin;
     // The ini cuts values at its limit; a list that no longer fits is not stored cut.
     if (added.size() > TIniFile::kMaxValueLength) {
-        Log(LogMsg,
-            QStringLiteral("server key of %1 not stored: the list is full").arg(QString::fromLatin1(hostPort)));
+        Log(LogMsg, QStringLiteral("server key of %1 not stored: the list is full").arg(QString::fromLatin1(hostPort)));
         return false;
     }
     // One atomic write of the whole file, as every ini write.
