@@ -84,8 +84,7 @@ void BoxSession::installKeyStore() {
         http->TrustedKey = [pins](const QByteArray& hostPort) { return pins->pinFor(hostPort); };
         http->RememberKey = [pins](const QByteArray& hostPort, const QByteArray& pin) {
             if (pins->remember(hostPort, pin))
-                Log(LogMsgDet,
-                    QStringLiteral("server key of %1 trusted on first use").arg(QString::fromLatin1(hostPort)));
+                Log(LogMsg, QStringLiteral("server key of %1 trusted on first use").arg(QString::fromLatin1(hostPort)));
         };
     }
 }

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 struct EPGShared {
     std::mutex Mutex;
@@ -24,6 +25,9 @@ struct EPGShared {
     std::atomic<bool> Running{false};
     // Channels in view, first to fetch; guarded by Mutex.
     QList<EPGChannelJob> InView;
+    // Per position: a fetched result is on its way to the UI thread, which clears the mark once it
+    // has written the record.
+    std::vector<std::atomic<bool>> Pending;
 
     bool aborted() {
         std::lock_guard lock(Mutex);
@@ -60,6 +64,15 @@ public:
         , m_isStarting(isStarting)
         , m_settings(std::move(settings)) {}
 
+    // The channel's list is in (or on its way in), so the walk leaves it alone.
+    bool loaded(int i) const {
+        return m_shared->Pending[size_t(i)].load() ? m_jobs[i].FetchedLoaded : bool(m_jobs[i].Channel->EPGLoaded);
+    }
+    // A channel in view may be another bouquet's record of a channel in the walk's list.
+    bool loaded(const EPGChannelJob& job, int pos) const {
+        return bool(job.Channel->EPGLoaded) || (pos >= 0 && loaded(pos));
+    }
+
     void run() {
         m_http.Timeout = m_pacing.TimeoutSec;
         m_http.UserName = m_settings.UserName;
@@ -75,7 +88,7 @@ public:
             const int count = static_cast<int>(m_jobs.size());
             const int cur = m_shared->Selected.load();
             int start = 0;
-            if (cur >= 0 && cur < count && !m_jobs[cur].Loaded && m_jobs[cur].Mode == mTV) {
+            if (cur >= 0 && cur < count && !loaded(cur) && m_jobs[cur].Mode == mTV) {
                 start = cur;
                 m_isStarting = false;
             } else if (m_isStarting) {
@@ -97,20 +110,22 @@ public:
                 if (!inView && i >= count)
                     break;
                 const int pos = inView ? positionOf(inView->Id) : i++;
-                if (inView || !m_jobs[pos].Loaded) {
+                if (inView || !loaded(pos)) {
                     if (!m_shared->sleep(m_pacing.BeforeLoadMs))
                         break;
-                    fetch(inView ? *inView : m_jobs[pos], pos);
+                    // Loaded meanwhile (by the UI thread or an earlier result): nothing to fetch.
+                    if (inView ? !loaded(*inView, pos) : !loaded(pos))
+                        fetch(inView ? *inView : m_jobs[pos], pos);
                 }
                 if (!m_shared->sleep(m_pacing.ShortMs))
                     break;
-                Log(LogThread, QStringLiteral("Delay(%1)").arg(m_pacing.StepMs));
+                Log(LogFunc, QStringLiteral("Delay %1ms").arg(m_pacing.StepMs));
                 if (!m_shared->sleep(m_pacing.StepMs))
                     break;
             }
             int open = 0;
-            for (const auto& job : m_jobs)
-                open += job.Loaded ? 0 : 1;
+            for (int i = 0; i < count; ++i)
+                open += loaded(i) ? 0 : 1;
             {
                 std::lock_guard lock(m_shared->Mutex);
                 open += static_cast<int>(m_shared->InView.size());
@@ -118,7 +133,7 @@ public:
             if (m_shared->aborted() || open == 0)
                 break;
             if (m_shared->AktRadio.load()) {
-                Log(LogThread, QStringLiteral("Delay(%1)").arg(m_pacing.RadioPassMs));
+                Log(LogFunc, QStringLiteral("Delay %1ms").arg(m_pacing.RadioPassMs));
                 if (!m_shared->sleep(m_pacing.RadioPassMs))
                     break;
             }
@@ -138,7 +153,7 @@ private:
         while (!m_shared->InView.isEmpty()) {
             EPGChannelJob job = m_shared->InView.takeFirst();
             const int pos = positionOf(job.Id);
-            if (job.Loaded || m_fetchedThisPass.contains(job.Id) || (pos >= 0 && m_jobs[pos].Loaded))
+            if (m_fetchedThisPass.contains(job.Id) || loaded(job, pos))
                 continue;
             return job;
         }
@@ -178,8 +193,10 @@ private:
         if (m_shared->Stop.load())
             return;
         // A radio channel counts as loaded only while a TV channel is on air: song titles change.
-        if (pos >= 0)
-            m_jobs[pos].Loaded = job.Mode == mTV || !m_shared->AktRadio.load();
+        if (pos >= 0) {
+            m_jobs[pos].FetchedLoaded = job.Mode == mTV || !m_shared->AktRadio.load();
+            m_shared->Pending[size_t(pos)] = true;
+        }
         Q_EMIT result(out);
     }
 
@@ -237,10 +254,11 @@ bool EPGThread::start(const QList<TChannelRef>& channels, int selected, bool akt
     m_shared->AktRadio = aktIsRadio;
     m_shared->Running = true;
     m_shared->InView = inViewJobs();
+    m_shared->Pending = std::vector<std::atomic<bool>>(size_t(channels.size()));
     m_channels = channels;
     QList<EPGChannelJob> jobs;
     for (const auto& ch : channels)
-        jobs.append({ch->Id, ChannelEPGURL(ch->Id), ch->Mode, ch->EPGLoaded});
+        jobs.append({ch->Id, ChannelEPGURL(ch->Id), ch->Mode, ch, false});
     m_thread.reset(new QThread);
     auto* worker =
         new EPGWorker(m_shared, std::move(jobs), m_pacing, isStarting, m_settings ? m_settings() : EPGClientSettings{});
@@ -256,7 +274,7 @@ bool EPGThread::start(const QList<TChannelRef>& channels, int selected, bool akt
 QList<EPGChannelJob> EPGThread::inViewJobs() const {
     QList<EPGChannelJob> jobs;
     for (const auto& ch : m_inView)
-        jobs.append({ch->Id, ChannelEPGURL(ch->Id), ch->Mode, ch->EPGLoaded});
+        jobs.append({ch->Id, ChannelEPGURL(ch->Id), ch->Mode, ch, false});
     return jobs;
 }
 
@@ -280,6 +298,8 @@ void EPGThread::applyResult(const EPGResult& result) {
         if (ch->Id == result.Id && !targets.contains(ch.get()))
             targets.append(ch.get());
     }
+    if (size_t(result.Position) < m_shared->Pending.size())
+        m_shared->Pending[size_t(result.Position)] = false;
     if (targets.isEmpty())
         return;
     for (TChannel* ch : targets) {
@@ -315,8 +335,8 @@ int EPGThread::StopEPGThread(bool showMessage) {
     // walk lands after a restart and overwrites what the new walk sets.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     if (isRunning())
-        Log(LogThread, QStringLiteral("Thread is still running...!"));
-    Log(LogThread, QStringLiteral("EPG Thread stopped (%1)!").arg(waits));
+        Log(LogFunc, QStringLiteral("Thread is still running...!"));
+    Log(LogFunc, QStringLiteral("EPG Thread stopped (%1)!").arg(waits));
     EPGAbort = false;
     return waits;
 }

@@ -10,12 +10,15 @@
 #include <functional>
 #include <memory>
 
-// What the worker needs of one channel; taken on the UI thread when the thread starts.
+// What the worker needs of one channel; taken on the UI thread when the thread starts. The
+// record's EPGLoaded is read live, as the UI thread may set or clear it while the walk runs.
 struct EPGChannelJob {
     QString Id;
     QString Url;
     TChannelMode Mode = mTV;
-    bool Loaded = false;
+    TChannelRef Channel;
+    // The worker's own mark after a fetch, in force until the UI thread has applied the result.
+    bool FetchedLoaded = false;
 };
 
 // One fetched channel, handed to the UI thread; Parsed is false when the answer changed nothing.

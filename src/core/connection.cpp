@@ -125,7 +125,7 @@ ConnectionOutcome Connection::run() {
     if (const auto offset = boxTimeOffsetMinutes(boxTime, Clock::current().now().toSecsSinceEpoch()))
         Options.BoxTimeOffset = *offset;
     else
-        Log(LogMsgDet, QStringLiteral("receiver time not understood: ") + boxTime.left(80));
+        Log(LogMsg, QStringLiteral("receiver time not understood: ") + boxTime.left(80));
     m_steps.setMainTimeout(20);
 
     if (!quoxelMode) {
@@ -153,7 +153,7 @@ ConnectionOutcome Connection::run() {
     const AktChannelPick pick = m_steps.selectAktChannel(onAir);
     m_view.showChannels();
     if (pick.recordMissing) {
-        Log(LogMsgDet, QStringLiteral("channel list holds an entry without channel"));
+        Log(LogMsg, QStringLiteral("channel list holds an entry without channel"));
         return ConnectionOutcome::NoChannelRecord;
     }
     if (pick.found && pick.radio) {

@@ -338,8 +338,14 @@ void VLCPlayer::Stop() {
     m_engine->VLC_Stop();
     logVlc(QStringLiteral("VLC_Stop()"), m_engine->VLC_Stop());
     delay(200);
-    if (udpStreaming() && m_box)
-        m_box->BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/exec?api udp_stream kill_all_streams")));
+    // The receiver's UDP sender is stopped also at close: it would go on sending to this PC.
+    if (udpStreaming() && m_box) {
+        const QString url = BoxURL(QStringLiteral("http://<IP:PORT>/control/exec?api udp_stream kill_all_streams"));
+        if (!IsClosing)
+            m_box->BoxRequest(url);
+        else if (m_closingRequest)
+            m_closingRequest(url);
+    }
     const int err = m_library.VLD_Startup();
     logVlc(QStringLiteral("VLD_Startup()"), err);
     delay(200);

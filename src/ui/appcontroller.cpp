@@ -12,8 +12,8 @@
 #include "telnet/telnetconsole.h"
 #include "telnet/telnetsession.h"
 #include "telnet/telnetview.h"
-#include "ui/apponline.h"
 #include "ui/appguide.h"
+#include "ui/apponline.h"
 #include "ui/apposd.h"
 #include "ui/blackscreen.h"
 #include "ui/channelbox.h"
@@ -25,7 +25,9 @@
 #include "ui/optionsdialog.h"
 #include "ui/osdchannels.h"
 #include "ui/osdcontroller.h"
+#include "ui/osddetails.h"
 #include "ui/osdinfo.h"
+#include "ui/osdtexts.h"
 #include "ui/pictures.h"
 #include "ui/remotecontrol.h"
 #include "ui/splash.h"
@@ -36,6 +38,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QCursor>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QImage>
@@ -50,12 +53,20 @@
 
 namespace quoxel {
 
-AppController::AppController(TFrmQuoxel& window, QObject* parent)
+namespace {
+
+// Between the lines of the all-channel EPG load the window's messages run this often at most: a
+// huge answer has millions of lines.
+constexpr int kEPGLoadEventsMs = 20;
+
+} // namespace
+
+AppController::AppController(TFrmQuoxel& window, VlcLibrary* library, QObject* parent)
     : QObject(parent)
     , m_w(window)
     , m_connection(*this, m_session, QString::fromLatin1(quoxel::kVersion))
     , m_lifecycle(*this, m_session, m_connection)
-    , m_player(*this)
+    , m_player(*this, library ? *library : vlcLibrary())
     , m_channelModel(std::make_unique<ChannelModel>())
     , m_recordWatch([this](const QString& url) {
         return m_session.box() ? m_session.box()->ShortRequest(url, RecordWatch::kTimeoutSec) : QString();
@@ -73,14 +84,29 @@ AppController::AppController(TFrmQuoxel& window, QObject* parent)
     }
     m_channelMenu = std::make_unique<ChannelMenuBuilder>(m_w.menu().Channels1, m_channelModel.get());
     setStatusSink(&m_w);
+    // The EPG thread and timers live as long as the window; each connection resets them.
+    m_epg = std::make_unique<EPGTimers>(*this, false);
+    m_epg->thread().setClientSettings([this] { return m_session.epgClientSettings(); });
     m_osd = std::make_unique<AppOsd>(m_w, *this);
     m_guide = std::make_unique<AppGuide>(*this, m_w);
-    // Entering full screen shows or hides the programme info; a radio channel keeps the window.
+    // Entering full screen shows or hides the programme info; a radio channel keeps the window;
+    // the in-window panels follow the video wherever it goes.
     m_w.setViewHooks(
         ViewHooks{[this] { return m_session.AktChannel && m_session.AktChannel->Mode == TChannelMode::mRadio; },
-                  [this] { m_osd->osd().ShowEPGInfo(m_session.AktChannel); },
-                  [this] { m_osd->osd().HideEPGInfo(); },
-                  {}});
+                  [this] { m_osd->osd().ShowEPGInfo(m_session.AktChannel); }, [this] { m_osd->osd().HideEPGInfo(); },
+                  [this](const QRect& video, bool videoOnly) { m_osd->panels().placeOver(video, videoOnly); }});
+    m_w.setClockListener([this](const QString& hhmm) { m_osd->panels().setClock(hhmm); });
+    m_player.setClosingRequest([this](const QString& url) { m_session.boundedRequest(url, kCloseRequestLimitMs); });
+    // The all-channel EPG load lets the window run between its lines and ends when the window
+    // closes or the EPG is stopped.
+    m_session.setEPGLoadStop([] {
+        static QElapsedTimer sinceEvents;
+        if (!sinceEvents.isValid() || sinceEvents.elapsed() >= kEPGLoadEventsMs) {
+            QApplication::processEvents();
+            sinceEvents.start();
+        }
+        return IsClosing.load() || EPGAbort.load();
+    });
     connectWindow();
     m_online = new AppOnline(*this, m_w);
 }
@@ -98,15 +124,8 @@ void AppController::connectWindow() {
     connect(m.VLCStop1, &QAction::triggered, this, [this] { m_player.VLCStop1Click(); });
     connect(m.VLCRestart1, &QAction::triggered, this, [this] { m_player.VLCRestart1Click(); });
     connect(m.VLCMute1, &QAction::triggered, this, [this] { m_player.VLCMute1Click(); });
-    connect(m.ResetEPG1, &QAction::triggered, this, [this] {
-        if (m_epg)
-            m_epg->ResetEPG1Click();
-        m_osd->panels().ShowChannelInfo(m_session.AktChannel);
-    });
-    connect(m.StopEPG1, &QAction::triggered, this, [this] {
-        if (m_epg)
-            m_epg->StopEPG1Click();
-    });
+    connect(m.ResetEPG1, &QAction::triggered, this, [this] { m_epg->ResetEPG1Click(); });
+    connect(m.StopEPG1, &QAction::triggered, this, [this] { m_epg->StopEPG1Click(); });
     // Receiver commands: the check mark shows what the receiver reports after the command, and a
     // failure text goes to the status line (the splash label is gone by then).
     auto toggle = [this](QAction* item, ToggleOutcome (*command)(BoxClient&, bool)) {
@@ -325,6 +344,7 @@ SplashView& AppController::createSplashAndOptions() {
     // On the very first start this opens the dialog for the receiver's address.
     m_options->createStore();
     m_online->applySettings(*m_store, true);
+    setUdpStreamChecked(Options.StreamType != 0);
     return *this;
 }
 
@@ -334,11 +354,15 @@ QList<QByteArray> AppController::settingsLogHead() {
 
 void AppController::refreshStatusAndClock() {
     ShowStatus(m_w.statusPanel(0)->text());
+    m_osd->panels().setClock(clockText());
 }
 
 void AppController::hideReceiverItems() {
     hideReceiverMenus(m_w.menu());
     m_w.CmbChannels()->setEnabled(false);
+    // The receiver's pages: the serving instance's user looks after the receiver.
+    if (m_options)
+        m_options->hideReceiverPages();
 }
 
 void AppController::showLogoHint() {
@@ -482,35 +506,38 @@ void AppController::switchChannel() {
 }
 
 void AppController::startEPGTimer(int intervalMs) {
-    if (m_epg)
-        m_epg->enableEPGTimer(intervalMs);
+    m_epg->enableEPGTimer(intervalMs);
+}
+
+void AppController::setEPGStopped(bool stopped) {
+    m_epg->setStopped(stopped);
+}
+
+bool AppController::epgStoppedByUser() const {
+    return m_epg->isEPGStopped();
 }
 
 void AppController::createEPGThread() {
-    if (m_epg)
+    // Not started: the first switch starts the walk. Each start takes fresh state and the client
+    // settings of the session's EPG client; a walk of an earlier run ends here.
+    if (m_epg->isThreadRunning())
         m_epg->StopEPGThread(false);
-    m_epg = std::make_unique<EPGTimers>(*this, m_epgStopped);
-    // The walk's own client logs in and trusts keys as the session's clients do.
-    m_epg->thread().setClientSettings([this] { return m_session.epgClientSettings(); });
 }
 
 void AppController::stopEPGThread() {
-    if (m_epg)
-        m_epg->StopEPGThread(false);
+    m_epg->StopEPGThread(false);
 }
 
 bool AppController::epgThreadRunning() const {
-    return m_epg && m_epg->isThreadRunning();
+    return m_epg->isThreadRunning();
 }
 
 void AppController::startEpgThread() {
-    if (m_epg)
-        m_epg->startThreadFromSwitch();
+    m_epg->startThreadFromSwitch();
 }
 
 void AppController::startEpgShowTimer() {
-    if (m_epg)
-        m_epg->startShowEPGOnSwitchTimer();
+    m_epg->startShowEPGOnSwitchTimer();
 }
 
 QList<TChannelRef> AppController::epgChannels() const {
@@ -630,12 +657,25 @@ void AppController::minimise() {
 void AppController::stopTimers() {
     m_w.TimerTime().stop();
     m_w.PopUpTimer().stop();
-    if (m_epg) {
-        m_epg->disableEPGTimer();
-        m_epg->stopEPGUpdateTimer();
-        m_epg->stopEPGChannelsTimer();
-        m_epg->showEPGOnSwitchTimer().stop();
+    m_w.FrmBlackScreen().TimerShow().stop();
+    m_epg->disableEPGTimer();
+    m_epg->stopEPGUpdateTimer();
+    m_epg->stopEPGChannelsTimer();
+    m_epg->showEPGOnSwitchTimer().stop();
+    // The OSD timers: the in-window bar's and each overlay's show, hide and refresh timers.
+    m_osd->panels().TimerOSD().stop();
+    OsdController& osd = m_osd->osd();
+    for (TFrmOSD* overlay : {static_cast<TFrmOSD*>(&osd.FrmOSD_Info()), static_cast<TFrmOSD*>(&osd.FrmOSD_Channels()),
+                             static_cast<TFrmOSD*>(&osd.FrmOSD_Details())}) {
+        overlay->TimerShow().stop();
+        overlay->TimerHide().stop();
+        overlay->TimerEPGUpdate().stop();
     }
+    // The watchdog: a tick during the close's stop would restart the stream.
+    if (m_switcher)
+        m_switcher->TimerVLC().stop();
+    // The input-block timers are the input rules' own.
+    Q_EMIT timersStopped();
 }
 
 void AppController::stopPlayback() {
@@ -643,9 +683,13 @@ void AppController::stopPlayback() {
 }
 
 void AppController::shutDownPlayer() {
-    Log(LogVlc, QStringLiteral("VLC_Die()"));
+    // Both hold the receiver's client, which the next connection replaces ("Init Quoxel").
     m_switcher.reset();
+    m_stream.reset();
     m_playerReady = false;
+    // The engine instance ends here, its threads and outputs with it; the next VLCInit makes a new one.
+    if (VlcEngine* engine = m_player.engine())
+        Log(LogVlc, QStringLiteral("VLC_Die()"), engine->VLC_Die());
 }
 
 void AppController::closeOptionsDialog() {
@@ -665,6 +709,7 @@ void AppController::ProgramSettings1Click() {
     // OK has read the file again: what the player, the stream setup and the remote VLC use follows.
     if (m_options->exec() == QDialog::Accepted && m_store)
         m_online->applySettings(*m_store, false);
+    setUdpStreamChecked(Options.StreamType != 0);
 }
 
 void AppController::RebootDBOX1Click() {
@@ -904,11 +949,15 @@ void AppController::showMainWindow() {
 }
 
 void AppController::engineMissing(const QString& message) {
+    // Without the engine there is nothing to play: the user is told and the program ends, without
+    // the close sequence (nothing was started that it would undo).
     m_w.ShowInfo(message);
+    m_w.hide();
+    QCoreApplication::exit(1);
 }
 
 void AppController::engineInitError(const QString& message) {
-    ShowStatus(message);
+    m_w.ShowInfo(message);
 }
 
 void AppController::showRadioBackground(bool radio) {

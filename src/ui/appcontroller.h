@@ -47,7 +47,8 @@ class AppController : public QObject,
                       public EPGTimersHost {
     Q_OBJECT
 public:
-    explicit AppController(TFrmQuoxel& window, QObject* parent = nullptr);
+    // library: the engine's binding; the program's own (vlcLibrary()) unless given.
+    explicit AppController(TFrmQuoxel& window, VlcLibrary* library = nullptr, QObject* parent = nullptr);
     ~AppController() override;
 
     // FormCreate: the connection sequence while the window is not yet shown.
@@ -83,12 +84,12 @@ public:
     const StreamSetup* stream() const { return m_stream.get(); }
     // The overlays and in-window EPG panels.
     AppOsd& osd() { return *m_osd; }
+    // The EPG thread, the EPG timers and the two EPG commands.
+    EPGTimers& epgTimers() { return *m_epg; }
     // Logos and backgrounds, loaded once for the window and the overlays.
     ChannelPictures& pictures() { return m_pictures; }
     // The programme guide window and its rows.
     AppGuide& guide() { return *m_guide; }
-    // The EPG thread's owner and the EPG timers; null before the connection sequence made them.
-    EPGTimers* epgTimers() const { return m_epg.get(); }
     // Selects the channel box row and switches to its channel, as a click in the Channels menu does.
     void switchToRow(int row);
     // A click on bouquet menu item `position`; locateId names the channel to select in the new
@@ -100,7 +101,7 @@ public:
     void processEvents() override;
     SplashView& createSplashAndOptions() override;
     QList<QByteArray> settingsLogHead() override;
-    void setEPGStopped(bool stopped) override { m_epgStopped = stopped; }
+    void setEPGStopped(bool stopped) override;
     void refreshStatusAndClock() override;
     void hideReceiverItems() override;
     void showLogoHint() override;
@@ -164,7 +165,7 @@ public:
     void startEpgShowTimer() override;
     void showProgramBar(const TChannel& channel) override;
     bool epgThreadRunning() const override;
-    bool epgStoppedByUser() const override { return m_epgStopped; }
+    bool epgStoppedByUser() const override;
     void startEpgThread() override;
     void hideOsdWindows() override;
     void leaveFullscreen() override;
@@ -194,6 +195,10 @@ public:
     bool showStillPicture(const QString& file) override;
     void hideStillPicture() override;
     void videoOutputBack() override;
+
+Q_SIGNALS:
+    // The close sequence has stopped the window's timers; the input rules stop theirs.
+    void timersStopped();
 
 protected:
     // The main window's activation runs FormActivate.
@@ -252,7 +257,6 @@ private:
     std::unique_ptr<AppGuide> m_guide;
     QString m_iniPath;
     bool m_playerReady = false;
-    bool m_epgStopped = false;
     bool m_shown = false;
 };
 

@@ -53,10 +53,7 @@ void AppGuide::ShowGuide() {
     if (!m_guide) {
         m_guide = new TFrmGuide(&m_w);
         m_guide->setLogoSource([this](const TChannel& ch) { return m_app.pictures().logoFor(ch); });
-        m_guide->setFetchingSource([this] {
-            const EPGTimers* epg = m_app.epgTimers();
-            return epg && !epg->isEPGStopped() && !IsClosing;
-        });
+        m_guide->setFetchingSource([this] { return !m_app.epgTimers().isEPGStopped() && !IsClosing; });
         connect(m_guide, &TFrmGuide::switchRequested, this, &AppGuide::switchTo);
         connect(m_guide, &TFrmGuide::allBouquetsToggled, this, &AppGuide::fillRows);
         connect(m_guide, &TFrmGuide::waitingInView, this, &AppGuide::waitingInView);
@@ -211,13 +208,13 @@ void AppGuide::switchTo(int row) {
 }
 
 void AppGuide::waitingInView(const QList<TChannelRef>& channels) {
-    EPGTimers* epg = m_app.epgTimers();
-    if (!epg || epg->isEPGStopped() || IsClosing)
+    EPGTimers& epg = m_app.epgTimers();
+    if (epg.isEPGStopped() || IsClosing)
         return;
-    epg->thread().setInView(channels);
+    epg.thread().setInView(channels);
     // Another bouquet's channels are fetched only by a running walk; the start-up starts its own.
-    if (!channels.isEmpty() && !epg->isThreadRunning() && !IsStarting)
-        epg->startThread();
+    if (!channels.isEmpty() && !epg.isThreadRunning() && !IsStarting)
+        epg.startThread();
 }
 
 } // namespace quoxel

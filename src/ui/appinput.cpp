@@ -27,6 +27,7 @@ AppInput::AppInput(TFrmQuoxel& window, AppController& app, QObject* parent)
     m_hook.setFormWheelHandler(
         &m_w, [this](bool up) { return up ? m_controller.FormMouseWheelUp() : m_controller.FormMouseWheelDown(); });
     m_hook.HookMouseKey();
+    connect(&m_app, &AppController::timersStopped, this, [this] { m_controller.TimerInputBlockKey().stop(); });
 }
 
 AppInput::~AppInput() {

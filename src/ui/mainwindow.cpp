@@ -1,6 +1,7 @@
 #include "ui/mainwindow.h"
 
 #include "core/appflags.h"
+#include "core/clock.h"
 #include "core/freememory.h"
 #include "core/log.h"
 #include "core/options.h"
@@ -22,7 +23,6 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
-#include <QTime>
 #include <QWindowStateChangeEvent>
 
 namespace quoxel {
@@ -261,13 +261,16 @@ void TFrmQuoxel::showStatus(const QString& message, const QString& modeName, con
     m_panels[0]->setText(message);
     m_panels[1]->setText(modeName);
     m_panels[2]->setText(stamp);
+    // At once: the texts of a switch or a caching wait come while this thread is busy.
+    if (statusBar()->isVisible())
+        statusBar()->repaint();
 }
 
 void TFrmQuoxel::TimerTimeTimer() {
     Log(LogFunc, QStringLiteral("TimeTimer"));
     ShowStatus(m_panels[0]->text());
     if (m_clockListener)
-        m_clockListener(QTime::currentTime().toString(QStringLiteral("HH:mm")));
+        m_clockListener(Clock::current().now().toString(QStringLiteral("hh:mm")));
     ReturnFreeMemory();
     Q_EMIT clockTicked();
 }

@@ -141,6 +141,23 @@ TEST_F(EPGThreadTest, ASwitchRestartsFromTheNewChannel) {
                                      QStringLiteral("Channel Preview (3/3)")}));
 }
 
+// The walk reads the records as they are now: a channel marked loaded during the pause before its
+// fetch is left alone, and one cleared after the walk began is fetched.
+TEST_F(EPGThreadTest, ReadsTheRecordsAsTheyAreNow) {
+    QList<TChannelRef> channels;
+    for (const auto& id : ids)
+        channels << channel(id);
+    channels[2]->EPGLoaded = true;
+    EPGThread thread(EPGPacing{400, 5, 20, 50, 2});
+    bool finished = false;
+    QObject::connect(&thread, &EPGThread::finished, [&] { finished = true; });
+    ASSERT_TRUE(thread.start(channels, 0, false, false));
+    channels[0]->EPGLoaded = true;
+    channels[2]->EPGLoaded = false;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 15000));
+    EXPECT_EQ(epgTargets(), (QStringList{ids[1], ids[2]}));
+}
+
 // While a radio channel plays, radio lists are fetched again every pass and the thread keeps going;
 // TV channels are fetched once.
 TEST_F(EPGThreadTest, RadioOnAirKeepsCycling) {
