@@ -164,21 +164,6 @@ TEST_F(TelnetConsoleTest, NhttpdAndReboot) {
     EXPECT_EQ(m_shown.last(), QStringLiteral("D-Box Reboot! Plz Restart Quoxel!"));
 }
 
-// The panel toggles with the menu, not in full screen.
-TEST_F(TelnetConsoleTest, PanelToggle) {
-    start("127.0.57.35");
-    bool fullscreen = true;
-    m_console->setFullscreenQuery([&] { return fullscreen; });
-    m_console->Telnet1Click();
-    EXPECT_FALSE(m_console->telnet1Checked());
-    fullscreen = false;
-    m_console->Telnet1Click();
-    EXPECT_TRUE(m_console->telnet1Checked());
-    EXPECT_TRUE(m_panel.isVisible());
-    m_console->Telnet1Click();
-    EXPECT_FALSE(m_panel.isVisible());
-}
-
 // Colour and scroll-back as the view draws them, from recorded bytes.
 TEST(TelnetView, DrawsColourAndScrollback) {
     TOptions o;
