@@ -142,6 +142,12 @@ void AppController::connectWindow() {
         m_osd->showVolume(m_w.Volume()->value());
     });
     connect(&m_w, &TFrmQuoxel::logoClicked, this, [this] { m_osd->panels().LogoClick(); });
+    connect(&m_w, &TFrmQuoxel::realOsdCloseClicked, this, &AppController::DBoxOSD1Click);
+    // Gone to the tray: the receiver picture and the remote control go too (they are shown together).
+    connect(&m_w, &TFrmQuoxel::minimisedToTray, this, [this] {
+        if (m_remote && m_remote->isVisible())
+            DBoxOSD1Click();
+    });
     // The backdrop hands the screen over to the programme info when that is wanted.
     m_w.FrmBlackScreen().setShowEpgInfo([] { return Options.ShowEpgInfo; },
                                         [this] { m_osd->osd().ShowEPGInfo(m_session.AktChannel); });
@@ -195,6 +201,13 @@ void AppController::connectTelnet() {
         m_console->Telnet1Click();
         // Qt flipped the mark already; the panel's state decides it (full screen refuses the click).
         m_w.menu().Telnet1->setChecked(m_console->telnet1Checked());
+    });
+    // A lost connection leaves nothing to make a screen picture with: "D-Box OSD" goes off, and
+    // an open picture closes (its toggle would refuse without the login).
+    connect(m_telnet.get(), &TelnetSession::loggedInChanged, this, [this](bool loggedIn) {
+        setReceiverOsdEnabled(loggedIn);
+        if (!loggedIn && m_boxOsd && m_boxOsd->isOn())
+            m_boxOsd->closeView();
     });
     connect(m.Login1, &QAction::triggered, this, [this] {
         m_console->TelnetLogin(Options.TelnetUser, Options.TelnetPass);
@@ -289,20 +302,20 @@ void AppController::telnetLogin(const QString& user, const QString& password) {
 }
 
 void AppController::DBoxOSD1Click() {
-    if (!m_session.box())
-        return;
-    if (!m_boxOsd) {
-        m_remote = std::make_unique<TFrmRemoteControl>();
-        auto* img = new QLabel(m_w.PnlRealOSD());
-        img->setObjectName(QStringLiteral("ImgRealOSD"));
-        m_boxOsd = std::make_unique<BoxOsdView>(Options, *m_session.box(), *m_telnet, *img, *m_remote);
-        m_boxOsd->setMainWindow(&m_w);
-        m_boxOsd->setPanel(m_w.PnlRealOSD());
-        m_boxOsd->setFullscreenQuery([this] { return isFullscreen(); });
-        // The view hears the remote window's clicks and its close label itself.
-        connect(m_boxOsd.get(), &BoxOsdView::checkedChanged, m_w.menu().DBoxOSD1, &QAction::setChecked);
+    if (m_session.box()) {
+        if (!m_boxOsd) {
+            m_remote = std::make_unique<TFrmRemoteControl>();
+            m_boxOsd = std::make_unique<BoxOsdView>(Options, *m_session.box(), *m_telnet, *m_w.ImgRealOSD(), *m_remote);
+            m_boxOsd->setMainWindow(&m_w);
+            m_boxOsd->setPanel(m_w.PnlRealOSD());
+            m_boxOsd->setFullscreenQuery([this] { return isFullscreen(); });
+            // The view hears the remote window's clicks and its close label itself.
+            connect(m_boxOsd.get(), &BoxOsdView::checkedChanged, m_w.menu().DBoxOSD1, &QAction::setChecked);
+        }
+        m_boxOsd->DBoxOSD1Click();
     }
-    m_boxOsd->DBoxOSD1Click();
+    // The menu flipped its mark on the click; the view's state decides it, a refused toggle too.
+    m_w.menu().DBoxOSD1->setChecked(m_boxOsd && m_boxOsd->isOn());
 }
 
 void AppController::setReceiverOsdEnabled(bool enabled) {

@@ -42,6 +42,8 @@ public:
     QWidget* Background() const { return m_background; }
     QLabel* Image1() const { return m_image1; }
     QWidget* PnlRealOSD() const { return m_realOsd; }
+    QLabel* ImgRealOSD() const { return m_imgRealOsd; }
+    QLabel* LblRealOSDClose() const { return m_realOsdClose; }
     QWidget* PnlTelnet() const { return m_telnet; }
     QLabel* Logo() const { return m_logo; }
     QComboBox* CmbChannels() const { return m_channels; }
@@ -123,6 +125,10 @@ Q_SIGNALS:
     void muteClicked();
     void playClicked();
     void logoClicked();
+    // The "x" on the receiver's screen picture.
+    void realOsdCloseClicked();
+    // Minimised with "hide taskbar": the window has gone to the tray.
+    void minimisedToTray();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -145,6 +151,8 @@ private:
     QWidget* m_background = nullptr;
     QLabel* m_image1 = nullptr;
     QWidget* m_realOsd = nullptr;
+    QLabel* m_imgRealOsd = nullptr;
+    QLabel* m_realOsdClose = nullptr;
     QWidget* m_telnet = nullptr;
     QLabel* m_logo = nullptr;
     QComboBox* m_channels = nullptr;
