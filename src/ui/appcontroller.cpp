@@ -137,9 +137,15 @@ void AppController::connectWindow() {
         else
             m_player.ImgVolOnClick();
     });
-    connect(&m_w, &TFrmQuoxel::volumeChosen, this, [this](int v) {
-        m_player.setVolumeFromOthers(v);
-        m_osd->showVolume(m_w.Volume()->value());
+    connect(&m_w, &TFrmQuoxel::volumeMouse, this, [this](VolumeMouse kind, int x, int width, bool leftOnly) {
+        if (kind == VolumeMouse::Up)
+            m_player.VolumeMouseUp();
+        else if (!m_player.engine())
+            return; // no engine to set yet
+        else if (kind == VolumeMouse::Down)
+            m_player.VolumeMouseDown(x, width, leftOnly);
+        else
+            m_player.VolumeMouseMove(x, width, leftOnly);
     });
     connect(&m_w, &TFrmQuoxel::logoClicked, this, [this] { m_osd->panels().LogoClick(); });
     connect(&m_w, &TFrmQuoxel::realOsdCloseClicked, this, &AppController::DBoxOSD1Click);

@@ -446,14 +446,20 @@ bool TFrmQuoxel::eventFilter(QObject* watched, QEvent* event) {
                 return true;
             }
         }
-    } else if (event->type() == QEvent::MouseButtonPress && watched == m_volume) {
+    } else if (watched == m_volume &&
+               (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseMove ||
+                event->type() == QEvent::MouseButtonRelease)) {
         auto* me = static_cast<QMouseEvent*>(event);
-        if (me->button() == Qt::LeftButton && m_volume->width() > 0) {
-            const int pos = static_cast<int>(me->position().x() * 100 / m_volume->width());
-            setVolumePosition(pos);
-            Q_EMIT volumeChosen(m_volume->value());
-            return true;
-        }
+        // The volume follows a press and a drag with the left button alone, no modifier key.
+        const bool leftOnly = me->buttons() == Qt::LeftButton && me->modifiers() == Qt::NoModifier;
+        const int x = static_cast<int>(me->position().x());
+        if (event->type() == QEvent::MouseButtonPress)
+            Q_EMIT volumeMouse(VolumeMouse::Down, x, m_volume->width(), leftOnly);
+        else if (event->type() == QEvent::MouseMove)
+            Q_EMIT volumeMouse(VolumeMouse::Move, x, m_volume->width(), leftOnly);
+        else
+            Q_EMIT volumeMouse(VolumeMouse::Up, x, m_volume->width(), leftOnly);
+        return true;
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -25,6 +25,8 @@ namespace quoxel {
 class TFrmBlackScreen;
 class TFrmSplash;
 
+enum class VolumeMouse { Down, Move, Up };
+
 // The main window FrmQuoxel: the video panel the player draws into, the channel row, the main
 // menu, the status line with mode and clock, the context menu, the tray icon, the splash and
 // about box. View changes go through ViewModes; the window itself only builds and forwards.
@@ -121,7 +123,9 @@ public:
 Q_SIGNALS:
     // The context menu is about to copy the main menu: run-time menus bring themselves up to date.
     void popupOpening();
-    void volumeChosen(int position);
+    // The mouse on the volume bar: x in the bar, its width, and whether the left button alone
+    // is down with no modifier key.
+    void volumeMouse(quoxel::VolumeMouse kind, int x, int barWidth, bool leftButtonOnly);
     void muteClicked();
     void playClicked();
     void logoClicked();
