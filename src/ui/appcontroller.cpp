@@ -157,11 +157,24 @@ void AppController::connectWindow() {
     // The backdrop hands the screen over to the programme info when that is wanted.
     m_w.FrmBlackScreen().setShowEpgInfo([] { return Options.ShowEpgInfo; },
                                         [this] { m_osd->osd().ShowEPGInfo(m_session.AktChannel); });
+    // The user's choice in the channel box only selects; Enter or Space switches.
     connect(m_w.CmbChannels(), &QComboBox::activated, this, [this](int row) {
         m_session.model().setSelectedIndex(row);
-        if (m_switcher && !IsStarting)
-            m_switcher->SwitchChannel(m_channelModel->channelAt(row));
+        if (m_switcher)
+            m_switcher->CmbChannelsChange();
     });
+    if (auto* box = qobject_cast<TComboBoxQuoxel*>(m_w.CmbChannels())) {
+        connect(box, &TComboBoxQuoxel::switchKeyPressed, this, [this](int key) {
+            if (m_switcher && !IsStarting)
+                m_switcher->CmbChannelsKeyDown(key);
+        });
+        connect(box, &TComboBoxQuoxel::droppingDown, this, [this] {
+            if (m_switcher)
+                m_switcher->CmbChannelsDropDown();
+            else
+                setDropDownWidth(ChannelSwitcher::kDropDownWidth);
+        });
+    }
     // The background walk starts its next pass at the channel the user moved to.
     connect(m_w.CmbChannels(), &QComboBox::currentIndexChanged, this, [this](int row) {
         if (m_epg && row >= 0)
@@ -721,7 +734,9 @@ void AppController::closeDropDown() {
 }
 
 void AppController::setDropDownWidth(int pixels) {
-    m_w.CmbChannels()->view()->setMinimumWidth(pixels);
+    // The dropped list is this wide whatever its rows hold, and never narrower than the box.
+    QComboBox* box = m_w.CmbChannels();
+    box->view()->window()->setFixedWidth(std::max(pixels, box->width()));
 }
 
 void AppController::reshowStatus() {
