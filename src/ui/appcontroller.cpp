@@ -20,6 +20,7 @@
 #include "ui/channelmodel.h"
 #include "ui/epgpanels.h"
 #include "ui/mainwindow.h"
+#include "ui/menucolumns.h"
 #include "ui/optionsdialog.h"
 #include "ui/osdchannels.h"
 #include "ui/osdcontroller.h"
@@ -180,13 +181,23 @@ void AppController::connectWindow() {
         if (m_epg && row >= 0)
             m_epg->setSelected(row);
     });
-    connect(m_channelMenu.get(), &ChannelMenuBuilder::channelClicked, this, [this](int row, TChannel*) {
-        if (!m_switcher || IsStarting)
-            return;
-        m_session.model().setSelectedIndex(row);
-        m_w.CmbChannels()->setCurrentIndex(row);
-        m_switcher->SwitchChannel(m_channelModel->channelAt(row));
-    });
+    connect(m_channelMenu.get(), &ChannelMenuBuilder::channelClicked, this,
+            [this](int row, TChannel*) { Channels1Click(row); });
+    // Queued: the switch may rebuild the very menu whose entry was clicked.
+    connect(
+        m_channelMenu.get(), &ChannelMenuBuilder::subChannelClicked, this,
+        [this](int, TChannel* channel) {
+            if (!m_switcher || IsStarting || IsSwitching)
+                return;
+            const QList<TChannelMenuEntry>& subs = m_switcher->subChannelsMenu();
+            for (qsizetype i = 0; i < subs.size(); ++i) {
+                if (subs[i].Channel.get() == channel) {
+                    m_switcher->SubChannels1Click(static_cast<int>(i));
+                    return;
+                }
+            }
+        },
+        Qt::QueuedConnection);
     connectTelnet();
     m_w.installEventFilter(this);
 }
@@ -357,8 +368,10 @@ void AppController::buildBouquetsMenu() {
         QAction* a = menu->addAction(widgetSafeText(bouquets[i].Caption));
         a->setCheckable(true);
         a->setChecked(bouquets[i].Checked);
+        a->setProperty(MenuColumns::kBarBreakProperty, bouquets[i].BarBreak);
         connect(a, &QAction::triggered, this, [this, i] { clickBouquet(i); });
     }
+    MenuColumns::apply(menu);
 }
 
 void AppController::buildAudioMenu() {
@@ -382,11 +395,62 @@ void AppController::checkAudioItem(int index) {
 }
 
 void AppController::showChannels() {
+    showBouquetChannels(true);
+}
+
+void AppController::showBouquetChannels(bool freshlyLoaded) {
     buildBouquetsMenu();
+    // Entries restored from a bouquet's cache are plain menu text; a fresh load draws them.
+    const QList<TChannelMenuEntry>& entries = m_session.model().channelMenu();
+    m_channelMenu->setOwnerDrawn(entries.isEmpty() || entries.first().OwnerDrawn);
     m_channelModel->setItems(m_session.model().channelBox());
     m_channelMenu->rebuild();
     channelBoxChanged();
-    m_osd->panels().ShowChannelInfo(m_session.AktChannel);
+    // A bouquet load ends with the programme of its first channel in the in-window display.
+    if (freshlyLoaded && m_channelModel->rowCount() > 0)
+        m_osd->panels().ShowChannelInfo(m_channelModel->channelAt(0));
+}
+
+void AppController::Channels1Click(int row) {
+    if (!m_switcher || IsStarting)
+        return;
+    const TChannelRef channel = m_channelModel->channelAt(row);
+    if (!channel)
+        return;
+    const QList<QAction*> topItems = m_w.menuBar()->actions();
+    QList<bool> wasEnabled;
+    for (QAction* item : topItems) {
+        wasEnabled << item->isEnabled();
+        item->setEnabled(false);
+    }
+    setBusyCursor(true);
+    processEvents();
+    ViewModes& view = m_w.view();
+    const bool fullscreen = view.IsFullscreen;
+    if (fullscreen) {
+        view.IsInTransition = true;
+        view.IsMenuOpen = false;
+        processEvents();
+        processEvents();
+    }
+    if (hasChannelSelection() && !IsSwitching)
+        m_switcher->SwitchChannel(channel);
+    if (fullscreen) {
+        processEvents();
+        processEvents();
+        // A radio channel never plays full screen.
+        if (channel->Mode == mRadio)
+            view.leaveFullscreen();
+        else
+            view.setFullscreenView(true);
+        view.IsMenuOpen = false;
+        view.IsInTransition = false;
+        processEvents();
+        processEvents();
+    }
+    setBusyCursor(false);
+    for (qsizetype i = 0; i < topItems.size(); ++i)
+        topItems[i]->setEnabled(wasEnabled[i]);
 }
 
 // SplashView -----------------------------------------------------------------------------------
@@ -792,7 +856,7 @@ void AppController::clickBouquet(int position) {
 
     const QString akt = m_session.AktChannel ? m_session.AktChannel->Id : QString();
     const TBouquetSwitch s = m_session.model().SwitchBouquet(position, akt);
-    showChannels();
+    showBouquetChannels(s.FreshlyLoaded);
     if (s.FreshlyLoaded)
         m_session.loadAllChannelEPG();
     if (!fullscreen && m_w.CmbChannels()->isEnabled() && m_switcher) {
