@@ -69,6 +69,12 @@ quoxel::AppController& ProgramRun::app() {
     return m_program->controller();
 }
 
+QStringList ProgramRun::requests() {
+    QStringList out = m_sim->requestTargets();
+    out.removeIf([](const QString& target) { return target.startsWith(QLatin1String("/control/epg")); });
+    return out;
+}
+
 bool ProgramRun::waitForRequest(const QString& target, int timeoutMs) {
     return QTest::qWaitFor([&] { return m_sim->requestTargets().contains(target); }, timeoutMs);
 }

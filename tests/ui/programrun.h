@@ -32,8 +32,9 @@ public:
     BoxSimProcess& sim() { return *m_sim; }
     quoxel::TFrmQuoxel& window();
     quoxel::AppController& app();
-    // The request targets the receiver has had since the last clearRequests().
-    QStringList requests() { return m_sim->requestTargets(); }
+    // The request targets the receiver has had since the last clearRequests(), without the
+    // programme-guide requests of the background walk, which come at any time.
+    QStringList requests();
     // Waits up to timeoutMs for a request target to arrive.
     bool waitForRequest(const QString& target, int timeoutMs = 10000);
     // Quoxel.log as written so far (beside the test program, shared by its tests).
