@@ -147,27 +147,6 @@ TEST_F(PlayerTvTest, LowCachingBuffersLess) {
     EXPECT_LT(m.captured(1).toInt(), 900) << m.captured(0).toStdString();
 }
 
-// Choosing the second audio entry plays the second audio track of the stream.
-TEST_F(PlayerTvTest, SecondAudioTrackSelected) {
-    m_player->StartStream(0, false, tvUrl());
-    ASSERT_TRUE(waitFor([&] { return engine().audioTrackIds().size() == 2; }, 15000));
-    const std::vector<int> ids = engine().audioTrackIds();
-    EXPECT_TRUE(waitFor([&] { return engine().currentAudioTrackId() == ids[0]; }, 5000));
-    m_player->Audio1Click(1);
-    EXPECT_EQ(m_view.checkedAudio, 1);
-    qint64 track = -1;
-    EXPECT_EQ(engine().VLC_VariableGet(QStringLiteral("conf::audio-track"), &track), VLC_SUCCESS);
-    EXPECT_EQ(track, 1);
-    EXPECT_TRUE(engine().appliedMediaOptions().contains(QStringLiteral(":audio-track=1")));
-    ASSERT_TRUE(waitFor([&] { return engine().audioTrackIds().size() == 2; }, 15000));
-    EXPECT_TRUE(waitFor([&] { return engine().currentAudioTrackId() == engine().audioTrackIds()[1]; }, 10000))
-        << engine().currentAudioTrackId();
-    // And back to the first.
-    m_player->Audio1Click(0);
-    ASSERT_TRUE(waitFor([&] { return engine().audioTrackIds().size() == 2; }, 15000));
-    EXPECT_TRUE(waitFor([&] { return engine().currentAudioTrackId() == engine().audioTrackIds()[0]; }, 10000));
-}
-
 // Volume and mute set before a restart reach the engine's audio output after it, and a volume
 // from others is held within 0..100.
 TEST_F(PlayerTvTest, VolumeAndMuteSurviveRestart) {

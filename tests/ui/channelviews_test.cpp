@@ -179,36 +179,6 @@ TEST_F(ChannelViewsTest, EmptyBouquetKeepsTheViews) {
     expectSameChannelEverywhere();
 }
 
-// Back and forth between bouquets: the cache gives the same records back, the channel on air is
-// found again, a channel that is not in the bouquet selects position 0.
-TEST_F(ChannelViewsTest, BouquetSwitchKeepsRecordsAndSelection) {
-    load(1);
-    ASSERT_TRUE(bouquets.bouquets()[0].Checked);
-    const TChannel* orf = model.channelAt(1).get();
-    TBouquetSwitch s = bouquets.SwitchBouquet(2, QStringLiteral("437000273f2"));
-    model.setItems(bouquets.channelBox());
-    box.setCurrentIndex(s.Selected);
-    builder.checkRow(s.Located);
-    EXPECT_EQ(s.Selected, 1);
-    EXPECT_EQ(builder.checkedRow(), 1);
-    expectSameChannelEverywhere();
-
-    s = bouquets.SwitchBouquet(0, QStringLiteral("44100016dca"));
-    model.setItems(bouquets.channelBox());
-    box.setCurrentIndex(s.Selected);
-    EXPECT_FALSE(s.FreshlyLoaded);
-    EXPECT_EQ(model.channelAt(1).get(), orf);
-    EXPECT_EQ(s.Selected, 2);
-    EXPECT_EQ(box.currentChannel()->Id, QStringLiteral("44100016dca"));
-
-    s = bouquets.SwitchBouquet(1, QStringLiteral("44100016dca"));
-    model.setItems(bouquets.channelBox());
-    box.setCurrentIndex(s.Selected);
-    EXPECT_EQ(s.Located, -1);
-    EXPECT_EQ(box.currentIndex(), 0);
-    expectSameChannelEverywhere();
-}
-
 // A double click on a list row names its row and record; a single click does nothing.
 TEST_F(ChannelViewsTest, DoubleClickNamesTheRecord) {
     load(3);

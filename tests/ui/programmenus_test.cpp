@@ -4,6 +4,7 @@
 #include "core/options.h"
 #include "playback/vlcapi.h"
 #include "ui/appcontroller.h"
+#include "ui/channelmodel.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -26,7 +27,8 @@ constexpr QRgb kOsdPanel = qRgb(20, 30, 90);
 // One program for the whole table, started again after an item that ends it.
 struct Shared {
     std::unique_ptr<ProgramRun> run;
-    QStringList shown; // texts of the information boxes
+    QStringList shown;   // texts of the information boxes
+    bool confirm = true; // the answer to the questions
     int starts = 0;
 };
 Shared& shared() {
@@ -62,7 +64,7 @@ protected:
         s.run.reset();
         s.run = std::make_unique<ProgramRun>(QStringLiteral("127.25.3.%1").arg(++s.starts));
         ASSERT_TRUE(s.run->start("telnet_autologin=1\nshow_message=0\n[Telnet]\nport=23\nuser=root\npass=\n"));
-        s.run->window().setMessageBoxes([](const QString&) { return true; },
+        s.run->window().setMessageBoxes([](const QString&) { return shared().confirm; },
                                         [](const QString& text) { shared().shown << text; });
     }
     static void TearDownTestSuite() { shared().run.reset(); }
@@ -88,6 +90,7 @@ void trigger(QAction* a) {
 const MenuCase kCases[] = {
     {"BouquetsEntry",
      [](ProgramRun& run, TFrmQuoxel& w) {
+         const TChannel* zdf = run.app().channelModel().channelAt(1).get();
          trigger(w.menu().Bouquets1->actions().value(1));
          EXPECT_TRUE(run.requests().contains(QStringLiteral("/control/getbouquet?bouquet=2&mode=TV")));
          EXPECT_EQ(zaps(run.requests()), QStringList{QStringLiteral("/control/zapto?85000300008")})
@@ -97,6 +100,7 @@ const MenuCase kCases[] = {
          EXPECT_FALSE(run.requests().contains(QStringLiteral("/control/getbouquet?bouquet=1&mode=TV")))
              << "from the cache";
          EXPECT_EQ(zaps(run.requests()), QStringList{QStringLiteral("/control/zapto?43700016d66")});
+         EXPECT_EQ(run.app().channelModel().channelAt(1).get(), zdf) << "the same records, programmes and all";
      }},
     {"ChannelsEntry",
      [](ProgramRun& run, TFrmQuoxel& w) {
@@ -148,6 +152,8 @@ const MenuCase kCases[] = {
          ASSERT_TRUE(QTest::qWaitFor([&] { return engine.audioTrackIds().size() == 2; }, 15000));
          EXPECT_TRUE(QTest::qWaitFor([&] { return engine.currentAudioTrackId() == engine.audioTrackIds()[1]; }, 10000));
          trigger(w.menu().Audio1->actions().value(0));
+         ASSERT_TRUE(QTest::qWaitFor([&] { return engine.audioTrackIds().size() == 2; }, 15000));
+         EXPECT_TRUE(QTest::qWaitFor([&] { return engine.currentAudioTrackId() == engine.audioTrackIds()[0]; }, 10000));
      }},
     {"DBoxSpts",
      [](ProgramRun& run, TFrmQuoxel& w) {
@@ -264,23 +270,45 @@ const MenuCase kCases[] = {
          EXPECT_TRUE(QTest::qWaitFor([&] { return w.height() == height; }, 3000));
      }},
     {"ViewAlwaysOnTop",
-     [](ProgramRun&, TFrmQuoxel& w) {
+     [](ProgramRun& run, TFrmQuoxel& w) {
+         // The player's window stays the one it draws into.
+         const WId video = w.Video()->winId();
          trigger(w.menu().alwaysontop1);
          EXPECT_TRUE(w.menu().alwaysontop1->isChecked());
          EXPECT_TRUE(w.windowHandle()->flags() & Qt::WindowStaysOnTopHint);
          trigger(w.menu().alwaysontop1);
          EXPECT_FALSE(w.menu().alwaysontop1->isChecked());
          EXPECT_FALSE(w.windowHandle()->flags() & Qt::WindowStaysOnTopHint);
+         EXPECT_EQ(w.Video()->winId(), video);
+         EXPECT_TRUE(run.app().player().isPlaying());
      }},
     {"ViewFullscreen",
-     [](ProgramRun&, TFrmQuoxel& w) {
+     [](ProgramRun& run, TFrmQuoxel& w) {
+         // With "Always On Top" the placement is lifted over full screen and given back after it.
+         const QSize normal = w.size();
+         const WId video = w.Video()->winId();
+         w.activateWindow();
+         ASSERT_TRUE(QTest::qWaitForWindowActive(&w, 5000));
+         trigger(w.menu().alwaysontop1);
          trigger(w.menu().Fullscreen1);
          EXPECT_TRUE(w.view().IsFullscreen);
+         EXPECT_TRUE(w.menu().Fullscreen1->isChecked());
+         EXPECT_FALSE(w.view().IsInTransition);
+         EXPECT_FALSE(w.menuBar()->isVisible());
+         EXPECT_FALSE(w.view().topmost());
          EXPECT_TRUE(QTest::qWaitFor([&] { return w.isFullScreen(); }, 5000));
          EXPECT_TRUE(QTest::qWaitFor([&] { return w.Video()->width() == w.screen()->geometry().width(); }, 5000));
+         EXPECT_EQ(w.view().windowState().width, normal.width()) << "the normal window is what is saved";
          w.menu().Fullscreen1->trigger(); // the context menu's copy in full screen
          EXPECT_FALSE(w.view().IsFullscreen);
-         EXPECT_TRUE(QTest::qWaitFor([&] { return !w.isFullScreen(); }, 5000));
+         EXPECT_FALSE(w.menu().Fullscreen1->isChecked());
+         EXPECT_FALSE(w.view().IsInTransition);
+         EXPECT_TRUE(w.view().topmost());
+         EXPECT_TRUE(w.menuBar()->isVisible());
+         EXPECT_TRUE(QTest::qWaitFor([&] { return !w.isFullScreen() && w.size() == normal; }, 5000));
+         EXPECT_EQ(w.Video()->winId(), video);
+         trigger(w.menu().alwaysontop1);
+         EXPECT_TRUE(QTest::qWaitFor([&] { return run.app().player().isPlaying(); }, 5000));
      }},
     {"ViewTelnet",
      [](ProgramRun&, TFrmQuoxel& w) {
@@ -312,6 +340,11 @@ const MenuCase kCases[] = {
      }},
     {"TelnetRebootDBox2",
      [](ProgramRun& run, TFrmQuoxel& w) {
+         shared().confirm = false;
+         trigger(w.menu().Reboot1);
+         shared().confirm = true;
+         EXPECT_TRUE(w.isVisible()) << "cancelled";
+         EXPECT_TRUE(shared().shown.isEmpty());
          trigger(w.menu().Reboot1);
          EXPECT_TRUE(QTest::qWaitFor(
              [&] { return run.sim().requests(QStringLiteral("telnet")).contains(QStringLiteral("reboot")); }, 3000));
