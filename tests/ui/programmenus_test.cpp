@@ -314,8 +314,12 @@ const MenuCase kCases[] = {
      [](ProgramRun&, TFrmQuoxel& w) {
          trigger(w.menu().Telnet1);
          EXPECT_TRUE(w.menu().Telnet1->isChecked());
-         QTest::qWait(300);
-         EXPECT_GT(shareOfColour(grabScreen(w.PnlTelnet()), qRgb(255, 255, 255), 16), 0.5);
+         // At the bottom of the video, which it spans.
+         const QRect video = w.Video()->geometry();
+         EXPECT_EQ(w.PnlTelnet()->geometry(), QRect(video.left(), video.bottom() - 86, video.width(), 87));
+         EXPECT_TRUE(QTest::qWaitFor(
+             [&] { return shareOfColour(grabScreen(w.PnlTelnet()), qRgb(255, 255, 255), 16) > 0.5; }, 3000))
+             << shareOfColour(grabScreen(w.PnlTelnet()), qRgb(255, 255, 255), 16);
          trigger(w.menu().Telnet1);
          EXPECT_FALSE(w.menu().Telnet1->isChecked());
          EXPECT_TRUE(w.PnlTelnet()->isHidden());
@@ -325,8 +329,10 @@ const MenuCase kCases[] = {
          trigger(w.menu().DBoxOSD1);
          EXPECT_TRUE(w.menu().DBoxOSD1->isChecked());
          EXPECT_TRUE(run.requests().contains(QStringLiteral("/tmp/a.bmp")));
-         QTest::qWait(300);
-         EXPECT_GT(shareOfColour(grabScreen(w.PnlRealOSD()), kOsdPanel, 12), 0.02) << "the receiver's display";
+         EXPECT_EQ(w.PnlRealOSD()->geometry(), w.Video()->geometry());
+         EXPECT_TRUE(
+             QTest::qWaitFor([&] { return shareOfColour(grabScreen(w.PnlRealOSD()), kOsdPanel, 12) > 0.02; }, 3000))
+             << "the receiver's display";
          trigger(w.menu().DBoxOSD1);
          EXPECT_FALSE(w.menu().DBoxOSD1->isChecked());
          EXPECT_TRUE(w.PnlRealOSD()->isHidden());

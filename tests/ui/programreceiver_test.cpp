@@ -69,8 +69,8 @@ TEST_P(ProgramReceiverPicture, ShownOverTheVideo) {
     EXPECT_TRUE(run.app().remoteControl()->isVisible());
     QWidget* panel = w.PnlRealOSD();
     ASSERT_EQ(panel->geometry(), w.Video()->geometry());
-    QTest::qWait(300);
     // The channel box of the receiver's display top left, its clock box at the right edge.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return near(screenAt(panel, 0.10, 0.021), kOsdPanel); }, 3000));
     EXPECT_TRUE(near(screenAt(panel, 0.10, 0.021), kOsdPanel)) << std::hex << screenAt(panel, 0.10, 0.021);
     EXPECT_TRUE(near(screenAt(panel, 0.98, 0.021), kOsdPanel)) << std::hex << screenAt(panel, 0.98, 0.021);
     EXPECT_TRUE(near(screenAt(panel, 1.0 / 28, 0.5), c.topLeftInset)) << std::hex << screenAt(panel, 1.0 / 28, 0.5);
@@ -106,8 +106,8 @@ TEST_P(ProgramReceiverPicture, ShownOverTheVideo) {
     QTest::mouseClick(w.LblRealOSDClose(), Qt::LeftButton);
     EXPECT_FALSE(w.menu().DBoxOSD1->isChecked());
     EXPECT_FALSE(run.app().remoteControl()->isVisible());
-    QTest::qWait(300);
-    EXPECT_FALSE(near(screenAt(panel, 0.10, 0.021), kOsdPanel)) << "the video again";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !near(screenAt(panel, 0.10, 0.021), kOsdPanel); }, 3000))
+        << "the video again";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -131,8 +131,9 @@ TEST(ProgramTelnet, ToggleAfterFullscreenAndConnectionLoss) {
 
     QTest::keyClick(w.CmbChannels(), Qt::Key_T);
     EXPECT_TRUE(QTest::qWaitFor([&] { return w.menu().Telnet1->isChecked(); }, 3000));
-    QTest::qWait(300);
-    EXPECT_GT(shareOfColour(grabScreen(terminal), qRgb(255, 255, 255), 16), 0.5) << "the terminal over the video";
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return shareOfColour(grabScreen(terminal), qRgb(255, 255, 255), 16) > 0.5; }, 3000))
+        << "the terminal over the video";
 
     const QPoint centre = w.Video()->rect().center();
     QCursor::setPos(w.Video()->mapToGlobal(centre));
