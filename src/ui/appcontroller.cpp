@@ -22,6 +22,7 @@
 #include "ui/channelmodel.h"
 #include "ui/epgpanels.h"
 #include "ui/mainwindow.h"
+#include "ui/menucolumns.h"
 #include "ui/optionsdialog.h"
 #include "ui/osdchannels.h"
 #include "ui/osdcontroller.h"
@@ -166,27 +167,67 @@ void AppController::connectWindow() {
         else
             m_player.ImgVolOnClick();
     });
-    connect(&m_w, &TFrmQuoxel::volumeChosen, this, [this](int v) {
-        m_player.setVolumeFromOthers(v);
-        m_osd->showVolume(m_w.Volume()->value());
+    connect(&m_w, &TFrmQuoxel::volumeMouse, this, [this](VolumeMouse kind, int x, int width, bool leftOnly) {
+        if (kind == VolumeMouse::Up)
+            m_player.VolumeMouseUp();
+        else if (!m_player.engine())
+            return; // no engine to set yet
+        else if (kind == VolumeMouse::Down)
+            m_player.VolumeMouseDown(x, width, leftOnly);
+        else
+            m_player.VolumeMouseMove(x, width, leftOnly);
     });
     connect(&m_w, &TFrmQuoxel::logoClicked, this, [this] { m_osd->panels().LogoClick(); });
+    connect(&m_w, &TFrmQuoxel::realOsdCloseClicked, this, &AppController::DBoxOSD1Click);
+    // Gone to the tray: the receiver picture and the remote control go too (they are shown together).
+    connect(&m_w, &TFrmQuoxel::minimisedToTray, this, [this] {
+        if (m_remote && m_remote->isVisible())
+            DBoxOSD1Click();
+    });
     // The backdrop hands the screen over to the programme info when that is wanted.
     m_w.FrmBlackScreen().setShowEpgInfo([] { return Options.ShowEpgInfo; },
                                         [this] { m_osd->osd().ShowEPGInfo(m_session.AktChannel); });
+    // The user's choice in the channel box only selects; Enter or Space switches.
     connect(m_w.CmbChannels(), &QComboBox::activated, this, [this](int row) {
         m_session.model().setSelectedIndex(row);
-        if (m_switcher && !IsStarting)
-            m_switcher->SwitchChannel(m_channelModel->channelAt(row));
+        if (m_switcher)
+            m_switcher->CmbChannelsChange();
     });
+    if (auto* box = qobject_cast<TComboBoxQuoxel*>(m_w.CmbChannels())) {
+        connect(box, &TComboBoxQuoxel::switchKeyPressed, this, [this](int key) {
+            if (m_switcher && !IsStarting)
+                m_switcher->CmbChannelsKeyDown(key);
+        });
+        connect(box, &TComboBoxQuoxel::droppingDown, this, [this] {
+            if (m_switcher)
+                m_switcher->CmbChannelsDropDown();
+            else
+                setDropDownWidth(ChannelSwitcher::kDropDownWidth);
+        });
+    }
     // The background walk starts its next pass at the channel the user moved to.
     connect(m_w.CmbChannels(), &QComboBox::currentIndexChanged, this, [this](int row) {
         if (m_epg && row >= 0)
             m_epg->setSelected(row);
     });
     connect(m_channelMenu.get(), &ChannelMenuBuilder::channelClicked, this,
-            [this](int row, TChannel*) { switchToRow(row); });
+            [this](int row, TChannel*) { Channels1Click(row); });
     connect(m.Guide1, &QAction::triggered, this, [this] { m_guide->ShowGuide(); });
+    // Queued: the switch may rebuild the very menu whose entry was clicked.
+    connect(
+        m_channelMenu.get(), &ChannelMenuBuilder::subChannelClicked, this,
+        [this](int, TChannel* channel) {
+            if (!m_switcher || IsStarting || IsSwitching)
+                return;
+            const QList<TChannelMenuEntry>& subs = m_switcher->subChannelsMenu();
+            for (qsizetype i = 0; i < subs.size(); ++i) {
+                if (subs[i].Channel.get() == channel) {
+                    m_switcher->SubChannels1Click(static_cast<int>(i));
+                    return;
+                }
+            }
+        },
+        Qt::QueuedConnection);
     connectTelnet();
     m_w.installEventFilter(this);
 }
@@ -220,6 +261,13 @@ void AppController::connectTelnet() {
         m_console->Telnet1Click();
         // Qt flipped the mark already; the panel's state decides it (full screen refuses the click).
         m_w.menu().Telnet1->setChecked(m_console->telnet1Checked());
+    });
+    // A lost connection leaves nothing to make a screen picture with: "D-Box OSD" goes off, and
+    // an open picture closes (its toggle would refuse without the login).
+    connect(m_telnet.get(), &TelnetSession::loggedInChanged, this, [this](bool loggedIn) {
+        setReceiverOsdEnabled(loggedIn);
+        if (!loggedIn && m_boxOsd && m_boxOsd->isOn())
+            m_boxOsd->closeView();
     });
     connect(m.Login1, &QAction::triggered, this, [this] {
         m_console->TelnetLogin(Options.TelnetUser, Options.TelnetPass);
@@ -380,20 +428,20 @@ void AppController::telnetLogin(const QString& user, const QString& password) {
 }
 
 void AppController::DBoxOSD1Click() {
-    if (!m_session.box())
-        return;
-    if (!m_boxOsd) {
-        m_remote = std::make_unique<TFrmRemoteControl>();
-        auto* img = new QLabel(m_w.PnlRealOSD());
-        img->setObjectName(QStringLiteral("ImgRealOSD"));
-        m_boxOsd = std::make_unique<BoxOsdView>(Options, *m_session.box(), *m_telnet, *img, *m_remote);
-        m_boxOsd->setMainWindow(&m_w);
-        m_boxOsd->setPanel(m_w.PnlRealOSD());
-        m_boxOsd->setFullscreenQuery([this] { return isFullscreen(); });
-        // The view hears the remote window's clicks and its close label itself.
-        connect(m_boxOsd.get(), &BoxOsdView::checkedChanged, m_w.menu().DBoxOSD1, &QAction::setChecked);
+    if (m_session.box()) {
+        if (!m_boxOsd) {
+            m_remote = std::make_unique<TFrmRemoteControl>();
+            m_boxOsd = std::make_unique<BoxOsdView>(Options, *m_session.box(), *m_telnet, *m_w.ImgRealOSD(), *m_remote);
+            m_boxOsd->setMainWindow(&m_w);
+            m_boxOsd->setPanel(m_w.PnlRealOSD());
+            m_boxOsd->setFullscreenQuery([this] { return isFullscreen(); });
+            // The view hears the remote window's clicks and its close label itself.
+            connect(m_boxOsd.get(), &BoxOsdView::checkedChanged, m_w.menu().DBoxOSD1, &QAction::setChecked);
+        }
+        m_boxOsd->DBoxOSD1Click();
     }
-    m_boxOsd->DBoxOSD1Click();
+    // The menu flipped its mark on the click; the view's state decides it, a refused toggle too.
+    m_w.menu().DBoxOSD1->setChecked(m_boxOsd && m_boxOsd->isOn());
 }
 
 void AppController::setReceiverOsdEnabled(bool enabled) {
@@ -416,8 +464,10 @@ void AppController::buildBouquetsMenu() {
         QAction* a = menu->addAction(widgetSafeText(bouquets[i].Caption));
         a->setCheckable(true);
         a->setChecked(bouquets[i].Checked);
+        a->setProperty(MenuColumns::kBarBreakProperty, bouquets[i].BarBreak);
         connect(a, &QAction::triggered, this, [this, i] { clickBouquet(i); });
     }
+    MenuColumns::apply(menu);
 }
 
 void AppController::buildAudioMenu() {
@@ -441,12 +491,63 @@ void AppController::checkAudioItem(int index) {
 }
 
 void AppController::showChannels() {
+    showBouquetChannels(true);
+}
+
+void AppController::showBouquetChannels(bool freshlyLoaded) {
     buildBouquetsMenu();
+    // Entries restored from a bouquet's cache are plain menu text; a fresh load draws them.
+    const QList<TChannelMenuEntry>& entries = m_session.model().channelMenu();
+    m_channelMenu->setOwnerDrawn(entries.isEmpty() || entries.first().OwnerDrawn);
     m_channelModel->setItems(m_session.model().channelBox());
     m_channelMenu->rebuild();
     channelBoxChanged();
-    m_osd->panels().ShowChannelInfo(m_session.AktChannel);
+    // A bouquet load ends with the programme of its first channel in the in-window display.
+    if (freshlyLoaded && m_channelModel->rowCount() > 0)
+        m_osd->panels().ShowChannelInfo(m_channelModel->channelAt(0));
     m_guide->channelsChanged();
+}
+
+void AppController::Channels1Click(int row) {
+    if (!m_switcher || IsStarting)
+        return;
+    const TChannelRef channel = m_channelModel->channelAt(row);
+    if (!channel)
+        return;
+    const QList<QAction*> topItems = m_w.menuBar()->actions();
+    QList<bool> wasEnabled;
+    for (QAction* item : topItems) {
+        wasEnabled << item->isEnabled();
+        item->setEnabled(false);
+    }
+    setBusyCursor(true);
+    processEvents();
+    ViewModes& view = m_w.view();
+    const bool fullscreen = view.IsFullscreen;
+    if (fullscreen) {
+        view.IsInTransition = true;
+        view.IsMenuOpen = false;
+        processEvents();
+        processEvents();
+    }
+    if (hasChannelSelection() && !IsSwitching)
+        m_switcher->SwitchChannel(channel);
+    if (fullscreen) {
+        processEvents();
+        processEvents();
+        // A radio channel never plays full screen.
+        if (channel->Mode == mRadio)
+            view.leaveFullscreen();
+        else
+            view.setFullscreenView(true);
+        view.IsMenuOpen = false;
+        view.IsInTransition = false;
+        processEvents();
+        processEvents();
+    }
+    setBusyCursor(false);
+    for (qsizetype i = 0; i < topItems.size(); ++i)
+        topItems[i]->setEnabled(wasEnabled[i]);
 }
 
 // SplashView -----------------------------------------------------------------------------------
@@ -825,7 +926,9 @@ void AppController::closeDropDown() {
 }
 
 void AppController::setDropDownWidth(int pixels) {
-    m_w.CmbChannels()->view()->setMinimumWidth(pixels);
+    // The dropped list is this wide whatever its rows hold, and never narrower than the box.
+    QComboBox* box = m_w.CmbChannels();
+    box->view()->window()->setFixedWidth(std::max(pixels, box->width()));
 }
 
 void AppController::reshowStatus() {
@@ -893,7 +996,7 @@ void AppController::switchBouquet(int position, const QString& locateId) {
 
     const QString akt = m_session.AktChannel ? m_session.AktChannel->Id : QString();
     const TBouquetSwitch s = m_session.model().SwitchBouquet(position, locateId.isEmpty() ? akt : locateId);
-    showChannels();
+    showBouquetChannels(s.FreshlyLoaded);
     if (s.FreshlyLoaded)
         m_session.loadAllChannelEPG();
     if (!fullscreen && m_w.CmbChannels()->isEnabled() && m_switcher) {

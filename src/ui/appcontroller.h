@@ -223,6 +223,11 @@ private:
     // On every show: the task-list entry as "hide taskbar" wants it.
     void applyTaskbarEntry();
     void buildBouquetsMenu();
+    // The bouquet's channels into the channel box, the "Channels" menu and the channel list;
+    // freshlyLoaded: they came from the receiver rather than the bouquet's cache.
+    void showBouquetChannels(bool freshlyLoaded);
+    // A click on the "Channels" menu entry of model row `row` (the context menu's copy too).
+    void Channels1Click(int row);
     // The "Audio" menu from the stream setup's entries of the stream now playing.
     void buildAudioMenu();
     // Looks whether the receiver records and marks it; a change reloads the bouquets, as the

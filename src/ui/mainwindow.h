@@ -25,6 +25,8 @@ namespace quoxel {
 class TFrmBlackScreen;
 class TFrmSplash;
 
+enum class VolumeMouse { Down, Move, Up };
+
 // The main window FrmQuoxel: the video panel the player draws into, the channel row, the main
 // menu, the status line with mode and clock, the context menu, the tray icon, the splash and
 // about box. View changes go through ViewModes; the window itself only builds and forwards.
@@ -42,6 +44,8 @@ public:
     QWidget* Background() const { return m_background; }
     QLabel* Image1() const { return m_image1; }
     QWidget* PnlRealOSD() const { return m_realOsd; }
+    QLabel* ImgRealOSD() const { return m_imgRealOsd; }
+    QLabel* LblRealOSDClose() const { return m_realOsdClose; }
     QWidget* PnlTelnet() const { return m_telnet; }
     QLabel* Logo() const { return m_logo; }
     QComboBox* CmbChannels() const { return m_channels; }
@@ -125,9 +129,16 @@ Q_SIGNALS:
     void volumeChosen(int position);
     // The clock's work of a tick is done (TimerTimeTimer).
     void clockTicked();
+    // The mouse on the volume bar: x in the bar, its width, and whether the left button alone
+    // is down with no modifier key.
+    void volumeMouse(quoxel::VolumeMouse kind, int x, int barWidth, bool leftButtonOnly);
     void muteClicked();
     void playClicked();
     void logoClicked();
+    // The "x" on the receiver's screen picture.
+    void realOsdCloseClicked();
+    // Minimised with "hide taskbar": the window has gone to the tray.
+    void minimisedToTray();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -150,6 +161,8 @@ private:
     QWidget* m_background = nullptr;
     QLabel* m_image1 = nullptr;
     QWidget* m_realOsd = nullptr;
+    QLabel* m_imgRealOsd = nullptr;
+    QLabel* m_realOsdClose = nullptr;
     QWidget* m_telnet = nullptr;
     QLabel* m_logo = nullptr;
     QComboBox* m_channels = nullptr;

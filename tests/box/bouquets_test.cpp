@@ -230,21 +230,6 @@ INSTANTIATE_TEST_SUITE_P(Answers, ActualBouquetTest,
                                            ActualCase{"", "3", "3", -1}, ActualCase{"99999999999", "0", "1", -1},
                                            ActualCase{"1", "0", "1", 0}));
 
-// 21 bouquets: the menu breaks at item 10; 20 stay in one column.
-TEST_F(BouquetTest, BouquetMenuColumns) {
-    for (int count : {20, 21}) {
-        QStringList names;
-        for (int i = 1; i <= count; ++i)
-            names.append(QString::number(i) + QStringLiteral(" B"));
-        m_box.answers[kList] = names.join(QStringLiteral("\r\n"));
-        TBouquetModel model(m_box.fn());
-        ASSERT_TRUE(model.LoadBouquets());
-        ASSERT_EQ(model.bouquets().size(), count);
-        for (int i = 0; i < count; ++i)
-            EXPECT_EQ(model.bouquets()[i].BarBreak, count == 21 && i == 10) << count << " " << i;
-    }
-}
-
 // 3 TV and 2 radio channels: TV 1-3, radio 4-5 after the marker, ListIndex 0,1,2,4,5, TV asked first.
 TEST_F(BouquetTest, TvAndRadioNumbering) {
     m_box.answers[kTv1] = QStringLiteral("1 t1 Das Erste\r\n2 t2 ZDF\r\n3 t3 BR");
@@ -324,28 +309,6 @@ TEST_F(BouquetTest, ReloadKeepsSelection) {
     EXPECT_EQ(model.selectedIndex(), -1);
     EXPECT_FALSE(model.channelMenu()[0].Checked);
 }
-
-struct ColumnCase {
-    int channels;
-    std::vector<int> breaks;
-};
-class ChannelColumnTest : public BouquetTest, public ::testing::WithParamInterface<ColumnCase> {};
-
-// Columns of 25: the 26th, 51st ... entry opens a new column; 25 channels stay in one.
-TEST_P(ChannelColumnTest, Breaks) {
-    m_box.answers[kTv1] = lines(GetParam().channels, QStringLiteral("c"));
-    TBouquetModel model(m_box.fn());
-    ASSERT_TRUE(model.LoadBouquet(QStringLiteral("1")));
-    std::vector<int> breaks;
-    for (int k = 0; k < model.channelMenu().size(); ++k) {
-        if (model.channelMenu()[k].BarBreak)
-            breaks.push_back(k);
-    }
-    EXPECT_EQ(breaks, GetParam().breaks);
-}
-INSTANTIATE_TEST_SUITE_P(Counts, ChannelColumnTest,
-                         ::testing::Values(ColumnCase{1, {}}, ColumnCase{25, {}}, ColumnCase{26, {25}},
-                                           ColumnCase{51, {25, 50}}, ColumnCase{76, {25, 50, 75}}));
 
 // The radio part counts in the column rule, since the menu holds TV and radio entries alike.
 TEST_F(BouquetTest, ColumnsSpanTvAndRadio) {

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QLocale>
 #include <QtEndian>
 
 #include <arpa/inet.h>
@@ -187,12 +189,7 @@ TEST_F(BoxSimTest, MainEndpointsAnswerInReceiverFormats) {
     EXPECT_TRUE(xml.body.contains("<info1><![CDATA[Nachrichten]]></info1>"));
     EXPECT_TRUE(xml.body.contains("<start_t>"));
 
-    const Reply bmp = get(sim, "/tmp/a.bmp");
-    ASSERT_TRUE(bmp.body.startsWith("BM"));
-    const auto le32 = [&bmp](int at) { return qFromLittleEndian<quint32>(bmp.body.constData() + at); };
-    EXPECT_EQ(le32(2), quint32(bmp.body.size()));
-    EXPECT_EQ(le32(18), 360u);
-    EXPECT_EQ(le32(22), 288u);
+    EXPECT_EQ(get(sim, "/tmp/a.bmp").status, 404) << "no screenshot made yet";
     EXPECT_EQ(get(sim, "/control/nosuchthing").status, 404);
 
     EXPECT_EQ(sim.requestTargets().mid(0, 4),
@@ -560,6 +557,40 @@ TEST_F(BoxSimTest, TelnetLoginAndCommands) {
     t.buffer().clear();
     t.read(5000, "# ");
     EXPECT_EQ(sim.state().value("screenshots"), "1");
+    // The file as the web server serves it: cacheable for a day, 304 to a client that has it, and
+    // written as the screenshot tool writes it: 8 bits with the framebuffer's palette, whose fourth
+    // byte is the transparency, and an image size field 1024 too large.
+    const Reply shot = get(sim, "/tmp/a.bmp");
+    ASSERT_EQ(shot.status, 200);
+    const auto header = [&shot](const char* name) {
+        for (const QByteArray& line : shot.head.split('\n'))
+            if (line.startsWith(name))
+                return line.mid(int(qstrlen(name))).trimmed();
+        return QByteArray();
+    };
+    const QByteArray modified = header("Last-Modified:");
+    QDateTime expires = QLocale::c().toDateTime(QString::fromLatin1(header("Expires:")),
+                                                QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
+    expires.setTimeSpec(Qt::UTC);
+    EXPECT_FALSE(modified.isEmpty());
+    EXPECT_NEAR(QDateTime::currentDateTimeUtc().secsTo(expires), 24 * 3600, 5);
+    const QByteArray& bmp = shot.body;
+    const auto le32 = [&bmp](int at) { return qFromLittleEndian<quint32>(bmp.constData() + at); };
+    ASSERT_GE(bmp.size(), 1078);
+    EXPECT_EQ(le32(2), quint32(bmp.size()));
+    EXPECT_EQ(le32(10), 1078u);
+    EXPECT_EQ(le32(18), 360u);
+    EXPECT_EQ(le32(22), 288u);
+    EXPECT_EQ(qFromLittleEndian<quint16>(bmp.constData() + 28), 8);
+    EXPECT_EQ(le32(34), 360u * 288u + 1024u);
+    EXPECT_EQ(bmp.size(), 1078 + 360 * 288);
+    EXPECT_EQ(quint8(bmp[54 + 4 * quint8(bmp[1078]) + 3]), 0xFF) << "the bottom left corner shows nothing drawn";
+    const Reply again = get(sim, "/tmp/a.bmp", 5000, "If-Modified-Since: " + modified + "\r\n");
+    EXPECT_EQ(again.status, 304);
+    EXPECT_TRUE(again.body.isEmpty());
+    ASSERT_TRUE(sim.setState("screen", "plain"));
+    const Reply plain = get(sim, "/tmp/a.bmp");
+    EXPECT_EQ(qFromLittleEndian<quint16>(plain.body.constData() + 28), 24);
 
     t.send("killall nhttpd\r");
     t.buffer().clear();

@@ -234,8 +234,6 @@ INSTANTIATE_TEST_SUITE_P(TableW, KeyTable, ::testing::Values(
     // common rows
     KeyRow{"IShowsInfo", window(), Qt::Key_I, {}, {"ShowEPGInfo ZDF"}},
     KeyRow{"OShowsList", window(), Qt::Key_O, {}, {"ShowChannelPanel"}},
-    KeyRow{"TTogglesTelnet", window(), Qt::Key_T, {}, {"Telnet1Click"}},
-    KeyRow{"RTogglesBoxPicture", window(), Qt::Key_R, {}, {"DBoxOSD1Click"}},
     KeyRow{"F8AlwaysOnTop", window(), Qt::Key_F8, {}, {"alwaysontop1Click"}},
     KeyRow{"F9VideoOnly", window(), Qt::Key_F9, {}, {"VideoOnly1Click"}},
     KeyRow{"GGuide", window(), Qt::Key_G, {}, {"ShowGuide"}},

@@ -331,32 +331,6 @@ TEST_F(MainWindowTest, SplashStatusAndPictureClick) {
     EXPECT_FALSE(s.isVisible());
 }
 
-// The channel row: volume bar 0..100 starting at 100, the mouse sets it, a speaker click asks
-// for mute, and the mute pictures swap.
-TEST_F(MainWindowTest, VolumeBarAndMutePictures) {
-    TFrmQuoxel w;
-    w.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, 5000));
-    EXPECT_EQ(w.Volume()->value(), 100);
-    int chosen = -1;
-    int muteClicks = 0;
-    QObject::connect(&w, &TFrmQuoxel::volumeChosen, [&](int v) { chosen = v; });
-    QObject::connect(&w, &TFrmQuoxel::muteClicked, [&] { ++muteClicks; });
-    QTest::mouseClick(w.Volume(), Qt::LeftButton, {}, QPoint(w.Volume()->width() / 2, 5));
-    EXPECT_NEAR(chosen, 50, 3);
-    EXPECT_EQ(w.Volume()->value(), chosen);
-    w.setVolumePosition(150);
-    EXPECT_EQ(w.Volume()->value(), 100);
-    w.setVolumePosition(-5);
-    EXPECT_EQ(w.Volume()->value(), 0);
-    QTest::mouseClick(w.ImgVolOn(), Qt::LeftButton);
-    EXPECT_EQ(muteClicks, 1);
-    w.setMuted(true);
-    EXPECT_TRUE(w.muted());
-    EXPECT_TRUE(w.ImgVolOff()->isVisible());
-    EXPECT_FALSE(w.ImgVolOn()->isVisible());
-}
-
 // The backdrop covers the screen while a stream restarts and goes after its timer.
 TEST_F(MainWindowTest, BackdropShownAndTimed) {
     TFrmQuoxel w;

@@ -4,6 +4,7 @@
 #include "textutil.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
@@ -16,6 +17,31 @@ namespace {
 
 long long nowSec() {
     return (long long)std::time(nullptr);
+}
+
+long long nowMsec() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// "Sun, 06 Nov 1994 08:49:37 GMT"
+std::string httpDate(long long sec) {
+    const std::time_t t = std::time_t(sec);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    static const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[tm.tm_wday], tm.tm_mday,
+                  months[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return buf;
+}
+
+// Seconds since 1970 of an HTTP date, -1 when it is none.
+long long parseHttpDate(const std::string& text) {
+    std::tm tm{};
+    const char* end = strptime(text.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &tm);
+    return end && *end == '\0' ? (long long)timegm(&tm) : -1;
 }
 
 std::string clockText(long long sec, const char* format) {
@@ -86,12 +112,8 @@ bool BoxWeb::onRecordedTransponder(int channel) const {
 }
 
 HttpResponse BoxWeb::handle(const HttpRequest& req) {
-    if (req.path == "/tmp/a.bmp") {
-        HttpResponse r;
-        r.contentType = "image/bmp";
-        r.body = bitmap();
-        return r;
-    }
+    if (req.path == "/tmp/a.bmp")
+        return screenFile(req);
     if (req.path == "/Y_Settings_nhttpd.yhtm") {
         HttpResponse r;
         r.contentType = "text/html";
@@ -498,7 +520,42 @@ void BoxWeb::pressKey(const std::string& key) {
     }
 }
 
-std::string BoxWeb::bitmap() const {
+HttpResponse BoxWeb::screenFile(const HttpRequest& req) {
+    HttpResponse r;
+    r.contentType = "image/bmp";
+    std::unique_lock lock(m_mutex);
+    if (m_screenForm == ScreenForm::Plain) {
+        lock.unlock();
+        r.body = bitmap(ScreenForm::Plain);
+        return r;
+    }
+    const long long nowMs = nowMsec();
+    if (m_shotDueMs >= 0 && nowMs >= m_shotDueMs) {
+        // Drawn now rather than when due: the screen has not changed in between in any test.
+        m_shotWrittenSec = m_shotDueMs / 1000 + m_data.clockOffsetSec;
+        m_shotDueMs = -1;
+        lock.unlock();
+        std::string file = bitmap(ScreenForm::Dboxshot);
+        lock.lock();
+        m_shotFile = std::move(file);
+    }
+    const long long now = nowMs / 1000 + m_data.clockOffsetSec;
+    r.headers.emplace_back("Date", httpDate(now));
+    if (m_shotFile.empty())
+        return text("<html><body>404 Not Found</body></html>", 404);
+    // As nhttpd serves a file: cacheable for a day, and not sent again to a client that has it.
+    r.headers.emplace_back("Last-Modified", httpDate(m_shotWrittenSec));
+    r.headers.emplace_back("Expires", httpDate(now + 24 * 3600));
+    const long long since = parseHttpDate(req.header("if-modified-since"));
+    if (since >= 0 && since >= m_shotWrittenSec) {
+        r.status = 304;
+        return r;
+    }
+    r.body = m_shotFile;
+    return r;
+}
+
+std::string BoxWeb::bitmap(ScreenForm form) const {
     ScreenView view;
     {
         std::lock_guard lock(m_mutex);
@@ -518,7 +575,7 @@ std::string BoxWeb::bitmap() const {
         view.volume = m_volume;
         view.muted = m_muted;
     }
-    return renderScreenBmp(view);
+    return renderScreenBmp(view, form);
 }
 
 std::string BoxWeb::stateText() {
@@ -561,6 +618,10 @@ bool BoxWeb::setState(const std::string& key, const std::string& value) {
         m_spts = on;
     else if (key == "rclock")
         m_rcLocked = on;
+    else if (key == "screen" && (value == "dboxshot" || value == "plain"))
+        m_screenForm = value == "plain" ? ScreenForm::Plain : ScreenForm::Dboxshot;
+    else if (key == "shotdelay" && toNumber(value, -1) >= 0 && toNumber(value, -1) <= 60000)
+        m_shotDelayMs = int(toNumber(value, -1));
     else if (key == "mode" && (value == "tv" || value == "radio"))
         m_radioMode = value == "radio";
     else if (key == "channel" && m_data.find(value) >= 0) {
@@ -580,6 +641,7 @@ void BoxWeb::noteReboot() {
 void BoxWeb::noteScreenshot() {
     std::lock_guard lock(m_mutex);
     ++m_screenshots;
+    m_shotDueMs = nowMsec() + m_shotDelayMs;
 }
 
 } // namespace boxsim

@@ -2,6 +2,7 @@
 
 #include "dataset.h"
 #include "httpserver.h"
+#include "screenpicture.h"
 #include "streams.h"
 
 #include <mutex>
@@ -53,7 +54,9 @@ private:
     std::string epg(const std::string& query, std::string* contentType);
     std::string epgXml(const std::map<std::string, std::string>& params);
     std::string settingsPage() const;
-    std::string bitmap() const;
+    std::string bitmap(ScreenForm form) const;
+    // /tmp/a.bmp: the file the last screenshot wrote, as the receiver's web server serves a file.
+    HttpResponse screenFile(const HttpRequest& req);
     // What a remote-control key does to the on-screen display; m_mutex held.
     void pressKey(const std::string& key);
     const Programme* nowProgramme(const Channel& ch, long long now) const;
@@ -82,6 +85,12 @@ private:
     int m_bar = 0; // ScreenView::Bar
     int m_volume = 60;
     bool m_muted = false;
+    // The screenshot file: written by dboxshot (shotDelayMs after the command), absent before.
+    ScreenForm m_screenForm = ScreenForm::Dboxshot;
+    int m_shotDelayMs = 0;
+    long long m_shotDueMs = -1; // when the pending screenshot is written, -1: none pending
+    std::string m_shotFile;
+    long long m_shotWrittenSec = 0;
 };
 
 } // namespace boxsim

@@ -148,6 +148,8 @@ std::string statusText(int status) {
     switch (status) {
     case 200:
         return "OK";
+    case 304:
+        return "Not Modified";
     case 401:
         return "Unauthorized";
     case 404:
