@@ -11,7 +11,7 @@ libvlc-dev libvlccore-dev vlc-plugin-base vlc-plugin-video-output vlc-bin
 libtelnet-dev libvterm-dev
 libcpp-httplib-dev
 libgtest-dev libgmock-dev libbenchmark-dev
-xvfb xauth x11-utils ffmpeg
+xvfb xauth x11-utils openbox ffmpeg
 lintian desktop-file-utils appstream openssl busybox-static
 "
 

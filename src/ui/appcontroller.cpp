@@ -785,6 +785,7 @@ void AppController::stopPlayback() {
 
 void AppController::shutDownPlayer() {
     // Both hold the receiver's client, which the next connection replaces ("Init Quoxel").
+    m_online->detachStream();
     m_switcher.reset();
     m_stream.reset();
     m_playerReady = false;

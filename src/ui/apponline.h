@@ -27,6 +27,8 @@ public:
     void applySettings(const SettingsStore& store, bool created);
     // Once the player, the stream setup and the switch exist (the first activation).
     void attach(VLCPlayer& player, StreamSetup& stream, ChannelSwitcher& switcher);
+    // The stream setup is going ("Init Quoxel" makes a new one for the new client).
+    void detachStream() { m_stream = nullptr; }
     // On the session's current request client.
     RemoteVlc& remote();
 

@@ -113,7 +113,8 @@ protected:
         const int row = app().session().model().LocateChannel(id);
         ASSERT_GE(row, 0) << id.toStdString();
         box->setCurrentIndex(row);
-        Q_EMIT box->activated(row);
+        Q_EMIT box->activated(row); // what a choice in the dropped list sends
+        QTest::keyClick(box, Qt::Key_Return);
     }
 
     TestDir m_dir;

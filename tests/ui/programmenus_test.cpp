@@ -297,7 +297,9 @@ const MenuCase kCases[] = {
          EXPECT_FALSE(w.menuBar()->isVisible());
          EXPECT_FALSE(w.view().topmost());
          EXPECT_TRUE(QTest::qWaitFor([&] { return w.isFullScreen(); }, 5000));
-         EXPECT_TRUE(QTest::qWaitFor([&] { return w.Video()->width() == w.screen()->geometry().width(); }, 5000));
+         EXPECT_TRUE(QTest::qWaitFor([&] { return w.Video()->width() == w.screen()->geometry().width(); }, 5000))
+             << "video " << w.Video()->width() << " in a window " << w.width() << " on a screen "
+             << w.screen()->geometry().width();
          EXPECT_EQ(w.view().windowState().width, normal.width()) << "the normal window is what is saved";
          w.menu().Fullscreen1->trigger(); // the context menu's copy in full screen
          EXPECT_FALSE(w.view().IsFullscreen);

@@ -33,7 +33,7 @@ public:
     quoxel::TFrmQuoxel& window();
     quoxel::AppController& app();
     // The request targets the receiver has had since the last clearRequests(), without the
-    // programme-guide requests of the background walk, which come at any time.
+    // programme-guide requests of the background walk and the recording look of the clock tick.
     QStringList requests();
     // Waits up to timeoutMs for a request target to arrive.
     bool waitForRequest(const QString& target, int timeoutMs = 10000);
