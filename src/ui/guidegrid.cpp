@@ -48,6 +48,8 @@ GuideGrid::GuideGrid(QWidget* parent)
     viewport()->setAutoFillBackground(false);
     // The whole viewport is painted; nothing behind it needs drawing first.
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    for (QScrollBar* bar : {horizontalScrollBar(), verticalScrollBar()})
+        connect(bar, &QScrollBar::actionTriggered, this, [this] { m_placeAgain = false; });
 }
 
 void GuideGrid::setModel(GuideModel* model) {
@@ -99,6 +101,7 @@ int32_t GuideGrid::selectedSlot() const {
 bool GuideGrid::select(int row, int32_t slot) {
     if (!m_model || row < 0 || row >= m_model->rowCount())
         return false;
+    m_placeAgain = false;
     const int block = m_model->blockOfSlot(row, slot);
     if (block < 0)
         return false;
@@ -114,6 +117,9 @@ void GuideGrid::goToNow(int row) {
     const int32_t at = static_cast<int32_t>(m_now - m_model->axis().originSec());
     horizontalScrollBar()->setValue(static_cast<int>(m_model->axis().x(m_now) - gridWidth() / 4));
     setSelection(row, nearestBlock(m_model->blocks(row), at), true);
+    // Placed before the window has its size (or while it changes it): placed again with the size,
+    // until the user moves.
+    m_placeAgain = true;
 }
 
 int GuideGrid::gridWidth() const {
@@ -203,6 +209,7 @@ void GuideGrid::selectRow(int row) {
 }
 
 void GuideGrid::keyPressEvent(QKeyEvent* event) {
+    m_placeAgain = false;
     if (!m_model || m_model->rowCount() == 0)
         return QAbstractScrollArea::keyPressEvent(event);
     QScrollBar* h = horizontalScrollBar();
@@ -249,6 +256,7 @@ void GuideGrid::keyPressEvent(QKeyEvent* event) {
 }
 
 void GuideGrid::wheelEvent(QWheelEvent* event) {
+    m_placeAgain = false;
     const QPoint d = event->angleDelta();
     // Turned with Shift, or tilted: time; turned: channels. A notch (120) is two rows or half an
     // hour; a fine-grained wheel moves by its share of that.
@@ -284,6 +292,7 @@ void GuideGrid::mousePressEvent(QMouseEvent* event) {
     int block = -1;
     if (event->button() != Qt::LeftButton || !hit(event->position().toPoint(), &row, &block))
         return QAbstractScrollArea::mousePressEvent(event);
+    m_placeAgain = false;
     if (block >= 0)
         setSelection(row, block);
     else
@@ -302,6 +311,8 @@ void GuideGrid::mouseDoubleClickEvent(QMouseEvent* event) {
 void GuideGrid::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     updateScrollBars();
+    if (m_placeAgain)
+        goToNow();
     announceRows();
 }
 

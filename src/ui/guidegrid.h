@@ -90,6 +90,7 @@ private:
     int m_block = -1;
     // The time Up and Down look for in the next row: the selected programme's start, or now.
     qint64 m_focusSec = 0;
+    bool m_placeAgain = false;
     int m_announcedFirst = -1;
     int m_announcedLast = -1;
 };
