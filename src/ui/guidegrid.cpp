@@ -1,5 +1,7 @@
 #include "ui/guidegrid.h"
 
+#include "ui/osdtexts.h"
+
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -26,17 +28,6 @@ constexpr int kLogoWidth = 40;
 constexpr int kLogoHeight = 21;
 constexpr int kWheelRows = 2;
 constexpr int kWheelSeconds = 1800;
-constexpr int kMaxTextChars = 300;
-
-// One line of text whatever the receiver sent: line breaks and control characters as blanks.
-QString oneLine(const QString& text) {
-    QString s = text.left(kMaxTextChars);
-    for (QChar& c : s) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            c = QLatin1Char(' ');
-    }
-    return s;
-}
 
 } // namespace
 
@@ -434,7 +425,7 @@ void GuideGrid::paintRow(QPainter& p, int row, int y, qint64 fromSec, qint64 toS
                        timeMetrics.elidedText(axis.clock(prog->StartSec), Qt::ElideRight, textWidth));
             p.setFont(titleFont);
             p.drawText(textLeft, r.top() + timeMetrics.height() + titleMetrics.ascent(),
-                       titleMetrics.elidedText(oneLine(prog->Title), Qt::ElideRight, textWidth));
+                       titleMetrics.elidedText(oneLineText(prog->Title), Qt::ElideRight, textWidth));
         }
     }
     p.setFont(font());
@@ -450,6 +441,16 @@ void GuideGrid::paintRow(QPainter& p, int row, int y, qint64 fromSec, qint64 toS
     }
     p.restore();
 
+    paintHeader(p, row, y);
+}
+
+void GuideGrid::paintHeader(QPainter& p, int row, int y) {
+    const GuideModel& m = *m_model;
+    const TChannel& ch = *m.channel(row).Channel;
+    QFont titleFont = font();
+    titleFont.setBold(true);
+    const QFontMetrics titleMetrics(titleFont);
+    const QFontMetrics timeMetrics(font());
     const QRect header(0, y, kHeaderWidth - 1, kRowHeight - 1);
     p.fillRect(header, row == m_row ? kHeaderSelected : kHeaderFill);
     if (m_logos) {
@@ -464,11 +465,11 @@ void GuideGrid::paintRow(QPainter& p, int row, int y, qint64 fromSec, qint64 toS
     const QString bouquet = m.channel(row).Bouquet;
     const int captionY =
         bouquet.isEmpty() ? y + (kRowHeight + titleMetrics.ascent()) / 2 - 2 : y + 4 + titleMetrics.ascent();
-    p.drawText(textX, captionY, titleMetrics.elidedText(oneLine(ch.Caption), Qt::ElideRight, textWidth));
+    p.drawText(textX, captionY, titleMetrics.elidedText(oneLineText(ch.Caption), Qt::ElideRight, textWidth));
     p.setFont(font());
     if (!bouquet.isEmpty()) {
         p.setPen(kDimText);
-        p.drawText(textX, y + kRowHeight - 6, timeMetrics.elidedText(oneLine(bouquet), Qt::ElideRight, textWidth));
+        p.drawText(textX, y + kRowHeight - 6, timeMetrics.elidedText(oneLineText(bouquet), Qt::ElideRight, textWidth));
     }
 }
 

@@ -79,6 +79,8 @@ private:
     bool hit(const QPoint& pos, int* row, int* block) const;
     void paintRow(QPainter& p, int row, int y, qint64 fromSec, qint64 toSec);
     void paintRuler(QPainter& p, qint64 fromSec, qint64 toSec);
+    // Logo, name and, in the all-bouquets view, the bouquet of a row.
+    void paintHeader(QPainter& p, int row, int y);
     void announceRows();
     int gridWidth() const;
     int pageRows() const;

@@ -31,11 +31,6 @@ QLabel* label(const char* name, QWidget* parent) {
     return l;
 }
 
-// One line of a list: line breaks and control characters out, a hostile length cut.
-QString listText(const QString& text) {
-    return widgetSafeText(text.left(300)).simplified();
-}
-
 } // namespace
 
 TFrmGuide::TFrmGuide(QWidget* parent)
@@ -219,7 +214,7 @@ void TFrmGuide::runSearch() {
         if (!p)
             continue;
         auto* item = new QTreeWidgetItem(
-            {listText(ch.Caption), axis.day(p->StartSec), axis.clock(p->StartSec), listText(p->Title)});
+            {oneLineText(ch.Caption), axis.day(p->StartSec), axis.clock(p->StartSec), oneLineText(p->Title)});
         item->setData(0, kRowRole, hit.Row);
         item->setData(0, kSlotRole, hit.Slot);
         items.append(item);
@@ -278,13 +273,7 @@ void TFrmGuide::showDetails(int row, int32_t slot) {
                      p->DurationMin + QStringLiteral("min)");
         }
     }
-    m_title->setText(t.Title);
-    m_time->setText(t.Time);
-    m_date->setText(t.Date);
-    m_info1->setText(t.Info1);
-    m_info1->setVisible(t.ShowInfo1);
-    if (m_info2->toPlainText() != t.Info2)
-        m_info2->setPlainText(t.Info2);
+    showDetailsTexts({m_title, m_info1, m_info2, m_time, m_date}, t);
 }
 
 void TFrmGuide::showEvent(QShowEvent* event) {
