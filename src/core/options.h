@@ -44,6 +44,10 @@ public:
     bool NoEpgData = false;
     bool TelnetLoggedIn = false;
     bool RecordWatch = true; // [Extras] recordwatch: look whether the receiver records on every clock tick
+    // [Extras] guideallbouquets, guidedescriptions: the programme guide's two check boxes; read at
+    // start, written at the close.
+    bool GuideAllBouquets = false;
+    bool GuideDescriptions = false;
     int32_t WinHeight = 0;
     int32_t WinWidth = 0;
     int32_t WinLeft = 0;

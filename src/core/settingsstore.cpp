@@ -61,6 +61,9 @@ void SettingsStore::create(TOptions& options, FirstStartDialog* firstStart) {
         firstStart->runFirstStart(*this);
     }
     LoadSettings(options);
+    // Changed while the program runs, so a dialog's Cancel (which reads the file again) leaves them.
+    options.GuideAllBouquets = flag(SettingId::GuideAllBouquets);
+    options.GuideDescriptions = flag(SettingId::GuideDescriptions);
     options.Mode = static_cast<uint8_t>(std::max(0, itemIndex(SettingId::Mode)));
     options.StreamType = static_cast<uint8_t>(std::max(0, itemIndex(SettingId::StreamType)));
     const QString host = options.Mode == 1 ? value(SettingId::IpInet) : value(SettingId::IpLan);
@@ -158,16 +161,28 @@ bool SettingsStore::SaveSettings() {
 }
 
 bool SettingsStore::SaveWindowState(const WindowState& w, const TOptions& o) {
-    if (!o.RememberState)
+    const QString extras = sectionOf(SettingId::GuideAllBouquets);
+    const auto guideKeyChanged = [&](SettingId id, bool on) { return m_ini.ReadBool(extras, keyOf(id), false) != on; };
+    // The guide's choices are the user's whatever the window state; the file is only written when
+    // something is to be kept.
+    const bool guide = guideKeyChanged(SettingId::GuideAllBouquets, o.GuideAllBouquets) ||
+                       guideKeyChanged(SettingId::GuideDescriptions, o.GuideDescriptions);
+    if (!o.RememberState && !guide)
         return true;
-    const QString s = QStringLiteral("Window");
     m_ini.beginUpdate();
-    m_ini.WriteInteger(s, keyOf(SettingId::WinHeight), w.videoOnly ? w.height + 55 : w.height);
-    m_ini.WriteInteger(s, keyOf(SettingId::WinWidth), w.width);
-    m_ini.WriteInteger(s, keyOf(SettingId::WinLeft), w.left);
-    m_ini.WriteInteger(s, keyOf(SettingId::WinTop), w.top);
-    m_ini.WriteBool(s, keyOf(SettingId::WinAlwaysOnTop), w.alwaysOnTop);
-    m_ini.WriteBool(s, keyOf(SettingId::WinVideoOnly), w.videoOnly);
+    if (o.RememberState) {
+        const QString s = QStringLiteral("Window");
+        m_ini.WriteInteger(s, keyOf(SettingId::WinHeight), w.videoOnly ? w.height + 55 : w.height);
+        m_ini.WriteInteger(s, keyOf(SettingId::WinWidth), w.width);
+        m_ini.WriteInteger(s, keyOf(SettingId::WinLeft), w.left);
+        m_ini.WriteInteger(s, keyOf(SettingId::WinTop), w.top);
+        m_ini.WriteBool(s, keyOf(SettingId::WinAlwaysOnTop), w.alwaysOnTop);
+        m_ini.WriteBool(s, keyOf(SettingId::WinVideoOnly), w.videoOnly);
+    }
+    if (guide) {
+        m_ini.WriteBool(extras, keyOf(SettingId::GuideAllBouquets), o.GuideAllBouquets);
+        m_ini.WriteBool(extras, keyOf(SettingId::GuideDescriptions), o.GuideDescriptions);
+    }
     return m_ini.endUpdate();
 }
 

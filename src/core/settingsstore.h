@@ -48,7 +48,8 @@ public:
     void LoadSettings(TOptions& options);
     // Controls -> file, every key except the window state, in one atomic write.
     bool SaveSettings();
-    // Main window -> file; only when RememberState is set. Always allows the close.
+    // Main window -> file, only when RememberState is set; with it the programme guide's choices
+    // ([Extras]) when they changed. Always allows the close.
     bool SaveWindowState(const WindowState& window, const TOptions& options);
 
     QString lastError() const { return m_ini.lastError(); }

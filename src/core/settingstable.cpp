@@ -59,6 +59,9 @@ constexpr std::array<SettingDef, kSettingCount> kTable{{
     {S::VlcPassword,     "Extras",        "vlcpassword",      T::Secret,     "",       "",       "EdtVlcPassword",    -1, 41},
     // Beyond the options dialog: written by hand, kept by every save.
     {S::RecordWatch,     "Extras",        "recordwatch",      T::Flag,       "1",      nullptr,  "",                  -1,  0},
+    // The programme guide's choices, remembered with the window state.
+    {S::GuideAllBouquets,  "Extras",      "guideallbouquets", T::Flag,       "0",      nullptr,  "",                  -1,  0},
+    {S::GuideDescriptions, "Extras",      "guidedescriptions", T::Flag,      "0",      nullptr,  "",                  -1,  0},
 }};
 // clang-format on
 

@@ -55,6 +55,8 @@ enum class SettingId {
     TelnetNhttpd,
     VlcPassword,
     RecordWatch,
+    GuideAllBouquets,
+    GuideDescriptions,
     Count
 };
 

@@ -6,6 +6,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // What one UTF-16 unit of the basic plane folds to: up to three units, a blank, or nothing.
@@ -227,50 +231,100 @@ QList<QByteArray> searchWords(const QByteArray& folded) {
     return words;
 }
 
-qsizetype findBytes(QByteArrayView haystack, QByteArrayView needle, qsizetype from) {
-    if (from < 0 || from > haystack.size() || needle.isEmpty())
+qsizetype WordFinder::find(QByteArrayView haystack, qsizetype from) const {
+    const qsizetype k = m_word.size();
+    const qsizetype n = haystack.size();
+    if (k == 0 || from < 0 || from > n - k)
         return -1;
-    const void* at = memmem(haystack.data() + from, static_cast<size_t>(haystack.size() - from), needle.data(),
-                            static_cast<size_t>(needle.size()));
-    return at ? static_cast<const char*>(at) - haystack.data() : -1;
+    const char* s = haystack.data();
+    const char* w = m_word.data();
+    if (k == 1) {
+        const void* at = memchr(s + from, w[0], static_cast<size_t>(n - from));
+        return at ? static_cast<const char*>(at) - s : -1;
+    }
+    qsizetype i = from;
+#if defined(__SSE2__)
+    // Sixteen places at once: where the first and the last byte both fit, the rest is compared.
+    const __m128i first = _mm_set1_epi8(w[0]);
+    const __m128i last = _mm_set1_epi8(w[k - 1]);
+    for (; i + k - 1 + 16 <= n; i += 16) {
+        const __m128i atFirst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const __m128i atLast = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + k - 1));
+        unsigned mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(first, atFirst), _mm_cmpeq_epi8(last, atLast))));
+        while (mask != 0) {
+            const int bit = __builtin_ctz(mask);
+            if (memcmp(s + i + bit + 1, w + 1, static_cast<size_t>(k - 2)) == 0)
+                return i + bit;
+            mask &= mask - 1;
+        }
+    }
+#endif
+    const void* at = memmem(s + i, static_cast<size_t>(n - i), w, static_cast<size_t>(k));
+    return at ? static_cast<const char*>(at) - s : -1;
+}
+
+void appendFoldedForSearch(QStringView text, QByteArray& out) {
+    appendFolded(text, out);
 }
 
 void FoldedTexts::clear() {
     m_text.clear();
-    m_keys.clear();
     m_starts.clear();
 }
 
 void FoldedTexts::reserve(qsizetype entries, qsizetype bytes) {
-    m_keys.reserve(static_cast<size_t>(entries));
     m_starts.reserve(static_cast<size_t>(entries));
     m_text.reserve(bytes);
 }
 
-void FoldedTexts::append(int key, QStringView text) {
-    m_keys.push_back(key);
-    m_starts.push_back(static_cast<int>(m_text.size()));
+void FoldedTexts::append(QStringView text) {
+    const qsizetype begin = m_text.size();
     appendFolded(text, m_text);
+    endEntry(begin);
+}
+
+void FoldedTexts::append(QStringView first, QStringView second) {
+    const qsizetype begin = m_text.size();
+    appendFolded(first, m_text);
+    if (m_text.size() > begin)
+        m_text.append(' ');
+    const qsizetype second0 = m_text.size();
+    appendFolded(second, m_text);
+    if (m_text.size() == second0 && second0 > begin)
+        m_text.chop(1);
+    endEntry(begin);
+}
+
+void FoldedTexts::endEntry(qsizetype begin) {
+    m_starts.push_back(static_cast<int>(begin));
     m_text.append('\0');
 }
 
 void FoldedTexts::squeeze() {
     m_text.squeeze();
-    m_keys.shrink_to_fit();
     m_starts.shrink_to_fit();
 }
 
 qsizetype FoldedTexts::bytes() const {
-    return m_text.capacity() + static_cast<qsizetype>((m_keys.capacity() + m_starts.capacity()) * sizeof(int));
+    return m_text.capacity() + static_cast<qsizetype>(m_starts.capacity() * sizeof(int));
 }
 
-qsizetype FoldedTexts::entryOf(qsizetype offset) const {
-    const auto it = std::upper_bound(m_starts.begin(), m_starts.end(), static_cast<int>(offset));
-    return static_cast<qsizetype>(it - m_starts.begin()) - 1;
-}
-
-bool FoldedTexts::holds(qsizetype entry, QByteArrayView word) const {
-    const qsizetype begin = m_starts[static_cast<size_t>(entry)];
-    const qsizetype end = entry + 1 < size() ? m_starts[static_cast<size_t>(entry + 1)] : m_text.size();
-    return findBytes(QByteArrayView(m_text.constData() + begin, end - begin), word) >= 0;
+void FoldedTexts::mark(const WordFinder& word, uint32_t bit, uint32_t* marks) const {
+    const size_t n = m_starts.size();
+    size_t entry = 0;
+    qsizetype from = 0;
+    while (true) {
+        const qsizetype at = word.find(m_text, from);
+        if (at < 0)
+            return;
+        // The hits come in order: the entry is found by walking on, not by searching.
+        while (entry + 1 < n && m_starts[entry + 1] <= at)
+            ++entry;
+        marks[entry] |= bit;
+        // On past this entry: one mark per entry.
+        if (entry + 1 >= n)
+            return;
+        from = m_starts[entry + 1];
+    }
 }

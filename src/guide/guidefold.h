@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <cstdint>
 #include <vector>
 
 // Search folding for programme titles and descriptions: lower case, accents and other marks
@@ -18,54 +19,44 @@ QByteArray foldForSearch(QStringView text);
 // is looked for first.
 QList<QByteArray> searchWords(const QByteArray& folded);
 
-// Offset of needle in haystack at or after from, or -1 (memmem: the buffers are large).
-qsizetype findBytes(QByteArrayView haystack, QByteArrayView needle, qsizetype from = 0);
+// Looks for one word in large folded buffers: set up once, then called for every find, so a word
+// that is in every text costs little more per find than the step to the next text.
+class WordFinder {
+public:
+    explicit WordFinder(QByteArrayView word)
+        : m_word(word) {}
+    // Offset of the word in haystack at or after from, or -1.
+    qsizetype find(QByteArrayView haystack, qsizetype from) const;
 
-// Folded texts of one row kept end to end, each ended by a NUL, with the key of each (a
-// programme slot). Built once per change of the row's data; a search walks the buffer whole.
+private:
+    QByteArrayView m_word;
+};
+
+// Appends the folding of text to out, as foldForSearch() gives it.
+void appendFoldedForSearch(QStringView text, QByteArray& out);
+
+// Folded texts kept end to end, each ended by a NUL; an entry is known by its position. Built once
+// per change of its source; a search walks the buffer whole. Immutable once built, so a finished
+// store can be handed to another thread.
 class FoldedTexts {
 public:
     void clear();
     void reserve(qsizetype entries, qsizetype bytes);
-    void append(int key, QStringView text);
+    void append(QStringView text);
+    // Two texts as one entry, a blank between them.
+    void append(QStringView first, QStringView second);
     // Gives back the room kept for appending.
     void squeeze();
-    qsizetype size() const { return static_cast<qsizetype>(m_keys.size()); }
-    int key(qsizetype entry) const { return m_keys[static_cast<size_t>(entry)]; }
+    qsizetype size() const { return static_cast<qsizetype>(m_starts.size()); }
     // Memory held, for the benchmark's account.
     qsizetype bytes() const;
 
-    // Calls hit(entry) once for every entry that holds every word (words as from searchWords);
-    // hit returns false to stop.
-    template <typename Hit>
-    void find(const QList<QByteArray>& words, Hit hit) const;
+    // Sets bit in marks[entry] for every entry that holds the word; marks has size() elements.
+    void mark(const WordFinder& word, uint32_t bit, uint32_t* marks) const;
 
 private:
-    qsizetype entryOf(qsizetype offset) const;
-    bool holds(qsizetype entry, QByteArrayView word) const;
+    void endEntry(qsizetype begin);
 
     QByteArray m_text;
-    std::vector<int> m_keys;
     std::vector<int> m_starts; // offset of each entry in m_text
 };
-
-template <typename Hit>
-void FoldedTexts::find(const QList<QByteArray>& words, Hit hit) const {
-    if (words.isEmpty() || m_keys.empty())
-        return;
-    const QByteArrayView first(words.first());
-    qsizetype from = 0;
-    while (true) {
-        const qsizetype at = findBytes(m_text, first, from);
-        if (at < 0)
-            return;
-        const qsizetype entry = entryOf(at);
-        bool all = true;
-        for (qsizetype w = 1; w < words.size() && all; ++w)
-            all = holds(entry, words[w]);
-        if (all && !hit(entry))
-            return;
-        // On past this entry: one hit per entry.
-        from = entry + 1 < size() ? m_starts[static_cast<size_t>(entry + 1)] : m_text.size();
-    }
-}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "box/records.h"
+#include "guide/guidedescriptions.h"
 #include "guide/guidefold.h"
 #include "guide/guidelayout.h"
 
@@ -27,7 +28,8 @@ struct GuideHit {
 // The programme guide without widgets: the channel rows with their blocks on one time axis, what
 // each row still waits for, and the search over the rows' titles (and, asked for, descriptions).
 // It reads the channel records and keeps per row what it worked out from them, redone for a row
-// when the row's data changes. UI thread (the records are written there).
+// when the row's data changes. The descriptions are folded on a thread of their own once asked
+// for, each row as its list comes. UI thread (the records are written there).
 class GuideModel {
 public:
     // How far the guide reaches at most and at least, from its origin.
@@ -41,6 +43,9 @@ public:
     };
 
     explicit GuideModel(QTimeZone zone = QTimeZone::systemTimeZone());
+    ~GuideModel();
+    GuideModel(const GuideModel&) = delete;
+    GuideModel& operator=(const GuideModel&) = delete;
 
     // New rows, laid out from an hour before nowSec to as far as their lists reach.
     void setRows(QList<GuideChannel> rows, qint64 nowSec);
@@ -65,8 +70,17 @@ public:
 
     // Programmes ending after the guide's origin whose folded title (or, with descriptions, title,
     // Info1 and Info2) holds every word of the query, ordered by start and row; at most limit of
-    // them, *total counting all.
-    QList<GuideHit> search(const QString& query, bool descriptions, int limit, int* total = nullptr);
+    // them, *total counting all. Rows whose descriptions are not folded yet are searched by title.
+    QList<GuideHit> search(const QString& query, bool descriptions, int limit, int* total = nullptr) const;
+
+    // From now on every row's descriptions are folded, off this thread (or, off, dropped); notify
+    // is called on the folding thread when rows are ready to be taken.
+    void setDescriptionsWanted(bool wanted);
+    void setDescriptionsNotify(std::function<void()> notify);
+    // Takes in the rows folded meanwhile; true when any came.
+    bool takeDescriptions();
+    // Rows whose descriptions are not folded yet (0 when they were never asked for).
+    int descriptionsPending() const;
 
     // Memory held by the rows' blocks and search texts, for the benchmark's account.
     qsizetype bytes() const;
@@ -85,20 +99,27 @@ private:
     struct Row {
         GuideChannel Source;
         Stamp Seen;
+        quint64 Generation = 0;
         std::vector<GuideBlock> Blocks;
+        // The search entries in time order: folded title, programme slot, start from the origin.
         FoldedTexts Titles;
-        FoldedTexts Descriptions;
-        bool DescriptionsBuilt = false;
+        std::vector<int32_t> Slots;
+        std::vector<int32_t> Starts;
+        std::shared_ptr<const GuideRowDescriptions> Descriptions;
+        bool DescriptionsQueued = false;
     };
 
     static Stamp stampOf(const TChannel& channel);
     static constexpr size_t kRowsForTwoThreads = 64;
     void layoutAll();
     void layoutRow(Row& row);
-    void buildDescriptions(Row& row);
+    void queueDescriptions();
 
     QTimeZone m_zone;
     GuideTimeAxis m_axis;
     std::vector<Row> m_rows;
     bool m_fetching = true;
+    bool m_descriptionsWanted = false;
+    quint64 m_generation = 0;
+    GuideDescriptionFolder m_folder;
 };

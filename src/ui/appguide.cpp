@@ -16,6 +16,7 @@
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QSet>
+#include <QSignalBlocker>
 
 namespace quoxel {
 
@@ -54,8 +55,18 @@ void AppGuide::ShowGuide() {
         m_guide = new TFrmGuide(&m_w);
         m_guide->setLogoSource([this](const TChannel& ch) { return m_app.pictures().logoFor(ch); });
         m_guide->setFetchingSource([this] { return !m_app.epgTimers().isEPGStopped() && !IsClosing; });
+        // As they were left at the last close; the rows come next, so the first tick fills none.
+        {
+            const QSignalBlocker quiet(m_guide->ChkAllBouquets());
+            m_guide->ChkAllBouquets()->setChecked(Options.GuideAllBouquets);
+        }
+        m_guide->ChkDescriptions()->setChecked(Options.GuideDescriptions);
+        connect(m_guide->ChkDescriptions(), &QCheckBox::toggled, this, [](bool on) { Options.GuideDescriptions = on; });
         connect(m_guide, &TFrmGuide::switchRequested, this, &AppGuide::switchTo);
-        connect(m_guide, &TFrmGuide::allBouquetsToggled, this, &AppGuide::fillRows);
+        connect(m_guide, &TFrmGuide::allBouquetsToggled, this, [this](bool on) {
+            Options.GuideAllBouquets = on;
+            fillRows();
+        });
         connect(m_guide, &TFrmGuide::waitingInView, this, &AppGuide::waitingInView);
         const QRect main = m_w.frameGeometry();
         m_guide->move(main.center() - QPoint(m_guide->width() / 2, m_guide->height() / 2));

@@ -1,5 +1,7 @@
 #include "ui/guidegrid.h"
 
+#include "ui/osdtexts.h"
+
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -26,17 +28,6 @@ constexpr int kLogoWidth = 40;
 constexpr int kLogoHeight = 21;
 constexpr int kWheelRows = 2;
 constexpr int kWheelSeconds = 1800;
-constexpr int kMaxTextChars = 300;
-
-// One line of text whatever the receiver sent: line breaks and control characters as blanks.
-QString oneLine(const QString& text) {
-    QString s = text.left(kMaxTextChars);
-    for (QChar& c : s) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            c = QLatin1Char(' ');
-    }
-    return s;
-}
 
 } // namespace
 
@@ -48,6 +39,8 @@ GuideGrid::GuideGrid(QWidget* parent)
     viewport()->setAutoFillBackground(false);
     // The whole viewport is painted; nothing behind it needs drawing first.
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    for (QScrollBar* bar : {horizontalScrollBar(), verticalScrollBar()})
+        connect(bar, &QScrollBar::actionTriggered, this, [this] { m_placeAgain = false; });
 }
 
 void GuideGrid::setModel(GuideModel* model) {
@@ -99,6 +92,7 @@ int32_t GuideGrid::selectedSlot() const {
 bool GuideGrid::select(int row, int32_t slot) {
     if (!m_model || row < 0 || row >= m_model->rowCount())
         return false;
+    m_placeAgain = false;
     const int block = m_model->blockOfSlot(row, slot);
     if (block < 0)
         return false;
@@ -114,6 +108,9 @@ void GuideGrid::goToNow(int row) {
     const int32_t at = static_cast<int32_t>(m_now - m_model->axis().originSec());
     horizontalScrollBar()->setValue(static_cast<int>(m_model->axis().x(m_now) - gridWidth() / 4));
     setSelection(row, nearestBlock(m_model->blocks(row), at), true);
+    // Placed before the window has its size (or while it changes it): placed again with the size,
+    // until the user moves.
+    m_placeAgain = true;
 }
 
 int GuideGrid::gridWidth() const {
@@ -203,6 +200,7 @@ void GuideGrid::selectRow(int row) {
 }
 
 void GuideGrid::keyPressEvent(QKeyEvent* event) {
+    m_placeAgain = false;
     if (!m_model || m_model->rowCount() == 0)
         return QAbstractScrollArea::keyPressEvent(event);
     QScrollBar* h = horizontalScrollBar();
@@ -249,6 +247,7 @@ void GuideGrid::keyPressEvent(QKeyEvent* event) {
 }
 
 void GuideGrid::wheelEvent(QWheelEvent* event) {
+    m_placeAgain = false;
     const QPoint d = event->angleDelta();
     // Turned with Shift, or tilted: time; turned: channels. A notch (120) is two rows or half an
     // hour; a fine-grained wheel moves by its share of that.
@@ -284,6 +283,7 @@ void GuideGrid::mousePressEvent(QMouseEvent* event) {
     int block = -1;
     if (event->button() != Qt::LeftButton || !hit(event->position().toPoint(), &row, &block))
         return QAbstractScrollArea::mousePressEvent(event);
+    m_placeAgain = false;
     if (block >= 0)
         setSelection(row, block);
     else
@@ -302,6 +302,8 @@ void GuideGrid::mouseDoubleClickEvent(QMouseEvent* event) {
 void GuideGrid::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     updateScrollBars();
+    if (m_placeAgain)
+        goToNow();
     announceRows();
 }
 
@@ -423,7 +425,7 @@ void GuideGrid::paintRow(QPainter& p, int row, int y, qint64 fromSec, qint64 toS
                        timeMetrics.elidedText(axis.clock(prog->StartSec), Qt::ElideRight, textWidth));
             p.setFont(titleFont);
             p.drawText(textLeft, r.top() + timeMetrics.height() + titleMetrics.ascent(),
-                       titleMetrics.elidedText(oneLine(prog->Title), Qt::ElideRight, textWidth));
+                       titleMetrics.elidedText(oneLineText(prog->Title), Qt::ElideRight, textWidth));
         }
     }
     p.setFont(font());
@@ -439,6 +441,16 @@ void GuideGrid::paintRow(QPainter& p, int row, int y, qint64 fromSec, qint64 toS
     }
     p.restore();
 
+    paintHeader(p, row, y);
+}
+
+void GuideGrid::paintHeader(QPainter& p, int row, int y) {
+    const GuideModel& m = *m_model;
+    const TChannel& ch = *m.channel(row).Channel;
+    QFont titleFont = font();
+    titleFont.setBold(true);
+    const QFontMetrics titleMetrics(titleFont);
+    const QFontMetrics timeMetrics(font());
     const QRect header(0, y, kHeaderWidth - 1, kRowHeight - 1);
     p.fillRect(header, row == m_row ? kHeaderSelected : kHeaderFill);
     if (m_logos) {
@@ -453,11 +465,11 @@ void GuideGrid::paintRow(QPainter& p, int row, int y, qint64 fromSec, qint64 toS
     const QString bouquet = m.channel(row).Bouquet;
     const int captionY =
         bouquet.isEmpty() ? y + (kRowHeight + titleMetrics.ascent()) / 2 - 2 : y + 4 + titleMetrics.ascent();
-    p.drawText(textX, captionY, titleMetrics.elidedText(oneLine(ch.Caption), Qt::ElideRight, textWidth));
+    p.drawText(textX, captionY, titleMetrics.elidedText(oneLineText(ch.Caption), Qt::ElideRight, textWidth));
     p.setFont(font());
     if (!bouquet.isEmpty()) {
         p.setPen(kDimText);
-        p.drawText(textX, y + kRowHeight - 6, timeMetrics.elidedText(oneLine(bouquet), Qt::ElideRight, textWidth));
+        p.drawText(textX, y + kRowHeight - 6, timeMetrics.elidedText(oneLineText(bouquet), Qt::ElideRight, textWidth));
     }
 }
 

@@ -79,6 +79,8 @@ private:
     bool hit(const QPoint& pos, int* row, int* block) const;
     void paintRow(QPainter& p, int row, int y, qint64 fromSec, qint64 toSec);
     void paintRuler(QPainter& p, qint64 fromSec, qint64 toSec);
+    // Logo, name and, in the all-bouquets view, the bouquet of a row.
+    void paintHeader(QPainter& p, int row, int y);
     void announceRows();
     int gridWidth() const;
     int pageRows() const;
@@ -90,6 +92,7 @@ private:
     int m_block = -1;
     // The time Up and Down look for in the next row: the selected programme's start, or now.
     qint64 m_focusSec = 0;
+    bool m_placeAgain = false;
     int m_announcedFirst = -1;
     int m_announcedLast = -1;
 };

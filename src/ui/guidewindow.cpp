@@ -31,11 +31,6 @@ QLabel* label(const char* name, QWidget* parent) {
     return l;
 }
 
-// One line of a list: line breaks and control characters out, a hostile length cut.
-QString listText(const QString& text) {
-    return widgetSafeText(text.left(300)).simplified();
-}
-
 } // namespace
 
 TFrmGuide::TFrmGuide(QWidget* parent)
@@ -117,7 +112,13 @@ TFrmGuide::TFrmGuide(QWidget* parent)
     m_searchDelay.setInterval(kSearchDelayMs);
     connect(&m_searchDelay, &QTimer::timeout, this, &TFrmGuide::runSearch);
     connect(m_search, &QLineEdit::textChanged, this, [this] { m_searchDelay.start(); });
-    connect(m_descriptions, &QCheckBox::toggled, this, &TFrmGuide::runSearch);
+    connect(m_descriptions, &QCheckBox::toggled, this, [this](bool on) {
+        m_model.setDescriptionsWanted(on);
+        runSearch();
+    });
+    // The folding thread says rows are ready; they are taken in here, and a search over
+    // descriptions shows them at its next turn.
+    m_model.setDescriptionsNotify([this] { QMetaObject::invokeMethod(this, &TFrmGuide::descriptionsCame); });
     connect(m_results, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
         if (item && m_grid->select(item->data(0, kRowRole).toInt(), item->data(0, kSlotRole).toInt()))
             return;
@@ -133,7 +134,16 @@ TFrmGuide::TFrmGuide(QWidget* parent)
     m_grid->setNow(nowSec());
 }
 
-TFrmGuide::~TFrmGuide() = default;
+TFrmGuide::~TFrmGuide() {
+    // Nothing more is posted to this window once it goes.
+    m_model.setDescriptionsNotify(nullptr);
+}
+
+void TFrmGuide::descriptionsCame() {
+    if (m_model.takeDescriptions() && m_descriptions->isChecked() && !m_search->text().trimmed().isEmpty() &&
+        !m_searchDelay.isActive())
+        m_searchDelay.start();
+}
 
 qint64 TFrmGuide::nowSec() const {
     return Clock::current().now().toSecsSinceEpoch();
@@ -204,7 +214,7 @@ void TFrmGuide::runSearch() {
         if (!p)
             continue;
         auto* item = new QTreeWidgetItem(
-            {listText(ch.Caption), axis.day(hit.StartSec), axis.clock(hit.StartSec), listText(p->Title)});
+            {oneLineText(ch.Caption), axis.day(p->StartSec), axis.clock(p->StartSec), oneLineText(p->Title)});
         item->setData(0, kRowRole, hit.Row);
         item->setData(0, kSlotRole, hit.Slot);
         items.append(item);
@@ -217,8 +227,11 @@ void TFrmGuide::runSearch() {
         }
     }
     m_results->show();
-    m_found->setText(total > hits.size() ? QStringLiteral("first %1 of %2 found").arg(hits.size()).arg(total)
-                                         : QStringLiteral("%1 found").arg(total));
+    QString found = total > hits.size() ? QStringLiteral("first %1 of %2 found").arg(hits.size()).arg(total)
+                                        : QStringLiteral("%1 found").arg(total);
+    if (m_descriptions->isChecked() && m_model.descriptionsPending() > 0)
+        found += QStringLiteral(", reading descriptions...");
+    m_found->setText(found);
 }
 
 void TFrmGuide::findActivated(QTreeWidgetItem* item) {
@@ -260,13 +273,7 @@ void TFrmGuide::showDetails(int row, int32_t slot) {
                      p->DurationMin + QStringLiteral("min)");
         }
     }
-    m_title->setText(t.Title);
-    m_time->setText(t.Time);
-    m_date->setText(t.Date);
-    m_info1->setText(t.Info1);
-    m_info1->setVisible(t.ShowInfo1);
-    if (m_info2->toPlainText() != t.Info2)
-        m_info2->setPlainText(t.Info2);
+    showDetailsTexts({m_title, m_info1, m_info2, m_time, m_date}, t);
 }
 
 void TFrmGuide::showEvent(QShowEvent* event) {

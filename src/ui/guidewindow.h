@@ -68,6 +68,7 @@ private:
     void showDetails(int row, int32_t slot);
     void findActivated(QTreeWidgetItem* item);
     void announceWaiting(int first, int last);
+    void descriptionsCame();
     qint64 nowSec() const;
 
     GuideModel m_model;

@@ -665,7 +665,7 @@ void TFrmOptions::done(int result) {
         m_store.LoadSettings(m_options);
         loadControls();
     }
-    if (m_windowState && m_options.RememberState)
+    if (m_windowState)
         m_store.SaveWindowState(m_windowState(), m_options);
     QDialog::done(result);
 }

@@ -140,6 +140,10 @@ void showDetailsTexts(const DetailsControls& c, const DetailsTexts& t) {
     setTextIfChanged(c.Date, t.Date);
 }
 
+QString oneLineText(const QString& text) {
+    return widgetSafeText(text.left(300)).simplified();
+}
+
 bool setTextIfChanged(QLabel* label, const QString& text) {
     if (!label || label->text() == text)
         return false;

@@ -60,6 +60,10 @@ struct DetailsControls {
 // Puts the texts into the controls, changing only what differs.
 void showDetailsTexts(const DetailsControls& controls, const DetailsTexts& texts);
 
+// One line of a list or a grid whatever the receiver sent: control characters out, line breaks
+// as blanks, a hostile length cut.
+QString oneLineText(const QString& text);
+
 // Sets a label's text only when it differs, so a refresh repaints nothing that stayed the same.
 // True when the text changed.
 bool setTextIfChanged(QLabel* label, const QString& text);

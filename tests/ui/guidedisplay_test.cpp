@@ -11,6 +11,7 @@
 #include "ui/mainwindow.h"
 #include "ui/program.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -19,6 +20,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTreeWidget>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -37,16 +39,40 @@ int pixelsOf(const QImage& img, const QRect& r, const QColor& colour) {
     return n;
 }
 
+// Pixels of grey text on the dark grid (antialiased, so a range of greys) inside r.
+int greyTextPixels(const QImage& img, const QRect& r) {
+    int n = 0;
+    const QRect in = r.intersected(img.rect());
+    for (int y = in.top(); y <= in.bottom(); ++y)
+        for (int x = in.left(); x <= in.right(); ++x) {
+            const QColor c = img.pixelColor(x, y);
+            n += c.red() == c.green() && c.green() == c.blue() && c.red() >= 90 && c.red() <= 150 ? 1 : 0;
+        }
+    return n;
+}
+
 // The running programme's block of a row, or -1.
 int runningBlock(TFrmGuide& g, int row) {
     const qint64 now = Clock::current().now().toSecsSinceEpoch();
     return blockAt(g.model().blocks(row), static_cast<int32_t>(now - g.model().axis().originSec()));
 }
 
-// The running program against the simulator: View > Programme Guide shows the grid on screen (read
-// back as pixels), Down and Enter on the next channel's running programme zap the receiver to it,
-// G opens it again, a search typed without the umlaut finds "Tatort: Der Fall Müller" once its list
-// has come, and with all bouquets Enter reaches a channel of another bouquet.
+// Turns the mouse wheel one notch away from the user over the middle of the widget.
+void wheelDown(QWidget* on, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    const QPoint at = on->rect().center();
+    QWheelEvent event(at, on->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, modifiers, Qt::NoScrollPhase,
+                      false);
+    QApplication::sendEvent(on, &event);
+}
+
+// The running program against the simulator, its ini asking for all bouquets in the guide: View >
+// Programme Guide fetches the other bouquets' lists and shows the grid on screen (read back as
+// pixels) with the running programmes, the line at the current time and rows still loading that
+// fill in as the walk brings their lists; the wheel scrolls channels, Shift+wheel time, Home
+// comes back to now, the line moves with the clock, PageDown/PageUp move a page of channels, a
+// double click zaps the receiver; G opens it again, a search typed without the umlaut finds
+// "Tatort: Der Fall Müller" and, with "Descriptions", words of its description; Enter on another
+// bouquet's channel zaps there; the check boxes are in the ini after the close.
 TEST(GuideDisplay, GridZapAndSearchInTheRunningProgram) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X display (xcb)";
@@ -54,8 +80,8 @@ TEST(GuideDisplay, GridZapAndSearchInTheRunningProgram) {
     BoxSimProcess sim(QStringLiteral("127.0.130.1"));
     ASSERT_TRUE(sim.start()) << sim.stderrText().toStdString();
     TestDir dir;
-    ASSERT_TRUE(
-        dir.write(QStringLiteral("Quoxel.ini"), "[General]\nmode=live\n[D-Box2]\nip_lan=127.0.130.1\ndboxport=80\n"));
+    ASSERT_TRUE(dir.write(QStringLiteral("Quoxel.ini"), "[General]\nmode=live\n[D-Box2]\nip_lan=127.0.130.1\ndboxport="
+                                                        "80\n[Extras]\nguideallbouquets=1\n"));
     quoxel::QuoxelProgram program(dir.path(QStringLiteral("Quoxel.ini")));
     quoxel::TFrmQuoxel& w = program.window();
     quoxel::AppController& app = program.controller();
@@ -63,12 +89,17 @@ TEST(GuideDisplay, GridZapAndSearchInTheRunningProgram) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, 5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return app.player().isPlaying() && !IsSwitching; }, 20000));
 
+    ASSERT_TRUE(sim.clearRequests());
     w.menu().Guide1->trigger();
     TFrmGuide* g = app.guide().window();
     ASSERT_TRUE(g);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(g, 5000));
+    EXPECT_TRUE(sim.requestTargets().contains(QStringLiteral("/control/getbouquet?bouquet=5&mode=TV")))
+        << "all bouquets, as the ini says: " << sim.requestTargets().join(' ').toStdString();
     GuideGrid* grid = g->grid();
-    ASSERT_GE(g->model().rowCount(), 3);
+    QWidget* view = grid->viewport();
+    const int rows = g->model().rowCount();
+    ASSERT_GE(rows, 30);
     EXPECT_EQ(grid->selectedRow(), 0) << "opens on the channel on air";
     // Now and next of every channel come with the all-channel answer, before any list.
     const int zdfRunning = runningBlock(*g, 1);
@@ -77,26 +108,93 @@ TEST(GuideDisplay, GridZapAndSearchInTheRunningProgram) {
     // What the screen shows of the grid.
     const auto grab = [&] {
         QTest::qWait(300);
-        const QPoint origin = grid->viewport()->mapToGlobal(QPoint(0, 0));
-        return g->screen()
-            ->grabWindow(0, origin.x(), origin.y(), grid->viewport()->width(), grid->viewport()->height())
-            .toImage();
+        const QPoint origin = view->mapToGlobal(QPoint(0, 0));
+        return g->screen()->grabWindow(0, origin.x(), origin.y(), view->width(), view->height()).toImage();
+    };
+    const auto nowX = [&] {
+        return GuideGrid::kHeaderWidth + int(g->model().axis().x(Clock::current().now().toSecsSinceEpoch())) -
+               grid->horizontalScrollBar()->value();
+    };
+    const QRect rowsArea(0, GuideGrid::kRulerHeight, view->width(), view->height() - GuideGrid::kRulerHeight);
+    const auto nowLineAt = [&](const QImage& img, int x) {
+        return pixelsOf(img, QRect(x - 2, rowsArea.top(), 5, rowsArea.height()), GuideGrid::kNowLine) >
+               rowsArea.height();
     };
     const QImage shot = grab();
     const QRect zdfBlock = grid->blockRect(1, zdfRunning);
     EXPECT_GT(pixelsOf(shot, zdfBlock, GuideGrid::kRunningFill), zdfBlock.width() * zdfBlock.height() / 3)
         << "the running programme of the second row is marked";
-    const int nowX = GuideGrid::kHeaderWidth + int(g->model().axis().x(Clock::current().now().toSecsSinceEpoch())) -
-                     grid->horizontalScrollBar()->value();
-    const QRect nowLine(nowX - 1, GuideGrid::kRulerHeight, 3, 3 * GuideGrid::kRowHeight);
-    EXPECT_GT(pixelsOf(shot, nowLine, GuideGrid::kNowLine), nowLine.height()) << "the line at the current time";
+    EXPECT_TRUE(nowLineAt(shot, nowX())) << "the line at the current time";
     EXPECT_GT(pixelsOf(shot, shot.rect(), GuideGrid::kSelectedFrame), 100) << "the selected programme";
 
+    // A row in view still waiting for its list says so after what runs now and next, and fills in
+    // while the guide stays open.
+    int loading = -1;
+    QRect last;
+    for (int r = grid->firstVisibleRow(); r <= grid->lastVisibleRow() - 1 && loading < 0; ++r) {
+        if (g->model().rowState(r) != GuideModel::RowState::Loading || g->model().blocks(r).empty())
+            continue;
+        last = grid->blockRect(r, int(g->model().blocks(r).size()) - 1);
+        if (last.right() + 200 < view->width())
+            loading = r;
+    }
+    ASSERT_GE(loading, 0) << "every list came at once";
+    const QRect waiting(last.right() + 4, last.top(), 160, last.height());
+    EXPECT_GT(greyTextPixels(shot, waiting), 100) << "\"loading programme list...\"";
+    EXPECT_EQ(pixelsOf(shot, waiting, GuideGrid::kBlockFill), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pixelsOf(grab(), waiting, GuideGrid::kBlockFill) > 400; }, 30000))
+        << "the list of row " << loading << " came and is drawn";
+
+    // One notch of the wheel: two channels on; with Shift: half an hour on.
+    const QImage top = grab();
+    wheelDown(view);
+    const QImage scrolled = grab();
+    const auto header = [](const QImage& img, int row) {
+        return img.copy(QRect(52, GuideGrid::kRulerHeight + row * GuideGrid::kRowHeight, GuideGrid::kHeaderWidth - 52,
+                              GuideGrid::kRowHeight - 1));
+    };
+    EXPECT_EQ(header(scrolled, 0), header(top, 2)) << "the third channel is on top";
+    EXPECT_NE(header(scrolled, 0), header(top, 0));
+    wheelDown(view, Qt::ShiftModifier);
+    const QImage later = grab();
+    const int shift = GuideTimeAxis::kPixelsPerHour / 2;
+    const int rulerWidth = view->width() - GuideGrid::kHeaderWidth - 60 - shift;
+    EXPECT_EQ(later.copy(QRect(GuideGrid::kHeaderWidth + 60, 0, rulerWidth, GuideGrid::kRulerHeight - 9)),
+              scrolled.copy(QRect(GuideGrid::kHeaderWidth + 60 + shift, 0, rulerWidth, GuideGrid::kRulerHeight - 9)))
+        << "the ruler moved half an hour";
+
+    // Home: back to now on the channel on air, the line a quarter into the grid.
+    QTest::keyClick(grid, Qt::Key_Home);
+    const int homeX = GuideGrid::kHeaderWidth + (view->width() - GuideGrid::kHeaderWidth) / 4;
+    const QImage home = grab();
+    EXPECT_TRUE(nowLineAt(home, homeX));
+    EXPECT_GT(pixelsOf(home,
+                       QRect(GuideGrid::kHeaderWidth, GuideGrid::kRulerHeight, view->width(), GuideGrid::kRowHeight),
+                       GuideGrid::kSelectedFrame),
+              100)
+        << "the first row's running programme is selected";
+
+    // The line follows the clock: twenty minutes on, 80 pixels on.
+    ManualClock clock(QDateTime::currentDateTime().addSecs(20 * 60));
+    Clock::setCurrent(&clock);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return nowLineAt(grab(), homeX + 80); }, 5000));
+    EXPECT_FALSE(nowLineAt(grab(), homeX));
+    Clock::setCurrent(nullptr);
+
+    // A page of channels down and up again, as the details show.
+    const int page = (view->height() - GuideGrid::kRulerHeight) / GuideGrid::kRowHeight;
+    QTest::keyClick(grid, Qt::Key_PageDown);
+    const QString pageCaption = g->model().channel(page).Channel->Caption;
+    EXPECT_TRUE(g->LblTitle()->text().startsWith(pageCaption + QStringLiteral(", ")))
+        << g->LblTitle()->text().toStdString() << " / " << pageCaption.toStdString();
+    EXPECT_NE(header(grab(), 0), header(home, 0)) << "the view followed";
+    QTest::keyClick(grid, Qt::Key_PageUp);
+    EXPECT_TRUE(g->LblTitle()->text().startsWith(QStringLiteral("1. Das Erste, ")))
+        << g->LblTitle()->text().toStdString();
+
+    // A double click on the second channel's running programme zaps the receiver there.
     ASSERT_TRUE(sim.clearRequests());
-    QTest::keyClick(grid, Qt::Key_Down);
-    ASSERT_EQ(grid->selectedRow(), 1);
-    EXPECT_EQ(g->LblTitle()->text().left(5), QStringLiteral("2. ZD"));
-    QTest::keyClick(grid, Qt::Key_Return);
+    QTest::mouseDClick(view, Qt::LeftButton, {}, grid->blockRect(1, zdfRunning).center());
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return sim.requestTargets().contains(QStringLiteral("/control/zapto?437000273f2")); }, 10000))
         << sim.requestTargets().join(' ').toStdString();
@@ -104,7 +202,7 @@ TEST(GuideDisplay, GridZapAndSearchInTheRunningProgram) {
     EXPECT_FALSE(g->isVisible()) << "the guide makes way for the picture";
 
     // Its key in the window opens it again; the search finds the title with an umlaut typed without
-    // it, once the walk brought that list.
+    // it, once the walk brought that list, and with descriptions words of its description.
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w, 5000));
     QTest::keyClick(&w, Qt::Key_G);
@@ -120,26 +218,28 @@ TEST(GuideDisplay, GridZapAndSearchInTheRunningProgram) {
         return -1;
     };
     ASSERT_TRUE(QTest::qWaitFor([&] { return found() >= 0; }, 40000)) << g->LblFound()->text().toStdString();
-    g->LstResults()->setCurrentItem(g->LstResults()->topLevelItem(found()));
+    g->EdtSearch()->clear();
+    QTest::keyClicks(g->EdtSearch(), QStringLiteral("schafer koln"));
+    QTest::mouseClick(g->ChkDescriptions(), Qt::LeftButton, {}, QPoint(8, g->ChkDescriptions()->height() / 2));
+    ASSERT_TRUE(g->ChkDescriptions()->isChecked());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return found() >= 0; }, 5000)) << g->LblFound()->text().toStdString();
+    g->LstResults()->setCurrentItem(g->LstResults()->topLevelItem(std::max(found(), 0)));
     EXPECT_TRUE(g->LblTitle()->text().startsWith(QStringLiteral("1. Das Erste, Tatort: Der Fall M")))
         << g->LblTitle()->text().toStdString();
-    EXPECT_EQ(grid->selectedRow(), 0) << "the find is shown in the grid";
     // The programme after the find is one to come, in the colour of those.
-    const QImage later = grab();
+    const QImage afterFind = grab();
     const int tatort = g->model().blockOfSlot(0, grid->selectedSlot());
-    const QRect after = grid->blockRect(0, tatort + 1).intersected(later.rect());
+    const QRect after = grid->blockRect(0, tatort + 1).intersected(afterFind.rect());
     ASSERT_GT(after.width() * after.height(), 400);
-    EXPECT_GT(pixelsOf(later, after, GuideGrid::kBlockFill), after.width() * after.height() / 3);
+    EXPECT_GT(pixelsOf(afterFind, after, GuideGrid::kBlockFill), after.width() * after.height() / 3);
 
-    // All bouquets: another bouquet's channel, with what runs on it now from the all-channel answer;
-    // Enter on it loads that bouquet and zaps the receiver there.
-    g->ChkAllBouquets()->setChecked(true);
+    // Down to another bouquet's channel; Enter loads that bouquet and zaps the receiver there.
     const int premiere = g->model().rowOf(QStringLiteral("85000300002"));
-    ASSERT_GE(premiere, 0);
-    EXPECT_TRUE(g->model().channel(premiere).Bouquet.contains(QStringLiteral("PREMIERE")));
-    const int premiereRunning = runningBlock(*g, premiere);
-    ASSERT_GE(premiereRunning, 0);
-    ASSERT_TRUE(grid->select(premiere, g->model().blocks(premiere)[size_t(premiereRunning)].Slot));
+    ASSERT_GT(premiere, 0);
+    grid->setFocus();
+    for (int r = 0; r < premiere; ++r)
+        QTest::keyClick(grid, Qt::Key_Down);
+    EXPECT_TRUE(g->LblTitle()->text().contains(QStringLiteral("PREMIERE 1, "))) << g->LblTitle()->text().toStdString();
     ASSERT_TRUE(sim.clearRequests());
     QTest::keyClick(grid, Qt::Key_Return);
     EXPECT_TRUE(QTest::qWaitFor(
@@ -148,8 +248,20 @@ TEST(GuideDisplay, GridZapAndSearchInTheRunningProgram) {
     EXPECT_EQ(app.session().model().CurBouquetNr, QStringLiteral("2"));
     EXPECT_FALSE(sim.requestTargets().contains(QStringLiteral("/control/zapto?85000300008")))
         << "no detour over the bouquet's first channel";
+
+    // One bouquet again; both choices are in the ini after the close.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !IsSwitching; }, 10000));
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w, 5000));
+    QTest::keyClick(&w, Qt::Key_G);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(g, 5000));
+    QTest::mouseClick(g->ChkAllBouquets(), Qt::LeftButton, {}, QPoint(8, g->ChkAllBouquets()->height() / 2));
+    EXPECT_FALSE(g->ChkAllBouquets()->isChecked());
     g->close();
     w.close();
+    QCoreApplication::processEvents();
+    const QByteArray ini = dir.read(QStringLiteral("Quoxel.ini"));
+    EXPECT_TRUE(ini.contains("guideallbouquets=0") && ini.contains("guidedescriptions=1")) << ini.constData();
     Options = TOptions{};
 }
 
