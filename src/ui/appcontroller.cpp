@@ -131,9 +131,11 @@ void AppController::connectWindow() {
     // failure text goes to the status line (the splash label is gone by then).
     auto toggle = [this](QAction* item, ToggleOutcome (*command)(BoxClient&, bool)) {
         connect(item, &QAction::triggered, this, [this, item, command] {
-            if (!m_session.box())
-                return;
             // Qt has already flipped the mark; the command is given the state before the click.
+            if (!m_session.box() || !hasChannelSelection()) {
+                item->setChecked(!item->isChecked()); // nothing to command before the channel list
+                return;
+            }
             const ToggleOutcome out = command(*m_session.box(), !item->isChecked());
             item->setChecked(out.checked);
             if (!out.failure.isEmpty())

@@ -182,6 +182,21 @@ INSTANTIATE_TEST_SUITE_P(
                                   "Quoxel Standby ON failed!"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Without a channel list (the receiver listed no bouquets) the receiver commands send nothing and
+// keep their marks.
+TEST_F(Firmware, ReceiverCommandsWaitForTheChannelList) {
+    BoxSimProcess sim(QStringLiteral("127.0.128.20"),
+                      {QStringLiteral("--fault"), QStringLiteral("/control/getbouquets=empty")});
+    ASSERT_EQ(start(sim), ConnectionOutcome::NoBouquets);
+    ASSERT_TRUE(sim.clearRequests());
+    for (QAction* item : {w().menu().SPTS1, w().menu().StandbyOnOff1}) {
+        const bool marked = item->isChecked();
+        item->trigger();
+        EXPECT_EQ(item->isChecked(), marked) << item->text().toStdString();
+    }
+    EXPECT_EQ(sim.requestTargets(), QStringList{}) << sim.requestTargets().join(u' ').toStdString();
+}
+
 // ---------------------------------------------------------------------------------------------
 
 struct LoginCase {
