@@ -4,6 +4,7 @@
 #include "httpserver.h"
 #include "streams.h"
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -21,6 +22,8 @@ public:
     std::string stateText();
     // Sets one state value from the control endpoint; false for an unknown key or value.
     bool setState(const std::string& key, const std::string& value);
+    // How long a zap to a channel takes before the receiver answers, as zapit's tune does.
+    void setZapMs(int ms) { m_zapMs = ms; }
     void noteReboot();
     void noteScreenshot();
 
@@ -43,6 +46,7 @@ private:
 
     const DataSet& m_data;
     UdpStreams& m_udp;
+    std::atomic<int> m_zapMs{0};
     mutable std::mutex m_mutex;
     int m_current = 0; // index into m_data.channels
     bool m_radioMode = false;
