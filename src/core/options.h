@@ -42,6 +42,7 @@ public:
     bool CheckRecord = false;
     bool NoLogging = false;
     bool NoEpgData = false;
+    bool FastZap = false;
     bool TelnetLoggedIn = false;
     int32_t WinHeight = 0;
     int32_t WinWidth = 0;
