@@ -30,4 +30,9 @@ function(quoxel_add_test name)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 600
                          ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}")
+    # Tests on the X display read the screen back and activate their windows: two at once would
+    # cover each other's windows (each program centres its window) and take each other's focus.
+    if("display" IN_LIST ARG_LABELS)
+        set_tests_properties(${name} PROPERTIES RESOURCE_LOCK x_display)
+    endif()
 endfunction()

@@ -88,6 +88,15 @@ QString LogoFilePath(const QString& id, const QString& folder) {
     return folder + QLatin1Char('/') + id + QStringLiteral(".gif");
 }
 
+QString bouquetNumberOf(const QString& line, int position) {
+    const QStringView first = QStringView(line).left(line.indexOf(QLatin1Char(' ')));
+    bool digits = !first.isEmpty() && first.size() <= 9;
+    for (const QChar c : first)
+        digits = digits && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    const int n = digits ? first.toInt() : 0;
+    return n > 0 ? QString::number(n) : QString::number(position + 1);
+}
+
 bool channelMenuBreaks(int countAfterAppend) {
     return countAfterAppend != 1 && countAfterAppend % 25 == 1;
 }
@@ -128,6 +137,7 @@ bool TBouquetModel::LoadBouquets() {
         }
         TBouquetMenuItem item;
         item.Caption = line;
+        item.Number = bouquetNumberOf(line, static_cast<int>(m_bouquets.size()));
         m_bouquets.append(std::move(item));
     }
     const int breakAt = bouquetMenuBreakIndex(static_cast<int>(m_bouquets.size()));
@@ -165,8 +175,10 @@ void TBouquetModel::checkChannelMenu(int index) {
 }
 
 bool TBouquetModel::LoadBouquet(const QString& nr) {
-    const QString tv = request(BoxURL(BouquetUrls::kBouquetTV, BouquetUrls::kBouquetNr, nr));
-    const QString radio = request(BoxURL(BouquetUrls::kBouquetRadio, BouquetUrls::kBouquetNr, nr));
+    const TBouquetMenuItem* listed = bouquetAt(nr);
+    const QString number = listed ? listed->Number : nr;
+    const QString tv = request(BoxURL(BouquetUrls::kBouquetTV, BouquetUrls::kBouquetNr, number));
+    const QString radio = request(BoxURL(BouquetUrls::kBouquetRadio, BouquetUrls::kBouquetNr, number));
     const TBouquetLines lines = combineBouquetAnswers(tv, radio, kMaxChannelLines);
     if (lines.Lines.isEmpty())
         return false;

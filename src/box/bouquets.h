@@ -55,6 +55,11 @@ QList<TChannelRef> buildChannels(const TBouquetLines& lines, int maxLines = 1000
 // leave the folder.
 QString LogoFilePath(const QString& id, const QString& folder = QStringLiteral("logos"));
 
+// The number the receiver gives a bouquet at the head of its "getbouquets" line ("7 Sport"); the
+// numbers can skip (hidden bouquets, a recording receiver), so this, not the place in the menu, is
+// what a bouquet's channels are requested by. A line without one gets its place (position + 1).
+QString bouquetNumberOf(const QString& line, int position);
+
 // Channel menu: the item count after appending 26, 51, 76 ... opens a new column of 25.
 bool channelMenuBreaks(int countAfterAppend);
 // Bouquet menu: with more than 20 items, the item at count div 2 opens the second column; else -1.
@@ -66,6 +71,7 @@ struct TBouquetMenuItem {
     bool Checked = false;
     bool BarBreak = false;
     std::shared_ptr<TBouquet> Bouquet;
+    QString Number; // the receiver's number of the bouquet (bouquetNumberOf)
 };
 
 // What a bouquet click did, for the window to finish it (switch channel, all-channel now/next load).
@@ -86,10 +92,12 @@ public:
 
     explicit TBouquetModel(BoxRequestFn request);
 
-    // Reads the bouquet list and the bouquet shown by the receiver; false without an answer.
+    // Reads the bouquet list and the bouquet shown by the receiver ("getbouquet?actual" counts
+    // places in that list); false without an answer.
     bool LoadBouquets();
-    // Loads the TV and radio channels of bouquet nr (1-based, as text); false when both are empty,
-    // which leaves the shown bouquet as it was.
+    // Loads the TV and radio channels of the bouquet at menu place nr (1-based, as text), asking the
+    // receiver by that bouquet's own number; false when both are empty, which leaves the shown
+    // bouquet as it was.
     bool LoadBouquet(const QString& nr);
     // The cache-aware part of a click on bouquet menu item `position`.
     TBouquetSwitch SwitchBouquet(int position, const QString& aktChannelId);

@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <cstring>
+
 std::atomic<bool> MainRequestBusy{false};
 std::atomic<bool> EPGRequestBusy{false};
 std::atomic<bool> EPGAbort{false};
@@ -56,7 +58,7 @@ QString VlcURL(const QString& templ, const QString& placeholder, const QString& 
     return url;
 }
 
-QString encodeMessageText(const QString& text) {
+QString encodeQueryValue(const QString& text) {
     QString out;
     const QByteArray utf8 = text.toUtf8();
     for (const char ch : utf8) {
@@ -69,6 +71,22 @@ QString encodeMessageText(const QString& text) {
             out += QStringLiteral("%") + QString::number(c, 16).rightJustified(2, QLatin1Char('0')).toUpper();
         else
             out += QLatin1Char(ch);
+    }
+    return out;
+}
+
+QString encodeMessageText(const QString& text) {
+    QString out;
+    const QByteArray utf8 = text.toUtf8();
+    for (const char ch : utf8) {
+        const auto c = static_cast<unsigned char>(ch);
+        // A blank survives every decoding (the engine sends it as %20); "%2525XX" reaches the
+        // receiver as "%25XX", its server makes that "%XX" and the message handler the byte.
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (plain || c == ' ' || (c != 0 && std::strchr("!()*,-./:;=?@_~'", c) != nullptr))
+            out += QLatin1Char(ch);
+        else
+            out += QStringLiteral("%2525") + QString::number(c, 16).rightJustified(2, QLatin1Char('0')).toUpper();
     }
     return out;
 }
@@ -113,6 +131,13 @@ QString BoxClient::execute(const QString& url, bool* timedOut, const QStringList
     m_http.ExtraHeaders = saved;
     const QString untrimmed = m_http.ResponseText;
     Log(LogHttp, url);
+    // A 401 is no answer, whatever page came with it: it would be read as a channel list.
+    if (m_http.StatusCode == 401) {
+        m_refused = m_http.UserName.isEmpty() ? BoxTexts::kLoginWanted : BoxTexts::kLoginRefused;
+        *timedOut = false;
+        return QString();
+    }
+    m_refused.clear();
     *timedOut = untrimmed.contains(QLatin1String("timeout"));
     return trimAnswer(untrimmed);
 }
@@ -122,11 +147,26 @@ QString BoxClient::BoxRequest(const QString& url, const QStringList& headers) {
     WaitWhileBusy(EPGRequestBusy);
     bool timedOut = false;
     const QString answer = execute(url, &timedOut, headers);
+    if (!m_refused.isEmpty())
+        ShowStatus(m_refused);
     if (timedOut) {
         ShowStatus(QStringLiteral("ERROR, http timeout (") + url + QStringLiteral(")!"));
         return QString();
     }
     return answer;
+}
+
+QString BoxClient::ShortRequest(const QString& url, int timeoutSec) {
+    BusyGuard busy(MainRequestBusy);
+    WaitWhileBusy(EPGRequestBusy);
+    const int saved = m_http.Timeout;
+    m_http.Timeout = timeoutSec;
+    bool timedOut = false;
+    const QString answer = execute(url, &timedOut);
+    m_http.Timeout = saved;
+    if (!m_refused.isEmpty())
+        ShowStatus(m_refused);
+    return timedOut ? QString() : answer;
 }
 
 QString BoxClient::QuickRequest(const QString& url) {

@@ -18,9 +18,20 @@ QString BoxURL(const QString& templ, const QString& placeholder = QString(), con
 // The same for the remote VLC: always "<IP:PORT>", never "<IP".
 QString VlcURL(const QString& templ, const QString& placeholder = QString(), const QString& value = QString());
 
-// Escapes the characters of a message that would end or split the query ("&", "#", "%", "+", control
-// and non-ASCII characters) so the receiver shows them as typed; blanks stay as they are.
+// A value for a query the receiver decodes once (its settings page): the characters that would end
+// or split the query ("&", "#", "%", "+", control and non-ASCII characters) are escaped, for the
+// HTTP engine's own decoding too; blanks stay as they are.
+QString encodeQueryValue(const QString& text);
+// The text of an on-screen message. The receiver decodes it twice (its web server, then the message
+// handler, each turning "+" into a blank), and the HTTP engine once before sending: every character
+// but letters, digits, blanks and a few safe marks goes escaped three times, as UTF-8.
 QString encodeMessageText(const QString& text);
+
+// What the status line says when the receiver answers 401.
+namespace BoxTexts {
+inline const QString kLoginWanted = QStringLiteral("receiver asks for a web user and password: Options, Webserver");
+inline const QString kLoginRefused = QStringLiteral("receiver refused the web user and password: Options, Webserver");
+} // namespace BoxTexts
 
 // An answer body without leading and trailing blanks, tabs and line breaks.
 QString trimAnswer(const QString& body);
@@ -44,17 +55,25 @@ public:
     TIEHTTP& http() { return m_http; }
 
     // The trimmed answer; empty when the receiver is unreachable, silent or timed out
-    // (a time-out also puts "ERROR, http timeout (<url>)!" on the status line).
+    // (a time-out also puts "ERROR, http timeout (<url>)!" on the status line), and when it
+    // refuses the request for want of a login (which the status line then says).
     // headers: extra header lines for this request alone, sent only once it goes out (not while
     // it waits for the EPG thread, when other commands may run).
     QString BoxRequest(const QString& url, const QStringList& headers = {});
     // For remote-VLC commands whose answer does not matter: one second, the time-out text kept.
     QString QuickRequest(const QString& url);
+    // A check the program makes by itself (a read-back, a periodic look): as BoxRequest, but the
+    // window waits at most timeoutSec without data, and a time-out is only logged.
+    QString ShortRequest(const QString& url, int timeoutSec);
+
+    // The text for the last request's 401, empty when the last request was not refused.
+    QString refusedText() const { return m_refused; }
 
 private:
     QString execute(const QString& url, bool* timedOut, const QStringList& headers = {});
 
     TIEHTTP& m_http;
+    QString m_refused;
 };
 
 // The receiver commands that stand alone. Each returns the new check state of its menu item and,

@@ -5,6 +5,7 @@
 #include "core/appflags.h"
 #include "core/certpins.h"
 #include "core/log.h"
+#include "core/options.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -83,8 +84,7 @@ void BoxSession::installKeyStore() {
         http->TrustedKey = [pins](const QByteArray& hostPort) { return pins->pinFor(hostPort); };
         http->RememberKey = [pins](const QByteArray& hostPort, const QByteArray& pin) {
             if (pins->remember(hostPort, pin))
-                Log(LogMsgDet,
-                    QStringLiteral("server key of %1 trusted on first use").arg(QString::fromLatin1(hostPort)));
+                Log(LogMsg, QStringLiteral("server key of %1 trusted on first use").arg(QString::fromLatin1(hostPort)));
         };
     }
 }
@@ -136,6 +136,11 @@ void BoxSession::createClients(const QString& user, const QString& password) {
         http->Password = password;
         http->setClosingFlag(&IsClosing);
     }
+    // The main client also asks the remote VLC, which may sit on the internet: the receiver's web
+    // login goes to the receiver's address and port alone.
+    m_mainHttp->CredentialsFor = [](const QByteArray& hostPort) {
+        return QString::fromLatin1(hostPort).compare(Options.BoxAddress.trimmed(), Qt::CaseInsensitive) == 0;
+    };
     installKeyStore();
     m_box = std::make_unique<BoxClient>(*m_mainHttp);
 }
@@ -147,6 +152,10 @@ void BoxSession::setMainTimeout(int seconds) {
 
 QString BoxSession::requestBoxTime() {
     return request(BoxURL(QStringLiteral("http://<IP:PORT>/control/gettime?rawtime")));
+}
+
+QString BoxSession::refusedText() {
+    return m_box ? m_box->refusedText() : QString();
 }
 
 QString BoxSession::requestVlcPage() {
@@ -184,6 +193,27 @@ bool BoxSession::loadBouquets() {
 void BoxSession::loadChannels() {
     if (m_box)
         m_model.LoadBouquet(m_model.CurBouquetNr);
+}
+
+bool BoxSession::reloadBouquets() {
+    if (!m_box)
+        return false;
+    // The old place in the list means nothing in the new one. Without an answer the old list stays.
+    const QList<TBouquetMenuItem> old = m_model.bouquets();
+    const QString oldNr = m_model.CurBouquetNr;
+    m_model.CurBouquetNr = QStringLiteral("0");
+    if (!m_model.LoadBouquets()) {
+        m_model.bouquets() = old;
+        m_model.CurBouquetNr = oldNr;
+        return false;
+    }
+    m_model.LoadBouquet(m_model.CurBouquetNr);
+    const int at = AktChannel ? m_model.LocateChannel(AktChannel->Id) : -1;
+    m_model.setSelectedIndex(std::max(at, 0));
+    m_model.checkChannelMenu(at);
+    if (at >= 0)
+        AktChannel = m_model.channelBox()[at].Channel;
+    return true;
 }
 
 QString BoxSession::requestCurrentChannel() {

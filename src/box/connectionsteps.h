@@ -27,6 +27,7 @@ public:
     void createClients(const QString& user, const QString& password) override;
     void setMainTimeout(int seconds) override;
     QString requestBoxTime() override;
+    QString refusedText() override;
     QString requestVlcPage() override;
     QString requestRecordState() override;
     QString requestStandbyState() override;
@@ -79,6 +80,11 @@ public:
     // Asked between the lines of the all-channel EPG load; true stops it (the window also lets
     // messages run in it).
     void setEPGLoadStop(StopFn stop) { m_epgStop = std::move(stop); }
+
+    // The bouquet list and the shown bouquet read anew, as the receiver's lists change while it
+    // records: the bouquet it reports, and the channel on air selected (as the new record) when it
+    // is still there. False without a bouquet list.
+    bool reloadBouquets();
 
     // The request BoxClient::BoxRequest makes, or empty without a client.
     QString request(const QString& url);

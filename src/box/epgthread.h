@@ -10,12 +10,15 @@
 #include <functional>
 #include <memory>
 
-// What the worker needs of one channel; taken on the UI thread when the thread starts.
+// What the worker needs of one channel; taken on the UI thread when the thread starts. The
+// record's EPGLoaded is read live, as the UI thread may set or clear it while the walk runs.
 struct EPGChannelJob {
     QString Id;
     QString Url;
     TChannelMode Mode = mTV;
-    bool Loaded = false;
+    TChannelRef Channel;
+    // The worker's own mark after a fetch, in force until the UI thread has applied the result.
+    bool FetchedLoaded = false;
 };
 
 // One fetched channel, handed to the UI thread; Parsed is false when the answer changed nothing.
@@ -68,6 +71,10 @@ public:
     // The channel box selection and the mode of the channel on air, as the UI changes them.
     void setSelected(int position);
     void setAktRadio(bool radio);
+    // The channels a view shows without their list, fetched first, one per step of the walk at its
+    // own pace; replaces the last such list and holds for later starts. Channels outside the
+    // walk's list (another bouquet's) are fetched into these records.
+    void setInView(const QList<TChannelRef>& channels);
     // Tells the worker to end and waits at most 300 x 20 ms; returns the number of waits.
     int StopEPGThread(bool showMessage);
     // Where each start takes its client settings from; unset, the worker's client has none.
@@ -79,6 +86,7 @@ Q_SIGNALS:
 
 private:
     void applyResult(const EPGResult& result);
+    QList<EPGChannelJob> inViewJobs() const;
 
     struct ThreadStop {
         void operator()(QThread* thread) const;
@@ -86,6 +94,7 @@ private:
     EPGPacing m_pacing;
     std::function<EPGClientSettings()> m_settings;
     QList<TChannelRef> m_channels;
+    QList<TChannelRef> m_inView;
     std::shared_ptr<EPGShared> m_shared;
     std::unique_ptr<QThread, ThreadStop> m_thread;
 };

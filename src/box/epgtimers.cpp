@@ -68,6 +68,11 @@ int EPGTimers::StopEPGThread(bool showMessage) {
     return waits;
 }
 
+void EPGTimers::setStopped(bool stopped) {
+    m_stopped = stopped;
+    m_host.setStopEPGCaption(m_stopped ? kStartCaption : kStopCaption);
+}
+
 void EPGTimers::setSelected(int position) {
     m_thread.setSelected(position);
 }

@@ -65,6 +65,8 @@ public:
     int StopEPGThread(bool showMessage);
     bool isThreadRunning() const { return m_thread.isRunning(); }
     bool isEPGStopped() const { return m_stopped; }
+    // EPGStopped as the settings give it at each start ("no_epgdata"), with the item's caption.
+    void setStopped(bool stopped);
     EPGThread& thread() { return m_thread; }
 
     // The channel box selection and the channel on air, passed on to a running walk.

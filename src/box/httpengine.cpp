@@ -704,13 +704,18 @@ bool TIEHTTP::Execute() {
         }
     }
 
+    const QByteArray hostPort = split.host + ':' + QByteArray::number(split.port);
     const bool urlUser = !split.user.isEmpty();
-    job->user = (urlUser ? split.user : UserName).toUtf8();
-    job->password = (urlUser ? split.password : Password).toUtf8();
+    if (urlUser) {
+        job->user = split.user.toUtf8();
+        job->password = split.password.toUtf8();
+    } else if (!CredentialsFor || CredentialsFor(hostPort)) {
+        job->user = UserName.toUtf8();
+        job->password = Password.toUtf8();
+    }
     job->proxyUser = ProxyUser.toUtf8();
     job->proxyPassword = ProxyPassword.toUtf8();
     job->agent = Agent.toUtf8();
-    const QByteArray hostPort = split.host + ':' + QByteArray::number(split.port);
     // Without a key store curl's own chain check stays in force: a self-signed server fails.
     if (split.scheme == "https" && TrustedKey && RememberKey) {
         job->https = true;

@@ -51,6 +51,9 @@ public:
     std::function<bool(const QString& question)> OnBusyConfirm;
     QString UserName; // used when the URL carries no user name
     QString Password;
+    // Unset: UserName and Password go to every server. Set: only where it answers yes for the URL's
+    // "host:port", so the receiver's login never reaches another server asked through this client.
+    std::function<bool(const QByteArray& hostPort)> CredentialsFor;
     QString ProxyUser; // credentials for a proxy, should curl use one
     QString ProxyPassword;
     QString Agent = QStringLiteral("tiehttp");

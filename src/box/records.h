@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -45,7 +46,29 @@ public:
     bool isUnknown() const { return Title == kUnknownTitle; }
 };
 
-// One channel of the shown bouquet with its now/next and programme list. UI thread.
+// A flag the UI thread writes and the EPG worker reads while it walks; copied by value.
+class SharedFlag {
+public:
+    SharedFlag(bool on = false)
+        : m_on(on) {}
+    SharedFlag(const SharedFlag& other)
+        : m_on(other.m_on.load()) {}
+    SharedFlag& operator=(const SharedFlag& other) {
+        m_on = other.m_on.load();
+        return *this;
+    }
+    SharedFlag& operator=(bool on) {
+        m_on = on;
+        return *this;
+    }
+    operator bool() const { return m_on.load(); }
+
+private:
+    std::atomic<bool> m_on;
+};
+
+// One channel of the shown bouquet with its now/next and programme list. UI thread; the EPG
+// worker reads EPGLoaded only.
 class TChannel {
 public:
     // Slots of the programme list; the per-channel request asks for at most 500.
@@ -54,7 +77,7 @@ public:
     TChannel();
 
     TChannelMode Mode = mTV;
-    bool EPGLoaded = false;
+    SharedFlag EPGLoaded = false;
     int32_t ListIndex = 0;
     QString Caption;
     QString Id;

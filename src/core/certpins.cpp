@@ -118,7 +118,7 @@ int CertPins::forgetAll() {
         return true;
     });
     if (!all.isEmpty() && !m_ini.WriteString(kSection, kKey, QString())) {
-        Log(LogMsgDet, QStringLiteral("stored server keys not forgotten: ") + m_ini.lastError());
+        Log(LogMsg, QStringLiteral("stored server keys not forgotten: ") + m_ini.lastError());
         return -1;
     }
     m_known.clear();
@@ -133,13 +133,12 @@ bool CertPins::writeToIni(const QByteArray& hostPort, const QByteArray& pin) {
     const QByteArray added = (all.isEmpty() ? QByteArray() : all + ' ') + hostPort + '=' + pin;
     // The ini cuts values at its limit; a list that no longer fits is not stored cut.
     if (added.size() > TIniFile::kMaxValueLength) {
-        Log(LogMsgDet,
-            QStringLiteral("server key of %1 not stored: the list is full").arg(QString::fromLatin1(hostPort)));
+        Log(LogMsg, QStringLiteral("server key of %1 not stored: the list is full").arg(QString::fromLatin1(hostPort)));
         return false;
     }
     // One atomic write of the whole file, as every ini write.
     if (!m_ini.WriteString(kSection, kKey, QString::fromLatin1(added))) {
-        Log(LogMsgDet,
+        Log(LogMsg,
             QStringLiteral("server key of %1 not stored: %2").arg(QString::fromLatin1(hostPort), m_ini.lastError()));
         return false;
     }

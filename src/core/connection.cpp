@@ -38,6 +38,10 @@ QString versionText(const QString& version) {
     return numbers.join(QLatin1Char('.'));
 }
 
+bool standbyMeansOn(const QString& answer) {
+    return answer == QLatin1String("on") || answer == QLatin1String("ok");
+}
+
 std::optional<int32_t> boxTimeOffsetMinutes(const QString& answer, qint64 pcUtcSec) {
     bool ok = false;
     const qint64 boxSec = answer.trimmed().toLongLong(&ok);
@@ -113,12 +117,15 @@ ConnectionOutcome Connection::run() {
 
     m_steps.createClients(Options.WebUser, Options.WebPass);
     const QString boxTime = m_steps.requestBoxTime();
-    if (boxTime.isEmpty())
-        return fail(ConnectionOutcome::NoConnection, kNoConnection);
+    if (boxTime.isEmpty()) {
+        // A receiver that wants a login says so; that is no lost connection.
+        const QString refused = m_steps.refusedText();
+        return fail(ConnectionOutcome::NoConnection, refused.isEmpty() ? kNoConnection : refused);
+    }
     if (const auto offset = boxTimeOffsetMinutes(boxTime, Clock::current().now().toSecsSinceEpoch()))
         Options.BoxTimeOffset = *offset;
     else
-        Log(LogMsgDet, QStringLiteral("receiver time not understood: ") + boxTime.left(80));
+        Log(LogMsg, QStringLiteral("receiver time not understood: ") + boxTime.left(80));
     m_steps.setMainTimeout(20);
 
     if (!quoxelMode) {
@@ -127,7 +134,7 @@ ConnectionOutcome Connection::run() {
             return fail(ConnectionOutcome::NoConnection, kNoConnection);
         if (Options.CheckRecord && m_steps.requestRecordState() == QLatin1String("on"))
             return fail(ConnectionOutcome::Recording, kRecording);
-        m_view.setStandbyChecked(m_steps.requestStandbyState() == QLatin1String("ok"));
+        m_view.setStandbyChecked(standbyMeansOn(m_steps.requestStandbyState()));
         m_view.setSptsChecked(m_steps.requestPlaybackFormat() == QLatin1String("1"));
     }
 
@@ -146,7 +153,7 @@ ConnectionOutcome Connection::run() {
     const AktChannelPick pick = m_steps.selectAktChannel(onAir);
     m_view.showChannels();
     if (pick.recordMissing) {
-        Log(LogMsgDet, QStringLiteral("channel list holds an entry without channel"));
+        Log(LogMsg, QStringLiteral("channel list holds an entry without channel"));
         return ConnectionOutcome::NoChannelRecord;
     }
     if (pick.found && pick.radio) {

@@ -27,6 +27,10 @@ inline const QString kCaption = QStringLiteral("Quoxel");
 // when the text holds no version.
 QString versionText(const QString& version);
 
+// The receiver's answer to "/control/standby": nhttpd 3.x tells "on" or "off", 2.2 always says
+// "ok", which counts as standby.
+bool standbyMeansOn(const QString& answer);
+
 // Receiver clock minus PC clock in minutes, truncated towards zero, from the receiver's answer
 // (decimal seconds since 1970 UTC) and the PC's time in the same unit; nullopt for an answer
 // that is no plausible time (not a number, negative, past 2100).

@@ -20,9 +20,9 @@ void guarded(const char* what, F&& step) {
     try {
         step();
     } catch (const std::exception& e) {
-        Log(LogMsgDet, QString::fromLatin1(what) + QStringLiteral(" failed: ") + QString::fromLocal8Bit(e.what()));
+        Log(LogMsg, QString::fromLatin1(what) + QStringLiteral(" failed: ") + QString::fromLocal8Bit(e.what()));
     } catch (...) {
-        Log(LogMsgDet, QString::fromLatin1(what) + QStringLiteral(" failed"));
+        Log(LogMsg, QString::fromLatin1(what) + QStringLiteral(" failed"));
     }
 }
 
@@ -57,7 +57,7 @@ bool applyPriority(const QString& priority) {
             continue;
         if (::setpriority(PRIO_PROCESS, static_cast<id_t>(id), nice) != 0 && errno != ESRCH) {
             allSet = false;
-            Log(LogMsgDet,
+            Log(LogMsg,
                 QStringLiteral("priority %1 refused: %2").arg(priority, QString::fromLocal8Bit(std::strerror(errno))));
             break;
         }
@@ -81,6 +81,12 @@ void Lifecycle::FormActivate() {
         m_view.processEvents();
         guarded("EPG display", [&] { m_view.refreshEPGDisplay(); });
         m_view.initPlayer();
+        // Without the engine the program is ending: nothing is zapped or played.
+        if (!m_view.playerInitialised()) {
+            IsStarting = false;
+            m_activating = false;
+            return;
+        }
         m_view.switchChannel();
         IsStarting = false;
         m_view.startEPGTimer(1);

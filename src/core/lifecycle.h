@@ -19,9 +19,10 @@ bool applyPriority(const QString& priority);
 bool priorityNice(const QString& priority, int* nice);
 
 // The close sequence's own bounds. The receiver may drop every request at close, yet the process
-// must end within 5 s: remote-VLC stop 1000 ms + 200 ms, three receiver commands of 500 ms each,
-// 200 ms after PES, about 500 ms for the clients to let their given-up requests go: 3.4 s, which
-// leaves the rest for the EPG thread's stop (it gives up its own fetch), the engine and the state.
+// must end within 5 s: remote-VLC stop 1000 ms + 200 ms, the UDP sender's stop and three receiver
+// commands of 500 ms each, 200 ms after PES, about 500 ms for the clients to let their given-up
+// requests go: 3.9 s, which leaves the rest for the EPG thread's stop (it gives up its own fetch),
+// the engine and the state.
 inline constexpr int kCloseRemoteVlcLimitMs = 1000;
 inline constexpr int kCloseRequestLimitMs = 500;
 inline constexpr int kCloseDelayMs = 200;

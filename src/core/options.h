@@ -44,6 +44,7 @@ public:
     bool NoEpgData = false;
     bool FastZap = false;
     bool TelnetLoggedIn = false;
+    bool RecordWatch = true; // [Extras] recordwatch: look whether the receiver records on every clock tick
     int32_t WinHeight = 0;
     int32_t WinWidth = 0;
     int32_t WinLeft = 0;

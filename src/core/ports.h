@@ -93,7 +93,9 @@ public:
     // credentials. Clients of an earlier run are released first.
     virtual void createClients(const QString& user, const QString& password) = 0;
     virtual void setMainTimeout(int seconds) = 0;
-    virtual QString requestBoxTime() = 0;        // "/control/gettime?rawtime"
+    virtual QString requestBoxTime() = 0; // "/control/gettime?rawtime"
+    // Why the receiver refused the last request when it said why (it wants a web login); else empty.
+    virtual QString refusedText() { return {}; }
     virtual QString requestVlcPage() = 0;        // the remote VLC's "http://<IP:PORT>"
     virtual QString requestRecordState() = 0;    // "/control/setmode?status"
     virtual QString requestStandbyState() = 0;   // "/control/standby"

@@ -57,6 +57,8 @@ constexpr std::array<SettingDef, kSettingCount> kTable{{
     {S::TelnetNhttpd,    "Telnet",        "nhttpd",           T::Text,       "nhttpd", "nhttpd", "EdtTelnetNhttpd",   -1, 40},
     // Beyond the original keys: the password of a VLC 2 or later Lua web interface.
     {S::VlcPassword,     "Extras",        "vlcpassword",      T::Secret,     "",       "",       "EdtVlcPassword",    -1, 41},
+    // Beyond the options dialog: written by hand, kept by every save.
+    {S::RecordWatch,     "Extras",        "recordwatch",      T::Flag,       "1",      nullptr,  "",                  -1,  0},
     // A switch that waits for the receiver's and the engine's events instead of fixed times.
     {S::FastZap,         "Extras",        "fastzap",          T::Flag,       "0",      "0",      "ChkFastZap",        -1, 42},
 }};

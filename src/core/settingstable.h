@@ -54,6 +54,7 @@ enum class SettingId {
     TelnetPass,
     TelnetNhttpd,
     VlcPassword,
+    RecordWatch,
     FastZap,
     Count
 };

@@ -11,6 +11,8 @@
 #include "playback/switchhost.h"
 #include "playback/vlcplayer.h"
 
+#include <QElapsedTimer>
+
 namespace {
 
 constexpr int kModeOnline = 1;
@@ -123,21 +125,60 @@ void ChannelSwitcher::SwitchChannel(const TChannelRef& channel) {
     stopPlayer();
 
     // 10. Zap only to another channel, or at start-up to take over what the box shows.
+    TChannelRef target = channel;
+    QString refusal;
     const bool otherChannel = !m_akt || channel->Id.trimmed() != m_akt->Id.trimmed();
-    if (otherChannel || IsStarting)
-        zapAndPrepare(channel);
+    if (otherChannel || IsStarting) {
+        const ZapResult zap = zapAndPrepare(channel);
+        if (zap.refused) {
+            refusal = recordingNow() ? SwitchTexts::kRecording : SwitchTexts::kNotSwitched;
+            Log(LogMsg, refusal + QStringLiteral(" (") + channel->Caption + QStringLiteral(")"));
+            // Not the old channel under the new name: what the receiver shows, under its own.
+            target = takeOverOnAir(zap.onAir);
+            if (!target) {
+                // Not in the list: nothing to play; the selection goes back to the last channel.
+                if (const int at = m_akt ? positionOf(m_model.channelBox(), m_akt) : -1; at >= 0) {
+                    m_model.setSelectedIndex(at);
+                    checkMenus(m_akt);
+                    m_host.channelBoxChanged();
+                }
+                ShowStatus(refusal);
+                m_host.setBusyCursor(false);
+                endEarly();
+                return;
+            }
+        }
+    }
 
     // 11.-12.
-    m_akt = channel;
+    m_akt = target;
     m_host.aktChannelChanged(m_akt);
-    if (!channel->IsSubChannel)
-        updateSubChannels(channel);
+    if (!target->IsSubChannel)
+        updateSubChannels(target);
 
     // 13.-14.
-    startStream(channel);
+    startStream(target);
+    // A recording receiver stores a zap to another transponder but tunes nothing: no PIDs.
+    if (refusal.isEmpty() && isUnavailableStream(m_stream.LiveURL) && recordingNow())
+        refusal = SwitchTexts::kRecording;
+    if (!refusal.isEmpty())
+        ShowStatus(refusal);
 
     // 15.-20.
     finishSwitch();
+}
+
+TChannelRef ChannelSwitcher::takeOverOnAir(const QString& id) {
+    const int at = m_model.LocateChannel(id);
+    if (at < 0)
+        return {};
+    const TChannelRef onAir = m_model.channelBox()[at].Channel;
+    m_host.showLogo(*onAir);
+    checkMenus(onAir);
+    m_model.setSelectedIndex(at);
+    m_host.channelBoxChanged();
+    m_host.setCaption(onAir->Caption + QStringLiteral(", ") + onAir->NowEPG.Title);
+    return onAir;
 }
 
 void ChannelSwitcher::checkMenus(const TChannelRef& channel) {
@@ -183,12 +224,14 @@ void ChannelSwitcher::stopPlayer() {
     Delay(500, true);
 }
 
-void ChannelSwitcher::zapAndPrepare(const TChannelRef& channel) {
+ChannelSwitcher::ZapResult ChannelSwitcher::zapAndPrepare(const TChannelRef& channel) {
+    ZapResult zap;
     m_stream.SetDboxMode(*channel);
     ShowStatus(QStringLiteral("switching channel..."));
     if (!quoxelMode() && !IsStarting) {
         request(BoxURL(SwitchUrls::kZapTo, SwitchUrls::kIdChannel, channel->Id));
         Delay(500, true);
+        zap = confirmZap(channel->Id);
     }
     resetAudioTrack();
     if (channel->NowEPG.isUnknown() && channel->NextEPG.isUnknown()) {
@@ -197,6 +240,27 @@ void ChannelSwitcher::zapAndPrepare(const TChannelRef& channel) {
             channels.append(item.Channel);
         ParseEPG([this](const QString& url) { return request(url); }, channels);
         channel->EPGLoaded = false;
+    }
+    return zap;
+}
+
+ChannelSwitcher::ZapResult ChannelSwitcher::confirmZap(const QString& id) {
+    // The 500 ms wait after the zap counts into the budget. Only an answer naming another channel
+    // is a refusal; a receiver that does not answer at all leaves the zap as it was.
+    ZapResult zap;
+    QElapsedTimer since;
+    since.start();
+    const int budgetMs = kZapConfirmMs - 500;
+    for (;;) {
+        const int leftMs = std::max(1, budgetMs - static_cast<int>(since.elapsed()));
+        const QString onAir = m_box.ShortRequest(BoxURL(SwitchUrls::kOnAir), (leftMs + 999) / 1000);
+        if (!onAir.isEmpty() && onAir.compare(id.trimmed(), Qt::CaseInsensitive) == 0)
+            return {};
+        if (!onAir.isEmpty())
+            zap = ZapResult{true, onAir};
+        if (since.elapsed() + kZapPollMs >= budgetMs || IsClosing)
+            return zap;
+        Delay(kZapPollMs, false);
     }
 }
 

@@ -21,6 +21,12 @@ inline const QString kOnAir = QStringLiteral("http://<IP:PORT>/control/zapto");
 inline const QString kIdChannel = QStringLiteral("<idchannel>");
 } // namespace SwitchUrls
 
+// The status line after a zap the receiver did not carry out.
+namespace SwitchTexts {
+inline const QString kNotSwitched = QStringLiteral("the receiver did not switch");
+inline const QString kRecording = QStringLiteral("the receiver is recording: this channel cannot be tuned now");
+} // namespace SwitchTexts
+
 // Moves playback to another channel (SwitchChannel), handles the channel box and the SubChannels
 // menu, and runs the quoxel-mode watchdog TimerVLC that restarts a lost stream and follows the
 // providing instance's bouquet and channel. Decides; the window shows through SwitchHost. UI thread.
@@ -31,6 +37,10 @@ public:
     static constexpr int kWatchdogMs = 500;
     static constexpr int kWatchdogLostMs = 5000;
     static constexpr int kDropDownWidth = 360;
+    // The receiver answers "ok" to every zap, also to one it ignores: what it shows is read back
+    // for this long after the zap, every kZapPollMs, before the zap counts as refused.
+    static constexpr int kZapConfirmMs = 2000;
+    static constexpr int kZapPollMs = 250;
 
     ChannelSwitcher(SwitchHost& host, TBouquetModel& model, BoxClient& box, StreamSetup& stream, VLCPlayer& player,
                     QObject* parent = nullptr);
@@ -38,6 +48,9 @@ public:
 
     // Online mode: the remote VLC's stop, sent when a switch stops the player.
     void setRemoteStop(std::function<void()> stop) { m_remoteStop = std::move(stop); }
+    // Asks whether the receiver records now, which explains a zap it refused or left without a
+    // stream; asked only then.
+    void setRecordingQuery(std::function<bool()> recording) { m_recording = std::move(recording); }
 
     // The single way to another channel; returns when the new stream has started or the switch was
     // abandoned. Refused while a switch runs.
@@ -76,7 +89,17 @@ private:
     void checkMenus(const TChannelRef& channel);
     bool walkChannelBox();
     void stopPlayer();
-    void zapAndPrepare(const TChannelRef& channel);
+    // A zap the receiver did not carry out, and the id of the channel it shows instead.
+    struct ZapResult {
+        bool refused = false;
+        QString onAir;
+    };
+    ZapResult zapAndPrepare(const TChannelRef& channel);
+    ZapResult confirmZap(const QString& id);
+    // The channel the receiver shows, taken as the one to play, with logo, marks and caption; null
+    // when it is not in the channel box.
+    TChannelRef takeOverOnAir(const QString& id);
+    bool recordingNow() const { return m_recording && m_recording(); }
     void resetAudioTrack();
     void updateSubChannels(const TChannelRef& channel);
     void startStream(const TChannelRef& channel);
@@ -94,6 +117,7 @@ private:
     StreamSetup& m_stream;
     VLCPlayer& m_player;
     std::function<void()> m_remoteStop;
+    std::function<bool()> m_recording;
     TChannelRef m_akt;
     QList<TChannelMenuEntry> m_subMenu;
     QTimer m_timer;

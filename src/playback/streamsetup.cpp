@@ -60,10 +60,11 @@ void readDescription(const QStringList& lines, int mode, const StreamSettings& s
         info.Resolution = lines[0] + QLatin1Char('x') + lines[1];
         if (lines.size() < 3)
             return;
-        const std::optional<int> rate = toInt(lines[2]);
-        if (!rate)
+        // The receiver gives bytes per second (the MPEG bit-rate field times 50), not bits.
+        const std::optional<int> bytesPerSec = toInt(lines[2]);
+        if (!bytesPerSec)
             return;
-        info.VideoRate = QString::number(*rate / 1000) + QStringLiteral("kbit");
+        info.VideoRate = QString::number(qint64(*bytesPerSec) * 8 / 1000) + QStringLiteral("kbit");
     }
     if (lines.size() < 4)
         return;

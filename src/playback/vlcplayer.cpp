@@ -28,6 +28,11 @@ bool udpStreaming() {
 
 } // namespace
 
+bool isUnavailableStream(const QString& liveUrl) {
+    return liveUrl.contains(QLatin1String("0,0x0000,0x0000,0x0000")) ||
+           liveUrl.contains(QLatin1String("0 0x0000 0x0000 0x0000"));
+}
+
 QString playingStatusText(const PlayingFacts& facts, int streamType, bool isRadio) {
     if (streamType == kStreamUdp)
         return QStringLiteral("playing UDP stream...(") + facts.Resolution + QLatin1Char('/') + facts.VideoRate +
@@ -223,8 +228,7 @@ void VLCPlayer::StartStream(int mode, bool isRadio, const QString& liveUrl) {
         Play(true);
         return;
     }
-    if (liveUrl.contains(QLatin1String("0,0x0000,0x0000,0x0000")) ||
-        liveUrl.contains(QLatin1String("0 0x0000 0x0000 0x0000"))) {
+    if (isUnavailableStream(liveUrl)) {
         status(QStringLiteral("stream is not available!"));
         m_view.streamNotAvailable();
         return;
@@ -334,8 +338,14 @@ void VLCPlayer::Stop() {
     m_engine->VLC_Stop();
     logVlc(QStringLiteral("VLC_Stop()"), m_engine->VLC_Stop());
     delay(200);
-    if (udpStreaming() && m_box)
-        m_box->BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/exec?api udp_stream kill_all_streams")));
+    // The receiver's UDP sender is stopped also at close: it would go on sending to this PC.
+    if (udpStreaming() && m_box) {
+        const QString url = BoxURL(QStringLiteral("http://<IP:PORT>/control/exec?api udp_stream kill_all_streams"));
+        if (!IsClosing)
+            m_box->BoxRequest(url);
+        else if (m_closingRequest)
+            m_closingRequest(url);
+    }
     const int err = m_library.VLD_Startup();
     logVlc(QStringLiteral("VLD_Startup()"), err);
     delay(200);

@@ -26,6 +26,10 @@ struct PlayingFacts {
     QString Audio;
 };
 
+// The receiver reported no PIDs for the channel: the stream address (HTTP, TV) or the UDP start
+// command holds zeros for the PMT, the video and the first audio PID.
+bool isUnavailableStream(const QString& liveUrl);
+
 // "playing HTTP stream...(...)" / "playing UDP stream...(...)" for a stream; streamType 0 http, 1 udp.
 QString playingStatusText(const PlayingFacts& facts, int streamType, bool isRadio);
 
@@ -102,6 +106,9 @@ public:
 
     // Where receiver commands go (the UDP start command, kill_all_streams). Optional.
     void setBoxClient(BoxClient* box) { m_box = box; }
+    // How a receiver command goes out once the program is closing, when requests are otherwise
+    // refused: sent all the same, its answer waited for a bounded time. Unset, none goes out then.
+    void setClosingRequest(std::function<void(const QString& url)> send) { m_closingRequest = std::move(send); }
     // Caching budgets from the settings (cachelive, cacheonline), in ms as text.
     void setCaching(const QString& cacheLive, const QString& cacheOnline);
     // Extra engine arguments for VLCInit (output modules and the like).
@@ -186,6 +193,7 @@ private:
     QString m_timeshiftDir;
     std::optional<PlayingFacts> m_streamInfo;
     std::function<void(bool)> m_onlineStarter;
+    std::function<void(const QString&)> m_closingRequest;
     QString m_cacheLive = QStringLiteral("1000");
     QString m_cacheOnline = QStringLiteral("3000");
     QString m_liveUrl;

@@ -70,13 +70,12 @@ void TelnetConsole::Telnet1Click() {
     if (m_isFullscreen && m_isFullscreen())
         return;
     QCoreApplication::processEvents();
-    if (m_checked) {
+    if (telnet1Checked()) {
         m_panel.hide();
-        m_checked = false;
     } else {
         m_panel.show();
+        m_panel.raise();
         m_view.setFocus();
-        m_checked = true;
     }
 }
 

@@ -2,10 +2,10 @@
 
 #include <QObject>
 #include <QString>
+#include <QWidget>
 
 #include <functional>
 
-class QWidget;
 class TelnetSession;
 class TelnetView;
 class TOptions;
@@ -32,7 +32,9 @@ public:
     }
 
     void Telnet1Click();
-    bool telnet1Checked() const { return m_checked; }
+    // The panel is shown. Read from the panel itself: entering full screen hides it behind the
+    // command's back.
+    bool telnet1Checked() const { return !m_panel.isHidden(); }
     // False when the connection or the receiver refused; user or password with a line break are not sent.
     bool TelnetLogin(const QString& user, const QString& password);
     void TelnetLogout();
@@ -57,5 +59,4 @@ private:
     std::function<int()> m_stopPlayer;
     std::function<void()> m_closeMain;
     QString m_transcript;
-    bool m_checked = false;
 };

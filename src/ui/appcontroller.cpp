@@ -12,6 +12,7 @@
 #include "telnet/telnetconsole.h"
 #include "telnet/telnetsession.h"
 #include "telnet/telnetview.h"
+#include "ui/appguide.h"
 #include "ui/apponline.h"
 #include "ui/apposd.h"
 #include "ui/blackscreen.h"
@@ -21,10 +22,13 @@
 #include "ui/channelmodel.h"
 #include "ui/epgpanels.h"
 #include "ui/mainwindow.h"
+#include "ui/menucolumns.h"
 #include "ui/optionsdialog.h"
 #include "ui/osdchannels.h"
 #include "ui/osdcontroller.h"
+#include "ui/osddetails.h"
 #include "ui/osdinfo.h"
+#include "ui/osdtexts.h"
 #include "ui/pictures.h"
 #include "ui/remotecontrol.h"
 #include "ui/splash.h"
@@ -35,6 +39,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QCursor>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QImage>
@@ -44,17 +49,29 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTime>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace quoxel {
 
-AppController::AppController(TFrmQuoxel& window, QObject* parent)
+namespace {
+
+// Between the lines of the all-channel EPG load the window's messages run this often at most: a
+// huge answer has millions of lines.
+constexpr int kEPGLoadEventsMs = 20;
+
+} // namespace
+
+AppController::AppController(TFrmQuoxel& window, VlcLibrary* library, QObject* parent)
     : QObject(parent)
     , m_w(window)
     , m_connection(*this, m_session, QString::fromLatin1(quoxel::kVersion))
     , m_lifecycle(*this, m_session, m_connection)
-    , m_player(*this)
-    , m_channelModel(std::make_unique<ChannelModel>()) {
+    , m_player(*this, library ? *library : vlcLibrary())
+    , m_channelModel(std::make_unique<ChannelModel>())
+    , m_recordWatch([this](const QString& url) {
+        return m_session.box() ? m_session.box()->ShortRequest(url, RecordWatch::kTimeoutSec) : QString();
+    }) {
     m_telnet = std::make_unique<TelnetSession>(Options);
     if (auto* box = qobject_cast<TComboBoxQuoxel*>(m_w.CmbChannels())) {
         box->setChannelModel(m_channelModel.get());
@@ -68,13 +85,29 @@ AppController::AppController(TFrmQuoxel& window, QObject* parent)
     }
     m_channelMenu = std::make_unique<ChannelMenuBuilder>(m_w.menu().Channels1, m_channelModel.get());
     setStatusSink(&m_w);
+    // The EPG thread and timers live as long as the window; each connection resets them.
+    m_epg = std::make_unique<EPGTimers>(*this, false);
+    m_epg->thread().setClientSettings([this] { return m_session.epgClientSettings(); });
     m_osd = std::make_unique<AppOsd>(m_w, *this);
-    // Entering full screen shows or hides the programme info; a radio channel keeps the window.
+    m_guide = std::make_unique<AppGuide>(*this, m_w);
+    // Entering full screen shows or hides the programme info; a radio channel keeps the window;
+    // the in-window panels follow the video wherever it goes.
     m_w.setViewHooks(
         ViewHooks{[this] { return m_session.AktChannel && m_session.AktChannel->Mode == TChannelMode::mRadio; },
-                  [this] { m_osd->osd().ShowEPGInfo(m_session.AktChannel); },
-                  [this] { m_osd->osd().HideEPGInfo(); },
-                  {}});
+                  [this] { m_osd->osd().ShowEPGInfo(m_session.AktChannel); }, [this] { m_osd->osd().HideEPGInfo(); },
+                  [this](const QRect& video, bool videoOnly) { m_osd->panels().placeOver(video, videoOnly); }});
+    m_w.setClockListener([this](const QString& hhmm) { m_osd->panels().setClock(hhmm); });
+    m_player.setClosingRequest([this](const QString& url) { m_session.boundedRequest(url, kCloseRequestLimitMs); });
+    // The all-channel EPG load lets the window run between its lines and ends when the window
+    // closes or the EPG is stopped.
+    m_session.setEPGLoadStop([] {
+        static QElapsedTimer sinceEvents;
+        if (!sinceEvents.isValid() || sinceEvents.elapsed() >= kEPGLoadEventsMs) {
+            QApplication::processEvents();
+            sinceEvents.start();
+        }
+        return IsClosing.load() || EPGAbort.load();
+    });
     connectWindow();
     m_online = new AppOnline(*this, m_w);
 }
@@ -92,15 +125,8 @@ void AppController::connectWindow() {
     connect(m.VLCStop1, &QAction::triggered, this, [this] { m_player.VLCStop1Click(); });
     connect(m.VLCRestart1, &QAction::triggered, this, [this] { m_player.VLCRestart1Click(); });
     connect(m.VLCMute1, &QAction::triggered, this, [this] { m_player.VLCMute1Click(); });
-    connect(m.ResetEPG1, &QAction::triggered, this, [this] {
-        if (m_epg)
-            m_epg->ResetEPG1Click();
-        m_osd->panels().ShowChannelInfo(m_session.AktChannel);
-    });
-    connect(m.StopEPG1, &QAction::triggered, this, [this] {
-        if (m_epg)
-            m_epg->StopEPG1Click();
-    });
+    connect(m.ResetEPG1, &QAction::triggered, this, [this] { m_epg->ResetEPG1Click(); });
+    connect(m.StopEPG1, &QAction::triggered, this, [this] { m_epg->StopEPG1Click(); });
     // Receiver commands: the check mark shows what the receiver reports after the command, and a
     // failure text goes to the status line (the splash label is gone by then).
     auto toggle = [this](QAction* item, ToggleOutcome (*command)(BoxClient&, bool)) {
@@ -129,6 +155,8 @@ void AppController::connectWindow() {
     connect(m.ProgramSettings1, &QAction::triggered, this, &AppController::ProgramSettings1Click);
     connect(m.RebootDBOX1, &QAction::triggered, this, &AppController::RebootDBOX1Click);
     connect(m.DBoxOSD1, &QAction::triggered, this, &AppController::DBoxOSD1Click);
+    connect(m.Message1, &QAction::triggered, this, &AppController::Message1Click);
+    connect(&m_w, &TFrmQuoxel::clockTicked, this, &AppController::recordWatchTick);
     connect(m.Audio1, &QMenu::aboutToShow, this, &AppController::buildAudioMenu);
     connect(&m_w, &TFrmQuoxel::popupOpening, this, &AppController::buildAudioMenu);
     connect(m.VLDStartup, &QAction::triggered, this, [this] { m_player.VLDStartupClick(); });
@@ -139,31 +167,67 @@ void AppController::connectWindow() {
         else
             m_player.ImgVolOnClick();
     });
-    connect(&m_w, &TFrmQuoxel::volumeChosen, this, [this](int v) {
-        m_player.setVolumeFromOthers(v);
-        m_osd->showVolume(m_w.Volume()->value());
+    connect(&m_w, &TFrmQuoxel::volumeMouse, this, [this](VolumeMouse kind, int x, int width, bool leftOnly) {
+        if (kind == VolumeMouse::Up)
+            m_player.VolumeMouseUp();
+        else if (!m_player.engine())
+            return; // no engine to set yet
+        else if (kind == VolumeMouse::Down)
+            m_player.VolumeMouseDown(x, width, leftOnly);
+        else
+            m_player.VolumeMouseMove(x, width, leftOnly);
     });
     connect(&m_w, &TFrmQuoxel::logoClicked, this, [this] { m_osd->panels().LogoClick(); });
+    connect(&m_w, &TFrmQuoxel::realOsdCloseClicked, this, &AppController::DBoxOSD1Click);
+    // Gone to the tray: the receiver picture and the remote control go too (they are shown together).
+    connect(&m_w, &TFrmQuoxel::minimisedToTray, this, [this] {
+        if (m_remote && m_remote->isVisible())
+            DBoxOSD1Click();
+    });
     // The backdrop hands the screen over to the programme info when that is wanted.
     m_w.FrmBlackScreen().setShowEpgInfo([] { return Options.ShowEpgInfo; },
                                         [this] { m_osd->osd().ShowEPGInfo(m_session.AktChannel); });
+    // The user's choice in the channel box only selects; Enter or Space switches.
     connect(m_w.CmbChannels(), &QComboBox::activated, this, [this](int row) {
         m_session.model().setSelectedIndex(row);
-        if (m_switcher && !IsStarting)
-            m_switcher->SwitchChannel(m_channelModel->channelAt(row));
+        if (m_switcher)
+            m_switcher->CmbChannelsChange();
     });
+    if (auto* box = qobject_cast<TComboBoxQuoxel*>(m_w.CmbChannels())) {
+        connect(box, &TComboBoxQuoxel::switchKeyPressed, this, [this](int key) {
+            if (m_switcher && !IsStarting)
+                m_switcher->CmbChannelsKeyDown(key);
+        });
+        connect(box, &TComboBoxQuoxel::droppingDown, this, [this] {
+            if (m_switcher)
+                m_switcher->CmbChannelsDropDown();
+            else
+                setDropDownWidth(ChannelSwitcher::kDropDownWidth);
+        });
+    }
     // The background walk starts its next pass at the channel the user moved to.
     connect(m_w.CmbChannels(), &QComboBox::currentIndexChanged, this, [this](int row) {
         if (m_epg && row >= 0)
             m_epg->setSelected(row);
     });
-    connect(m_channelMenu.get(), &ChannelMenuBuilder::channelClicked, this, [this](int row, TChannel*) {
-        if (!m_switcher || IsStarting)
-            return;
-        m_session.model().setSelectedIndex(row);
-        m_w.CmbChannels()->setCurrentIndex(row);
-        m_switcher->SwitchChannel(m_channelModel->channelAt(row));
-    });
+    connect(m_channelMenu.get(), &ChannelMenuBuilder::channelClicked, this,
+            [this](int row, TChannel*) { Channels1Click(row); });
+    connect(m.Guide1, &QAction::triggered, this, [this] { m_guide->ShowGuide(); });
+    // Queued: the switch may rebuild the very menu whose entry was clicked.
+    connect(
+        m_channelMenu.get(), &ChannelMenuBuilder::subChannelClicked, this,
+        [this](int, TChannel* channel) {
+            if (!m_switcher || IsStarting || IsSwitching)
+                return;
+            const QList<TChannelMenuEntry>& subs = m_switcher->subChannelsMenu();
+            for (qsizetype i = 0; i < subs.size(); ++i) {
+                if (subs[i].Channel.get() == channel) {
+                    m_switcher->SubChannels1Click(static_cast<int>(i));
+                    return;
+                }
+            }
+        },
+        Qt::QueuedConnection);
     connectTelnet();
     m_w.installEventFilter(this);
 }
@@ -198,6 +262,13 @@ void AppController::connectTelnet() {
         // Qt flipped the mark already; the panel's state decides it (full screen refuses the click).
         m_w.menu().Telnet1->setChecked(m_console->telnet1Checked());
     });
+    // A lost connection leaves nothing to make a screen picture with: "D-Box OSD" goes off, and
+    // an open picture closes (its toggle would refuse without the login).
+    connect(m_telnet.get(), &TelnetSession::loggedInChanged, this, [this](bool loggedIn) {
+        setReceiverOsdEnabled(loggedIn);
+        if (!loggedIn && m_boxOsd && m_boxOsd->isOn())
+            m_boxOsd->closeView();
+    });
     connect(m.Login1, &QAction::triggered, this, [this] {
         m_console->TelnetLogin(Options.TelnetUser, Options.TelnetPass);
         setReceiverOsdEnabled(Options.TelnetLoggedIn);
@@ -226,7 +297,67 @@ bool AppController::eventFilter(QObject* watched, QEvent* event) {
 
 ConnectionOutcome AppController::FormCreate() {
     IsStarting = true;
-    return m_connection.InitConnection();
+    const ConnectionOutcome outcome = m_connection.InitConnection();
+    // In mode "quoxel" another instance zaps the receiver; its recordings are not ours to explain.
+    if (outcome == ConnectionOutcome::Connected && Options.Mode != 2)
+        lookForRecording(false);
+    return outcome;
+}
+
+void AppController::lookForRecording(bool reloadOnChange) {
+    const bool changed = m_recordWatch.check();
+    m_w.setRecordingShown(m_recordWatch.recording());
+    if (changed && reloadOnChange)
+        reloadBouquets();
+}
+
+void AppController::recordWatchTick() {
+    // Never in the middle of a request, a switch, the start-up or the close.
+    if (!Options.RecordWatch || Options.Mode == 2 || !m_session.box() || IsStarting || IsSwitching || IsClosing ||
+        MainRequestBusy || m_connection.running() || m_connection.lastOutcome() != ConnectionOutcome::Connected)
+        return;
+    lookForRecording(true);
+}
+
+void AppController::reloadBouquets() {
+    // The walk holds the old lists' channels; it starts again on the new ones.
+    if (m_epg) {
+        m_epg->disableEPGTimer();
+        m_epg->StopEPGThread(false);
+    }
+    if (m_session.reloadBouquets()) {
+        if (m_switcher)
+            m_switcher->setAktChannel(m_session.AktChannel);
+        showChannels();
+        m_session.loadAllChannelEPG();
+    }
+    if (m_epg)
+        m_epg->enableEPGTimer();
+}
+
+void AppController::reloadBouquetsWhenIdle() {
+    QTimer::singleShot(200, this, [this] {
+        if (IsClosing)
+            return;
+        if (IsSwitching || MainRequestBusy || m_connection.running())
+            reloadBouquetsWhenIdle();
+        else
+            reloadBouquets();
+    });
+}
+
+void AppController::Message1Click() {
+    if (!m_session.box())
+        return;
+    bool ok = false;
+    QString text;
+    {
+        ViewModes::ModalScope below(m_w.view());
+        text = QInputDialog::getText(&m_w, QStringLiteral("D-Box Message"), QStringLiteral("message on the TV screen:"),
+                                     QLineEdit::Normal, QString(), &ok);
+    }
+    if (ok && !text.trimmed().isEmpty())
+        sendBoxMessage(*m_session.box(), text);
 }
 
 void AppController::FormShow() {
@@ -261,6 +392,7 @@ SplashView& AppController::createSplashAndOptions() {
     // On the very first start this opens the dialog for the receiver's address.
     m_options->createStore();
     m_online->applySettings(*m_store, true);
+    setUdpStreamChecked(Options.StreamType != 0);
     return *this;
 }
 
@@ -270,11 +402,15 @@ QList<QByteArray> AppController::settingsLogHead() {
 
 void AppController::refreshStatusAndClock() {
     ShowStatus(m_w.statusPanel(0)->text());
+    m_osd->panels().setClock(clockText());
 }
 
 void AppController::hideReceiverItems() {
     hideReceiverMenus(m_w.menu());
     m_w.CmbChannels()->setEnabled(false);
+    // The receiver's pages: the serving instance's user looks after the receiver.
+    if (m_options)
+        m_options->hideReceiverPages();
 }
 
 void AppController::showLogoHint() {
@@ -292,20 +428,20 @@ void AppController::telnetLogin(const QString& user, const QString& password) {
 }
 
 void AppController::DBoxOSD1Click() {
-    if (!m_session.box())
-        return;
-    if (!m_boxOsd) {
-        m_remote = std::make_unique<TFrmRemoteControl>();
-        auto* img = new QLabel(m_w.PnlRealOSD());
-        img->setObjectName(QStringLiteral("ImgRealOSD"));
-        m_boxOsd = std::make_unique<BoxOsdView>(Options, *m_session.box(), *m_telnet, *img, *m_remote);
-        m_boxOsd->setMainWindow(&m_w);
-        m_boxOsd->setPanel(m_w.PnlRealOSD());
-        m_boxOsd->setFullscreenQuery([this] { return isFullscreen(); });
-        // The view hears the remote window's clicks and its close label itself.
-        connect(m_boxOsd.get(), &BoxOsdView::checkedChanged, m_w.menu().DBoxOSD1, &QAction::setChecked);
+    if (m_session.box()) {
+        if (!m_boxOsd) {
+            m_remote = std::make_unique<TFrmRemoteControl>();
+            m_boxOsd = std::make_unique<BoxOsdView>(Options, *m_session.box(), *m_telnet, *m_w.ImgRealOSD(), *m_remote);
+            m_boxOsd->setMainWindow(&m_w);
+            m_boxOsd->setPanel(m_w.PnlRealOSD());
+            m_boxOsd->setFullscreenQuery([this] { return isFullscreen(); });
+            // The view hears the remote window's clicks and its close label itself.
+            connect(m_boxOsd.get(), &BoxOsdView::checkedChanged, m_w.menu().DBoxOSD1, &QAction::setChecked);
+        }
+        m_boxOsd->DBoxOSD1Click();
     }
-    m_boxOsd->DBoxOSD1Click();
+    // The menu flipped its mark on the click; the view's state decides it, a refused toggle too.
+    m_w.menu().DBoxOSD1->setChecked(m_boxOsd && m_boxOsd->isOn());
 }
 
 void AppController::setReceiverOsdEnabled(bool enabled) {
@@ -328,8 +464,10 @@ void AppController::buildBouquetsMenu() {
         QAction* a = menu->addAction(widgetSafeText(bouquets[i].Caption));
         a->setCheckable(true);
         a->setChecked(bouquets[i].Checked);
+        a->setProperty(MenuColumns::kBarBreakProperty, bouquets[i].BarBreak);
         connect(a, &QAction::triggered, this, [this, i] { clickBouquet(i); });
     }
+    MenuColumns::apply(menu);
 }
 
 void AppController::buildAudioMenu() {
@@ -353,11 +491,63 @@ void AppController::checkAudioItem(int index) {
 }
 
 void AppController::showChannels() {
+    showBouquetChannels(true);
+}
+
+void AppController::showBouquetChannels(bool freshlyLoaded) {
     buildBouquetsMenu();
+    // Entries restored from a bouquet's cache are plain menu text; a fresh load draws them.
+    const QList<TChannelMenuEntry>& entries = m_session.model().channelMenu();
+    m_channelMenu->setOwnerDrawn(entries.isEmpty() || entries.first().OwnerDrawn);
     m_channelModel->setItems(m_session.model().channelBox());
     m_channelMenu->rebuild();
     channelBoxChanged();
-    m_osd->panels().ShowChannelInfo(m_session.AktChannel);
+    // A bouquet load ends with the programme of its first channel in the in-window display.
+    if (freshlyLoaded && m_channelModel->rowCount() > 0)
+        m_osd->panels().ShowChannelInfo(m_channelModel->channelAt(0));
+    m_guide->channelsChanged();
+}
+
+void AppController::Channels1Click(int row) {
+    if (!m_switcher || IsStarting)
+        return;
+    const TChannelRef channel = m_channelModel->channelAt(row);
+    if (!channel)
+        return;
+    const QList<QAction*> topItems = m_w.menuBar()->actions();
+    QList<bool> wasEnabled;
+    for (QAction* item : topItems) {
+        wasEnabled << item->isEnabled();
+        item->setEnabled(false);
+    }
+    setBusyCursor(true);
+    processEvents();
+    ViewModes& view = m_w.view();
+    const bool fullscreen = view.IsFullscreen;
+    if (fullscreen) {
+        view.IsInTransition = true;
+        view.IsMenuOpen = false;
+        processEvents();
+        processEvents();
+    }
+    if (hasChannelSelection() && !IsSwitching)
+        m_switcher->SwitchChannel(channel);
+    if (fullscreen) {
+        processEvents();
+        processEvents();
+        // A radio channel never plays full screen.
+        if (channel->Mode == mRadio)
+            view.leaveFullscreen();
+        else
+            view.setFullscreenView(true);
+        view.IsMenuOpen = false;
+        view.IsInTransition = false;
+        processEvents();
+        processEvents();
+    }
+    setBusyCursor(false);
+    for (qsizetype i = 0; i < topItems.size(); ++i)
+        topItems[i]->setEnabled(wasEnabled[i]);
 }
 
 // SplashView -----------------------------------------------------------------------------------
@@ -401,6 +591,13 @@ void AppController::initPlayer() {
     m_online->attach(m_player, *m_stream, *m_switcher);
     // The channel the receiver showed at the start (again after "Init Quoxel").
     m_switcher->setAktChannel(m_session.AktChannel);
+    m_switcher->setRecordingQuery([this] {
+        // The lists are read again after the switch: the switch holds the channels it shows.
+        if (m_recordWatch.check())
+            reloadBouquetsWhenIdle();
+        m_w.setRecordingShown(m_recordWatch.recording());
+        return m_recordWatch.recording();
+    });
     m_playerReady = m_player.VLCInit(static_cast<quintptr>(m_w.Video()->winId()), m_w.Video()->size());
 }
 
@@ -410,35 +607,38 @@ void AppController::switchChannel() {
 }
 
 void AppController::startEPGTimer(int intervalMs) {
-    if (m_epg)
-        m_epg->enableEPGTimer(intervalMs);
+    m_epg->enableEPGTimer(intervalMs);
+}
+
+void AppController::setEPGStopped(bool stopped) {
+    m_epg->setStopped(stopped);
+}
+
+bool AppController::epgStoppedByUser() const {
+    return m_epg->isEPGStopped();
 }
 
 void AppController::createEPGThread() {
-    if (m_epg)
+    // Not started: the first switch starts the walk. Each start takes fresh state and the client
+    // settings of the session's EPG client; a walk of an earlier run ends here.
+    if (m_epg->isThreadRunning())
         m_epg->StopEPGThread(false);
-    m_epg = std::make_unique<EPGTimers>(*this, m_epgStopped);
-    // The walk's own client logs in and trusts keys as the session's clients do.
-    m_epg->thread().setClientSettings([this] { return m_session.epgClientSettings(); });
 }
 
 void AppController::stopEPGThread() {
-    if (m_epg)
-        m_epg->StopEPGThread(false);
+    m_epg->StopEPGThread(false);
 }
 
 bool AppController::epgThreadRunning() const {
-    return m_epg && m_epg->isThreadRunning();
+    return m_epg->isThreadRunning();
 }
 
 void AppController::startEpgThread() {
-    if (m_epg)
-        m_epg->startThreadFromSwitch();
+    m_epg->startThreadFromSwitch();
 }
 
 void AppController::startEpgShowTimer() {
-    if (m_epg)
-        m_epg->startShowEPGOnSwitchTimer();
+    m_epg->startShowEPGOnSwitchTimer();
 }
 
 QList<TChannelRef> AppController::epgChannels() const {
@@ -558,12 +758,25 @@ void AppController::minimise() {
 void AppController::stopTimers() {
     m_w.TimerTime().stop();
     m_w.PopUpTimer().stop();
-    if (m_epg) {
-        m_epg->disableEPGTimer();
-        m_epg->stopEPGUpdateTimer();
-        m_epg->stopEPGChannelsTimer();
-        m_epg->showEPGOnSwitchTimer().stop();
+    m_w.FrmBlackScreen().TimerShow().stop();
+    m_epg->disableEPGTimer();
+    m_epg->stopEPGUpdateTimer();
+    m_epg->stopEPGChannelsTimer();
+    m_epg->showEPGOnSwitchTimer().stop();
+    // The OSD timers: the in-window bar's and each overlay's show, hide and refresh timers.
+    m_osd->panels().TimerOSD().stop();
+    OsdController& osd = m_osd->osd();
+    for (TFrmOSD* overlay : {static_cast<TFrmOSD*>(&osd.FrmOSD_Info()), static_cast<TFrmOSD*>(&osd.FrmOSD_Channels()),
+                             static_cast<TFrmOSD*>(&osd.FrmOSD_Details())}) {
+        overlay->TimerShow().stop();
+        overlay->TimerHide().stop();
+        overlay->TimerEPGUpdate().stop();
     }
+    // The watchdog: a tick during the close's stop would restart the stream.
+    if (m_switcher)
+        m_switcher->TimerVLC().stop();
+    // The input-block timers are the input rules' own.
+    Q_EMIT timersStopped();
 }
 
 void AppController::stopPlayback() {
@@ -571,9 +784,13 @@ void AppController::stopPlayback() {
 }
 
 void AppController::shutDownPlayer() {
-    Log(LogVlc, QStringLiteral("VLC_Die()"));
+    // Both hold the receiver's client, which the next connection replaces ("Init Quoxel").
     m_switcher.reset();
+    m_stream.reset();
     m_playerReady = false;
+    // The engine instance ends here, its threads and outputs with it; the next VLCInit makes a new one.
+    if (VlcEngine* engine = m_player.engine())
+        Log(LogVlc, QStringLiteral("VLC_Die()"), engine->VLC_Die());
 }
 
 void AppController::closeOptionsDialog() {
@@ -593,6 +810,7 @@ void AppController::ProgramSettings1Click() {
     // OK has read the file again: what the player, the stream setup and the remote VLC use follows.
     if (m_options->exec() == QDialog::Accepted && m_store)
         m_online->applySettings(*m_store, false);
+    setUdpStreamChecked(Options.StreamType != 0);
 }
 
 void AppController::RebootDBOX1Click() {
@@ -708,7 +926,9 @@ void AppController::closeDropDown() {
 }
 
 void AppController::setDropDownWidth(int pixels) {
-    m_w.CmbChannels()->view()->setMinimumWidth(pixels);
+    // The dropped list is this wide whatever its rows hold, and never narrower than the box.
+    QComboBox* box = m_w.CmbChannels();
+    box->view()->window()->setFixedWidth(std::max(pixels, box->width()));
 }
 
 void AppController::reshowStatus() {
@@ -732,7 +952,19 @@ void AppController::leaveFullscreen() {
     m_w.view().leaveFullscreen();
 }
 
+void AppController::switchToRow(int row) {
+    if (!m_switcher || IsStarting)
+        return;
+    m_session.model().setSelectedIndex(row);
+    m_w.CmbChannels()->setCurrentIndex(row);
+    m_switcher->SwitchChannel(m_channelModel->channelAt(row));
+}
+
 void AppController::clickBouquet(int position) {
+    switchBouquet(position);
+}
+
+void AppController::switchBouquet(int position, const QString& locateId) {
     setBusyCursor(true);
     processEvents();
     const auto& bouquets = m_session.model().bouquets();
@@ -763,14 +995,14 @@ void AppController::clickBouquet(int position) {
     processEvents();
 
     const QString akt = m_session.AktChannel ? m_session.AktChannel->Id : QString();
-    const TBouquetSwitch s = m_session.model().SwitchBouquet(position, akt);
-    showChannels();
+    const TBouquetSwitch s = m_session.model().SwitchBouquet(position, locateId.isEmpty() ? akt : locateId);
+    showBouquetChannels(s.FreshlyLoaded);
     if (s.FreshlyLoaded)
         m_session.loadAllChannelEPG();
     if (!fullscreen && m_w.CmbChannels()->isEnabled() && m_switcher) {
         m_switcher->CmbChannelsChange();
         // The channel on air is not in this bouquet: play the one the box now shows.
-        if (s.Located < 0 && hasChannelSelection() && !IsSwitching)
+        if (s.Located < 0 && locateId.isEmpty() && hasChannelSelection() && !IsSwitching)
             switchChannel();
     }
 
@@ -820,11 +1052,15 @@ void AppController::showMainWindow() {
 }
 
 void AppController::engineMissing(const QString& message) {
+    // Without the engine there is nothing to play: the user is told and the program ends, without
+    // the close sequence (nothing was started that it would undo).
     m_w.ShowInfo(message);
+    m_w.hide();
+    QCoreApplication::exit(1);
 }
 
 void AppController::engineInitError(const QString& message) {
-    ShowStatus(message);
+    m_w.ShowInfo(message);
 }
 
 void AppController::showRadioBackground(bool radio) {

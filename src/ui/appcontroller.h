@@ -2,6 +2,7 @@
 
 #include "box/connectionsteps.h"
 #include "box/epgtimers.h"
+#include "box/recordwatch.h"
 #include "core/connection.h"
 #include "core/lifecycle.h"
 #include "core/ports.h"
@@ -29,6 +30,7 @@ class QLabel;
 namespace quoxel {
 
 class AppOnline;
+class AppGuide;
 class AppOsd;
 class TFrmQuoxel;
 
@@ -45,7 +47,8 @@ class AppController : public QObject,
                       public EPGTimersHost {
     Q_OBJECT
 public:
-    explicit AppController(TFrmQuoxel& window, QObject* parent = nullptr);
+    // library: the engine's binding; the program's own (vlcLibrary()) unless given.
+    explicit AppController(TFrmQuoxel& window, VlcLibrary* library = nullptr, QObject* parent = nullptr);
     ~AppController() override;
 
     // FormCreate: the connection sequence while the window is not yet shown.
@@ -59,6 +62,8 @@ public:
     void RebootDBOX1Click();
     // View > D-Box OSD: the receiver's screen and the remote-control window beside the main window.
     void DBoxOSD1Click();
+    // D-Box > D-Box Message...: asks for a text and shows it on the TV screen.
+    void Message1Click();
     TelnetSession& telnet() { return *m_telnet; }
     // The terminal panel and the telnet menu commands.
     TelnetConsole& console() { return *m_console; }
@@ -79,15 +84,24 @@ public:
     const StreamSetup* stream() const { return m_stream.get(); }
     // The overlays and in-window EPG panels.
     AppOsd& osd() { return *m_osd; }
+    // The EPG thread, the EPG timers and the two EPG commands.
+    EPGTimers& epgTimers() { return *m_epg; }
     // Logos and backgrounds, loaded once for the window and the overlays.
     ChannelPictures& pictures() { return m_pictures; }
+    // The programme guide window and its rows.
+    AppGuide& guide() { return *m_guide; }
+    // Selects the channel box row and switches to its channel, as a click in the Channels menu does.
+    void switchToRow(int row);
+    // A click on bouquet menu item `position`; locateId names the channel to select in the new
+    // bouquet instead of the one on air (which is then not switched to by the bouquet switch).
+    void switchBouquet(int position, const QString& locateId = {});
 
     // ConnectionView
     void setCaption(const QString& caption) override;
     void processEvents() override;
     SplashView& createSplashAndOptions() override;
     QList<QByteArray> settingsLogHead() override;
-    void setEPGStopped(bool stopped) override { m_epgStopped = stopped; }
+    void setEPGStopped(bool stopped) override;
     void refreshStatusAndClock() override;
     void hideReceiverItems() override;
     void showLogoHint() override;
@@ -151,7 +165,7 @@ public:
     void startEpgShowTimer() override;
     void showProgramBar(const TChannel& channel) override;
     bool epgThreadRunning() const override;
-    bool epgStoppedByUser() const override { return m_epgStopped; }
+    bool epgStoppedByUser() const override;
     void startEpgThread() override;
     void hideOsdWindows() override;
     void leaveFullscreen() override;
@@ -182,6 +196,10 @@ public:
     void hideStillPicture() override;
     void videoOutputBack() override;
 
+Q_SIGNALS:
+    // The close sequence has stopped the window's timers; the input rules stop theirs.
+    void timersStopped();
+
 protected:
     // The main window's activation runs FormActivate.
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -205,8 +223,20 @@ private:
     // On every show: the task-list entry as "hide taskbar" wants it.
     void applyTaskbarEntry();
     void buildBouquetsMenu();
+    // The bouquet's channels into the channel box, the "Channels" menu and the channel list;
+    // freshlyLoaded: they came from the receiver rather than the bouquet's cache.
+    void showBouquetChannels(bool freshlyLoaded);
+    // A click on the "Channels" menu entry of model row `row` (the context menu's copy too).
+    void Channels1Click(int row);
     // The "Audio" menu from the stream setup's entries of the stream now playing.
     void buildAudioMenu();
+    // Looks whether the receiver records and marks it; a change reloads the bouquets, as the
+    // receiver's lists change with it.
+    void lookForRecording(bool reloadOnChange);
+    void recordWatchTick();
+    void reloadBouquets();
+    // The same once no switch or request runs any more (a switch found the recording).
+    void reloadBouquetsWhenIdle();
 
     TFrmQuoxel& m_w;
     BoxSession m_session;
@@ -226,11 +256,12 @@ private:
     std::unique_ptr<BoxOsdView> m_boxOsd;
     std::unique_ptr<EPGTimers> m_epg;
     ChannelPictures m_pictures;
+    RecordWatch m_recordWatch;
     std::unique_ptr<AppOsd> m_osd;
     AppOnline* m_online = nullptr; // child of this
+    std::unique_ptr<AppGuide> m_guide;
     QString m_iniPath;
     bool m_playerReady = false;
-    bool m_epgStopped = false;
     bool m_shown = false;
 };
 

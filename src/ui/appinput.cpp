@@ -3,6 +3,7 @@
 #include "core/appflags.h"
 #include "playback/channelswitch.h"
 #include "ui/appcontroller.h"
+#include "ui/appguide.h"
 #include "ui/apposd.h"
 #include "ui/channelbox.h"
 #include "ui/channellist.h"
@@ -26,6 +27,7 @@ AppInput::AppInput(TFrmQuoxel& window, AppController& app, QObject* parent)
     m_hook.setFormWheelHandler(
         &m_w, [this](bool up) { return up ? m_controller.FormMouseWheelUp() : m_controller.FormMouseWheelDown(); });
     m_hook.HookMouseKey();
+    connect(&m_app, &AppController::timersStopped, this, [this] { m_controller.TimerInputBlockKey().stop(); });
 }
 
 AppInput::~AppInput() {
@@ -328,6 +330,10 @@ void AppInput::hideTelnetPanel() {
 
 void AppInput::startPopUpTimer() {
     m_w.startPopup();
+}
+
+void AppInput::ShowGuide() {
+    m_app.guide().ShowGuide();
 }
 
 } // namespace quoxel

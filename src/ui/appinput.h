@@ -90,6 +90,7 @@ public:
     void VideoOnly1Click() override;
     void hideTelnetPanel() override;
     void startPopUpTimer() override;
+    void ShowGuide() override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -115,6 +115,20 @@ void AppOsd::setVolume(int position) {
     showVolume(m_w.Volume()->value());
 }
 
+void AppOsd::setEPGUpdateTimer(bool on) {
+    if (on)
+        m_app.epgTimers().startEPGUpdateTimer();
+    else
+        m_app.epgTimers().stopEPGUpdateTimer();
+}
+
+void AppOsd::setEPGChannelsTimer(bool on) {
+    if (on)
+        m_app.epgTimers().startEPGChannelsTimer();
+    else
+        m_app.epgTimers().stopEPGChannelsTimer();
+}
+
 void AppOsd::showVolume(int position) {
     if (auto* bar = m_w.Video()->parentWidget()->findChild<QProgressBar*>(QStringLiteral("VolumeOsd")))
         bar->setValue(position);

@@ -47,6 +47,9 @@ public:
 
     int volume() const override;
     void setVolume(int position) override;
+    void setEPGUpdateTimer(bool on) override;
+    void setEPGChannelsTimer(bool on) override;
+
     // The volume twin in the info bar follows the main bar.
     void showVolume(int position);
 

@@ -3,6 +3,8 @@
 #include "core/appflags.h"
 #include "ui/channelmodel.h"
 
+#include <QAbstractItemView>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
@@ -61,6 +63,7 @@ TComboBoxQuoxel::TComboBoxQuoxel(QWidget* parent)
     setObjectName(QStringLiteral("CmbChannels"));
     setItemDelegate(new ChannelBoxDelegate(this));
     connect(this, &QComboBox::currentIndexChanged, this, [this] { announceLogo(); });
+    view()->installEventFilter(this);
 }
 
 void TComboBoxQuoxel::setChannelModel(ChannelModel* model) {
@@ -81,12 +84,47 @@ TChannel* TComboBoxQuoxel::currentChannel() const {
 
 void TComboBoxQuoxel::showPopup() {
     m_droppedDown = true;
+    Q_EMIT droppingDown();
     QComboBox::showPopup();
 }
 
 void TComboBoxQuoxel::hidePopup() {
     QComboBox::hidePopup();
     m_droppedDown = false;
+}
+
+bool TComboBoxQuoxel::handleKey(QKeyEvent* event, bool inList) {
+    const int key = event->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+        if (inList) {
+            // The highlighted row is the user's choice, as a click on it would be.
+            const int row = view()->currentIndex().row();
+            hidePopup();
+            if (row >= 0 && row != currentIndex()) {
+                setCurrentIndex(row);
+                Q_EMIT activated(row);
+            }
+        }
+        Q_EMIT switchKeyPressed(key == Qt::Key_Space ? 32 : 13);
+        return true;
+    }
+    // Letters would search the captions; the window's letter commands own them.
+    if (key >= Qt::Key_A && key <= Qt::Key_Z && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+        event->ignore();
+        return true;
+    }
+    return false;
+}
+
+void TComboBoxQuoxel::keyPressEvent(QKeyEvent* event) {
+    if (!handleKey(event, false))
+        QComboBox::keyPressEvent(event);
+}
+
+bool TComboBoxQuoxel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view() && event->type() == QEvent::KeyPress && handleKey(static_cast<QKeyEvent*>(event), true))
+        return true;
+    return QComboBox::eventFilter(watched, event);
 }
 
 void TComboBoxQuoxel::announceLogo() {

@@ -23,7 +23,9 @@ public:
 
 // The owner-drawn channel box CmbChannels: one row per channel of the ChannelModel with its
 // now-title and a small progress bar. Keeps track of the channel whose logo belongs beside it.
-// UI thread.
+// A user's choice in it only selects (QComboBox::activated); Enter or Space asks for the switch,
+// closed or dropped down. Letters are left to the window's key rules: they must not move the
+// selection under the "I", "O", "R" and "T" commands. UI thread.
 class TComboBoxQuoxel : public QComboBox {
     Q_OBJECT
 public:
@@ -43,12 +45,21 @@ public:
 Q_SIGNALS:
     // The selected channel changed (or its row was drawn first): the logo beside the box follows.
     void logoChannelChanged(TChannel* channel);
+    // The list is about to drop down (CmbChannelsDropDown).
+    void droppingDown();
+    // Enter (13) or Space (32) in the box or its dropped list (CmbChannelsKeyDown); a row
+    // highlighted in the dropped list has been chosen (activated) before.
+    void switchKeyPressed(int key);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void announceLogo();
+    // Enter and Space take the switch, letters are not the box's; true when the key was taken.
+    bool handleKey(QKeyEvent* event, bool inList);
 
     ChannelModel* m_model = nullptr;
     const TChannel* m_logoChannel = nullptr;

@@ -82,6 +82,7 @@ void ChannelMenuBuilder::rebuild() {
         m_byRow.append(action);
         parentEntry = action;
     }
+    MenuColumns::apply(m_menu);
     checkRow(checked < m_byRow.size() ? checked : -1);
 }
 
@@ -153,11 +154,12 @@ void ChannelMenuStyle::drawControl(ControlElement element, const QStyleOption* o
     const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
     const bool checked = item->checked;
     const bool selected = item->state & State_Selected;
-    QColor background = option->palette.color(selected ? QPalette::Highlight : QPalette::Window);
-    if (checked)
-        background = QColor(0, 0, 255);
     painter->save();
-    painter->fillRect(option->rect, background);
+    // Unchecked and not under the pointer, the entry keeps the background the menu drew.
+    if (checked)
+        painter->fillRect(option->rect, QColor(0, 0, 255));
+    else if (selected)
+        painter->fillRect(option->rect, option->palette.color(QPalette::Highlight));
     QFont bold = painter->font();
     bold.setBold(true);
     painter->setFont(bold);

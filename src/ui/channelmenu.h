@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/menucolumns.h"
+
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -16,8 +18,8 @@ class TChannel;
 class ChannelMenuBuilder : public QObject {
     Q_OBJECT
 public:
-    // Name of the bool property on an entry that opens a new column.
-    static constexpr const char* kBarBreakProperty = "quoxelBarBreak";
+    // Name of the bool property on an entry that opens a new column (MenuColumns).
+    static constexpr const char* kBarBreakProperty = MenuColumns::kBarBreakProperty;
     // Name of the int property on an entry and a sub-entry: the model row it stands for.
     static constexpr const char* kRowProperty = "quoxelRow";
     static constexpr int kColumnEntries = 25;

@@ -14,13 +14,21 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 
+#include <algorithm>
+
 namespace quoxel {
 
 namespace {
 
-QFrame* makePanel(QWidget* parent, const QRect& r, const QColor& colour, const char* name) {
+// The panels lie over the video panel, which is a native window of the engine's: each panel is a
+// native window of its own, so it can be stacked above it.
+QFrame* makePanel(QWidget* parent, const QRect& r, const QColor& colour, const char* name, bool native = true) {
     auto* p = new QFrame(parent);
     p->setObjectName(QLatin1String(name));
+    if (native) {
+        p->setAttribute(Qt::WA_NativeWindow);
+        p->setAttribute(Qt::WA_DontCreateNativeAncestors);
+    }
     p->setGeometry(r);
     p->setAutoFillBackground(true);
     QPalette pal = p->palette();
@@ -60,52 +68,34 @@ EpgPanels::EpgPanels(OsdHost& host, QWidget* parent)
     , m_host(host) {
     m_timerOSD.setSingleShot(true);
     m_timerOSD.setInterval(1);
-    m_timerEPGUpdate.setInterval(5000);
-    m_timerEPGChannels.setInterval(1000);
     connect(&m_timerOSD, &QTimer::timeout, this, [this] { TimerOSDTimer(); });
-    connect(&m_timerEPGUpdate, &QTimer::timeout, this, [this] {
-        const TChannelRef akt = m_host.AktChannel();
-        if (detailsVisible())
-            FillDetails(DetailsChannel, ShownIndex);
-        else
-            ShowChannelInfo(akt);
-        if (!akt || akt->EPGLoaded)
-            m_timerEPGUpdate.stop();
-    });
-    connect(&m_timerEPGChannels, &QTimer::timeout, this, [this] {
-        if (!channelsVisible()) {
-            m_timerEPGChannels.stop();
-            return;
-        }
-        setTextIfChanged(m_lblChannelsTime, clockText());
-        m_list->viewport()->update();
-    });
     build(parent);
 }
 
 void EpgPanels::build(QWidget* parent) {
     const QColor hl = osdHighlight();
     // Info bar with its shadows, logo box, programme bar and stats strip.
-    auto* shadNr = makePanel(parent, QRect(13, 13, 44, 25), Qt::black, "PnlEPGShad");
-    auto* shadBar = makePanel(parent, QRect(13, 38, 308, 47), Qt::black, "PnlEPGShad1");
-    m_pnlEPG = makePanel(parent, QRect(10, 35, 308, 47), hl, "PnlEPG");
+    // At the designed size; placeOver moves them with the video.
+    auto* shadNr = makePanel(parent, QRect(13, 189, 44, 25), Qt::black, "PnlEPGShad");
+    auto* shadBar = makePanel(parent, QRect(13, 200, 308, 47), Qt::black, "PnlEPGShad1");
+    m_pnlEPG = makePanel(parent, QRect(10, 197, 308, 47), hl, "PnlEPG");
     m_lblChannel = makeLabel(m_pnlEPG, QRect(50, 1, 200, 16), 13, "LblEPGChannel");
     m_lblTime = makeLabel(m_pnlEPG, QRect(250, 1, 54, 16), 11, "LblTime", Qt::AlignRight | Qt::AlignVCenter);
     m_lblInfo = makeLabel(m_pnlEPG, QRect(4, 17, 230, 28), 11, "LblEPGInfo", Qt::AlignLeft | Qt::AlignTop);
     m_lblInfo->setCursor(Qt::PointingHandCursor);
     m_lblDurCurr = makeLabel(m_pnlEPG, QRect(234, 17, 70, 14), 10, "LblDurCurr", Qt::AlignRight | Qt::AlignVCenter);
     m_lblDurNext = makeLabel(m_pnlEPG, QRect(234, 31, 70, 14), 10, "LblDurNext", Qt::AlignRight | Qt::AlignVCenter);
-    auto* nr = makePanel(parent, QRect(10, 10, 44, 25), hl, "PnlEPGNr");
+    auto* nr = makePanel(parent, QRect(10, 186, 44, 25), hl, "PnlEPGNr");
     m_imgLogo = new QLabel(nr);
     m_imgLogo->setObjectName(QStringLiteral("ImgEPGLogo"));
     m_imgLogo->setGeometry(2, 2, 40, 21);
     m_imgLogo->setScaledContents(true);
     m_imgLogo->setCursor(Qt::PointingHandCursor);
-    auto* barPanel = makePanel(parent, QRect(10 + 308 - 110, 22, 110, 11), Qt::white, "PnlEPGBar");
+    auto* barPanel = makePanel(parent, QRect(10 + 308 - 110, 183, 110, 11), Qt::white, "PnlEPGBar");
     m_bar = new EpgBar(
         barPanel, [this] { return m_host.AktChannel(); }, 0);
     m_bar->setGeometry(0, 0, 110, 11);
-    auto* stats = makePanel(parent, QRect(10, 82, 308, 14), kOsdDarkGrey, "PnlStats");
+    auto* stats = makePanel(parent, QRect(10, 244, 308, 14), kOsdDarkGrey, "PnlStats");
     m_lblStats = makeLabel(stats, QRect(3, 0, 260, 14), 9, "LblStats");
     m_volumeOsd = new QProgressBar(stats);
     m_volumeOsd->setObjectName(QStringLiteral("VolumeOsd"));
@@ -115,9 +105,9 @@ void EpgPanels::build(QWidget* parent) {
     m_infoParts = {shadNr, shadBar, m_pnlEPG, nr, barPanel, stats};
 
     // Details panel.
-    m_pnlDetails = makePanel(parent, QRect(10, 10, 325, 251), hl, "PnlEPGDetails");
+    m_pnlDetails = makePanel(parent, QRect(10, 15, 325, 251), hl, "PnlEPGDetails");
     m_pnlDetails->setFocusPolicy(Qt::StrongFocus);
-    auto* strip = makePanel(m_pnlDetails, QRect(0, 0, 325, 20), kOsdDarkGrey, "PnlEPGDetailsTitle");
+    auto* strip = makePanel(m_pnlDetails, QRect(0, 0, 325, 20), kOsdDarkGrey, "PnlEPGDetailsTitle", false);
     strip->show();
     m_lblTitle = makeLabel(strip, QRect(4, 0, 296, 20), 11, "LblTitle");
     auto* close = makeLabel(strip, QRect(305, 0, 18, 20), 12, "PnlEPGClose", Qt::AlignCenter);
@@ -137,10 +127,11 @@ void EpgPanels::build(QWidget* parent) {
         makeLabel(m_pnlDetails, QRect(186, 228, 110, 20), 11, "LblEPGDate", Qt::AlignRight | Qt::AlignVCenter);
     auto* next = makeLabel(m_pnlDetails, QRect(303, 228, 18, 20), 12, "PnlEpgNext", Qt::AlignCenter);
     next->setText(QStringLiteral(">"));
+    m_detailsBottom = {prev, m_lblEPGTime, m_lblEPGDate, next};
 
     // Channel panel.
-    m_pnlChannels = makePanel(parent, QRect(10, 10, 325, 252), hl, "PnlEPGChannels");
-    auto* cstrip = makePanel(m_pnlChannels, QRect(0, 0, 325, 20), kOsdDarkGrey, "PnlEPGChannelsTitle");
+    m_pnlChannels = makePanel(parent, QRect(10, 15, 325, 252), hl, "PnlEPGChannels");
+    auto* cstrip = makePanel(m_pnlChannels, QRect(0, 0, 325, 20), kOsdDarkGrey, "PnlEPGChannelsTitle", false);
     cstrip->show();
     m_lblChannelsHeader = makeLabel(cstrip, QRect(4, 0, 200, 20), 11, "LblChannelsHeader");
     m_lblChannelsHeader->setText(QStringLiteral("Channel Preview"));
@@ -152,6 +143,7 @@ void EpgPanels::build(QWidget* parent) {
     up->setText(QStringLiteral("\u25B2"));
     auto* down = makeLabel(m_pnlChannels, QRect(325 - 28, 252 - 26, 24, 20), 12, "PnlChannelDown", Qt::AlignCenter);
     down->setText(QStringLiteral("\u25BC"));
+    m_channelsBottom = {down};
     m_list = new ChannelListView(kInWindowRows, m_pnlChannels);
     m_list->setGeometry(6, 25, 325 - 40, 252 - 34);
     QFont lf(QStringLiteral("Verdana"));
@@ -233,7 +225,7 @@ void EpgPanels::ShowInfoPanel(const TChannelRef& channel) {
     if (infoVisible() && channel->Mode != mRadio)
         return;
     ShownIndex = channel->NowEPG.Index;
-    m_timerEPGUpdate.stop();
+    m_host.setEPGUpdateTimer(false);
     ShowChannelInfo(channel);
     letMessagesRun();
     setInfoBarVisible(true);
@@ -245,7 +237,7 @@ void EpgPanels::ShowInfoPanel(const TChannelRef& channel) {
     m_timerOSD.setInterval(osdShowTimeMs());
     if (channel->Mode == mTV)
         m_timerOSD.start();
-    m_timerEPGUpdate.start();
+    m_host.setEPGUpdateTimer(true);
 }
 
 void EpgPanels::HideInfoPanel() {
@@ -257,7 +249,7 @@ void EpgPanels::HideInfoPanel() {
 void EpgPanels::TimerOSDTimer() {
     Log(LogFunc, QStringLiteral("OSDTimer"));
     if (!detailsVisible())
-        m_timerEPGUpdate.stop();
+        m_host.setEPGUpdateTimer(false);
     if (m_hideEpgInfo)
         m_hideEpgInfo();
     else
@@ -305,7 +297,7 @@ void EpgPanels::FillDetails(const TChannelRef& channel, int k) {
         return;
     const DetailsTexts t = detailsTexts(*channel, k);
     m_memo->move(m_memo->x(), t.MemoTop);
-    m_memo->resize(m_memo->width(), 225 - t.MemoTop);
+    m_memo->resize(m_memo->width(), std::max(0, m_pnlDetails->height() - 26 - t.MemoTop));
     showDetailsTexts({m_lblTitle, m_lblInfo1, m_memo, m_lblEPGTime, m_lblEPGDate}, t);
 }
 
@@ -319,8 +311,7 @@ void EpgPanels::OpenDetailsPanel(const TChannelRef& channel) {
         m_host.setChannelBoxEnabled(false);
         m_pnlDetails->show();
         m_pnlDetails->raise();
-        m_timerEPGUpdate.stop();
-        m_timerEPGUpdate.start();
+        m_host.setEPGUpdateTimer(true);
     }
     if (detailsVisible())
         m_pnlDetails->setFocus();
@@ -330,7 +321,7 @@ void EpgPanels::CloseDetailsPanel() {
     if (!isQuoxelMode())
         m_host.setChannelBoxEnabled(true);
     m_pnlDetails->hide();
-    m_timerEPGUpdate.stop();
+    m_host.setEPGUpdateTimer(false);
     DetailsChannel = m_host.AktChannel();
     ShownIndex = DetailsChannel ? DetailsChannel->NowEPG.Index : 0;
     FillDetails(DetailsChannel, ShownIndex);
@@ -378,16 +369,44 @@ void EpgPanels::ShowChannelPanel() {
     if (const TChannelRef akt = m_host.AktChannel())
         m_list->showRow(akt->ListIndex);
     setTextIfChanged(m_lblChannelsTime, clockText());
-    m_timerEPGChannels.start();
+    m_host.setEPGChannelsTimer(true);
     m_list->setFocus();
     letMessagesRun();
 }
 
 void EpgPanels::HideChannelPanel() {
     m_pnlChannels->hide();
-    m_timerEPGChannels.stop();
+    m_host.setEPGChannelsTimer(false);
     letMessagesRun();
     DetailsChannel = m_host.AktChannel();
+}
+
+void EpgPanels::setClock(const QString& hhmm) {
+    setTextIfChanged(m_lblTime, hhmm);
+    setTextIfChanged(m_lblChannelsTime, hhmm);
+}
+
+void EpgPanels::placeOver(const QRect& video, bool videoOnly) {
+    // The info bar 31 px above the video's bottom, the logo box, shadows, programme bar and stats
+    // strip around it.
+    const int top = video.top() + video.height() - m_pnlEPG->height() - 31;
+    const int offsets[] = {-8, 3, 0, -11, -14, m_pnlEPG->height()}; // in the order of m_infoParts
+    for (int i = 0; i < m_infoParts.size(); ++i)
+        m_infoParts[i]->move(m_infoParts[i]->x(), top + offsets[i]);
+    // The channel and details panels from 10 px below the video's top; in the window they leave
+    // the same margin less the video's own top at the bottom.
+    int height = video.height() - 2 * (video.top() + 10);
+    if (!videoOnly)
+        height = height - video.top() + 10;
+    height = std::max(height, 60);
+    for (QFrame* panel : {m_pnlChannels, m_pnlDetails}) {
+        const int shift = height - panel->height();
+        panel->setGeometry(panel->x(), video.top() + 10, panel->width(), height);
+        for (QWidget* w : panel == m_pnlChannels ? m_channelsBottom : m_detailsBottom)
+            w->move(w->x(), w->y() + shift);
+    }
+    m_list->resize(m_list->width(), height - 34);
+    m_memo->resize(m_memo->width(), std::max(0, height - 26 - (m_memo->y())));
 }
 
 void EpgPanels::LogoClick() {

@@ -69,11 +69,16 @@ public:
     QFrame* PnlEPGChannels() const { return m_pnlChannels; }
     QLabel* LblChannelsHeader() const { return m_lblChannelsHeader; }
     ChannelListView* LbxChannels() const { return m_list; }
+    QLabel* LblEPGChannelsTime() const { return m_lblChannelsTime; }
     QTimer& TimerOSD() { return m_timerOSD; }
-    QTimer& TimerEPGUpdate() { return m_timerEPGUpdate; }
-    QTimer& TimerEPGChannels() { return m_timerEPGChannels; }
     // Text assignments made by ShowChannelInfo (only changed texts are set).
     int textAssignments() const { return m_assignments; }
+
+    // The clock ("hh:nn") of the info bar and the channel panel, set by the window's 10 s tick.
+    void setClock(const QString& hhmm);
+    // Follows the video panel's bounds: the info bar at its bottom, the channel and details panels
+    // over its height.
+    void placeOver(const QRect& video, bool videoOnly);
 
     // HideEPGInfo of the overlays' controller, called by the TimerOSD tick.
     void setHideEpgInfo(std::function<void()> hide) { m_hideEpgInfo = std::move(hide); }
@@ -111,8 +116,8 @@ private:
     QLabel* m_lblChannelsTime = nullptr;
     ChannelListView* m_list = nullptr;
     QTimer m_timerOSD;
-    QTimer m_timerEPGUpdate;
-    QTimer m_timerEPGChannels;
+    QList<QWidget*> m_detailsBottom; // the paging row, kept at the panel's bottom
+    QList<QWidget*> m_channelsBottom;
     const TChannel* m_logoOf = nullptr;
     int m_assignments = 0;
 };

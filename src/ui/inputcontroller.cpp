@@ -215,6 +215,9 @@ void InputController::tableF(int key) {
         letMessagesRun();
         m_host.BringMainWindowToFront();
         return;
+    case VK::G:
+        m_host.ShowGuide();
+        return;
     case VK::Prior:
         ChannelStep(-1);
         return;
@@ -323,6 +326,9 @@ void InputController::tableW(int key) {
         return;
     case VK::F9:
         m_host.VideoOnly1Click();
+        return;
+    case VK::G:
+        m_host.ShowGuide();
         return;
     case VK::Escape: {
         if (isRadio(akt) || m_timerInputBlockKey.isActive())

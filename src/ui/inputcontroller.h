@@ -134,6 +134,9 @@ public:
     virtual void hideTelnetPanel() = 0;
     // PopUpTimer (1 ms): opens the context menu at the pointer.
     virtual void startPopUpTimer() = 0;
+    // View > "Programme Guide" (key G in the window and in full screen, which it leaves); a window
+    // without a guide ignores the key.
+    virtual void ShowGuide() {}
 };
 
 // The main window's handler of the hook messages: the key tables for full screen and the window,

@@ -36,6 +36,7 @@ inline constexpr int Insert = 0x2D;
 inline constexpr int Delete = 0x2E;
 inline constexpr int Key0 = 0x30; // '0'..'9' are 0x30..0x39
 inline constexpr int KeyA = 0x41; // 'A'..'Z' are 0x41..0x5A
+inline constexpr int G = 0x47;
 inline constexpr int I = 0x49;
 inline constexpr int O = 0x4F;
 inline constexpr int R = 0x52;

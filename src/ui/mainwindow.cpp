@@ -1,6 +1,7 @@
 #include "ui/mainwindow.h"
 
 #include "core/appflags.h"
+#include "core/clock.h"
 #include "core/freememory.h"
 #include "core/log.h"
 #include "core/options.h"
@@ -22,7 +23,6 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
-#include <QTime>
 #include <QWindowStateChangeEvent>
 
 namespace quoxel {
@@ -31,6 +31,7 @@ namespace {
 
 constexpr int kModePanelWidth = 45;
 constexpr int kTimePanelWidth = 100;
+constexpr int kRecordingMarkWidth = 40;
 
 QWidget* blackPanel(QWidget* parent, const char* name) {
     auto* w = new QWidget(parent);
@@ -142,11 +143,22 @@ void TFrmQuoxel::buildClient() {
     m_background->hide();
     m_background->installEventFilter(this);
 
-    m_realOsd = new QWidget(m_client);
-    m_realOsd->setObjectName(QStringLiteral("PnlRealOSD"));
-    auto* close = new QLabel(QStringLiteral("x"), m_realOsd);
-    close->setObjectName(QStringLiteral("LblRealOSDClose"));
-    close->setGeometry(2, 0, 10, 14);
+    // The receiver's screen over the video. As a sibling of the player's native window it is a
+    // native window too, which is what lets it cover the video.
+    m_realOsd = blackPanel(m_client, "PnlRealOSD");
+    m_realOsd->installEventFilter(this);
+    m_imgRealOsd = new QLabel(m_realOsd);
+    m_imgRealOsd->setObjectName(QStringLiteral("ImgRealOSD"));
+    m_imgRealOsd->setScaledContents(true);
+    m_realOsdClose = new QLabel(QStringLiteral("x"), m_realOsd);
+    m_realOsdClose->setObjectName(QStringLiteral("LblRealOSDClose"));
+    QFont verdana(QStringLiteral("Verdana"));
+    verdana.setBold(true);
+    m_realOsdClose->setFont(verdana);
+    m_realOsdClose->setStyleSheet(QStringLiteral("color: white;"));
+    m_realOsdClose->setCursor(Qt::PointingHandCursor);
+    m_realOsdClose->adjustSize();
+    m_realOsdClose->installEventFilter(this);
     m_realOsd->hide();
     m_telnet = new QWidget(m_client);
     m_telnet->setObjectName(QStringLiteral("PnlTelnet"));
@@ -203,7 +215,23 @@ void TFrmQuoxel::buildStatusBar() {
     m_panels[1]->setAlignment(Qt::AlignCenter);
     m_panels[2]->setFixedWidth(kTimePanelWidth);
     m_panels[2]->setText(QStringLiteral(" 00.00.0000 00:00"));
+    m_recording = new QLabel(QStringLiteral("REC"), bar);
+    m_recording->setObjectName(QStringLiteral("LblRecording"));
+    m_recording->setToolTip(QStringLiteral("the receiver is recording"));
+    m_recording->setAlignment(Qt::AlignCenter);
+    m_recording->setFixedWidth(kRecordingMarkWidth);
+    m_recording->setStyleSheet(
+        QStringLiteral("QLabel { background: rgb(200, 0, 0); color: white; font-weight: bold; }"));
+    m_recording->hide();
+    bar->addPermanentWidget(m_recording);
     m_panels[0]->setFixedWidth(statusMessageWidth(width(), kModePanelWidth, kTimePanelWidth));
+}
+
+void TFrmQuoxel::setRecordingShown(bool shown) {
+    m_recording->setVisible(shown);
+    // The message panel gives the mark its room.
+    m_panels[0]->setFixedWidth(
+        statusMessageWidth(width(), kModePanelWidth + (shown ? kRecordingMarkWidth : 0), kTimePanelWidth));
 }
 
 void TFrmQuoxel::buildTray() {
@@ -239,18 +267,23 @@ void TFrmQuoxel::setViewHooks(ViewHooks hooks) {
 }
 
 void TFrmQuoxel::showStatus(const QString& message, const QString& modeName, const QString& stamp) {
-    m_panels[0]->setFixedWidth(statusMessageWidth(width(), kModePanelWidth, kTimePanelWidth));
+    const int mark = m_recording->isHidden() ? 0 : kRecordingMarkWidth;
+    m_panels[0]->setFixedWidth(statusMessageWidth(width(), kModePanelWidth + mark, kTimePanelWidth));
     m_panels[0]->setText(message);
     m_panels[1]->setText(modeName);
     m_panels[2]->setText(stamp);
+    // At once: the texts of a switch or a caching wait come while this thread is busy.
+    if (statusBar()->isVisible())
+        statusBar()->repaint();
 }
 
 void TFrmQuoxel::TimerTimeTimer() {
     Log(LogFunc, QStringLiteral("TimeTimer"));
     ShowStatus(m_panels[0]->text());
     if (m_clockListener)
-        m_clockListener(QTime::currentTime().toString(QStringLiteral("HH:mm")));
+        m_clockListener(Clock::current().now().toString(QStringLiteral("hh:mm")));
     ReturnFreeMemory();
+    Q_EMIT clockTicked();
 }
 
 void TFrmQuoxel::setMuted(bool muted) {
@@ -371,7 +404,12 @@ void TFrmQuoxel::changeEvent(QEvent* event) {
     if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized) && Options.HideTaskbar &&
         !IsClosing) {
         QMetaObject::invokeMethod(
-            this, [this] { hide(); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                hide();
+                Q_EMIT minimisedToTray();
+            },
+            Qt::QueuedConnection);
     }
     QMainWindow::changeEvent(event);
 }
@@ -397,6 +435,18 @@ void TFrmQuoxel::resendVideoSize() {
 bool TFrmQuoxel::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_client && event->type() == QEvent::Resize) {
         m_view->layoutClient(m_client->size());
+    } else if (watched == m_realOsd && event->type() == QEvent::Show) {
+        // A hidden native window keeps the size it was made with, and the window system reports
+        // that one back: the panel takes the video's place again once it is up.
+        m_realOsd->setGeometry(m_video->geometry());
+    } else if (watched == m_realOsd && event->type() == QEvent::Resize) {
+        // The picture is stretched to the panel; the "x" sits at its top right, above it.
+        m_imgRealOsd->setGeometry(m_realOsd->rect());
+        m_realOsdClose->move(m_realOsd->width() - m_realOsdClose->width() - 4, 2);
+        m_realOsdClose->raise();
+    } else if (watched == m_realOsdClose && event->type() == QEvent::MouseButtonPress) {
+        Q_EMIT realOsdCloseClicked();
+        return true;
     } else if (watched == m_video && event->type() == QEvent::Paint && !m_still.isNull()) {
         // Fitted and centred as the player fits its picture, over the panel's black.
         const QSize fitted = m_still.size().scaled(m_video->size(), Qt::KeepAspectRatio);
@@ -418,14 +468,20 @@ bool TFrmQuoxel::eventFilter(QObject* watched, QEvent* event) {
                 return true;
             }
         }
-    } else if (event->type() == QEvent::MouseButtonPress && watched == m_volume) {
+    } else if (watched == m_volume &&
+               (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseMove ||
+                event->type() == QEvent::MouseButtonRelease)) {
         auto* me = static_cast<QMouseEvent*>(event);
-        if (me->button() == Qt::LeftButton && m_volume->width() > 0) {
-            const int pos = static_cast<int>(me->position().x() * 100 / m_volume->width());
-            setVolumePosition(pos);
-            Q_EMIT volumeChosen(m_volume->value());
-            return true;
-        }
+        // The volume follows a press and a drag with the left button alone, no modifier key.
+        const bool leftOnly = me->buttons() == Qt::LeftButton && me->modifiers() == Qt::NoModifier;
+        const int x = static_cast<int>(me->position().x());
+        if (event->type() == QEvent::MouseButtonPress)
+            Q_EMIT volumeMouse(VolumeMouse::Down, x, m_volume->width(), leftOnly);
+        else if (event->type() == QEvent::MouseMove)
+            Q_EMIT volumeMouse(VolumeMouse::Move, x, m_volume->width(), leftOnly);
+        else
+            Q_EMIT volumeMouse(VolumeMouse::Up, x, m_volume->width(), leftOnly);
+        return true;
     }
     return QMainWindow::eventFilter(watched, event);
 }

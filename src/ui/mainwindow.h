@@ -25,6 +25,8 @@ namespace quoxel {
 class TFrmBlackScreen;
 class TFrmSplash;
 
+enum class VolumeMouse { Down, Move, Up };
+
 // The main window FrmQuoxel: the video panel the player draws into, the channel row, the main
 // menu, the status line with mode and clock, the context menu, the tray icon, the splash and
 // about box. View changes go through ViewModes; the window itself only builds and forwards.
@@ -42,6 +44,8 @@ public:
     QWidget* Background() const { return m_background; }
     QLabel* Image1() const { return m_image1; }
     QWidget* PnlRealOSD() const { return m_realOsd; }
+    QLabel* ImgRealOSD() const { return m_imgRealOsd; }
+    QLabel* LblRealOSDClose() const { return m_realOsdClose; }
     QWidget* PnlTelnet() const { return m_telnet; }
     QLabel* Logo() const { return m_logo; }
     QComboBox* CmbChannels() const { return m_channels; }
@@ -50,6 +54,9 @@ public:
     QLabel* ImgVolOff() const { return m_volOff; }
     QProgressBar* Volume() const { return m_volume; }
     QLabel* statusPanel(int i) const { return m_panels[i]; }
+    // The mark in the status bar while the receiver records.
+    QLabel* LblRecording() const { return m_recording; }
+    void setRecordingShown(bool shown);
     QTimer& TimerTime() { return m_timerTime; }
     QTimer& PopUpTimer() { return m_popUpTimer; }
     QMenu& PopupMenu() { return m_popup; }
@@ -120,9 +127,18 @@ Q_SIGNALS:
     // The context menu is about to copy the main menu: run-time menus bring themselves up to date.
     void popupOpening();
     void volumeChosen(int position);
+    // The clock's work of a tick is done (TimerTimeTimer).
+    void clockTicked();
+    // The mouse on the volume bar: x in the bar, its width, and whether the left button alone
+    // is down with no modifier key.
+    void volumeMouse(quoxel::VolumeMouse kind, int x, int barWidth, bool leftButtonOnly);
     void muteClicked();
     void playClicked();
     void logoClicked();
+    // The "x" on the receiver's screen picture.
+    void realOsdCloseClicked();
+    // Minimised with "hide taskbar": the window has gone to the tray.
+    void minimisedToTray();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -145,6 +161,8 @@ private:
     QWidget* m_background = nullptr;
     QLabel* m_image1 = nullptr;
     QWidget* m_realOsd = nullptr;
+    QLabel* m_imgRealOsd = nullptr;
+    QLabel* m_realOsdClose = nullptr;
     QWidget* m_telnet = nullptr;
     QLabel* m_logo = nullptr;
     QComboBox* m_channels = nullptr;
@@ -153,6 +171,7 @@ private:
     QLabel* m_volOff = nullptr;
     QProgressBar* m_volume = nullptr;
     QLabel* m_panels[3] = {nullptr, nullptr, nullptr};
+    QLabel* m_recording = nullptr;
     QTimer m_timerTime;
     QTimer m_popUpTimer;
     QMenu m_popup;

@@ -1,5 +1,7 @@
 #include "ui/menus.h"
 
+#include "ui/menucolumns.h"
+
 #include <QMenuBar>
 
 namespace quoxel {
@@ -14,8 +16,9 @@ QAction* item(QMenu* menu, const char* name, const QString& caption, const QKeyS
     return a;
 }
 
-QMenu* submenu(QWidget* parent, const char* name, const QString& caption) {
-    auto* m = new QMenu(caption, parent);
+// Menus of run-time entries may break into columns.
+QMenu* submenu(QWidget* parent, const char* name, const QString& caption, bool columns = false) {
+    auto* m = columns ? new ColumnMenu(caption, parent) : new QMenu(caption, parent);
     m->setObjectName(QLatin1String(name));
     m->menuAction()->setObjectName(QLatin1String(name));
     return m;
@@ -36,6 +39,7 @@ QAction* copyAction(QAction* source, QMenu* into) {
     copy->setVisible(source->isVisible());
     copy->setEnabled(source->isEnabled());
     copy->setData(source->data());
+    copy->setProperty(MenuColumns::kBarBreakProperty, source->property(MenuColumns::kBarBreakProperty));
     // Trigger the source rather than its handler: the handler then sees the one action that
     // outlives the menu, and a check mark toggled here shows in the main menu too.
     QObject::connect(copy, &QAction::triggered, source, [source] { source->trigger(); });
@@ -44,12 +48,15 @@ QAction* copyAction(QAction* source, QMenu* into) {
 
 // A menu's copy with its items down to `depth` levels below it.
 QMenu* copyMenu(QMenu* source, QWidget* parent, int depth) {
-    auto* copy = new QMenu(source->title(), parent);
+    auto* copy = qobject_cast<ColumnMenu*>(source) ? new ColumnMenu(source->title(), parent)
+                                                   : new QMenu(source->title(), parent);
     copy->setObjectName(source->objectName());
     copy->menuAction()->setObjectName(source->menuAction()->objectName());
     copy->menuAction()->setVisible(source->menuAction()->isVisible());
     copy->menuAction()->setEnabled(source->menuAction()->isEnabled());
     for (QAction* a : source->actions()) {
+        if (MenuColumns::isSpacer(a))
+            continue;
         if (a->menu() && depth > 0) {
             QMenu* sub = copyMenu(a->menu(), copy, depth - 1);
             copy->addMenu(sub);
@@ -57,6 +64,8 @@ QMenu* copyMenu(QMenu* source, QWidget* parent, int depth) {
             copyAction(a, copy);
         }
     }
+    // The copy breaks into columns where its source does.
+    MenuColumns::apply(copy);
     return copy;
 }
 
@@ -81,9 +90,9 @@ MainMenu buildMainMenu(QMenuBar* bar) {
     m.Datei1->addSeparator();
     m.Close1 = item(m.Datei1, "Close1", QStringLiteral("Close"));
 
-    m.Bouquets1 = submenu(bar, "Bouquets1", QStringLiteral("Bouquets"));
+    m.Bouquets1 = submenu(bar, "Bouquets1", QStringLiteral("Bouquets"), true);
     bar->addMenu(m.Bouquets1);
-    m.Channels1 = submenu(bar, "Channels1", QStringLiteral("Channels"));
+    m.Channels1 = submenu(bar, "Channels1", QStringLiteral("Channels"), true);
     bar->addMenu(m.Channels1);
     m.SubChannels1 = submenu(bar, "SubChannels1", QStringLiteral("SubChannels"));
     bar->addMenu(m.SubChannels1);
@@ -103,6 +112,7 @@ MainMenu buildMainMenu(QMenuBar* bar) {
     m.StandbyOnOff1 = item(m.Dbox1, "StandbyOnOff1", QStringLiteral("D-Box Standby"), ctrl('B'));
     m.StandbyOnOff1->setCheckable(true);
     m.Lock1 = item(m.Dbox1, "Lock1", QStringLiteral("D-Box Lock"), ctrl('L'));
+    m.Message1 = item(m.Dbox1, "Message1", QStringLiteral("D-Box Message..."));
     m.VLC1 = submenu(m.Control1, "VLC1", QStringLiteral("VLC"));
     m.Control1->addMenu(m.VLC1);
     m.VLCStop1 = item(m.VLC1, "VLCStop1", QStringLiteral("VLC Stop"), ctrl('S'));
@@ -132,6 +142,9 @@ MainMenu buildMainMenu(QMenuBar* bar) {
     m.DBoxOSD1 = item(m.View1, "DBoxOSD1", QStringLiteral("D-Box OSD"));
     for (QAction* a : {m.VideoOnly1, m.alwaysontop1, m.Fullscreen1, m.Telnet1, m.DBoxOSD1})
         a->setCheckable(true);
+    m.View1->addSeparator();
+    m.Guide1 = item(m.View1, "Guide1", QStringLiteral("Programme Guide"), QKeySequence(Qt::Key_G));
+    m.Guide1->setShortcutContext(Qt::WidgetShortcut);
 
     m.N1 = bar->addAction(QStringLiteral("?"));
     m.N1->setObjectName(QStringLiteral("N1"));

@@ -30,6 +30,7 @@ struct MainMenu {
     QAction* SPTS1 = nullptr;
     QAction* StandbyOnOff1 = nullptr;
     QAction* Lock1 = nullptr;
+    QAction* Message1 = nullptr; // a message of the user's on the TV screen
     QMenu* VLC1 = nullptr;
     QAction* VLCStop1 = nullptr;
     QAction* VLCPlay1 = nullptr;
@@ -50,6 +51,7 @@ struct MainMenu {
     QAction* Fullscreen1 = nullptr;
     QAction* Telnet1 = nullptr;
     QAction* DBoxOSD1 = nullptr;
+    QAction* Guide1 = nullptr;
 
     QAction* N1 = nullptr;
 
@@ -60,6 +62,8 @@ struct MainMenu {
 };
 
 // Fills the menu bar with File, Bouquets, Channels, SubChannels, Audio, Control, View and "?".
+// "Programme Guide" in View shows its key G, which the window's key rules answer (so the key does
+// nothing while the terminal or the receiver picture takes the keys).
 // Each action's objectName is its member name. Ctrl+P shows on both "D-Box SPTS" and
 // "VLC Play"; only "VLC Play" answers it, as two owners of one shortcut would both go deaf.
 MainMenu buildMainMenu(QMenuBar* bar);

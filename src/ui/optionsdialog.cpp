@@ -188,9 +188,7 @@ TFrmOptions::TFrmOptions(SettingsStore& store, TOptions& options, QWidget* paren
     , m_store(store)
     , m_options(options) {
     setWindowTitle(QStringLiteral("Options"));
-    setFixedSize(428, 299);
     m_pages = new QTabWidget(this);
-    m_pages->setGeometry(3, 3, 421, 264);
     m_pages->addTab(buildGeneral(), QStringLiteral("General"));
     m_pages->addTab(buildDBox2(), QStringLiteral("D-Box2"));
     m_pages->addTab(buildVlc(), QStringLiteral("VLC"));
@@ -200,15 +198,27 @@ TFrmOptions::TFrmOptions(SettingsStore& store, TOptions& options, QWidget* paren
 
     m_ok = new QPushButton(QStringLiteral("Ok"), this);
     m_ok->setObjectName(QStringLiteral("BtnOk"));
-    m_ok->setGeometry(3, 273, 78, 21);
     m_ok->setDefault(true);
     m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
     m_cancel->setObjectName(QStringLiteral("BtnCancel"));
-    m_cancel->setGeometry(87, 273, 78, 21);
+    for (QPushButton* b : {m_ok, m_cancel})
+        b->setFixedSize(std::max(78, b->sizeHint().width()), std::max(21, b->sizeHint().height()));
     m_problem = new QLabel(this);
     m_problem->setObjectName(QStringLiteral("LblProblem"));
-    m_problem->setGeometry(171, 273, 254, 21);
+    m_problem->setWordWrap(true);
     m_problem->setStyleSheet(QStringLiteral("color: #b00000;"));
+    // Laid out rather than placed: the designed 428 x 299 is the least size, and the dialog grows
+    // where the screen's fonts need more, so no caption is cut.
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(3, 3, 3, 3);
+    layout->setSpacing(6);
+    layout->addWidget(m_pages);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(6);
+    buttons->addWidget(m_ok);
+    buttons->addWidget(m_cancel);
+    buttons->addWidget(m_problem, 1);
+    layout->addLayout(buttons);
     // Enter confirms, Esc cancels (QDialog sends Esc to reject()).
     connect(m_ok, &QPushButton::clicked, this, &TFrmOptions::OkClick);
     connect(m_cancel, &QPushButton::clicked, this, &TFrmOptions::BtnCancelClick);
@@ -219,14 +229,23 @@ TFrmOptions::TFrmOptions(SettingsStore& store, TOptions& options, QWidget* paren
     };
     m_pages->setCurrentIndex(PageGeneral);
     loadControls();
+    setFixedSize(minimumSizeHint().expandedTo(QSize(428, 299)));
 }
 
 TFrmOptions::~TFrmOptions() = default;
+
+void TFrmOptions::hideReceiverPages() {
+    for (int page : {PageDBox2, PageVlc, PageWebServer})
+        m_pages->setTabVisible(page, false);
+    m_pages->setCurrentIndex(PageGeneral);
+}
 
 QLineEdit* TFrmOptions::addEdit(QWidget* page, SettingId id, const QString& hint) {
     auto* e = new QLineEdit(page);
     e->setObjectName(str(settingDef(id).control));
     e->setToolTip(hint);
+    // An address fits; the dialog is sized from these least widths.
+    e->setMinimumWidth(e->fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.255")) + 10);
     if (settingDef(id).type == SettingType::Secret)
         e->setEchoMode(QLineEdit::Password);
     m_editors[static_cast<int>(id)] = e;
@@ -238,6 +257,7 @@ TNumEdit* TFrmOptions::addNumber(QWidget* page, SettingId id, const QString& hin
     auto* e = new TNumEdit(page);
     e->setObjectName(str(settingDef(id).control));
     e->setDecimals(decimals);
+    e->setMinimumWidth(e->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 10);
     if (!hint.isEmpty())
         e->setToolTip(hint);
     m_editors[static_cast<int>(id)] = e;
@@ -295,15 +315,10 @@ QWidget* TFrmOptions::buildGeneral() {
                                                           QStringLiteral("stream port of self provided http stream")));
     form->addRow(QStringLiteral("Priority"),
                  addList(page, SettingId::Priority, QStringLiteral("choose between http and udp streaming")));
-    auto* note = new QLabel(QStringLiteral("mode, stream type and the D-Box2 address apply at the next start"), page);
-    note->setWordWrap(true);
-    note->setObjectName(QStringLiteral("LblRestartNote"));
-    form->addRow(note);
     row->addLayout(form);
 
     m_flags = new QListWidget(page);
     m_flags->setObjectName(QStringLiteral("LstFlags"));
-    m_flags->setFixedSize(184, 172);
     m_flags->setMouseTracking(true);
     m_flags->viewport()->setMouseTracking(true);
     m_flags->viewport()->installEventFilter(this);
@@ -312,7 +327,17 @@ QWidget* TFrmOptions::buildGeneral() {
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);
     }
+    // Every flag in sight with its whole caption: at least the designed 184 x 172.
+    m_flags->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_flags->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    const int frame = 2 * m_flags->frameWidth();
+    m_flags->setFixedSize(std::max(184, m_flags->sizeHintForColumn(0) + frame + 4),
+                          std::max(172, m_flags->count() * m_flags->sizeHintForRow(0) + frame + 2));
     row->addWidget(m_flags, 0, Qt::AlignTop);
+    // Below both, over the group's width.
+    auto* note = new QLabel(QStringLiteral("mode, stream type and the D-Box2 address apply at the next start"), page);
+    note->setObjectName(QStringLiteral("LblRestartNote"));
+    outer->addWidget(note);
     return page;
 }
 
@@ -337,6 +362,7 @@ QWidget* TFrmOptions::buildDBox2() {
     m_btnForget->setEnabled(false);
     m_certStatus = new QLabel(page);
     m_certStatus->setObjectName(QStringLiteral("LblCertificates"));
+    m_certStatus->setWordWrap(true);
     form->addRow(m_btnForget);
     form->addRow(m_certStatus);
     connect(m_btnForget, &QPushButton::clicked, this, &TFrmOptions::BtnForgetCertificatesClick);
@@ -367,9 +393,9 @@ QWidget* TFrmOptions::buildVlc() {
     auto* row = new QHBoxLayout(page);
     row->setContentsMargins(4, 4, 4, 4);
     auto* vlc = new QGroupBox(QStringLiteral("VLC"), page);
-    vlc->setFixedWidth(205);
+    vlc->setMinimumWidth(205);
     auto* online = new QGroupBox(QStringLiteral("Online Stream"), page);
-    online->setFixedWidth(191);
+    online->setMinimumWidth(191);
     row->addWidget(vlc);
     row->addWidget(online);
     auto* left = new QFormLayout(vlc);
@@ -480,6 +506,8 @@ QWidget* TFrmOptions::buildHotkeys() {
     label->setMinimumSize(353, 240);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     scroll->setWidget(label);
+    // The list is read by scrolling: it does not size the dialog.
+    scroll->setMinimumSize(120, 80);
     inner->addWidget(scroll);
     return page;
 }
@@ -505,6 +533,7 @@ QWidget* TFrmOptions::buildWebServer() {
     m_btnUpdate->setObjectName(QStringLiteral("BtnUpdateRestart"));
     form->addRow(m_btnUpdate);
     m_webStatus = new QLabel(page);
+    m_webStatus->setWordWrap(true);
     m_webStatus->setObjectName(QStringLiteral("LblWebStatus"));
     form->addRow(m_webStatus);
     // The update sends back what was read, so it stays off until a read succeeded.
@@ -722,7 +751,7 @@ void TFrmOptions::BtnUpdateRestartClick() {
     for (int i = 0; i < WebServerSettings::kFieldCount; ++i) {
         const QString name = str(WebServerSettings::fieldNames()[i]);
         // Escaped, so a value holding "&" cannot add a field of its own.
-        const QString v = encodeMessageText(s.values[i]);
+        const QString v = encodeQueryValue(s.values[i]);
         query += (i == 0 ? QString() : QStringLiteral("&")) + name + QLatin1Char('=') + v;
         logged += (i == 0 ? QString() : QStringLiteral("&")) + name + QLatin1Char('=') +
                   (i == 1 && !v.isEmpty() ? QStringLiteral("***") : v);

@@ -68,6 +68,9 @@ public:
     void BtnForgetCertificatesClick();
     void LstFlagsMouseMove(const QPoint& pos);
 
+    // Mode "quoxel": the D-Box2, VLC and WebServer pages are not offered.
+    void hideReceiverPages();
+
     // Set when OK changed something that only takes effect at the next start.
     bool restartNeeded() const { return m_restartNeeded; }
 

@@ -51,6 +51,11 @@ public:
     // The main volume bar (0..100); setVolume moves it and applies the engine volume.
     virtual int volume() const = 0;
     virtual void setVolume(int position) = 0;
+
+    // The main window's TimerEPGUpdate (refreshes the info bar) and TimerEPGChannels (repaints the
+    // channel list), which the panels start and stop; their ticks are the window's.
+    virtual void setEPGUpdateTimer(bool /*on*/) {}
+    virtual void setEPGChannelsTimer(bool /*on*/) {}
 };
 
 // The OSD time (osdshowtime) in milliseconds; 3000 when the setting is no number.

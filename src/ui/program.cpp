@@ -12,9 +12,9 @@
 
 namespace quoxel {
 
-QuoxelProgram::QuoxelProgram(const QString& iniPath)
+QuoxelProgram::QuoxelProgram(const QString& iniPath, VlcLibrary* library)
     : m_window(std::make_unique<TFrmQuoxel>())
-    , m_controller(std::make_unique<AppController>(*m_window)) {
+    , m_controller(std::make_unique<AppController>(*m_window, library)) {
     if (!iniPath.isEmpty())
         m_controller->setIniPath(iniPath);
     // The hook goes in with the window, before the connection sequence lets messages run.

@@ -6,6 +6,8 @@
 
 #include <memory>
 
+class VlcLibrary;
+
 namespace quoxel {
 
 class AppController;
@@ -18,7 +20,9 @@ class TFrmQuoxel;
 class QuoxelProgram {
 public:
     // iniPath: where Quoxel.ini is read; empty means beside the program (or ~/.config/Quoxel).
-    explicit QuoxelProgram(const QString& iniPath = {});
+    // library: the engine's binding, the system's libvlc unless given (one that cannot be loaded
+    // shows what a PC without VLC gets).
+    explicit QuoxelProgram(const QString& iniPath = {}, VlcLibrary* library = nullptr);
     ~QuoxelProgram();
     QuoxelProgram(const QuoxelProgram&) = delete;
     QuoxelProgram& operator=(const QuoxelProgram&) = delete;

@@ -7,8 +7,10 @@
 #include "telnet/telnetsession.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLabel>
+#include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -66,6 +68,59 @@ QColor keyColour(const QString& key) {
 }
 
 } // namespace
+
+QImage decodeScreenPicture(const QByteArray& bmp, int maxSide) {
+    const auto le32 = [&bmp](qsizetype at) {
+        return qint64(qint32(quint8(bmp[at]) | quint8(bmp[at + 1]) << 8 | quint8(bmp[at + 2]) << 16 |
+                             quint32(quint8(bmp[at + 3])) << 24));
+    };
+    const auto le16 = [&bmp](qsizetype at) { return int(quint8(bmp[at]) | quint8(bmp[at + 1]) << 8); };
+    // File header (14) and the info header's fields up to the colour count (50).
+    if (bmp.size() < 50 || !bmp.startsWith("BM"))
+        return {};
+    const qint64 dataAt = le32(10);
+    const qint64 infoSize = le32(14);
+    const qint64 width = le32(18);
+    const qint64 rawHeight = le32(22);
+    const qint64 height = qAbs(rawHeight);
+    // The header's size is checked before decoding, so a hostile header cannot ask for gigabytes.
+    if (infoSize < 40 || width <= 0 || width > maxSide || height <= 0 || height > maxSide)
+        return {};
+    if (le16(28) != 8) {
+        // A file shorter than its header says was cut on the way.
+        if (le32(2) > bmp.size())
+            return {};
+        return QImage::fromData(bmp, "BMP");
+    }
+    if (le16(26) != 1 || le32(30) != 0)
+        return {}; // planes, compression: not what the receiver writes
+    qint64 colours = le32(46);
+    if (colours == 0)
+        colours = 256;
+    const qint64 paletteAt = 14 + infoSize;
+    if (colours < 0 || colours > 256 || paletteAt + 4 * colours > bmp.size())
+        return {};
+    QList<QRgb> palette(256, qRgb(0, 0, 0));
+    for (qint64 i = 0; i < colours; ++i) {
+        const qsizetype at = paletteAt + 4 * i;
+        // The fourth byte is the framebuffer's transparency: where nothing is drawn, the TV shows
+        // the picture, which the file does not hold.
+        if (quint8(bmp[at + 3]) != 0xFF)
+            palette[i] = qRgb(quint8(bmp[at + 2]), quint8(bmp[at + 1]), quint8(bmp[at]));
+    }
+    // Rows by width and height; the image size field is not to be trusted.
+    const qint64 stride = (width + 3) / 4 * 4;
+    if (dataAt < paletteAt || dataAt + stride * height > bmp.size())
+        return {};
+    QImage img(int(width), int(height), QImage::Format_RGB32);
+    for (qint64 y = 0; y < height; ++y) {
+        const auto* src = reinterpret_cast<const quint8*>(bmp.constData() + dataAt + stride * y);
+        auto* dst = reinterpret_cast<QRgb*>(img.scanLine(int(rawHeight > 0 ? height - 1 - y : y)));
+        for (qint64 x = 0; x < width; ++x)
+            dst[x] = palette[src[x]];
+    }
+    return img;
+}
 
 const std::array<RemoteKeyRect, 26>& remoteKeyTable() {
     return kKeys;
@@ -230,9 +285,54 @@ void BoxOsdView::DBoxOSD1Click() {
     Q_EMIT checkedChanged(m_on);
 }
 
+void BoxOsdView::closeView() {
+    QWidget* panel = m_panel ? m_panel : m_img.parentWidget();
+    if (panel)
+        panel->hide();
+    m_remote.hide();
+    m_on = false;
+    Q_EMIT checkedChanged(false);
+}
+
 void BoxOsdView::SendRemoteKey(const QString& key) {
     m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/rcem?<key>"), QStringLiteral("<key>"), key));
     wait(m_keyWaitMs);
+}
+
+namespace {
+
+// An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT"; a numeric zone is taken too); invalid if none.
+QDateTime httpDate(const QString& text) {
+    QDateTime t = QLocale::c().toDateTime(text, QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
+    if (t.isValid()) {
+        t.setTimeSpec(Qt::UTC);
+        return t;
+    }
+    return QDateTime::fromString(text, Qt::RFC2822Date);
+}
+
+} // namespace
+
+QByteArray BoxOsdView::fetchPicture(QDateTime* lastModified, QDateTime* date) {
+    TIEHTTP& http = m_box.http();
+    // The receiver sends the file as cacheable for a day; what the screen shows now is wanted.
+    http.ExtraHeaders = {QStringLiteral("Cache-Control: no-cache"), QStringLiteral("Pragma: no-cache")};
+    m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/tmp/a.bmp")));
+    http.ExtraHeaders.clear();
+    *lastModified = QDateTime();
+    *date = QDateTime();
+    for (const QString& line : http.ResponseHeaders) {
+        const qsizetype colon = line.indexOf(QLatin1Char(':'));
+        if (colon <= 0)
+            continue;
+        const QString name = line.left(colon).trimmed().toLower();
+        const QString value = line.mid(colon + 1).trimmed();
+        if (name == QLatin1String("last-modified"))
+            *lastModified = httpDate(value);
+        else if (name == QLatin1String("date"))
+            *date = httpDate(value);
+    }
+    return http.StatusCode == 200 ? http.ResponseStream : QByteArray();
 }
 
 bool BoxOsdView::RefreshBoxScreenshot() {
@@ -240,32 +340,46 @@ bool BoxOsdView::RefreshBoxScreenshot() {
         return false;
     if (m_main)
         m_main->setFocus();
+    QElapsedTimer sinceShot;
+    sinceShot.start();
     m_telnet.requestScreenshot();
     wait(m_shotWaitMs);
-    m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/tmp/a.bmp")));
-    const QByteArray body = m_box.http().StatusCode == 200 ? m_box.http().ResponseStream : QByteArray();
-    QImage shot;
-    // The header's size is checked before decoding, so a hostile header cannot ask for gigabytes.
-    if (body.size() >= 26 && body.startsWith("BM")) {
-        const auto le32 = [&body](int at) {
-            return qint32(quint8(body[at]) | quint8(body[at + 1]) << 8 | quint8(body[at + 2]) << 16 |
-                          quint32(quint8(body[at + 3])) << 24);
-        };
-        const qint64 w = le32(18);
-        const qint64 h = qAbs(qint64(le32(22)));
-        // A file shorter than its header says was cut on the way.
-        if (w > 0 && w <= kMaxShotSide && h > 0 && h <= kMaxShotSide && le32(2) <= body.size())
-            shot = QImage::fromData(body, "BMP");
+    // The tool writes the file once it has the screen; until then the file of the last shot is
+    // served. By the receiver's own clock, a file written before the command went out is old (a
+    // second's rounding of the header times allowed); without a date, one not newer than the
+    // picture shown is.
+    const auto stale = [&](const QDateTime& modified, const QDateTime& date) {
+        if (!modified.isValid())
+            return false;
+        if (date.isValid())
+            return modified < date.addMSecs(-sinceShot.elapsed() - 1000);
+        return m_pictureTime.isValid() && modified <= m_pictureTime;
+    };
+    QDateTime modified;
+    QDateTime date;
+    QByteArray body = fetchPicture(&modified, &date);
+    // Not there yet (404 before the tool's first picture) or the file from before: asked again,
+    // a few times.
+    const auto notYet = [&] {
+        return (body.isEmpty() && m_box.http().StatusCode == 404) || (!body.isEmpty() && stale(modified, date));
+    };
+    for (int i = 0; i < kStaleRetries && notYet(); ++i) {
+        wait(kStaleRetryMs);
+        body = fetchPicture(&modified, &date);
     }
+    const bool renewed = body.isEmpty() || !stale(modified, date);
+    const QImage shot = renewed ? decodeScreenPicture(body, kMaxShotSide) : QImage();
     if (shot.isNull()) {
-        m_failure = body.isEmpty() ? QStringLiteral("no D-Box screen picture!")
-                                   : QStringLiteral("D-Box screen picture unreadable!");
+        m_failure = !renewed         ? QStringLiteral("D-Box screen picture not renewed!")
+                    : body.isEmpty() ? QStringLiteral("no D-Box screen picture!")
+                                     : QStringLiteral("D-Box screen picture unreadable!");
         ShowStatus(m_failure);
         Log(LogFunc, QStringLiteral("RefreshBoxScreenshot: ") + m_failure);
         return false;
     }
     m_failure.clear();
     m_picture = shot;
+    m_pictureTime = modified;
     m_img.setPixmap(QPixmap::fromImage(shot));
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QImage>
 #include <QPoint>
 #include <QRegion>
@@ -26,6 +27,13 @@ struct RemoteKeyRect {
 const std::array<RemoteKeyRect, 26>& remoteKeyTable();
 // The keys whose rectangles hold the point, in table order (at most one: they do not overlap).
 QStringList remoteKeysAt(QPoint p);
+
+// The receiver's screen picture from its BMP file. The receiver's screenshot tool writes an 8-bit
+// palettised BMP whose palette's fourth byte is the framebuffer's transparency (0xFF: nothing drawn
+// there) and whose image size field is too large; those pixels show black, and the rows are read
+// by the picture's width and height alone. Other BMPs go to Qt's reader. Sizes beyond
+// maxSide or rows past the end of the data give a null image.
+QImage decodeScreenPicture(const QByteArray& bmp, int maxSide = 4096);
 
 // Our own picture of the remote control (128 x 480), its buttons drawn inside the hit rectangles, and the
 // window outline taken from it: every pixel that is not the key colour.
@@ -76,9 +84,14 @@ public:
         m_keyWaitMs = keyMs;
         m_shotWaitMs = shotMs;
     }
+    // A picture file not renewed since the last one is fetched again this often, this far apart.
+    static constexpr int kStaleRetries = 5;
+    static constexpr int kStaleRetryMs = 300;
 
     void DBoxOSD1Click();
     bool isOn() const { return m_on; }
+    // Turns the view off whatever the login: the picture and the remote control go, unchecked.
+    void closeView();
     void SendRemoteKey(const QString& key);
     // False when no picture came (no login, no answer, or not a bitmap); the last good picture stays.
     bool RefreshBoxScreenshot();
@@ -91,6 +104,8 @@ Q_SIGNALS:
 
 private:
     void wait(int ms);
+    // One fetch of /tmp/a.bmp: the body of a 200 answer (else empty), its Last-Modified and Date.
+    QByteArray fetchPicture(QDateTime* lastModified, QDateTime* date);
 
     TOptions& m_options;
     BoxClient& m_box;
@@ -101,6 +116,7 @@ private:
     QWidget* m_panel = nullptr;
     std::function<bool()> m_isFullscreen;
     QImage m_picture;
+    QDateTime m_pictureTime; // Last-Modified of the picture shown
     QString m_failure;
     int m_keyWaitMs = kKeyWaitMs;
     int m_shotWaitMs = kShotWaitMs;

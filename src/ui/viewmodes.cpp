@@ -179,17 +179,17 @@ void ViewModes::enterFullscreen() {
         IsAlwaysOnTop = true;
     }
     setCheck(m_w.menu ? m_w.menu->Fullscreen1 : nullptr, true);
-    if (m_options.ShowEpgInfo) {
-        if (m_hooks.showEpgInfo)
-            m_hooks.showEpgInfo();
-    } else if (m_hooks.hideEpgInfo) {
+    // The window's own info bar lies above the video: it goes, and the programme info, when
+    // wanted, comes as the full-screen overlay once the view is full screen.
+    if (m_hooks.hideEpgInfo)
         m_hooks.hideEpgInfo();
-    }
     if (m_w.PnlTelnet && m_w.PnlTelnet->isVisible()) {
         m_w.PnlTelnet->hide();
         setCheck(m_w.menu ? m_w.menu->Telnet1 : nullptr, false);
     }
     setFullscreenView(true);
+    if (m_options.ShowEpgInfo && m_hooks.showEpgInfo)
+        m_hooks.showEpgInfo();
 }
 
 void ViewModes::setFullscreenView(bool on) {

@@ -152,26 +152,51 @@ TEST(LogoPath, Rule) {
     EXPECT_TRUE(LogoFilePath(QStringLiteral("a") + QChar(0) + QStringLiteral("b")).isEmpty());
 }
 
-// The bouquet list: both requests in order, captions verbatim, the receiver's bouquet checked.
+// The bouquet list: both requests in order, captions verbatim, the receiver's bouquet checked by
+// its place in the list, and its channels asked for by the number its line carries.
 TEST_F(BouquetTest, LoadBouquetsReadsListAndActual) {
-    m_box.answers[kList] = QStringLiteral("1 Favoriten\r\n2 ARD\r\n3 ZDFvision");
+    m_box.answers[kList] = QStringLiteral("1 Favoriten\r\n4 ARD\r\n9 ZDFvision");
     m_box.answers[kActual] = QStringLiteral("2");
     TBouquetModel model(m_box.fn());
     ASSERT_TRUE(model.LoadBouquets());
     EXPECT_EQ(m_box.requests, (QStringList{kList, kActual}));
     ASSERT_EQ(model.bouquets().size(), 3);
     EXPECT_EQ(model.bouquets()[0].Caption, QStringLiteral("1 Favoriten"));
-    EXPECT_EQ(model.bouquets()[2].Caption, QStringLiteral("3 ZDFvision"));
+    EXPECT_EQ(model.bouquets()[2].Caption, QStringLiteral("9 ZDFvision"));
     EXPECT_FALSE(model.bouquets()[0].Checked);
     EXPECT_TRUE(model.bouquets()[1].Checked);
     EXPECT_FALSE(model.bouquets()[0].BarBreak);
     EXPECT_EQ(model.CurBouquetNr, QStringLiteral("2"));
+    model.LoadBouquet(model.CurBouquetNr);
+    EXPECT_EQ(m_box.requests.mid(2),
+              (QStringList{QStringLiteral("http://box.test:80/control/getbouquet?bouquet=4&mode=TV"),
+                           QStringLiteral("http://box.test:80/control/getbouquet?bouquet=4&mode=RADIO")}));
 }
+
+struct NumberCase {
+    const char* line;
+    int position;
+    const char* number;
+};
+class BouquetNumberTest : public ::testing::TestWithParam<NumberCase> {};
+
+// The number at the head of a "getbouquets" line; a line without a usable one is asked for by its place.
+TEST_P(BouquetNumberTest, Reads) {
+    const NumberCase& c = GetParam();
+    EXPECT_EQ(bouquetNumberOf(QString::fromUtf8(c.line), c.position), QLatin1String(c.number));
+}
+INSTANTIATE_TEST_SUITE_P(Lines, BouquetNumberTest,
+                         ::testing::Values(NumberCase{"1 ARD", 0, "1"}, NumberCase{"7 Sport", 1, "7"},
+                                           NumberCase{"07 Sport", 1, "7"}, NumberCase{"12", 3, "12"},
+                                           NumberCase{"Sport", 4, "5"}, NumberCase{"0 Sport", 2, "3"},
+                                           NumberCase{"-3 Sport", 2, "3"}, NumberCase{"3a Sport", 2, "3"},
+                                           NumberCase{" 4 Sport", 0, "1"}, NumberCase{"9999999999 X", 1, "2"},
+                                           NumberCase{"", 6, "7"}));
 
 // No answer: false, an empty menu, and no second request.
 TEST_F(BouquetTest, LoadBouquetsWithoutAnswer) {
     TBouquetModel model(m_box.fn());
-    model.bouquets().append(TBouquetMenuItem{QStringLiteral("old"), false, false, nullptr});
+    model.bouquets().append(TBouquetMenuItem{QStringLiteral("old"), false, false, nullptr, QStringLiteral("1")});
     EXPECT_FALSE(model.LoadBouquets());
     EXPECT_EQ(m_box.requests, QStringList{kList});
     EXPECT_TRUE(model.bouquets().isEmpty());
@@ -204,21 +229,6 @@ INSTANTIATE_TEST_SUITE_P(Answers, ActualBouquetTest,
                                            ActualCase{"4", "0", "1", -1}, ActualCase{"-1", "0", "1", -1},
                                            ActualCase{"", "3", "3", -1}, ActualCase{"99999999999", "0", "1", -1},
                                            ActualCase{"1", "0", "1", 0}));
-
-// 21 bouquets: the menu breaks at item 10; 20 stay in one column.
-TEST_F(BouquetTest, BouquetMenuColumns) {
-    for (int count : {20, 21}) {
-        QStringList names;
-        for (int i = 1; i <= count; ++i)
-            names.append(QString::number(i) + QStringLiteral(" B"));
-        m_box.answers[kList] = names.join(QStringLiteral("\r\n"));
-        TBouquetModel model(m_box.fn());
-        ASSERT_TRUE(model.LoadBouquets());
-        ASSERT_EQ(model.bouquets().size(), count);
-        for (int i = 0; i < count; ++i)
-            EXPECT_EQ(model.bouquets()[i].BarBreak, count == 21 && i == 10) << count << " " << i;
-    }
-}
 
 // 3 TV and 2 radio channels: TV 1-3, radio 4-5 after the marker, ListIndex 0,1,2,4,5, TV asked first.
 TEST_F(BouquetTest, TvAndRadioNumbering) {
@@ -299,28 +309,6 @@ TEST_F(BouquetTest, ReloadKeepsSelection) {
     EXPECT_EQ(model.selectedIndex(), -1);
     EXPECT_FALSE(model.channelMenu()[0].Checked);
 }
-
-struct ColumnCase {
-    int channels;
-    std::vector<int> breaks;
-};
-class ChannelColumnTest : public BouquetTest, public ::testing::WithParamInterface<ColumnCase> {};
-
-// Columns of 25: the 26th, 51st ... entry opens a new column; 25 channels stay in one.
-TEST_P(ChannelColumnTest, Breaks) {
-    m_box.answers[kTv1] = lines(GetParam().channels, QStringLiteral("c"));
-    TBouquetModel model(m_box.fn());
-    ASSERT_TRUE(model.LoadBouquet(QStringLiteral("1")));
-    std::vector<int> breaks;
-    for (int k = 0; k < model.channelMenu().size(); ++k) {
-        if (model.channelMenu()[k].BarBreak)
-            breaks.push_back(k);
-    }
-    EXPECT_EQ(breaks, GetParam().breaks);
-}
-INSTANTIATE_TEST_SUITE_P(Counts, ChannelColumnTest,
-                         ::testing::Values(ColumnCase{1, {}}, ColumnCase{25, {}}, ColumnCase{26, {25}},
-                                           ColumnCase{51, {25, 50}}, ColumnCase{76, {25, 50, 75}}));
 
 // The radio part counts in the column rule, since the menu holds TV and radio entries alike.
 TEST_F(BouquetTest, ColumnsSpanTvAndRadio) {

@@ -61,6 +61,24 @@ TEST_F(EPGThreadTest, WalksFromTheSelectedChannelAndFillsTheRecords) {
         EXPECT_TRUE(ch->EPGLoaded) << ch->Id.toStdString();
 }
 
+// Channels a view shows come first, one a step; one outside the walk's list (another bouquet's)
+// gets its list in the record the view holds.
+TEST_F(EPGThreadTest, ChannelsInViewFirst) {
+    QList<TChannelRef> channels;
+    for (const auto& id : ids)
+        channels << channel(id);
+    const TChannelRef other = channel(QStringLiteral("85000300008"));
+    EPGThread thread(kFast);
+    thread.setInView({channels[2], other});
+    bool finished = false;
+    QObject::connect(&thread, &EPGThread::finished, [&] { finished = true; });
+    ASSERT_TRUE(thread.start(channels, 0, false, false));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 15000));
+    EXPECT_EQ(epgTargets(), (QStringList{ids[2], other->Id, ids[0], ids[1]}));
+    EXPECT_TRUE(other->EPGLoaded);
+    EXPECT_GT(other->EPGCount, 0);
+}
+
 TEST_F(EPGThreadTest, StopEndsAPauseQuickly) {
     QList<TChannelRef> channels;
     for (const auto& id : ids)
@@ -121,6 +139,23 @@ TEST_F(EPGThreadTest, ASwitchRestartsFromTheNewChannel) {
     EXPECT_EQ(epgTargets(), (QStringList{ids[0], ids[2], ids[1]}));
     EXPECT_EQ(captions, (QStringList{QStringLiteral("Channel Preview (1/3)"), QStringLiteral("Channel Preview (2/3)"),
                                      QStringLiteral("Channel Preview (3/3)")}));
+}
+
+// The walk reads the records as they are now: a channel marked loaded during the pause before its
+// fetch is left alone, and one cleared after the walk began is fetched.
+TEST_F(EPGThreadTest, ReadsTheRecordsAsTheyAreNow) {
+    QList<TChannelRef> channels;
+    for (const auto& id : ids)
+        channels << channel(id);
+    channels[2]->EPGLoaded = true;
+    EPGThread thread(EPGPacing{400, 5, 20, 50, 2});
+    bool finished = false;
+    QObject::connect(&thread, &EPGThread::finished, [&] { finished = true; });
+    ASSERT_TRUE(thread.start(channels, 0, false, false));
+    channels[0]->EPGLoaded = true;
+    channels[2]->EPGLoaded = false;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 15000));
+    EXPECT_EQ(epgTargets(), (QStringList{ids[1], ids[2]}));
 }
 
 // While a radio channel plays, radio lists are fetched again every pass and the thread keeps going;

@@ -206,40 +206,6 @@ TEST_F(EPGTimersTest, RadioTickShowsTheSong) {
     EXPECT_EQ(host.viewRepaints, 1);
 }
 
-// The update timer refreshes the info bar until the channel on air has its list.
-TEST_F(EPGTimersTest, EPGUpdateTimerEndsOnceLoaded) {
-    fillHost();
-    EPGTimers timers(host, false, kFast);
-    timers.startEPGUpdateTimer();
-    EXPECT_EQ(timers.epgUpdateTimer().interval(), EPGTimers::kEPGUpdateMs);
-    timers.TimerEPGUpdateTimer();
-    EXPECT_TRUE(timers.epgUpdateTimer().isActive());
-    host.akt->EPGLoaded = true;
-    timers.TimerEPGUpdateTimer();
-    EXPECT_FALSE(timers.epgUpdateTimer().isActive());
-    EXPECT_EQ(host.channelInfoShown, (QList<TChannel*>{host.akt.get(), host.akt.get()}));
-}
-
-struct ChannelsTimerCase {
-    bool panelVisible;
-    bool epgStopped;
-    bool staysActive;
-};
-class ChannelsTimerTest : public EPGTimersTest, public ::testing::WithParamInterface<ChannelsTimerCase> {};
-
-// The channel panel timer repaints the list on every tick, the one that turns it off included.
-TEST_P(ChannelsTimerTest, RepaintsAndStopsItself) {
-    fillHost();
-    host.panelVisible = GetParam().panelVisible;
-    EPGTimers timers(host, GetParam().epgStopped, kFast);
-    timers.startEPGChannelsTimer();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return host.listRepaints > 0; }, 3000));
-    EXPECT_EQ(timers.epgChannelsTimer().isActive(), GetParam().staysActive);
-}
-INSTANTIATE_TEST_SUITE_P(Cases, ChannelsTimerTest,
-                         ::testing::Values(ChannelsTimerCase{true, false, true}, ChannelsTimerCase{false, false, false},
-                                           ChannelsTimerCase{true, true, false}));
-
 // After a switch in full screen the EPG info comes once, 1.5 s later.
 TEST_F(EPGTimersTest, ShowEPGOnSwitchFiresOnce) {
     fillHost();
@@ -250,56 +216,6 @@ TEST_F(EPGTimersTest, ShowEPGOnSwitchFiresOnce) {
     QTest::qWait(1700);
     EXPECT_EQ(host.epgInfoShown, QList<TChannel*>{host.akt.get()});
     EXPECT_FALSE(timers.showEPGOnSwitchTimer().isActive());
-}
-
-// The start of a switch walks from the channel on air and ticks the EPG timer at once; the
-// thread's results reach the records and the preview captions on this thread.
-TEST_F(EPGTimersTest, SwitchStartsTheWalk) {
-    ASSERT_TRUE(m_sim.start());
-    fillHost();
-    IsStarting = true;
-    EPGTimers timers(host, false, kFast);
-    bool finished = false;
-    QObject::connect(&timers.thread(), &EPGThread::finished, [&] { finished = true; });
-    ASSERT_TRUE(timers.startThreadFromSwitch());
-    EXPECT_FALSE(IsStarting.load());
-    EXPECT_FALSE(timers.startThread()) << "a running thread is not started twice";
-    EXPECT_EQ(timers.epgTimer().interval(), EPGTimers::kEPGTimerRestartMs);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 15000));
-    EXPECT_EQ(epgTargets(), (QStringList{ids[1], ids[2], ids[0]}));
-    EXPECT_EQ(host.previewCaptions.last(), QStringLiteral("Channel Preview (3/3)"));
-    for (const auto& ch : host.channels)
-        EXPECT_TRUE(ch->EPGLoaded);
-    EXPECT_GT(host.viewRepaints, 0);
-}
-
-// "Stop EPG" stops the walk within a short wait and turns into "Start EPG", which starts it again.
-TEST_F(EPGTimersTest, StopEPGAndBack) {
-    ASSERT_TRUE(m_sim.start());
-    fillHost();
-    EPGTimers timers(host, false, EPGPacing{60000, 20, 1600, 5000, 20});
-    EXPECT_EQ(host.stopCaptions, QStringList{EPGTimers::kStopCaption});
-    ASSERT_TRUE(timers.startThreadFromSwitch());
-    QTest::qWait(50);
-    QElapsedTimer clock;
-    clock.start();
-    timers.StopEPG1Click();
-    EXPECT_LT(clock.elapsed(), 1000);
-    EXPECT_FALSE(timers.isThreadRunning());
-    EXPECT_TRUE(timers.isEPGStopped());
-    EXPECT_FALSE(timers.epgTimer().isActive());
-    EXPECT_EQ(host.stopCaptions.last(), EPGTimers::kStartCaption);
-    EXPECT_FALSE(timers.startThreadFromSwitch()) << "a stopped EPG is not started by a switch";
-    EXPECT_EQ(host.busyDepth, 0);
-
-    timers.StopEPG1Click();
-    EXPECT_FALSE(timers.isEPGStopped());
-    EXPECT_TRUE(timers.isThreadRunning());
-    EXPECT_TRUE(timers.epgTimer().isActive());
-    EXPECT_EQ(host.stopCaptions.last(), EPGTimers::kStopCaption);
-    timers.StopEPGThread(false);
-    EXPECT_FALSE(timers.isThreadRunning());
-    EXPECT_TRUE(epgTargets().isEmpty());
 }
 
 // A stop while the receiver leaves a fetch hanging ends within 100 ms (five 20 ms waits); the
@@ -350,40 +266,6 @@ TEST_F(EPGTimersTest, ClosingStartsNothing) {
     IsClosing = true;
     EXPECT_FALSE(timers.startThread());
     EXPECT_FALSE(timers.isThreadRunning());
-}
-
-// "Reset EPG" during a walk: the stop shows its message, every channel goes back to "...", the
-// bar is refreshed and the lists are fetched again from the channel on air.
-TEST_F(EPGTimersTest, ResetEPGClearsAndFetchesAgain) {
-    ASSERT_TRUE(m_sim.start());
-    fillHost();
-    // A long step after each channel keeps the walk busy when the reset comes.
-    EPGTimers timers(host, false, EPGPacing{50, 5, 2000, 50, 2});
-    int applied = 0;
-    QObject::connect(&timers.thread(), &EPGThread::channelApplied, [&] { ++applied; });
-    ASSERT_TRUE(timers.startThreadFromSwitch());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return applied >= 1; }, 10000));
-    ASSERT_GT(host.channels[1]->EPGCount, 0);
-    ASSERT_NE(host.channels[1]->NowEPG.Title, TChannelProgram::kUnknownTitle);
-
-    m_sim.clearRequests();
-    m_status.shown.clear();
-    timers.ResetEPG1Click();
-    EXPECT_TRUE(m_status.shown.contains(QStringLiteral("stopping epg...")));
-    for (const auto& ch : host.channels) {
-        EXPECT_FALSE(ch->EPGLoaded);
-        EXPECT_EQ(ch->NowEPG.Title, TChannelProgram::kUnknownTitle);
-        EXPECT_EQ(ch->NextEPG.Title, TChannelProgram::kUnknownTitle);
-        for (int k = 0; k < ch->EPGCount; ++k)
-            EXPECT_EQ(ch->EPG[k].Title, TChannelProgram::kUnknownTitle);
-    }
-    EXPECT_EQ(host.channelInfoShown.last(), host.akt.get());
-    EXPECT_TRUE(timers.isThreadRunning());
-    EXPECT_TRUE(timers.epgTimer().isActive());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !epgTargets().isEmpty(); }, 10000));
-    EXPECT_EQ(epgTargets().first(), ids[1]);
-    timers.StopEPGThread(false);
-    EXPECT_EQ(host.busyDepth, 0);
 }
 
 } // namespace

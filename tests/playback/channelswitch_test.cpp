@@ -13,7 +13,6 @@ const QString kDasErste = QStringLiteral("43700016d66");
 const QString kZdf = QStringLiteral("437000273f2");
 const QString kBr = QStringLiteral("44100016dca");
 const QString kBayern3 = QStringLiteral("44100016e54");
-const QString kPortal = QStringLiteral("85000300008");
 const QString kNoProgramme = QStringLiteral("1000f0001");
 
 struct ZapCase {
@@ -81,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "437000273f2",
                 true,
                 {"/control/getmode", "/control/system?setAViAExtPlayBack=spts", "/control/zapto?437000273f2",
-                 "/control/info?streaminfo", "/control/zapto?getallpids"},
+                 "/control/zapto", "/control/info?streaminfo", "/control/zapto?getallpids"},
                 "tv",
                 "/0,0x0100,0x006E,0x0078,0x0079,0x007D"},
         ZapCase{"TvToRadio",
@@ -90,7 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "44100016e54",
                 true,
                 {"/control/getmode", "/control/system?setAViAExtPlayBack=pes", "/control/setmode?radio",
-                 "/control/zapto?44100016e54", "/control/info?streaminfo", "/control/zapto?getallpids"},
+                 "/control/zapto?44100016e54", "/control/zapto", "/control/info?streaminfo",
+                 "/control/zapto?getallpids"},
                 "radio",
                 "/0x090A"},
         ZapCase{"NowNextUnknownRefetchesTheOverview",
@@ -99,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "437000273f2",
                 false,
                 {"/control/getmode", "/control/system?setAViAExtPlayBack=spts", "/control/zapto?437000273f2",
-                 "/control/epg?ext", "/control/info?streaminfo", "/control/zapto?getallpids"},
+                 "/control/zapto", "/control/epg?ext", "/control/info?streaminfo", "/control/zapto?getallpids"},
                 "tv",
                 "/0,0x0100,0x006E,0x0078,0x0079,0x007D"},
         ZapCase{"PortalListsItsSubChannels",
@@ -108,7 +108,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "85000300008",
                 true,
                 {"/control/getmode", "/control/system?setAViAExtPlayBack=spts", "/control/zapto?85000300008",
-                 "/control/zapto?getallsubchannels", "/control/info?streaminfo", "/control/zapto?getallpids"},
+                 "/control/zapto", "/control/zapto?getallsubchannels", "/control/info?streaminfo",
+                 "/control/zapto?getallpids"},
                 "tv",
                 "/0,0x0061,0x01FF,0x0200,0x0201"},
         ZapCase{"AllPidsZeroIsNotAvailable",
@@ -117,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "1000f0001",
                 true,
                 {"/control/getmode", "/control/system?setAViAExtPlayBack=spts", "/control/zapto?1000f0001",
-                 "/control/epg?ext", "/control/info?streaminfo", "/control/zapto?getallpids"},
+                 "/control/zapto", "/control/epg?ext", "/control/info?streaminfo", "/control/zapto?getallpids"},
                 "",
                 "",
                 true},
@@ -204,9 +205,9 @@ TEST_F(SwitchTest, TvRadioTvRoundTrip) {
 
     ASSERT_TRUE(sim.clearRequests());
     switchTo(kBr);
-    EXPECT_EQ(boxRequests(),
-              (QStringList{"/control/getmode", "/control/setmode?tv", "/control/system?setAViAExtPlayBack=spts",
-                           "/control/zapto?44100016dca", "/control/info?streaminfo", "/control/zapto?getallpids"}));
+    EXPECT_EQ(boxRequests(), (QStringList{"/control/getmode", "/control/setmode?tv",
+                                          "/control/system?setAViAExtPlayBack=spts", "/control/zapto?44100016dca",
+                                          "/control/zapto", "/control/info?streaminfo", "/control/zapto?getallpids"}));
     EXPECT_EQ(sim.state().value(QStringLiteral("mode")), QStringLiteral("tv"));
     EXPECT_EQ(sim.state().value(QStringLiteral("spts")), QStringLiteral("on"));
     EXPECT_TRUE(streamView.spts);
@@ -333,70 +334,6 @@ TEST_F(SwitchTest, NoSelectionEndsAtOnce) {
     EXPECT_TRUE(host.calls.contains(QStringLiteral("backdrop")));
     switcher->SwitchChannel(nullptr);
     EXPECT_TRUE(boxRequests().isEmpty());
-}
-
-// The portal's sub-channels sit below it; a click on one zaps there without asking for the list
-// again and keeps the entries; a later non-portal channel hides the menu but keeps them too.
-TEST_F(SwitchTest, SubChannelsFromThePortal) {
-    ASSERT_TRUE(model->LoadBouquet(QStringLiteral("2")));
-    model->setSelectedIndex(0);
-    loadNowNext();
-    switchTo(kPortal);
-    const int at = model->LocateChannel(kPortal);
-    ASSERT_EQ(switcher->subChannelsMenu().size(), 3);
-    EXPECT_TRUE(host.subMenuVisible);
-    EXPECT_EQ(model->channelBox()[at + 1].Channel->Id, QStringLiteral("85000300009"));
-    EXPECT_EQ(model->channelBox()[at + 2].Channel->Id, QStringLiteral("8500030000a"));
-    EXPECT_EQ(model->channelList()[at + 3].Channel->Id, QStringLiteral("8500030000b"));
-    const qsizetype entries = model->channelBox().size();
-
-    ASSERT_TRUE(sim.clearRequests());
-    switcher->SubChannels1Click(1);
-    // A sub-channel has no programme yet: the overview is read again.
-    EXPECT_EQ(boxRequests(), (QStringList{"/control/getmode", "/control/zapto?8500030000a", "/control/epg?ext",
-                                          "/control/info?streaminfo", "/control/zapto?getallpids"}));
-    EXPECT_EQ(sim.requestTargets(QStringLiteral("tv")).last(), QStringLiteral("/0,0x0063,0x0213,0x0214"));
-    EXPECT_EQ(switcher->AktChannel()->Id, QStringLiteral("8500030000a"));
-    EXPECT_TRUE(switcher->subChannelsMenu()[1].Checked);
-    EXPECT_FALSE(switcher->subChannelsMenu()[0].Checked);
-    for (const auto& entry : model->channelMenu())
-        EXPECT_FALSE(entry.Checked);
-    EXPECT_EQ(model->channelBox().size(), entries);
-    EXPECT_EQ(model->selectedIndex(), at + 2);
-    EXPECT_TRUE(decodesPictures());
-
-    switchTo(QStringLiteral("85000300002"));
-    EXPECT_FALSE(host.subMenuVisible);
-    EXPECT_EQ(model->channelBox().size(), entries);
-}
-
-// Channel box handlers: a changed selection only prepares, keys other than Enter and Space stay
-// with the box, the dropped list is 360 pixels wide.
-TEST_F(SwitchTest, ChannelBoxHandlers) {
-    ASSERT_TRUE(sim.clearRequests());
-    model->setSelectedIndex(-1);
-    host.calls.clear();
-    switcher->CmbChannelsChange();
-    EXPECT_EQ(model->selectedIndex(), 0);
-    EXPECT_EQ(host.calls, (QStringList{"focusVolume", "play:;", "startEpg", "focusBox"}));
-
-    model->setSelectedIndex(model->LocateChannel(kZdf));
-    host.droppedDown = true;
-    host.calls.clear();
-    switcher->CmbChannelsChange();
-    EXPECT_EQ(host.calls, (QStringList{"play:4", "focusBox"}));
-    // ZDF's next programme is not known yet: it is fetched again.
-    EXPECT_FALSE(channel(kZdf)->EPGLoaded);
-
-    EXPECT_FALSE(switcher->CmbChannelsKeyDown(40));
-    EXPECT_FALSE(switcher->CmbChannelsKeyDown(65));
-    host.calls.clear();
-    switcher->CmbChannelsDropDown();
-    switcher->CmbChannelsClick();
-    switcher->CmbChannelsExit();
-    EXPECT_EQ(host.calls, (QStringList{"dropWidth:360", "focusBox"}));
-    EXPECT_TRUE(boxRequests().isEmpty());
-    EXPECT_EQ(switcher->AktChannel()->Id, kDasErste);
 }
 
 namespace {

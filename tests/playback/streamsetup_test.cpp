@@ -61,7 +61,8 @@ struct ScaleCase {
 class ScaleTest : public ::testing::TestWithParam<ScaleCase> {};
 
 const char* const kDasErstePids = "255\n256 deutsch\n257 englisch\n32 vtxt\n100 pmt";
-const char* const kDasErsteInfo = "720\n576\n5000000\n4:3\n25\njoint stereo\n";
+// The third line is bytes per second, as the receiver gives it (5000 kbit).
+const char* const kDasErsteInfo = "720\n576\n625000\n4:3\n25\njoint stereo\n";
 
 } // namespace
 
@@ -152,6 +153,24 @@ TEST(StreamInfoParse, PidFieldsAndAudioMenu) {
     EXPECT_EQ(p.menu->at(1).Caption, QStringLiteral("englisch"));
     EXPECT_FALSE(p.menu->at(1).Checked);
 }
+
+struct RateCase {
+    const char* line;
+    const char* rate;
+};
+class StreamRateTest : public ::testing::TestWithParam<RateCase> {};
+
+// The receiver's third line is the MPEG bit-rate field times 50, bytes per second: shown in kbit.
+TEST_P(StreamRateTest, BytesPerSecondShownAsKbit) {
+    const RateCase& c = GetParam();
+    const QString info = QStringLiteral("720\n576\n") + QLatin1String(c.line) + QStringLiteral("\n4:3\n25\nstereo");
+    EXPECT_EQ(parseStreamInfo(info, QString(), 0, {}).info.VideoRate, QLatin1String(c.rate));
+}
+INSTANTIATE_TEST_SUITE_P(Answers, StreamRateTest,
+                         ::testing::Values(RateCase{"625000", "5000kbit"}, RateCase{"50", "0kbit"},
+                                           RateCase{"125", "1kbit"}, RateCase{"0", "0kbit"},
+                                           RateCase{"2147483647", "17179869kbit"}, RateCase{"5 Mbit", ""},
+                                           RateCase{"", ""}));
 
 // A "0" audio PID takes its slot but gets no menu entry; a teletext line without a PMT after it
 // leaves the PMT at its initial value.

@@ -496,8 +496,10 @@ void SoakChild::recover(const QByteArray& label) {
         }
         const int row = (std::max(0, box->currentIndex()) + 1) % int(box->count());
         note(QStringLiteral("recovery: channel box row %1 \"%2\"").arg(row).arg(box->itemText(row)));
+        // Chosen in the box, then Enter: the user's way to switch.
         box->setCurrentIndex(row);
         Q_EMIT box->activated(row);
+        QTest::keyClick(box, Qt::Key_Return);
         ++switches;
         ok = QTest::qWaitFor([&] { return !IsSwitching && m_app.player().isPlaying(); }, 15000);
     }
@@ -589,6 +591,7 @@ bool SoakChild::settleForFigures(const char* prefix) {
         note(QStringLiteral("figures: channel box row 0 \"%1\"").arg(box->itemText(0)));
         box->setCurrentIndex(0);
         Q_EMIT box->activated(0);
+        QTest::keyClick(box, Qt::Key_Return);
         ok = QTest::qWaitFor(
             [&] {
                 const VlcEngine* engine = m_app.player().engine();

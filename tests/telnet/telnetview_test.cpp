@@ -136,49 +136,6 @@ TEST_F(TelnetConsoleTest, PasswordChange) {
     EXPECT_FALSE(m_session->TelnetSend(QStringLiteral("pwd"), true).isEmpty());
 }
 
-// Restart of the web server and the reboot, confirmed and cancelled.
-TEST_F(TelnetConsoleTest, NhttpdAndReboot) {
-    start("127.0.57.34");
-    ASSERT_TRUE(m_console->TelnetLogin(QStringLiteral("root"), QString()));
-    m_console->Restartnhttpd1Click();
-    EXPECT_EQ(m_shown, QStringList{QStringLiteral("Telnet: Nhttpd restarted!")});
-    EXPECT_TRUE(telnetLines().contains(QStringLiteral("killall nhttpd")));
-    EXPECT_TRUE(telnetLines().contains(QStringLiteral("nhttpd")));
-    int stops = 0;
-    int closes = 0;
-    m_console->setRebootHooks(
-        [&] {
-            ++stops;
-            return 0;
-        },
-        [&] { ++closes; });
-    m_answer = false;
-    m_console->Reboot1Click();
-    EXPECT_EQ(m_asked, QStringList{QStringLiteral("D-Box Reboot?")});
-    EXPECT_EQ(stops + closes, 0);
-    m_answer = true;
-    m_console->Reboot1Click();
-    EXPECT_EQ(stops, 1);
-    EXPECT_EQ(closes, 1);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return m_sim->state().value(QStringLiteral("reboots")) == "1"; }, 5000));
-    EXPECT_EQ(m_shown.last(), QStringLiteral("D-Box Reboot! Plz Restart Quoxel!"));
-}
-
-// The panel toggles with the menu, not in full screen.
-TEST_F(TelnetConsoleTest, PanelToggle) {
-    start("127.0.57.35");
-    bool fullscreen = true;
-    m_console->setFullscreenQuery([&] { return fullscreen; });
-    m_console->Telnet1Click();
-    EXPECT_FALSE(m_console->telnet1Checked());
-    fullscreen = false;
-    m_console->Telnet1Click();
-    EXPECT_TRUE(m_console->telnet1Checked());
-    EXPECT_TRUE(m_panel.isVisible());
-    m_console->Telnet1Click();
-    EXPECT_FALSE(m_panel.isVisible());
-}
-
 // Colour and scroll-back as the view draws them, from recorded bytes.
 TEST(TelnetView, DrawsColourAndScrollback) {
     TOptions o;

@@ -4,6 +4,8 @@
 #include "core/options.h"
 #include "support/boxsimprocess.h"
 #include "support/tempdir.h"
+#include "ui/apposd.h"
+#include "ui/epgpanels.h"
 #include "ui/mainwindow.h"
 #include "ui/program.h"
 
@@ -45,7 +47,7 @@ double videoBrightness(TFrmQuoxel& w) {
     return brightness(screen->grabWindow(0, origin.x(), origin.y(), w.Video()->width(), w.Video()->height()).toImage());
 }
 
-// Distinct colours in the lower half of the video panel, below the in-window overlays: the test
+// Distinct colours in the lower half of the video panel: the test
 // picture has many, a black panel one.
 QImage videoLowerHalf(TFrmQuoxel& w) {
     const QPoint origin = w.Video()->mapToGlobal(QPoint(0, w.Video()->height() / 2));
@@ -105,8 +107,10 @@ TEST(AppDisplay, StartPlayFullscreenAndClose) {
     EXPECT_FALSE(IsStarting.load());
     ASSERT_TRUE(QTest::qWaitFor([&] { return app.player().isPlaying(); }, 20000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return videoBrightness(w) > 20; }, 20000)) << "the window shows the picture";
-    // A size of the panel other than the one the engine's output started with.
+    // A size of the panel other than the one the engine's output started with. The programme bar
+    // of the first switch lies over the bottom of the picture until its time is up.
     w.resize(w.width() + 60, w.height() + 40);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !app.osd().panels().infoVisible(); }, 6000));
     QTest::qWait(700);
     const QImage playing = videoBottom(w);
 

@@ -179,88 +179,9 @@ TEST_F(ChannelViewsTest, EmptyBouquetKeepsTheViews) {
     expectSameChannelEverywhere();
 }
 
-struct ColumnCase {
-    int nr;
-    QList<int> columns;
-};
-class ColumnViewsTest : public ChannelViewsTest, public ::testing::WithParamInterface<ColumnCase> {};
-
-// Columns of 25 entries: the 26th and the 51st entry start a new column, radio counted with TV.
-TEST_P(ColumnViewsTest, BreaksEvery25) {
-    load(GetParam().nr);
-    EXPECT_EQ(builder.columnSizes(), GetParam().columns);
-    for (int k = 0; k < builder.entries().size(); ++k)
-        EXPECT_EQ(builder.entries()[k]->property(ChannelMenuBuilder::kBarBreakProperty).toBool(), k == 25 || k == 50)
-            << k;
-    expectSameChannelEverywhere();
-}
-INSTANTIATE_TEST_SUITE_P(Columns, ColumnViewsTest,
-                         ::testing::Values(ColumnCase{5, {25}}, ColumnCase{6, {25, 1}}, ColumnCase{7, {25, 25}}));
-
-// Back and forth between bouquets: the cache gives the same records back, the channel on air is
-// found again, a channel that is not in the bouquet selects position 0.
-TEST_F(ChannelViewsTest, BouquetSwitchKeepsRecordsAndSelection) {
-    load(1);
-    ASSERT_TRUE(bouquets.bouquets()[0].Checked);
-    const TChannel* orf = model.channelAt(1).get();
-    TBouquetSwitch s = bouquets.SwitchBouquet(2, QStringLiteral("437000273f2"));
-    model.setItems(bouquets.channelBox());
-    box.setCurrentIndex(s.Selected);
-    builder.checkRow(s.Located);
-    EXPECT_EQ(s.Selected, 1);
-    EXPECT_EQ(builder.checkedRow(), 1);
-    expectSameChannelEverywhere();
-
-    s = bouquets.SwitchBouquet(0, QStringLiteral("44100016dca"));
-    model.setItems(bouquets.channelBox());
-    box.setCurrentIndex(s.Selected);
-    EXPECT_FALSE(s.FreshlyLoaded);
-    EXPECT_EQ(model.channelAt(1).get(), orf);
-    EXPECT_EQ(s.Selected, 2);
-    EXPECT_EQ(box.currentChannel()->Id, QStringLiteral("44100016dca"));
-
-    s = bouquets.SwitchBouquet(1, QStringLiteral("44100016dca"));
-    model.setItems(bouquets.channelBox());
-    box.setCurrentIndex(s.Selected);
-    EXPECT_EQ(s.Located, -1);
-    EXPECT_EQ(box.currentIndex(), 0);
-    expectSameChannelEverywhere();
-}
-
-// A sub channel sits in the box and the list at its row and in the menu under its parent entry.
-TEST_F(ChannelViewsTest, SubChannelHangsUnderItsEntry) {
-    load(1);
-    auto sub = std::make_shared<TChannel>();
-    sub->Id = QStringLiteral("sub1");
-    sub->Caption = QStringLiteral("Sub One");
-    sub->IsSubChannel = true;
-    model.insertChannel(1, sub);
-    EXPECT_EQ(box.count(), 4);
-    EXPECT_EQ(box.itemText(1), QStringLiteral("->Sub One, ..."));
-    EXPECT_EQ(builder.entries().size(), 3);
-    ASSERT_NE(builder.entries()[0]->menu(), nullptr);
-    QAction* subEntry = builder.actionForRow(1);
-    ASSERT_NE(subEntry, nullptr);
-    QSignalSpy spy(&builder, &ChannelMenuBuilder::subChannelClicked);
-    subEntry->trigger();
-    ASSERT_EQ(spy.size(), 1);
-    EXPECT_EQ(spy[0][0].toInt(), 1);
-    EXPECT_EQ(builder.checkedRow(), 1);
-    expectSameChannelEverywhere();
-    // Rebuilding leaves one sub-entry menu, not one more per rebuild.
-    builder.rebuild();
-    builder.rebuild();
-    EXPECT_EQ(menu.findChildren<QMenu*>().size(), 1);
-}
-
-// A click on an entry names its row and record; a double click on a list row does the same.
-TEST_F(ChannelViewsTest, ClicksNameTheRecord) {
+// A double click on a list row names its row and record; a single click does nothing.
+TEST_F(ChannelViewsTest, DoubleClickNamesTheRecord) {
     load(3);
-    QSignalSpy menuSpy(&builder, &ChannelMenuBuilder::channelClicked);
-    builder.actionForRow(3)->trigger();
-    ASSERT_EQ(menuSpy.size(), 1);
-    EXPECT_EQ(menuSpy[0][1].value<TChannel*>(), model.channelAt(3).get());
-
     list.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
     QSignalSpy listSpy(&list, &ChannelListView::channelActivated);
@@ -352,33 +273,6 @@ TEST(ChannelRowText, Lines) {
     TChannel unknown;
     EXPECT_EQ(channelRowNowLine(unknown), QStringLiteral(" ..."));
     EXPECT_EQ(channelRowNextLine(unknown), QStringLiteral(" ..."));
-}
-
-// Owner-drawn entries are 14 pixels high, the checked one on pure blue; a restored bouquet's
-// entries are plain menu text of the style's own height.
-TEST_F(ChannelViewsTest, MenuEntriesAreOwnerDrawn) {
-    load(3);
-    builder.checkRow(1);
-    menu.popup(QPoint(0, 0));
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
-    const QRect checked = menu.actionGeometry(builder.actionForRow(1));
-    EXPECT_EQ(checked.height(), ChannelMenuStyle::kItemHeight);
-    const QImage shot = menu.grab().toImage();
-    EXPECT_EQ(shot.pixelColor(checked.right() - 2, checked.center().y()), QColor(0, 0, 255));
-    EXPECT_NE(shot.pixelColor(checked.right() - 2, menu.actionGeometry(builder.actionForRow(2)).center().y()),
-              QColor(0, 0, 255));
-    EXPECT_GE(menu.actionGeometry(builder.actionForRow(0)).width(),
-              ChannelMenuStyle::measureWidth(*model.channelAt(0), menu.font()));
-    menu.hide();
-
-    builder.setOwnerDrawn(false);
-    builder.checkRow(1);
-    menu.popup(QPoint(0, 0));
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
-    const QRect plain = menu.actionGeometry(builder.actionForRow(1));
-    EXPECT_NE(menu.grab().toImage().pixelColor(plain.right() - 2, plain.center().y()), QColor(0, 0, 255));
-    EXPECT_TRUE(builder.actionForRow(1)->isChecked());
-    menu.hide();
 }
 
 // Paging the list by whole pages, never before the first row.

@@ -189,6 +189,7 @@ INSTANTIATE_TEST_SUITE_P(TableF, KeyTable, ::testing::Values(
     KeyRow{"PageDownAtLastNothing", full([](InputTestHost& h) { h.boxIndex = 3; }), Qt::Key_PageDown, {}, {}},
     KeyRow{"WindowOnlyKeysNothing", full(), Qt::Key_T, {}, {}},
     KeyRow{"F9Nothing", full(), Qt::Key_F9, {}, {}},
+    KeyRow{"GGuide", full(), Qt::Key_G, {}, {"ShowGuide"}},
     // left Ctrl in full screen hides the info; with "R" it restarts the player
     KeyRow{"CtrlRRestarts", full(osd({OsdWindow::Info})), Qt::Key_R, Qt::ControlModifier,
            {"HideEPGInfo", "HideEPGInfo", "VLCRestart1Click"}},
@@ -233,10 +234,9 @@ INSTANTIATE_TEST_SUITE_P(TableW, KeyTable, ::testing::Values(
     // common rows
     KeyRow{"IShowsInfo", window(), Qt::Key_I, {}, {"ShowEPGInfo ZDF"}},
     KeyRow{"OShowsList", window(), Qt::Key_O, {}, {"ShowChannelPanel"}},
-    KeyRow{"TTogglesTelnet", window(), Qt::Key_T, {}, {"Telnet1Click"}},
-    KeyRow{"RTogglesBoxPicture", window(), Qt::Key_R, {}, {"DBoxOSD1Click"}},
     KeyRow{"F8AlwaysOnTop", window(), Qt::Key_F8, {}, {"alwaysontop1Click"}},
     KeyRow{"F9VideoOnly", window(), Qt::Key_F9, {}, {"VideoOnly1Click"}},
+    KeyRow{"GGuide", window(), Qt::Key_G, {}, {"ShowGuide"}},
     KeyRow{"EscEntersFullscreen", window(), Qt::Key_Escape, {}, {"setFullscreen 1", "HideEPGInfo"},
            enteredFullscreen},
     KeyRow{"EscEntersFullscreenWithInfo", window([](InputTestHost&) { Options.ShowEpgInfo = true; }),

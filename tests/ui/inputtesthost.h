@@ -144,6 +144,7 @@ public:
     void VideoOnly1Click() override;
     void hideTelnetPanel() override;
     void startPopUpTimer() override { calls << "startPopUpTimer"; }
+    void ShowGuide() override { calls << "ShowGuide"; }
 
 protected:
     bool event(QEvent* event) override;

@@ -38,7 +38,8 @@ class VlcVersions : public OnlineFixture, public ::testing::WithParamInterface<V
 
 } // namespace
 
-// VLC 0.8.5 lists the node "General" (id 3) before the items: the item just added is played, and
+// The page as the interface documents it (the items alone, from 0) gives its one item. VLC 0.8.5
+// lists the node "General" (id 3) before the items: the item just added is played, and
 // hundreds of announced streams after it do not mislead. 0.8.6 has no play links at "/" (and a
 // status page that a configured password must not take for VLC 3): the play request goes out
 // without an item and VLC plays its current one. A PC missing from 0.8.5's .hosts gets 403 pages:
@@ -72,7 +73,16 @@ TEST_P(VlcVersions, FirstSwitch) {
     }
 }
 INSTANTIATE_TEST_SUITE_P(Remote, VlcVersions,
-                         ::testing::Values(VersionCase{"Vlc085",
+                         ::testing::Values(VersionCase{"PlainPage",
+                                                       "127.0.124.15",
+                                                       {QStringLiteral("--vlc-version"), QStringLiteral("plain")},
+                                                       {},
+                                                       nullptr,
+                                                       nullptr,
+                                                       true,
+                                                       "/?control=play&item=0",
+                                                       true},
+                                           VersionCase{"Vlc085",
                                                        "127.0.124.10",
                                                        {QStringLiteral("--vlc-version"), QStringLiteral("0.8.5")},
                                                        {},

@@ -56,7 +56,7 @@ QString sampleValue(const SettingDef& d) {
 }
 
 bool edited(const SettingDef& d) {
-    return d.type != SettingType::WindowInt && d.type != SettingType::WindowBool;
+    return d.type != SettingType::WindowInt && d.type != SettingType::WindowBool && (d.flagIndex >= 0 || *d.control);
 }
 
 // Types a new text into a line edit the way a user does: select all, type.

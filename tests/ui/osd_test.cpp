@@ -546,7 +546,6 @@ TEST_F(OsdTest, InWindowChannelPanel) {
     panels.LogoClick();
     ASSERT_TRUE(panels.channelsVisible());
     EXPECT_EQ(panels.LbxChannels()->currentIndex().row(), 6);
-    EXPECT_TRUE(panels.TimerEPGChannels().isActive());
     panels.LbxChannelsDblClick(2);
     ASSERT_EQ(host.switched.size(), 1);
     EXPECT_EQ(host.switched.first(), host.model.channelAt(2));

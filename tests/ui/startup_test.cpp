@@ -56,7 +56,7 @@ const StartCase kCases[] = {
      ConnectionOutcome::Connected,
      "initializing vlc...",
      {kTime, kStandby, kFormat, kBouquets, "/control/getbouquet?actual", "/control/getbouquet?bouquet=1&mode=TV",
-      "/control/getbouquet?bouquet=1&mode=RADIO", "/control/zapto", "/control/epg?ext"},
+      "/control/getbouquet?bouquet=1&mode=RADIO", "/control/zapto", "/control/epg?ext", kRecord},
      true},
     {"MessageAndLock",
      "127.0.55.11",
@@ -67,7 +67,7 @@ const StartCase kCases[] = {
      "initializing vlc...",
      {kTime, kStandby, kFormat, "/control/message?nmsg=Quoxel%20is%20active!", "/control/rc?lock", kBouquets,
       "/control/getbouquet?actual", "/control/getbouquet?bouquet=1&mode=TV", "/control/getbouquet?bouquet=1&mode=RADIO",
-      "/control/zapto", "/control/epg?ext"},
+      "/control/zapto", "/control/epg?ext", kRecord},
      true},
     {"ReceiverDown",
      "127.0.55.12",
@@ -87,6 +87,17 @@ const StartCase kCases[] = {
      "dbox is recording, sorry!",
      {kTime, kRecord},
      false},
+    {"QuoxelModeMessageAndLock",
+     "127.0.55.16",
+     true,
+     "",
+     "mode=quoxel\nshow_message=1\nlock_rc=1\ncheck_record=1\n",
+     ConnectionOutcome::Connected,
+     "initializing vlc...",
+     {kTime, "/control/message?nmsg=Quoxel%20is%20active!", "/control/rc?lock", kBouquets, "/control/getbouquet?actual",
+      "/control/getbouquet?bouquet=1&mode=TV", "/control/getbouquet?bouquet=1&mode=RADIO", "/control/zapto",
+      "/control/epg?ext"},
+     true},
     {"GarbageBouquets",
      "127.0.55.14",
      true,
@@ -134,8 +145,9 @@ TEST_P(StartUp, RequestSequenceAndOutcome) {
         ASSERT_TRUE(sim.clearRequests());
     }
     TestDir dir;
-    const QByteArray ini =
-        QByteArray("[General]\nmode=live\n") + c.settings + "[D-Box2]\nip_lan=" + c.address + "\ndboxport=80\n";
+    const bool quoxelMode = QByteArray(c.settings).contains("mode=quoxel");
+    const QByteArray ini = QByteArray("[General]\n") + (quoxelMode ? "" : "mode=live\n") + c.settings +
+                           "rememberstate=1\n[D-Box2]\nip_lan=" + c.address + "\ndboxport=80\n";
     ASSERT_TRUE(dir.write(QStringLiteral("Quoxel.ini"), ini));
 
     TFrmQuoxel w;
@@ -151,7 +163,7 @@ TEST_P(StartUp, RequestSequenceAndOutcome) {
     }
     EXPECT_EQ(w.FrmSplash().LblStatus()->text(), QLatin1String(c.status));
     EXPECT_TRUE(w.windowTitle().startsWith(QStringLiteral("Quoxel v")));
-    EXPECT_EQ(w.statusPanel(1)->text(), QStringLiteral("live"));
+    EXPECT_EQ(w.statusPanel(1)->text(), quoxelMode ? QStringLiteral("quoxel") : QStringLiteral("live"));
     if (c.simulatorUp) {
         QStringList got;
         for (const QString& t : sim.requestTargets())
@@ -180,8 +192,16 @@ TEST_P(StartUp, RequestSequenceAndOutcome) {
         app.lifecycle().FormActivate();
         EXPECT_FALSE(app.playerInitialised());
         EXPECT_FALSE(w.FrmSplash().isVisible());
+        if (c.simulatorUp) {
+            ASSERT_TRUE(sim.clearRequests());
+        }
         app.lifecycle().Close1Click();
         EXPECT_TRUE(QTest::qWaitFor([&] { return !w.isVisible(); }, 5000));
+        // No player was started: nothing of the receiver is restored and no window state saved.
+        if (c.simulatorUp) {
+            EXPECT_TRUE(sim.requestTargets().isEmpty()) << sim.requestTargets().join(' ').toStdString();
+        }
+        EXPECT_FALSE(dir.read(QStringLiteral("Quoxel.ini")).contains("[Window]"));
     }
     if (c.outcome == ConnectionOutcome::Recording) {
         EXPECT_EQ(sim.state().value(QStringLiteral("rclock")), QStringLiteral("off")) << "remote control left free";
@@ -190,38 +210,6 @@ TEST_P(StartUp, RequestSequenceAndOutcome) {
 
 INSTANTIATE_TEST_SUITE_P(Receiver, StartUp, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-} // namespace
-
-namespace {
-
-// The receiver's commands in the Control menu change the receiver and then show its state; a
-// refused command leaves the mark as the receiver has it.
-TEST(ReceiverMenu, SptsAndStandbyFollowTheReceiver) {
-    Options = TOptions{};
-    BoxSimProcess sim(QStringLiteral("127.0.55.16"));
-    ASSERT_TRUE(sim.start()) << sim.stderrText().toStdString();
-    TestDir dir;
-    ASSERT_TRUE(dir.write(QStringLiteral("Quoxel.ini"), "[General]\nmode=live\n[D-Box2]\nip_lan=127.0.55.16\n"
-                                                        "dboxport=80\n"));
-    TFrmQuoxel w;
-    AppController app(w);
-    app.setIniPath(dir.path(QStringLiteral("Quoxel.ini")));
-    ASSERT_EQ(app.FormCreate(), ConnectionOutcome::Connected);
-    const bool sptsBefore = w.menu().SPTS1->isChecked();
-    EXPECT_EQ(sptsBefore, sim.state().value(QStringLiteral("spts")) == QLatin1String("on"));
-    w.menu().SPTS1->trigger();
-    EXPECT_EQ(w.menu().SPTS1->isChecked(), !sptsBefore);
-    EXPECT_EQ(sim.state().value(QStringLiteral("spts")), sptsBefore ? QStringLiteral("off") : QStringLiteral("on"));
-
-    ASSERT_TRUE(sim.setFault(QStringLiteral("/control/standby"), QStringLiteral("status"), 500));
-    const bool standbyBefore = w.menu().StandbyOnOff1->isChecked();
-    w.menu().StandbyOnOff1->trigger();
-    EXPECT_EQ(w.menu().StandbyOnOff1->isChecked(), standbyBefore) << "a refused command changes no mark";
-    EXPECT_TRUE(w.statusPanel(0)->text().endsWith(QLatin1Char('!'))) << w.statusPanel(0)->text().toStdString();
-    IsStarting = false;
-    Options = TOptions{};
-}
 
 } // namespace
 

@@ -108,22 +108,6 @@ TEST_F(ViewModesTest, DesignedLayout) {
     EXPECT_EQ(w.centralWidget()->height() - w.CmbChannels()->geometry().top(), 25);
 }
 
-// Always on top follows the menu, and the native video window survives the change of placement.
-TEST_F(ViewModesTest, AlwaysOnTopKeepsVideoWindow) {
-    TFrmQuoxel w;
-    open(w);
-    const WId video = w.Video()->winId();
-    w.menu().alwaysontop1->trigger();
-    EXPECT_TRUE(w.menu().alwaysontop1->isChecked());
-    EXPECT_TRUE(w.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
-    EXPECT_TRUE(w.isVisible());
-    EXPECT_EQ(w.Video()->winId(), video);
-    w.menu().alwaysontop1->trigger();
-    EXPECT_FALSE(w.menu().alwaysontop1->isChecked());
-    EXPECT_FALSE(w.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
-    EXPECT_EQ(w.Video()->winId(), video);
-}
-
 // A modal window lifts the topmost placement for its time and gives it back; a window that was
 // not topmost stays so.
 TEST_F(ViewModesTest, ModalScopeDropsAndRestoresTopmost) {
@@ -146,53 +130,6 @@ TEST_F(ViewModesTest, ModalScopeDropsAndRestoresTopmost) {
         EXPECT_FALSE(during) << "round " << round;
         EXPECT_TRUE(w.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
     }
-}
-
-// Full screen through the menu: the flags, the check mark and the window agree on the way in
-// and out, the transition guard is down afterwards, and a topmost window is owed its placement.
-TEST_F(ViewModesTest, FullscreenInAndOutWithFlags) {
-    Options.ShowEpgInfo = true;
-    TFrmQuoxel w;
-    open(w);
-    const WId video = w.Video()->winId();
-    const QRect normal(w.pos(), w.size());
-    w.view().alwaysontop1Click();
-    w.PnlTelnet()->show();
-    w.menu().Telnet1->setChecked(true);
-
-    w.menu().Fullscreen1->trigger();
-    QCoreApplication::processEvents();
-    ViewModes& v = w.view();
-    EXPECT_TRUE(v.IsFullscreen);
-    EXPECT_TRUE(w.menu().Fullscreen1->isChecked());
-    EXPECT_TRUE(w.isFullScreen());
-    EXPECT_TRUE(v.IsAlwaysOnTop) << "placement lifted while the video covers the screen";
-    EXPECT_FALSE(v.topmost());
-    EXPECT_FALSE(w.menuBar()->isVisible());
-    EXPECT_FALSE(w.PnlTelnet()->isVisible());
-    EXPECT_FALSE(w.menu().Telnet1->isChecked());
-    EXPECT_EQ(m_infoShown, 1);
-    EXPECT_EQ(w.Video()->geometry(), w.centralWidget()->rect());
-    EXPECT_FALSE(v.IsInTransition);
-
-    // The window state to save is the normal one, not the screen.
-    const WindowState saved = v.windowState();
-    EXPECT_EQ(QSize(saved.width, saved.height), normal.size());
-
-    v.IsMenuOpen = true;
-    w.menu().Fullscreen1->trigger();
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(v.IsFullscreen);
-    EXPECT_FALSE(w.menu().Fullscreen1->isChecked());
-    EXPECT_FALSE(w.isFullScreen());
-    EXPECT_FALSE(v.IsInTransition);
-    EXPECT_FALSE(v.IsMenuOpen);
-    EXPECT_FALSE(v.IsAlwaysOnTop);
-    EXPECT_TRUE(v.topmost());
-    EXPECT_TRUE(w.menuBar()->isVisible());
-    EXPECT_TRUE(w.isVisible());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return w.size() == normal.size(); }, 5000));
-    EXPECT_EQ(w.Video()->winId(), video);
 }
 
 // A radio channel never goes full screen; video only still puts its picture over the video area.

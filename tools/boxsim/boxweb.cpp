@@ -4,6 +4,7 @@
 #include "textutil.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
@@ -17,6 +18,31 @@ namespace {
 
 long long nowSec() {
     return (long long)std::time(nullptr);
+}
+
+long long nowMsec() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// "Sun, 06 Nov 1994 08:49:37 GMT"
+std::string httpDate(long long sec) {
+    const std::time_t t = std::time_t(sec);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    static const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[tm.tm_wday], tm.tm_mday,
+                  months[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return buf;
+}
+
+// Seconds since 1970 of an HTTP date, -1 when it is none.
+long long parseHttpDate(const std::string& text) {
+    std::tm tm{};
+    const char* end = strptime(text.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &tm);
+    return end && *end == '\0' ? (long long)timegm(&tm) : -1;
 }
 
 std::string clockText(long long sec, const char* format) {
@@ -57,23 +83,38 @@ const std::set<std::string>& keyNames() {
 
 } // namespace
 
-BoxWeb::BoxWeb(const DataSet& data, UdpStreams& udp)
+std::optional<Firmware> firmwareFromName(const std::string& name) {
+    if (name == "3.x")
+        return Firmware::V3x;
+    if (name == "2.2")
+        return Firmware::V22;
+    return std::nullopt;
+}
+
+BoxWeb::BoxWeb(const DataSet& data, UdpStreams& udp, Firmware firmware)
     : m_data(data)
-    , m_udp(udp) {
+    , m_udp(udp)
+    , m_firmware(firmware) {
     m_current = std::max(0, data.find(data.startChannel));
     m_radioMode = data.channels[size_t(m_current)].radio;
     m_standby = data.standby;
     m_spts = data.spts;
-    m_recording = data.recording;
+    if (data.recording)
+        startRecording();
+}
+
+void BoxWeb::startRecording() {
+    m_recording = true;
+    m_recordTransponder = m_data.transponder(m_current);
+}
+
+bool BoxWeb::onRecordedTransponder(int channel) const {
+    return !m_recording || m_data.transponder(channel) == m_recordTransponder;
 }
 
 HttpResponse BoxWeb::handle(const HttpRequest& req) {
-    if (req.path == "/tmp/a.bmp") {
-        HttpResponse r;
-        r.contentType = "image/bmp";
-        r.body = bitmap();
-        return r;
-    }
+    if (req.path == "/tmp/a.bmp")
+        return screenFile(req);
     if (req.path == "/Y_Settings_nhttpd.yhtm") {
         HttpResponse r;
         r.contentType = "text/html";
@@ -125,8 +166,9 @@ std::string BoxWeb::control(const std::string& cmd, const std::string& query, in
     if (cmd == "getmode")
         return m_radioMode ? "radio" : "tv";
     if (cmd == "standby") {
+        // nhttpd 3.x tells the state; 2.2 answers "ok" whatever it is.
         if (query.empty())
-            return m_standby ? "ok" : "off"; // the client reads "ok" as "in standby"
+            return m_firmware == Firmware::V22 ? "ok" : (m_standby ? "on\r\n" : "off\r\n");
         if (query == "on" || query == "off") {
             m_standby = query == "on";
             return "ok";
@@ -144,11 +186,13 @@ std::string BoxWeb::control(const std::string& cmd, const std::string& query, in
         return "error";
     }
     if (cmd == "message") {
-        // The client does not encode the text, so take everything after "nmsg=" as it came.
+        // The web server decodes the value, then the message handler decodes it once more: a "+"
+        // sent as "%2B" arrives as a blank. Raw blanks in the request line are taken as they came.
         const size_t p = query.find("nmsg=");
         if (p == std::string::npos && !startsWith(query, "popup="))
             return "error";
-        m_lastMessage = percentDecode(query.substr(p == std::string::npos ? 6 : p + 5));
+        const std::string raw = split(query.substr(p == std::string::npos ? 6 : p + 5), '&')[0];
+        m_lastMessage = formDecode(formDecode(raw));
         ++m_messages;
         return "ok";
     }
@@ -194,10 +238,29 @@ std::string BoxWeb::control(const std::string& cmd, const std::string& query, in
     return "error";
 }
 
+std::vector<BoxWeb::Listed> BoxWeb::listedBouquets() const {
+    // 2.2 numbers the bouquets as it stores them, hidden ones included, so the list has gaps;
+    // 3.x numbers the ones it shows. Recording leaves gaps in both.
+    std::vector<Listed> out;
+    int shown = 0;
+    for (size_t i = 0; i < m_data.bouquets.size(); ++i) {
+        const Bouquet& b = m_data.bouquets[i];
+        if (b.hidden)
+            continue;
+        const int number = m_firmware == Firmware::V22 ? int(i + 1) : ++shown;
+        const auto tunable = [this](int idx) { return onRecordedTransponder(idx); };
+        if (m_recording && std::none_of(b.tv.begin(), b.tv.end(), tunable) &&
+            std::none_of(b.radio.begin(), b.radio.end(), tunable))
+            continue;
+        out.push_back({int(i), number});
+    }
+    return out;
+}
+
 std::string BoxWeb::bouquetList() {
     std::string out;
-    for (size_t i = 0; i < m_data.bouquets.size(); ++i)
-        out += std::to_string(i + 1) + " " + m_data.bouquets[i].name + "\n";
+    for (const Listed& l : listedBouquets())
+        out += std::to_string(l.number) + " " + m_data.bouquets[size_t(l.index)].name + "\n";
     return out;
 }
 
@@ -206,7 +269,9 @@ std::string BoxWeb::bouquetChannels(const std::map<std::string, std::string>& pa
     if (b == params.end())
         return "error";
     const long long nr = toNumber(b->second, 0);
-    if (nr < 1 || nr > (long long)m_data.bouquets.size())
+    const std::vector<Listed> listed = listedBouquets();
+    const auto found = std::find_if(listed.begin(), listed.end(), [nr](const Listed& l) { return l.number == nr; });
+    if (found == listed.end())
         return std::string();
     const auto m = params.find("mode");
     bool radio = m_radioMode;
@@ -214,9 +279,11 @@ std::string BoxWeb::bouquetChannels(const std::map<std::string, std::string>& pa
         radio = false;
     if (m != params.end() && m->second == "RADIO")
         radio = true;
-    const Bouquet& bq = m_data.bouquets[size_t(nr - 1)];
+    const Bouquet& bq = m_data.bouquets[size_t(found->index)];
     std::string out;
     for (int idx : radio ? bq.radio : bq.tv) {
+        if (!onRecordedTransponder(idx))
+            continue;
         const Channel& ch = m_data.channels[size_t(idx)];
         out += std::to_string(ch.number) + " " + ch.id + " " + ch.name + "\n";
     }
@@ -224,12 +291,13 @@ std::string BoxWeb::bouquetChannels(const std::map<std::string, std::string>& pa
 }
 
 int BoxWeb::actualBouquet() const {
-    // The first bouquet that holds the channel on air, as the receiver counts it; 0 if none.
+    // The place in the bouquet list of the first bouquet that holds the channel on air; 0 if none.
     int cur = m_current;
     if (m_data.channels[size_t(cur)].parent >= 0)
         cur = m_data.channels[size_t(cur)].parent;
-    for (size_t i = 0; i < m_data.bouquets.size(); ++i) {
-        const Bouquet& b = m_data.bouquets[i];
+    const std::vector<Listed> listed = listedBouquets();
+    for (size_t i = 0; i < listed.size(); ++i) {
+        const Bouquet& b = m_data.bouquets[size_t(listed[i].index)];
         const std::vector<int>& list = m_radioMode ? b.radio : b.tv;
         if (std::find(list.begin(), list.end(), cur) != list.end())
             return int(i + 1);
@@ -254,18 +322,26 @@ std::string BoxWeb::zapto(const std::string& query) {
     }
     if (query == "stopplayback" || query == "startplayback" || query == "stopsectionsd" || query == "startsectionsd")
         return "ok";
-    // Zapping: the receiver answers "ok" even for an id it does not know and then stays put.
+    // Zapping: the receiver answers "ok" whatever it does. It stays put for an id it does not
+    // know, in standby, and for a radio id in TV mode or the reverse. While recording, a channel
+    // on another transponder is taken as the current one, but nothing is tuned.
     const int idx = m_data.find(toLower(trim(query)));
     if (idx < 0) {
         std::cerr << "boxsim: zap to unknown channel '" << query << "'\n";
         return "ok";
     }
+    if (m_standby || m_data.channels[size_t(idx)].radio != m_radioMode) {
+        std::cerr << "boxsim: zap to '" << query << "' ignored\n";
+        return "ok";
+    }
     m_current = idx;
-    m_radioMode = m_data.channels[size_t(idx)].radio;
+    m_tuned = onRecordedTransponder(idx);
     return "ok";
 }
 
 std::string BoxWeb::allPids() const {
+    if (!m_tuned)
+        return "00000\n0\n";
     const Channel& ch = m_data.channels[size_t(m_current)];
     std::string out = pid5(ch.videoPid) + "\n";
     for (const AudioPid& a : ch.audio)
@@ -280,8 +356,12 @@ std::string BoxWeb::allPids() const {
 }
 
 std::string BoxWeb::streamInfo() const {
+    if (!m_tuned)
+        return "0\n0\n0\nunknown\nunknown\nunknown\n";
     const StreamInfo& i = m_data.channels[size_t(m_current)].info;
-    return std::to_string(i.width) + "\n" + std::to_string(i.height) + "\n" + std::to_string(i.bitrate) + "\n" +
+    // The third line is the MPEG bit-rate field (400 bit/s units) times 50: bytes per second.
+    const long long bytesPerSec = i.bitrate / 400 * 50;
+    return std::to_string(i.width) + "\n" + std::to_string(i.height) + "\n" + std::to_string(bytesPerSec) + "\n" +
            i.format + "\n" + i.fps + "\n" + i.audio + "\n";
 }
 
@@ -446,7 +526,42 @@ void BoxWeb::pressKey(const std::string& key) {
     }
 }
 
-std::string BoxWeb::bitmap() const {
+HttpResponse BoxWeb::screenFile(const HttpRequest& req) {
+    HttpResponse r;
+    r.contentType = "image/bmp";
+    std::unique_lock lock(m_mutex);
+    if (m_screenForm == ScreenForm::Plain) {
+        lock.unlock();
+        r.body = bitmap(ScreenForm::Plain);
+        return r;
+    }
+    const long long nowMs = nowMsec();
+    if (m_shotDueMs >= 0 && nowMs >= m_shotDueMs) {
+        // Drawn now rather than when due: the screen has not changed in between in any test.
+        m_shotWrittenSec = m_shotDueMs / 1000 + m_data.clockOffsetSec;
+        m_shotDueMs = -1;
+        lock.unlock();
+        std::string file = bitmap(ScreenForm::Dboxshot);
+        lock.lock();
+        m_shotFile = std::move(file);
+    }
+    const long long now = nowMs / 1000 + m_data.clockOffsetSec;
+    r.headers.emplace_back("Date", httpDate(now));
+    if (m_shotFile.empty())
+        return text("<html><body>404 Not Found</body></html>", 404);
+    // As nhttpd serves a file: cacheable for a day, and not sent again to a client that has it.
+    r.headers.emplace_back("Last-Modified", httpDate(m_shotWrittenSec));
+    r.headers.emplace_back("Expires", httpDate(now + 24 * 3600));
+    const long long since = parseHttpDate(req.header("if-modified-since"));
+    if (since >= 0 && since >= m_shotWrittenSec) {
+        r.status = 304;
+        return r;
+    }
+    r.body = m_shotFile;
+    return r;
+}
+
+std::string BoxWeb::bitmap(ScreenForm form) const {
     ScreenView view;
     {
         std::lock_guard lock(m_mutex);
@@ -466,7 +581,7 @@ std::string BoxWeb::bitmap() const {
         view.volume = m_volume;
         view.muted = m_muted;
     }
-    return renderScreenBmp(view);
+    return renderScreenBmp(view, form);
 }
 
 std::string BoxWeb::stateText() {
@@ -478,6 +593,8 @@ std::string BoxWeb::stateText() {
     out << "standby=" << (m_standby ? "on" : "off") << "\n";
     out << "spts=" << (m_spts ? "on" : "off") << "\n";
     out << "recording=" << (m_recording ? "on" : "off") << "\n";
+    out << "tuned=" << (m_tuned ? "on" : "off") << "\n";
+    out << "firmware=" << (m_firmware == Firmware::V22 ? "2.2" : "3.x") << "\n";
     out << "rclock=" << (m_rcLocked ? "on" : "off") << "\n";
     out << "bouquet=" << actualBouquet() << "\n";
     out << "message=" << m_lastMessage << "\n";
@@ -496,14 +613,21 @@ std::string BoxWeb::stateText() {
 bool BoxWeb::setState(const std::string& key, const std::string& value) {
     std::lock_guard lock(m_mutex);
     const bool on = value == "on" || value == "1" || value == "true";
-    if (key == "recording")
-        m_recording = on;
-    else if (key == "standby")
+    if (key == "recording" && on)
+        startRecording();
+    else if (key == "recording") {
+        m_recording = false;
+        m_tuned = true; // the stored channel is tuned once the recording is over
+    } else if (key == "standby")
         m_standby = on;
     else if (key == "spts")
         m_spts = on;
     else if (key == "rclock")
         m_rcLocked = on;
+    else if (key == "screen" && (value == "dboxshot" || value == "plain"))
+        m_screenForm = value == "plain" ? ScreenForm::Plain : ScreenForm::Dboxshot;
+    else if (key == "shotdelay" && toNumber(value, -1) >= 0 && toNumber(value, -1) <= 60000)
+        m_shotDelayMs = int(toNumber(value, -1));
     else if (key == "mode" && (value == "tv" || value == "radio"))
         m_radioMode = value == "radio";
     else if (key == "zap_ms" && !value.empty() && value.size() < 7 &&
@@ -512,6 +636,7 @@ bool BoxWeb::setState(const std::string& key, const std::string& value) {
     else if (key == "channel" && m_data.find(value) >= 0) {
         m_current = m_data.find(value);
         m_radioMode = m_data.channels[size_t(m_current)].radio;
+        m_tuned = true;
     } else
         return false;
     return true;
@@ -525,6 +650,7 @@ void BoxWeb::noteReboot() {
 void BoxWeb::noteScreenshot() {
     std::lock_guard lock(m_mutex);
     ++m_screenshots;
+    m_shotDueMs = nowMsec() + m_shotDelayMs;
 }
 
 } // namespace boxsim

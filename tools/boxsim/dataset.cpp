@@ -135,6 +135,11 @@ int DataSet::find(const std::string& id) const {
     return -1;
 }
 
+std::string DataSet::transponder(int channel) const {
+    const std::string& id = channels[size_t(channel)].id;
+    return id.size() > 4 ? id.substr(0, id.size() - 4) : std::string("0");
+}
+
 QByteArray DataSet::builtinJson() {
     return QByteArray(kBuiltinDataJson);
 }
@@ -163,6 +168,7 @@ bool DataSet::load(const QByteArray& json, long long nowSec, DataSet* out, std::
         const QJsonObject b = v.toObject();
         Bouquet bouquet;
         bouquet.name = loader.text(b.value("name"));
+        bouquet.hidden = b.value("hidden").toBool(false);
         bouquet.tv = loader.channelList(b.value("tv").toArray(), false);
         bouquet.radio = loader.channelList(b.value("radio").toArray(), true);
         data.bouquets.push_back(std::move(bouquet));

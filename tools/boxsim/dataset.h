@@ -47,6 +47,7 @@ struct Channel {
 
 struct Bouquet {
     std::string name;
+    bool hidden = false; // kept in the receiver's numbering, never listed
     std::vector<int> tv; // indexes into DataSet::channels
     std::vector<int> radio;
 };
@@ -64,6 +65,9 @@ struct DataSet {
     std::vector<Bouquet> bouquets;
 
     int find(const std::string& id) const;
+    // The transponder a channel is broadcast on: its id without the service part (the last four
+    // hex digits), as the receiver builds ids.
+    std::string transponder(int channel) const;
 
     // Loads the JSON form; programme times are laid out around nowSec.
     static bool load(const QByteArray& json, long long nowSec, DataSet* out, std::string* error);

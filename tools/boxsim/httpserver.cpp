@@ -148,6 +148,8 @@ std::string statusText(int status) {
     switch (status) {
     case 200:
         return "OK";
+    case 304:
+        return "Not Modified";
     case 401:
         return "Unauthorized";
     case 404:
@@ -219,9 +221,10 @@ void HttpServer::setControl(std::string prefix, Handler handler) {
     m_control = std::move(handler);
 }
 
-void HttpServer::setAuth(std::string user, std::string password) {
+void HttpServer::setAuth(std::string user, std::string password, bool bareChallenge) {
     m_authUser = std::move(user);
     m_authPassword = std::move(password);
+    m_bareChallenge = bareChallenge;
 }
 
 bool HttpServer::listen(const std::string& address, int port, std::string* error) {
@@ -310,6 +313,13 @@ void HttpServer::serve(int fd) {
     if (!m_authUser.empty()) {
         const std::string expected = "Basic " + base64Encode(m_authUser + ":" + m_authPassword);
         if (req.header("Authorization") != expected) {
+            ++m_denied;
+            if (m_bareChallenge) {
+                sendAll(fd, (req.version == "HTTP/1.1" ? std::string("HTTP/1.1") : std::string("HTTP/1.0")) +
+                                " 401 Unauthorized\r\nServer: yhttpd\r\n"
+                                "WWW-Authenticate: Basic realm=\"yhhtpd\r\nConnection: close\r\n\r\n");
+                return;
+            }
             HttpResponse denied;
             denied.status = 401;
             denied.contentType = "text/html";

@@ -3,6 +3,7 @@
 #include "faults.h"
 #include "net.h"
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -67,8 +68,11 @@ public:
 
     // Requests under this prefix go to the control handler: no faults, no log, no auth.
     void setControl(std::string prefix, Handler handler);
-    // Basic auth for every other request when user is not empty.
-    void setAuth(std::string user, std::string password);
+    // Basic auth for every other request when user is not empty. bareChallenge: refuse as nhttpd
+    // 3.x does, with the realm's closing quote missing and no body.
+    void setAuth(std::string user, std::string password, bool bareChallenge = false);
+    // Requests refused for want of the right credentials.
+    int denied() const { return m_denied.load(); }
 
     bool listen(const std::string& address, int port, std::string* error);
     // Closes or reopens the listening socket, so clients see a refused connection meanwhile.
@@ -90,6 +94,8 @@ private:
     Handler m_control;
     std::string m_authUser;
     std::string m_authPassword;
+    bool m_bareChallenge = false;
+    std::atomic<int> m_denied{0};
     std::string m_address;
     int m_port = 0;
     mutable std::mutex m_mutex;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <pthread.h>
 
 #ifndef BOXSIM_DEFAULT_TS
@@ -29,8 +30,9 @@ void usage() {
                  "  --ts-seconds S       play time of that file, for pacing (default 5)\n"
                  "  --fault E=MODE[:ARG[:COUNT]]  spoil answers of endpoint E (repeatable)\n"
                  "  --user U --password P         web server basic auth\n"
+                 "  --firmware 3.x|2.2   web server generation to answer as (default 3.x)\n"
                  "  --telnet-user U --telnet-password P  telnet login (default root, no password)\n"
-                 "  --vlc-version V      the remote VLC's release: 0.8.4 (default), 0.8.5, 0.8.6\n"
+                 "  --vlc-version V      the remote VLC's release: 0.8.4 (default), 0.8.5, 0.8.6, or plain\n"
                  "  --vlc-hosts A,B      its .hosts list, from 0.8.5 on (default 127.0.0.1,::1)\n"
                  "  --zap-ms N           a zap to a channel answers after N ms, once tuned (default 0)\n";
 }
@@ -87,7 +89,14 @@ bool parseArgs(int argc, char** argv, boxsim::SimOptions* o) {
             ok = boxsim::parseVlcVersion(v, &o->vlcVersion);
         else if (a == "--vlc-hosts")
             o->vlcHosts = boxsim::split(v, ',');
-        else if (a == "--telnet-user")
+        else if (a == "--firmware") {
+            const std::optional<boxsim::Firmware> f = boxsim::firmwareFromName(v);
+            if (!f) {
+                std::cerr << "boxsim: --firmware takes 3.x or 2.2, not " << v << "\n";
+                return false;
+            }
+            o->firmware = *f;
+        } else if (a == "--telnet-user")
             o->telnetUser = v;
         else if (a == "--telnet-password")
             o->telnetPassword = v;

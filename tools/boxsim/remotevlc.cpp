@@ -201,6 +201,8 @@ bool parseVlcVersion(const std::string& text, VlcVersion* out) {
         *out = VlcVersion::V085;
     else if (text == "0.8.6")
         *out = VlcVersion::V086;
+    else if (text == "plain")
+        *out = VlcVersion::Plain;
     else
         return false;
     return true;
@@ -255,7 +257,10 @@ std::string forbiddenPage(const std::string& url) {
 RemoteVlc::RemoteVlc(const TsSource& source, VlcVersion version, std::vector<std::string> hosts)
     : m_source(source)
     , m_version(version)
-    , m_hosts(std::move(hosts)) {}
+    , m_hosts(std::move(hosts)) {
+    if (m_version == VlcVersion::Plain)
+        m_nextId = 0;
+}
 
 RemoteVlc::~RemoteVlc() {
     restartTranscoder(-1, std::string());
@@ -313,7 +318,7 @@ void RemoteVlc::restartTranscoder(int id, const std::string& ownAddress) {
 }
 
 bool RemoteVlc::allowed(const std::string& peer) const {
-    if (m_version == VlcVersion::V084)
+    if (m_version == VlcVersion::V084 || m_version == VlcVersion::Plain)
         return true;
     for (const std::string& h : m_hosts) {
         if (h == peer)
@@ -352,15 +357,19 @@ bool RemoteVlc::setState(const std::string& key, const std::string& value) {
 HttpResponse RemoteVlc::handleControl(const HttpRequest& req) {
     HttpResponse resp;
     resp.contentType = "text/html";
-    // VLC 0.8 reads the request line's target up to the first blank: a raw blank cuts it there.
-    const std::string target = req.target.substr(0, req.target.find(' '));
-    const size_t q = target.find('?');
-    const std::string path = target.substr(0, q);
-    const std::string query = q == std::string::npos ? std::string() : target.substr(q + 1);
     VlcVersion version;
     {
         std::lock_guard lock(m_mutex);
         version = m_version;
+    }
+    const bool plain = version == VlcVersion::Plain;
+    // VLC 0.8 reads the request line's target up to the first blank: a raw blank cuts it there.
+    const std::string target = plain ? req.target : req.target.substr(0, req.target.find(' '));
+    const size_t q = target.find('?');
+    const std::string path = target.substr(0, q);
+    const std::string query = q == std::string::npos ? std::string() : target.substr(q + 1);
+    {
+        std::lock_guard lock(m_mutex);
         if (!allowed(req.peer)) {
             resp.status = 403;
             resp.body = forbiddenPage(target);
@@ -391,8 +400,11 @@ HttpResponse RemoteVlc::handleControl(const HttpRequest& req) {
     {
         std::lock_guard lock(m_mutex);
         if (control == "stop" || control == "empty") {
-            if (control == "empty")
+            if (control == "empty") {
                 m_playlist.clear();
+                if (plain)
+                    m_nextId = 0;
+            }
             restart = m_playing >= 0;
             m_playing = -1;
             ++m_generation;
@@ -405,7 +417,10 @@ HttpResponse RemoteVlc::handleControl(const HttpRequest& req) {
         } else if (control == "play") {
             const int n = leadingNumber(uriValue(query, "item"));
             // Item 0 (or none) plays the current item; the node plays its first child.
-            if (n == 0 || n == kGeneralNode) {
+            if (plain) {
+                if (findItem(n))
+                    id = n;
+            } else if (n == 0 || n == kGeneralNode) {
                 if (n == kGeneralNode || !findItem(m_playing))
                     id = m_playlist.empty() ? -1 : m_playlist.front().id;
                 else
@@ -454,10 +469,11 @@ std::string RemoteVlc::oldPage() const {
         << "<form method=\"get\" action=\"\">\n<ul id=\"playlist\">\n"
         << "<li>\n<img alt=\"Cone\" src=\"cone_plus.png\" />\nPlaylist\n(" << m_playlist.size() + m_sap.size()
         << " items)\n<ul>\n";
-    node(out, kGeneralNode, "General", m_playlist.size());
+    if (m_version != VlcVersion::Plain)
+        node(out, kGeneralNode, "General", m_playlist.size());
     for (const Item& item : m_playlist)
         link(out, item);
-    if (!m_playlist.empty())
+    if (!m_playlist.empty() && m_version != VlcVersion::Plain)
         out << "</ul></li>\n";
     if (!m_sap.empty()) {
         node(out, m_sapNode, "SAP", m_sap.size());

@@ -31,7 +31,9 @@ class Transcoder;
 // (id 3) with its own play link before the items and never reuse an item id (the first item after
 // a start is 4). 0.8.5 and later answer a client missing from the .hosts list with a 403 page;
 // 0.8.6 serves a page without play links at "/" and the old page at "/old/".
-enum class VlcVersion { V084, V085, V086 };
+// Plain: the interface as its own documentation draws it (the items alone, numbered from 0 after
+// each empty, blanks in the request taken as they come); the others are the real releases.
+enum class VlcVersion { V084, V085, V086, Plain };
 bool parseVlcVersion(const std::string& text, VlcVersion* out);
 
 // A stand-in for a remote VLC 0.8's HTTP interface: the main page with play links, a playlist that

@@ -10,7 +10,10 @@ namespace {
 
 struct Rgb {
     unsigned char r, g, b;
+    bool operator==(const Rgb&) const = default;
 };
+// Where the framebuffer holds nothing: never drawn with, so it stays apart from the colours.
+constexpr Rgb kTransparent{1, 2, 3};
 
 // 5 x 7 glyphs, row by row, '#' lit. Lower case is drawn as upper case; anything else missing as '?'.
 struct Glyph {
@@ -96,10 +99,10 @@ std::string fontText(const std::string& text, bool latin1) {
 
 class Canvas {
 public:
-    Canvas(int w, int h)
+    Canvas(int w, int h, Rgb background)
         : m_w(w)
         , m_h(h)
-        , m_px(size_t(w * h), Rgb{0, 0, 0}) {}
+        , m_px(size_t(w * h), background) {}
 
     void fill(int x, int y, int w, int h, Rgb c) {
         for (int yy = std::max(0, y); yy < std::min(m_h, y + h); ++yy)
@@ -155,6 +158,57 @@ public:
         return out;
     }
 
+    // The screenshot tool's form: palette entries in order of first use, each with its
+    // transparency byte.
+    std::string bmp8(Rgb panel) const {
+        std::vector<Rgb> palette;
+        std::vector<unsigned char> index(m_px.size());
+        for (size_t i = 0; i < m_px.size(); ++i) {
+            size_t k = 0;
+            while (k < palette.size() && !(palette[k] == m_px[i]))
+                ++k;
+            if (k == palette.size())
+                palette.push_back(m_px[i]);
+            index[i] = (unsigned char)std::min<size_t>(k, 255);
+        }
+        const int row = (m_w + 3) / 4 * 4;
+        const int imageSize = row * m_h;
+        const size_t dataAt = 54 + 256 * 4;
+        std::string out(dataAt + size_t(imageSize), '\0');
+        const auto put32 = [&out](size_t at, unsigned v) {
+            for (int i = 0; i < 4; ++i)
+                out[at + size_t(i)] = char((v >> (8 * i)) & 0xff);
+        };
+        out[0] = 'B';
+        out[1] = 'M';
+        put32(2, unsigned(out.size()));
+        put32(10, unsigned(dataAt));
+        put32(14, 40);
+        put32(18, unsigned(m_w));
+        put32(22, unsigned(m_h));
+        out[26] = 1;
+        out[28] = 8;
+        put32(34, unsigned(imageSize + 1024)); // as the tool writes it: the palette counted in
+        put32(38, 2835);
+        put32(42, 2835);
+        put32(46, 256);
+        for (size_t k = 0; k < 256; ++k) {
+            const Rgb c = k < palette.size() ? palette[k] : Rgb{0, 0, 0};
+            const bool clear = c == kTransparent;
+            const size_t at = 54 + k * 4;
+            out[at] = char(clear ? kTransparentSlotGrey : c.b);
+            out[at + 1] = char(clear ? kTransparentSlotGrey : c.g);
+            out[at + 2] = char(clear ? kTransparentSlotGrey : c.r);
+            out[at + 3] = char(clear ? 0xFF : c == panel ? 0x40 : 0x00);
+        }
+        for (int y = 0; y < m_h; ++y) {
+            const size_t line = dataAt + size_t((m_h - 1 - y) * row);
+            for (int x = 0; x < m_w; ++x)
+                out[line + size_t(x)] = char(index[size_t(y * m_w + x)]);
+        }
+        return out;
+    }
+
 private:
     int m_w;
     int m_h;
@@ -169,13 +223,16 @@ constexpr Rgb kYellow{250, 220, 60};
 
 } // namespace
 
-std::string renderScreenBmp(const ScreenView& v) {
-    Canvas c(kScreenWidth, kScreenHeight);
+std::string renderScreenBmp(const ScreenView& v, ScreenForm form) {
+    const bool framebuffer = form == ScreenForm::Dboxshot;
+    Canvas c(kScreenWidth, kScreenHeight, framebuffer ? kTransparent : Rgb{0, 0, 0});
+    const auto done = [&c, framebuffer] { return framebuffer ? c.bmp8(kPanel) : c.bmp(); };
     if (!v.standby) {
-        // The picture behind: colour bars, darker and bluish in radio mode.
+        // The picture behind: colour bars, darker and bluish in radio mode. The framebuffer holds
+        // the on-screen display alone.
         static const Rgb bars[7] = {{180, 180, 180}, {0, 180, 180}, {180, 180, 0}, {0, 180, 0},
                                     {180, 0, 180},   {0, 0, 180},   {180, 0, 0}};
-        for (int i = 0; i < 7; ++i) {
+        for (int i = 0; i < 7 && !framebuffer; ++i) {
             const Rgb b = bars[i];
             const Rgb shown =
                 v.radio ? Rgb{(unsigned char)(b.r / 4), (unsigned char)(b.g / 4), (unsigned char)(b.b / 4 + 60)} : b;
@@ -191,7 +248,7 @@ std::string renderScreenBmp(const ScreenView& v) {
     c.frame(kClockBox[0], kClockBox[1], kClockBox[2], kClockBox[3], kEdge);
     c.text(kClockBox[0] + 4, kClockBox[1] + 4, 2, kYellow, v.clock, 8);
     if (v.standby)
-        return c.bmp();
+        return done();
 
     if (v.menuOpen) {
         static const char* items[kMenuRows] = {"TV mode", "Radio mode", "Scart input", "Games", "Service", "Settings"};
@@ -222,7 +279,7 @@ std::string renderScreenBmp(const ScreenView& v) {
         c.text(18, 246, 1, kYellow, v.programme, 54, v.latin1);
         c.text(18, 264, 1, {180, 200, 255}, v.lastKey, 54);
     }
-    return c.bmp();
+    return done();
 }
 
 } // namespace boxsim

@@ -21,15 +21,24 @@ struct ScreenView {
     bool muted = false;
 };
 
-// The picture as an uncompressed 24-bit bottom-up BMP of kScreenWidth x kScreenHeight (half the PAL
-// frame): the picture behind, the channel name top left, the clock in its box top right (the only part that changes by
-// itself), the menu in the middle, the volume or info bar at the bottom. Texts use a built-in 5x7 font, upper case.
+// The screen at kScreenWidth x kScreenHeight (half the PAL frame): the channel name top left, the clock in its box top
+// right (the only part that changes by itself), the menu in the middle, the volume or info bar at the bottom. Texts use
+// a built-in 5x7 font, upper case.
+//
+// Two forms. ScreenForm::Dboxshot is what the receiver's screenshot tool writes: the framebuffer alone as an 8-bit
+// palettised bottom-up BMP, the palette's fourth byte the framebuffer's transparency (0xFF for the transparent entry,
+// which fills everything not drawn and keeps a grey of its slot; 0x40 for the menu panels; 0 else), and an image size
+// field 1024 bytes too large. ScreenForm::Plain is an uncompressed 24-bit BMP with colour bars as the picture behind.
+enum class ScreenForm { Dboxshot, Plain };
 inline constexpr int kScreenWidth = 360;
 inline constexpr int kScreenHeight = 288;
 // Where the clock is drawn: x, y, width, height.
 inline constexpr int kClockBox[4] = {254, 4, 102, 22};
 inline constexpr int kMenuRows = 6;
 
-std::string renderScreenBmp(const ScreenView& view);
+std::string renderScreenBmp(const ScreenView& view, ScreenForm form = ScreenForm::Plain);
+
+// The colour the transparent entry of a Dboxshot picture's palette keeps.
+inline constexpr unsigned char kTransparentSlotGrey = 0x80;
 
 } // namespace boxsim

@@ -36,7 +36,7 @@ bool Simulator::start(std::string* error) {
     m_ts.load(m_options.tsFile, m_options.tsSeconds);
 
     m_udp = std::make_unique<UdpStreams>(m_ts, m_faults, m_log);
-    m_box = std::make_unique<BoxWeb>(m_data, *m_udp);
+    m_box = std::make_unique<BoxWeb>(m_data, *m_udp, m_options.firmware);
     m_box->setZapMs(m_options.zapMs);
     m_vlc = std::make_unique<RemoteVlc>(m_ts, m_options.vlcVersion, m_options.vlcHosts);
 
@@ -44,7 +44,7 @@ bool Simulator::start(std::string* error) {
     m_web = std::make_unique<HttpServer>("http", m_life, m_faults, m_log,
                                          [this](const HttpRequest& r) { return m_box->handle(r); });
     m_web->setControl("/boxsim/", [this](const HttpRequest& r) { return control(r); });
-    m_web->setAuth(m_options.user, m_options.password);
+    m_web->setAuth(m_options.user, m_options.password, m_options.firmware == Firmware::V3x);
     const auto ts = [this](const HttpRequest& r) { return tsStreamResponse(m_ts, r); };
     const auto make = [this](std::unique_ptr<HttpServer>& s, const char* name, int port, HttpServer::Handler h) {
         if (port != 0)
@@ -163,6 +163,7 @@ HttpResponse Simulator::control(const HttpRequest& req) {
     }
     if (cmd == "state") {
         resp.body = m_box->stateText() + m_vlc->stateText() + "web=" + (m_web->isListening() ? "on" : "off") +
+                    "\ndenied=" + std::to_string(m_web->denied()) +
                     "\ntelnet_password=" + (m_telnet ? m_telnet->password() : std::string()) + "\n";
         return resp;
     }

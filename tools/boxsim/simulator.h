@@ -28,6 +28,7 @@ struct SimOptions {
     double tsSeconds = 5.0;
     std::vector<std::string> faults;
     std::string user; // web server basic auth; empty: none
+    Firmware firmware = Firmware::V3x;
     std::string password;
     std::string telnetUser = "root";
     std::string telnetPassword;

@@ -68,6 +68,12 @@ std::string percentDecode(std::string_view text) {
     return out;
 }
 
+std::string formDecode(std::string_view text) {
+    std::string plus(text);
+    std::replace(plus.begin(), plus.end(), '+', ' ');
+    return percentDecode(plus);
+}
+
 std::map<std::string, std::string> parseQuery(std::string_view query) {
     std::map<std::string, std::string> params;
     if (query.empty())

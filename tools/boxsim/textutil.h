@@ -14,6 +14,8 @@ bool startsWith(std::string_view text, std::string_view prefix);
 std::string toLower(std::string_view text);
 // Decodes %XX escapes only; '+' stays '+' because the client sends raw text.
 std::string percentDecode(std::string_view text);
+// The receiver's own decoding of request values: %XX escapes, and '+' as a blank.
+std::string formDecode(std::string_view text);
 // Splits "a=1&b&c=x" into a map; a key without '=' maps to an empty value.
 std::map<std::string, std::string> parseQuery(std::string_view query);
 // Parses a decimal or 0x-prefixed number; returns fallback when the text is not a number.

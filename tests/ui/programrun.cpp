@@ -1,0 +1,127 @@
+#include "programrun.h"
+
+#include "box/boxcommands.h"
+#include "core/appflags.h"
+#include "core/options.h"
+#include "core/programdir.h"
+#include "ui/appcontroller.h"
+#include "ui/mainwindow.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTest>
+#include <QWidget>
+
+#include <xcb/xcb.h>
+
+ProgramRun::ProgramRun(const QString& address, QStringList simArgs)
+    : m_address(address)
+    , m_simArgs(std::move(simArgs)) {
+    Options = TOptions{};
+    IsClosing = false;
+    IsStarting = false;
+    EPGAbort = false;
+}
+
+ProgramRun::~ProgramRun() {
+    m_program.reset();
+    m_sim.reset();
+    IsClosing = false;
+    IsStarting = false;
+    Options = TOptions{};
+}
+
+::testing::AssertionResult ProgramRun::start(const QByteArray& extraIni, const QByteArray& dataJson) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return ::testing::AssertionFailure() << "needs an X display (xcb)";
+    QStringList args = m_simArgs;
+    if (!dataJson.isEmpty()) {
+        if (!m_dir.write(QStringLiteral("data.json"), dataJson))
+            return ::testing::AssertionFailure() << "data set not written";
+        args << QStringLiteral("--data") << m_dir.path(QStringLiteral("data.json"));
+    }
+    m_sim = std::make_unique<BoxSimProcess>(m_address, args);
+    if (!m_sim->start())
+        return ::testing::AssertionFailure() << m_sim->stderrText().toStdString();
+    const QByteArray ini =
+        "[General]\nmode=live\n" + extraIni + "\n[D-Box2]\nip_lan=" + m_address.toLatin1() + "\ndboxport=80\n";
+    if (!m_dir.write(QStringLiteral("Quoxel.ini"), ini))
+        return ::testing::AssertionFailure() << "settings file not written";
+    m_program = std::make_unique<quoxel::QuoxelProgram>(m_dir.path(QStringLiteral("Quoxel.ini")));
+    if (m_program->start() != ConnectionOutcome::Connected)
+        return ::testing::AssertionFailure() << "not connected";
+    quoxel::TFrmQuoxel& w = m_program->window();
+    if (!QTest::qWaitForWindowExposed(&w, 5000))
+        return ::testing::AssertionFailure() << "window not shown";
+    if (!QTest::qWaitFor([&] { return m_program->controller().playerInitialised(); }, 10000))
+        return ::testing::AssertionFailure() << "no first activation";
+    if (!QTest::qWaitFor([&] { return !IsStarting && m_program->controller().player().isPlaying(); }, 20000))
+        return ::testing::AssertionFailure() << "nothing plays";
+    return ::testing::AssertionSuccess();
+}
+
+quoxel::TFrmQuoxel& ProgramRun::window() {
+    return m_program->window();
+}
+
+quoxel::AppController& ProgramRun::app() {
+    return m_program->controller();
+}
+
+QStringList ProgramRun::requests() {
+    QStringList out = m_sim->requestTargets();
+    out.removeIf([](const QString& target) { return target.startsWith(QLatin1String("/control/epg")); });
+    return out;
+}
+
+bool ProgramRun::waitForRequest(const QString& target, int timeoutMs) {
+    return QTest::qWaitFor([&] { return m_sim->requestTargets().contains(target); }, timeoutMs);
+}
+
+QByteArray ProgramRun::log() const {
+    QFile file(AppDir() + QStringLiteral("Quoxel.log"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QImage grabScreen(const QWidget* widget) {
+    const QPoint origin = widget->mapToGlobal(QPoint(0, 0));
+    QScreen* screen = widget->screen() ? widget->screen() : QGuiApplication::primaryScreen();
+    return screen->grabWindow(0, origin.x(), origin.y(), widget->width(), widget->height()).toImage();
+}
+
+double shareOfColour(const QImage& image, QRgb colour, int tolerance) {
+    int hits = 0;
+    int n = 0;
+    for (int y = 0; y < image.height(); y += 2)
+        for (int x = 0; x < image.width(); x += 2) {
+            const QRgb p = image.pixel(x, y);
+            hits += std::abs(qRed(p) - qRed(colour)) <= tolerance &&
+                    std::abs(qGreen(p) - qGreen(colour)) <= tolerance &&
+                    std::abs(qBlue(p) - qBlue(colour)) <= tolerance;
+            ++n;
+        }
+    return n ? double(hits) / n : 0;
+}
+
+bool windowManagerRunning() {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (!c || xcb_connection_has_error(c)) {
+        if (c)
+            xcb_disconnect(c);
+        return false;
+    }
+    const char name[] = "_NET_SUPPORTING_WM_CHECK";
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, sizeof name - 1, name), nullptr);
+    bool running = false;
+    if (atom && atom->atom != XCB_ATOM_NONE) {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        xcb_get_property_reply_t* prop =
+            xcb_get_property_reply(c, xcb_get_property(c, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1), nullptr);
+        running = prop && xcb_get_property_value_length(prop) == 4;
+        free(prop);
+    }
+    free(atom);
+    xcb_disconnect(c);
+    return running;
+}

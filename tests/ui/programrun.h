@@ -1,0 +1,56 @@
+#pragma once
+
+#include "support/boxsimprocess.h"
+#include "support/tempdir.h"
+#include "ui/program.h"
+
+#include <QImage>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace quoxel {
+class AppController;
+class TFrmQuoxel;
+} // namespace quoxel
+class QWidget;
+
+// The program as a user starts it, against the simulator on its own loopback address: the ini
+// written first, QuoxelProgram built and started, the first switch run and the picture playing.
+// The scenarios drive it with keys, clicks and menu actions. Test thread (the UI thread).
+class ProgramRun {
+public:
+    explicit ProgramRun(const QString& address, QStringList simArgs = {});
+    ~ProgramRun();
+
+    // extraIni goes into [General] after "mode=live"; more sections may follow in it. dataJson,
+    // when given, is the simulator's data set.
+    ::testing::AssertionResult start(const QByteArray& extraIni = {}, const QByteArray& dataJson = {});
+
+    BoxSimProcess& sim() { return *m_sim; }
+    quoxel::TFrmQuoxel& window();
+    quoxel::AppController& app();
+    // The request targets the receiver has had since the last clearRequests(), without the
+    // programme-guide requests of the background walk, which come at any time.
+    QStringList requests();
+    // Waits up to timeoutMs for a request target to arrive.
+    bool waitForRequest(const QString& target, int timeoutMs = 10000);
+    // Quoxel.log as written so far (beside the test program, shared by its tests).
+    QByteArray log() const;
+
+private:
+    QString m_address;
+    QStringList m_simArgs;
+    std::unique_ptr<BoxSimProcess> m_sim;
+    TestDir m_dir;
+    std::unique_ptr<quoxel::QuoxelProgram> m_program;
+};
+
+// What the screen shows where the widget lies (whatever window is on top there).
+QImage grabScreen(const QWidget* widget);
+// The share (0..1) of sampled pixels within `tolerance` per channel of the colour.
+double shareOfColour(const QImage& image, QRgb colour, int tolerance = 8);
+// A window manager runs on the display (full screen, minimise and activation need one).
+bool windowManagerRunning();
