@@ -66,6 +66,7 @@ ChannelSwitcher::ChannelSwitcher(SwitchHost& host, TBouquetModel& model, BoxClie
     m_fastStopBound.setSingleShot(true);
     m_fastStopBound.setInterval(kFastStopBoundMs);
     connect(&m_fastStopBound, &QTimer::timeout, this, &ChannelSwitcher::fastPlay);
+    connect(m_clock.get(), &ZapClock::pictureShown, this, [this](qint64 ms) { m_host.showZapTime(ms); });
     // Without the caching wait nothing else tells that a fast switch's stream never came.
     connect(m_clock.get(), &ZapClock::pictureMissing, this, [this] {
         if (fastZapOn() && !m_fastActive && m_player.PlayState() == 0)

@@ -42,9 +42,12 @@ void ZapClock::finish() {
 void ZapClock::poll() {
     // The counters belong to the media just started: a picture counted is one of the new stream.
     const VlcStats stats = m_engine ? m_engine->stats() : VlcStats{};
-    if (stats.displayedPictures > 0 || (m_sound && stats.playedAudioBuffers > 0)) {
+    // Decoded is as good as shown for the time taken: an output that counts no displayed pictures
+    // (a dummy one) would otherwise never end the wait.
+    if (stats.displayedPictures > 0 || stats.decodedVideo > 0 || (m_sound && stats.playedAudioBuffers > 0)) {
         mark(FirstPicture);
         write();
+        Q_EMIT pictureShown(m_lastMs);
         return;
     }
     if (!m_engine || m_since.elapsed() >= kPictureBoundMs) {

@@ -38,6 +38,8 @@ public:
 Q_SIGNALS:
     // The engine showed nothing of the new stream within kPictureBoundMs.
     void pictureMissing();
+    // The first picture came, ms after the call.
+    void pictureShown(qint64 ms);
 
 private:
     void poll();

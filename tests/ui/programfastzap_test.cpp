@@ -8,7 +8,6 @@
 
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QTest>
@@ -81,6 +80,8 @@ TEST(ProgramFastZap, SwitchesWithoutFreezingAndTheNewestTargetWins) {
     ASSERT_TRUE(settled(QStringLiteral("a0000000"), QStringLiteral("2. Testkanal 01")))
         << lastZapLine(run.log()).toStdString();
     EXPECT_EQ(box->currentIndex(), 2) << "the selection is the user's";
+    EXPECT_TRUE(w.statusPanel(0)->toolTip().startsWith(QLatin1String("last zap: ")))
+        << w.statusPanel(0)->toolTip().toStdString();
 
     // A burst: ten PageDowns within a second, from the third channel to the last.
     QTest::qWait(ChannelSwitcher::kFastRestMs);
