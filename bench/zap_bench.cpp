@@ -7,9 +7,11 @@
 #include "box/boxcommands.h"
 #include "box/epgparse.h"
 #include "box/httpengine.h"
+#include "core/appflags.h"
 #include "core/log.h"
 #include "core/options.h"
 #include "playback/switchtesthost.h"
+#include "playback/zapclock.h"
 #include "support/boxsimprocess.h"
 
 #include <QCoreApplication>
@@ -17,6 +19,7 @@
 #include <QFile>
 #include <QTest>
 #include <QTime>
+#include <QTimer>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -237,6 +240,96 @@ static void BM_BareEngineFirstPicture(benchmark::State& state) {
 }
 BENCHMARK(BM_BareEngineFirstPicture)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
+// Fast zap ([Extras] fastzap), the receiver tuning for kFastTuneMs: call to first decoded picture,
+// the window thread's hold-ups (a 10 ms timer's lateness) over the switches, the step times the
+// switch logs, and ten switches asked for within a second.
+constexpr int kFastTuneMs = 150;
+std::vector<double> g_fastMs;
+std::vector<double> g_lateMs;
+QStringList g_fastLines;
+
+static void BM_FastZap(benchmark::State& state) {
+    Rig& rig = *g_rig;
+    static Marks unused; // the step marks of the written switch are not taken here
+    rig.host.marks = &unused;
+    rig.status.marks = &unused;
+    Options.FastZap = true;
+    IsStarting = false; // the switches above ran as the start-up's, without a zap
+    rig.sim.setState(QStringLiteral("zap_ms"), QString::number(kFastTuneMs));
+    QElapsedTimer since;
+    since.start();
+    qint64 last = -1;
+    QTimer probe;
+    probe.setInterval(10);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = since.elapsed();
+        if (last >= 0)
+            g_lateMs.push_back(double(std::max<qint64>(0, now - last - 10)));
+        last = now;
+    });
+    const QStringList ids{QStringLiteral("437000273f2"), QStringLiteral("44100016dca")};
+    int n = 0;
+    for (auto _ : state) {
+        const QString id = ids[n++ % ids.size()];
+        const TChannelRef channel = rig.model->channelBox()[rig.model->LocateChannel(id)].Channel;
+        probe.start();
+        last = -1;
+        QElapsedTimer clock;
+        clock.start();
+        rig.switcher->SwitchChannel(channel);
+        const bool shown = QTest::qWaitFor(
+            [&] {
+                VlcEngine* engine = rig.player->engine();
+                return !rig.switcher->fastSwitching() && rig.player->PlayState() == 0 && engine &&
+                       engine->stats().decodedVideo > 0;
+            },
+            15000);
+        const double ms = double(clock.nsecsElapsed()) / 1e6;
+        const bool logged = QTest::qWaitFor([&] { return !rig.switcher->zapClock().waiting(); }, 12000);
+        probe.stop();
+        if (!shown) {
+            state.SkipWithError("no picture after the fast switch");
+            break;
+        }
+        g_fastMs.push_back(ms);
+        if (logged)
+            g_fastLines << rig.switcher->zapClock().lastLine();
+        state.SetIterationTime(ms / 1000.0);
+        QTest::qWait(ChannelSwitcher::kFastRestMs + 100); // a later call starts at once
+    }
+    state.counters["fast_median_ms"] = percentile(g_fastMs, 0.5);
+    state.counters["hold_p99_ms"] = percentile(g_lateMs, 0.99);
+}
+BENCHMARK(BM_FastZap)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+
+// Ten switches asked for 100 ms apart: the receiver's zaps, the last one's channel.
+static void BM_FastZapBurst(benchmark::State& state) {
+    Rig& rig = *g_rig;
+    for (auto _ : state) {
+        rig.sim.clearRequests();
+        QString lastId;
+        for (int i = 0; i < 10; ++i) {
+            const auto& box = rig.model->channelBox();
+            const TChannelRef channel = box[i % box.size()].Channel;
+            lastId = channel->Id.trimmed();
+            rig.switcher->SwitchChannel(channel);
+            QTest::qWait(100);
+        }
+        if (!QTest::qWaitFor([&] { return !rig.switcher->fastSwitching() && rig.player->PlayState() == 0; }, 15000))
+            state.SkipWithError("the burst did not end in a playing switch");
+        QStringList zaps;
+        for (const QString& r : rig.sim.requestTargets())
+            if (r.startsWith(QLatin1String("/control/zapto?")) && !r.contains(QLatin1String("get")))
+                zaps << r;
+        std::printf("burst: %lld zaps (%s), last wanted %s\n", static_cast<long long>(zaps.size()),
+                    zaps.join(QLatin1Char(' ')).toUtf8().constData(), lastId.toUtf8().constData());
+        state.counters["burst_zaps"] = double(zaps.size());
+    }
+    Options.FastZap = false;
+    rig.sim.setState(QStringLiteral("zap_ms"), QStringLiteral("0"));
+}
+BENCHMARK(BM_FastZapBurst)->Iterations(1);
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     Rig rig;
@@ -278,6 +371,16 @@ int main(int argc, char** argv) {
                 percentile(totals, 0.5), percentile(waits, 0.5), floor);
     if (floor > 0)
         std::printf("first picture beyond the fixed waits / bare engine: %.2f\n", overhead / floor);
+    if (!g_fastMs.empty()) {
+        std::printf("\nfast zap: call to first decoded picture median %.1f ms, p95 %.1f ms; window thread hold-up "
+                    "p99 %.1f ms over %zu samples\n",
+                    percentile(g_fastMs, 0.5), percentile(g_fastMs, 0.95), percentile(g_lateMs, 0.99), g_lateMs.size());
+        if (floor > 0)
+            std::printf("fast zap / (bare engine first picture + tune %d ms): %.2f\n", kFastTuneMs,
+                        percentile(g_fastMs, 0.5) / (floor + kFastTuneMs));
+        for (const QString& line : std::as_const(g_fastLines))
+            std::printf("  %s\n", line.toUtf8().constData());
+    }
     setStatusSink(nullptr);
     return 0;
 }

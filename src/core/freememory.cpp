@@ -57,5 +57,7 @@ void TuneAllocator() {
         mallopt(M_ARENA_MAX, kAllocatorArenas);
     if (!std::getenv("MALLOC_MMAP_THRESHOLD_"))
         mallopt(M_MMAP_THRESHOLD, kMmapThresholdBytes);
+    if (!std::getenv("MALLOC_TRIM_THRESHOLD_"))
+        mallopt(M_TRIM_THRESHOLD, kTrimThresholdBytes);
 #endif
 }

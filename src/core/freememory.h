@@ -26,8 +26,13 @@ bool ReturnFreeMemory(std::int64_t thresholdBytes = kReturnFreeMemoryThreshold);
 // freed pages stay with the process, fragmented. Blocks from kMmapThresholdBytes on are always
 // mapped on their own, so a large answer goes back to the system when it is freed; left to
 // itself the allocator raises that threshold after the first such answer, and later ones are
-// carved out of the heap and stay there. Call first thing at start, before any thread; a
-// MALLOC_ARENA_MAX or MALLOC_MMAP_THRESHOLD_ from the environment stays in force.
+// carved out of the heap and stay there. A fixed threshold also fixes the point from which free
+// memory at a heap's top goes back at once (128 KiB by default): the engine frees and takes again
+// several MB of pictures and sound a second, and the heaps gave the pages back and faulted them in
+// anew each time (half the audio thread's CPU while playing). Kept below kTrimThresholdBytes, they
+// go back by ReturnFreeMemory. Call first thing at start, before any thread; a MALLOC_ARENA_MAX,
+// MALLOC_MMAP_THRESHOLD_ or MALLOC_TRIM_THRESHOLD_ from the environment stays in force.
 inline constexpr int kAllocatorArenas = 2;
 inline constexpr int kMmapThresholdBytes = 1 << 20;
+inline constexpr int kTrimThresholdBytes = 8 << 20;
 void TuneAllocator();

@@ -42,6 +42,7 @@ public:
     bool CheckRecord = false;
     bool NoLogging = false;
     bool NoEpgData = false;
+    bool FastZap = false;
     bool TelnetLoggedIn = false;
     bool RecordWatch = true; // [Extras] recordwatch: look whether the receiver records on every clock tick
     // [Extras] guideallbouquets, guidedescriptions: the programme guide's two check boxes; read at

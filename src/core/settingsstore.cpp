@@ -144,6 +144,7 @@ void SettingsStore::LoadSettings(TOptions& o) {
     o.NoLogging = flag(SettingId::NoLogging);
     o.NoEpgData = flag(SettingId::NoEpgData);
     o.RecordWatch = flag(SettingId::RecordWatch);
+    o.FastZap = flag(SettingId::FastZap);
     o.Priority = value(SettingId::Priority);
     // Whatever path a password takes into a log line (a URL, an error text), it is masked there.
     appLogger().setSecrets({o.WebPass, o.TelnetPass, value(SettingId::VlcPassword)});

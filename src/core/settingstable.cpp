@@ -62,6 +62,8 @@ constexpr std::array<SettingDef, kSettingCount> kTable{{
     // The programme guide's choices, remembered with the window state.
     {S::GuideAllBouquets,  "Extras",      "guideallbouquets", T::Flag,       "0",      nullptr,  "",                  -1,  0},
     {S::GuideDescriptions, "Extras",      "guidedescriptions", T::Flag,      "0",      nullptr,  "",                  -1,  0},
+    // A switch that waits for the receiver's and the engine's events instead of fixed times.
+    {S::FastZap,         "Extras",        "fastzap",          T::Flag,       "0",      "0",      "ChkFastZap",        -1, 42},
 }};
 // clang-format on
 

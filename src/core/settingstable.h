@@ -57,6 +57,7 @@ enum class SettingId {
     RecordWatch,
     GuideAllBouquets,
     GuideDescriptions,
+    FastZap,
     Count
 };
 
@@ -66,7 +67,7 @@ enum class SettingType {
     Number,     // integer as text; the dialog field accepts non-negative numbers
     Decimal,    // decimal as text; may hold a comma
     List,       // one item of a fixed list, stored as the item's text
-    Flag,       // one check mark of the flag list, "1"/"0"
+    Flag,       // a check mark, "1"/"0": an item of the flag list, or a check box of its own (flagIndex -1)
     WindowInt,  // main window geometry, only with "remember state"
     WindowBool, // main window view state, only with "remember state"
 };

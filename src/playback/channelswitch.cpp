@@ -10,6 +10,7 @@
 #include "playback/subchannels.h"
 #include "playback/switchhost.h"
 #include "playback/vlcplayer.h"
+#include "playback/zapclock.h"
 
 #include <QElapsedTimer>
 
@@ -55,12 +56,27 @@ ChannelSwitcher::ChannelSwitcher(SwitchHost& host, TBouquetModel& model, BoxClie
     , m_model(model)
     , m_box(box)
     , m_stream(stream)
-    , m_player(player) {
+    , m_player(player)
+    , m_clock(std::make_unique<ZapClock>()) {
     m_timer.setInterval(kWatchdogMs);
     connect(&m_timer, &QTimer::timeout, this, &ChannelSwitcher::TimerVLCTimer);
+    m_fastRest.setSingleShot(true);
+    m_fastRest.setInterval(kFastRestMs);
+    connect(&m_fastRest, &QTimer::timeout, this, &ChannelSwitcher::fastStartPending);
+    m_fastStopBound.setSingleShot(true);
+    m_fastStopBound.setInterval(kFastStopBoundMs);
+    connect(&m_fastStopBound, &QTimer::timeout, this, &ChannelSwitcher::fastPlay);
+    connect(m_clock.get(), &ZapClock::pictureShown, this, [this](qint64 ms) { m_host.showZapTime(ms); });
+    // Without the caching wait nothing else tells that a fast switch's stream never came.
+    connect(m_clock.get(), &ZapClock::pictureMissing, this, [this] {
+        if (fastZapOn() && !m_fastActive && m_player.PlayState() == 0)
+            ShowStatus(QStringLiteral("the stream did not start!"));
+    });
 }
 
-ChannelSwitcher::~ChannelSwitcher() = default;
+ChannelSwitcher::~ChannelSwitcher() {
+    joinFastWorker();
+}
 
 TChannelRef ChannelSwitcher::selectedChannel() const {
     const int at = m_model.selectedIndex();
@@ -77,6 +93,10 @@ void ChannelSwitcher::maybeStartEpgThread() {
 }
 
 void ChannelSwitcher::SwitchChannel(const TChannelRef& channel) {
+    if (fastZapOn() && !m_inSwitch && !IsSwitching) {
+        fastSwitch(channel);
+        return;
+    }
     // Callers test IsSwitching; a switch entered again from the messages it lets run would stop
     // and start the player under the running one, so it is refused here as well.
     if (!channel || m_inSwitch || IsSwitching)
@@ -89,6 +109,7 @@ void ChannelSwitcher::SwitchChannel(const TChannelRef& channel) {
     if (fullscreen)
         m_host.showBackdrop();
     Log(LogFunc, QStringLiteral("SwitchChannel(") + channel->Caption + QStringLiteral(")"));
+    m_clock->start(channel->Caption);
     m_host.setProgramBarSuppressed(true);
     m_host.hideInfoPanels();
 
@@ -123,6 +144,7 @@ void ChannelSwitcher::SwitchChannel(const TChannelRef& channel) {
 
     // 9. Stop what plays.
     stopPlayer();
+    m_clock->mark(ZapClock::Stopped);
 
     // 10. Zap only to another channel, or at start-up to take over what the box shows.
     TChannelRef target = channel;
@@ -151,6 +173,7 @@ void ChannelSwitcher::SwitchChannel(const TChannelRef& channel) {
     }
 
     // 11.-12.
+    m_clock->mark(ZapClock::Zapped);
     m_akt = target;
     m_host.aktChannelChanged(m_akt);
     if (!target->IsSubChannel)
@@ -165,6 +188,8 @@ void ChannelSwitcher::SwitchChannel(const TChannelRef& channel) {
         ShowStatus(refusal);
 
     // 15.-20.
+    m_clock->mark(ZapClock::Playing);
+    m_clock->awaitPicture(m_player.PlayState() == 0 ? m_player.engine() : nullptr);
     finishSwitch();
 }
 
@@ -296,6 +321,7 @@ void ChannelSwitcher::startStream(const TChannelRef& channel) {
     m_host.processEvents();
     ShowStatus(QStringLiteral("getting streaminfo..."));
     const TStreamInfo info = m_stream.GetStreamInfo(channel->Mode);
+    m_clock->mark(ZapClock::Pids);
     m_player.setStreamInfo(PlayingFacts{info.Resolution, info.VideoRate, info.Audio});
     m_player.StartStream(Options.Mode, channel->Mode == mRadio, m_stream.LiveURL);
 }
@@ -309,6 +335,7 @@ void ChannelSwitcher::leaveSwitch() {
 }
 
 void ChannelSwitcher::endEarly() {
+    m_clock->finish();
     leaveSwitch();
     // The backdrop shown at the start would otherwise stay over the picture.
     if (m_host.isFullscreen())
@@ -406,7 +433,7 @@ bool ChannelSwitcher::engineLost() const {
 void ChannelSwitcher::TimerVLCTimer() {
     // The restart below lets messages run, and a switch stops the player on purpose: neither is
     // a lost stream to act on.
-    if (m_inTick || IsSwitching || IsClosing)
+    if (m_inTick || IsSwitching || IsClosing || m_fastActive)
         return;
     FlagGuard inTick(m_inTick);
     Log(LogFunc, QStringLiteral("VLCTimer"));

@@ -8,12 +8,18 @@
 #include <QString>
 #include <QTimer>
 
+#include <QElapsedTimer>
+
 #include <functional>
+#include <memory>
+#include <thread>
 
 class BoxClient;
 class StreamSetup;
 class SwitchHost;
 class VLCPlayer;
+class ZapClock;
+struct FastZapAnswers;
 
 namespace SwitchUrls {
 inline const QString kZapTo = QStringLiteral("http://<IP:PORT>/control/zapto?<idchannel>");
@@ -82,6 +88,18 @@ public:
     // The SubChannels menu: its items with their channels and check marks.
     const QList<TChannelMenuEntry>& subChannelsMenu() const { return m_subMenu; }
 
+    // Fast zap ([Extras] fastzap, live mode over HTTP): a switch waits for the receiver's and the
+    // engine's events, its requests run on a worker thread and the window stays free. Input during
+    // a switch only moves the target: the newest one is switched to once the keys have rested.
+    static constexpr int kFastRestMs = 300;
+    static constexpr int kFastRequestSec = 3;
+    static constexpr int kFastStopBoundMs = 1000;
+    bool fastZapOn() const;
+    // A fast switch runs: its target is chosen and the new stream not yet started.
+    bool fastSwitching() const { return m_fastActive; }
+    // Step times of the last switch ("zap times" in the log).
+    const ZapClock& zapClock() const { return *m_clock; }
+
 private:
     TChannelRef selectedChannel() const;
     QString request(const QString& url);
@@ -111,6 +129,16 @@ private:
     bool engineLost() const;
     void followProvider();
 
+    // The fast path (fastswitch.cpp).
+    void fastSwitch(const TChannelRef& channel);
+    void fastBegin(const TChannelRef& channel);
+    void fastShowTarget(const TChannelRef& channel);
+    void fastAnswered(const FastZapAnswers& answers);
+    void fastPlay();
+    void fastEnd();
+    void fastStartPending();
+    void joinFastWorker();
+
     SwitchHost& m_host;
     TBouquetModel& m_model;
     BoxClient& m_box;
@@ -124,4 +152,18 @@ private:
     bool m_streamConnected = true;
     bool m_inSwitch = false;
     bool m_inTick = false;
+
+    std::unique_ptr<ZapClock> m_clock;
+    bool m_fastActive = false;
+    bool m_fastWorking = false; // the worker thread has not handed its answers back yet
+    int m_fastGeneration = 0;
+    TChannelRef m_fastTarget;
+    TChannelRef m_fastPending;
+    QString m_fastOnReceiver; // the channel the last zap went to
+    QString m_fastRefusal;
+    QTimer m_fastRest;
+    QTimer m_fastStopBound;
+    QElapsedTimer m_fastSinceStart;
+    std::thread m_fastWorker;
+    QMetaObject::Connection m_fastStopWait;
 };

@@ -220,6 +220,11 @@ TStreamInfo StreamSetup::GetStreamInfo(TChannelMode channelMode) {
     LiveURL.clear();
     const QString info = m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/info?streaminfo")));
     const QString pids = m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/zapto?getallpids")));
+    return takeStreamInfo(info, pids, channelMode);
+}
+
+TStreamInfo StreamSetup::takeStreamInfo(const QString& info, const QString& pids, TChannelMode channelMode) {
+    LiveURL.clear();
     ParsedStreamInfo parsed = parseStreamInfo(info, pids, Options.Mode, m_settings);
     if (parsed.menu)
         AudioMenu = *parsed.menu;

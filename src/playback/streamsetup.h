@@ -107,6 +107,15 @@ public:
     // Asks the receiver for stream information and PIDs, rebuilds LiveURL and the Audio menu and
     // returns the new record (also kept as StreamInfo).
     TStreamInfo GetStreamInfo(TChannelMode channelMode);
+    // The fast zap asks the receiver elsewhere: what the view holds before, and shows after.
+    bool sptsChecked() const { return m_view.isSptsChecked(); }
+    void showChannelMode(bool radio, bool sptsSet, bool pesSet) {
+        m_view.showRadioBackground(radio);
+        if (sptsSet || pesSet)
+            m_view.setSptsChecked(sptsSet);
+    }
+    // The same from answers asked for elsewhere (the fast zap's worker).
+    TStreamInfo takeStreamInfo(const QString& info, const QString& pids, TChannelMode channelMode);
     // TV or radio mode and SPTS or PES playback for a channel, before the zap.
     void SetDboxMode(const TChannel& channel);
     // "UDP Stream": swaps HTTP and UDP streaming (in memory) and switches again.

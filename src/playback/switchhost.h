@@ -48,6 +48,8 @@ public:
 
     // Shows the status line's current text again with a fresh time.
     virtual void reshowStatus() = 0;
+    // The last switch's time from the call to its first picture, for the status line to offer.
+    virtual void showZapTime(qint64 /*ms*/) {}
 
     // After the switch in full screen: the backdrop's show timer, the pointer out of the picture,
     // the timer that shows the EPG after a switch. Otherwise the programme bar.

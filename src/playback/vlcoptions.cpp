@@ -67,9 +67,15 @@ VlcTargetOptions mapTargetOptions(const QStringList& options, const QString& tim
             out.mediaOptions << opt;
         }
     }
-    if (deinterlaceFilter)
+    if (deinterlaceFilter) {
         out.deinterlaceMode = deinterlaceMode.isEmpty() ? QStringLiteral("blend") : deinterlaceMode;
-    else if (!deinterlaceMode.isEmpty())
+        // libvlc 3's "mean" averages each pair of lines into one: a picture of half the height,
+        // which its video output scales back up in software wherever the display cannot, a bicubic
+        // pass over every picture that cost a third of the playing CPU. "blend" averages the same
+        // lines at full height: the same picture without the pass.
+        if (out.deinterlaceMode == QLatin1String("mean"))
+            out.deinterlaceMode = QStringLiteral("blend");
+    } else if (!deinterlaceMode.isEmpty())
         out.dropped << QStringLiteral(":deinterlace-mode=") + deinterlaceMode; // the mode alone never filtered
     return out;
 }

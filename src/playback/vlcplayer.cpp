@@ -233,6 +233,18 @@ void VLCPlayer::StartStream(int mode, bool isRadio, const QString& liveUrl) {
         m_view.streamNotAvailable();
         return;
     }
+    addLiveTarget(isRadio, liveUrl);
+    if (!udpStreaming()) {
+        Play(true);
+        return;
+    }
+    Play(false);
+    sendUdpStart(liveUrl);
+    WaitCaching();
+}
+
+void VLCPlayer::addLiveTarget(bool isRadio, const QString& liveUrl) {
+    const QString deinterlace = QStringLiteral(":deinterlace-mode=mean");
     const bool udp = udpStreaming();
     const QString cache = (udp ? QStringLiteral(":udp-caching=") : QStringLiteral(":http-caching=")) + m_cacheLive;
     const QString duplicate = QStringLiteral(":sout=#duplicate{dst=display,dst=std{access=http,mux=ts,dst=") +
@@ -251,13 +263,35 @@ void VLCPlayer::StartStream(int mode, bool isRadio, const QString& liveUrl) {
         VlcOptions[size_t(i)] = slots[i];
     const QString mrl = udp ? QStringLiteral("udp://@:") + Options.StreamPortUdp : liveUrl;
     AddTarget(mrl, int(slots.size()));
-    if (!udp) {
-        Play(true);
+}
+
+void VLCPlayer::StartStreamNow(bool isRadio, const QString& liveUrl) {
+    VlcOptions.fill(QString());
+    m_liveUrl = liveUrl;
+    m_isRadio = isRadio;
+    if (isUnavailableStream(liveUrl)) {
+        status(QStringLiteral("stream is not available!"));
+        m_view.streamNotAvailable();
         return;
     }
-    Play(false);
-    sendUdpStart(liveUrl);
-    WaitCaching();
+    addLiveTarget(isRadio, liveUrl);
+    Log(LogFunc, QStringLiteral("Play(true)"));
+    logVlc(QStringLiteral("VLC_Play()"), m_engine->VLC_Play());
+    m_playState = 0;
+    Q_EMIT stateChanged();
+    showPlayingStatus();
+}
+
+void VLCPlayer::StopNow() {
+    if (VlcHandle() != 0 && m_engine->VLC_IsPlaying() == 0 && !m_engine->opening())
+        return;
+    Log(LogFunc, QStringLiteral("Stop()"));
+    status(QStringLiteral("stopping stream..."));
+    logVlc(QStringLiteral("VLC_Stop()"), m_engine->VLC_Stop());
+    m_playing = false;
+    m_enginePaused = false;
+    m_playState = 2;
+    Q_EMIT stateChanged();
 }
 
 void VLCPlayer::sendUdpStart(const QString& liveUrl) {

@@ -128,6 +128,10 @@ public:
     void Play(bool withStatus);
     void Stop();
     void WaitCaching();
+    // Fast zap: the engine's stop is only started (its stopFinished tells the end), and a live
+    // stream is played at once, the status line saying so, without the fixed waits.
+    void StopNow();
+    void StartStreamNow(bool isRadio, const QString& liveUrl);
     // Adds the target of the filled option slots (online mode builds its own).
     void AddTarget(const QString& mrl, int count);
     // The status line of a running stream, when StreamInfo exists.
@@ -177,6 +181,8 @@ private:
     void logVlc(const QString& call, int result);
     void delay(int ms);
     void sendUdpStart(const QString& liveUrl);
+    // The live target with its option slots (cache, deinterlacer, copy for others, time shift).
+    void addLiveTarget(bool isRadio, const QString& liveUrl);
     void mute(bool on);
     void volumeMouse(int x, int barWidth, bool leftButtonOnly, bool press);
     int cachingBudget() const;

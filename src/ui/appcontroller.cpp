@@ -938,6 +938,12 @@ void AppController::reshowStatus() {
     ShowStatus(m_w.statusPanel(0)->text());
 }
 
+void AppController::showZapTime(qint64 ms) {
+    // Beside the status text, not in it: the texts of a switch stay as they are.
+    m_w.statusPanel(0)->setToolTip(QStringLiteral("last zap: ") + QString::number(double(ms) / 1000.0, 'f', 2) +
+                                   QStringLiteral(" s from the key to the first picture"));
+}
+
 void AppController::setProgramBarSuppressed(bool on) {
     m_osd->osd().setProgramBarSuppressed(on);
 }

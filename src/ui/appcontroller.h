@@ -160,6 +160,7 @@ public:
     void closeDropDown() override;
     void setDropDownWidth(int pixels) override;
     void reshowStatus() override;
+    void showZapTime(qint64 ms) override;
     void startBackdropShowTimer() override;
     void movePointerAway() override;
     void startEpgShowTimer() override;

@@ -418,6 +418,12 @@ QWidget* TFrmOptions::buildVlc() {
     left->addRow(QStringLiteral("Password"),
                  addEdit(page, SettingId::VlcPassword,
                          QStringLiteral("password of the web interface of VLC 2 or later (--http-password)")));
+    auto* fastZap = new QCheckBox(QStringLiteral("Fast Zap"), page);
+    fastZap->setObjectName(str(settingDef(SettingId::FastZap).control));
+    fastZap->setToolTip(QStringLiteral("switch channels as soon as the receiver and vlc are ready,\nnot after fixed "
+                                       "waits (live mode)"));
+    m_editors[static_cast<int>(SettingId::FastZap)] = fastZap;
+    left->addRow(fastZap);
     auto* right = new QFormLayout(online);
     right->setVerticalSpacing(2);
     right->addRow(QStringLiteral("Video Codec"), addList(page, SettingId::VCodec, QString()));
@@ -548,6 +554,8 @@ QString TFrmOptions::controlValue(SettingId id) const {
     if (d.flagIndex >= 0)
         return m_flags->item(d.flagIndex)->checkState() == Qt::Checked ? QStringLiteral("1") : QStringLiteral("0");
     QWidget* w = editor(id);
+    if (auto* b = qobject_cast<QCheckBox*>(w))
+        return b->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
     if (auto* c = qobject_cast<QComboBox*>(w))
         return c->currentText();
     if (auto* e = qobject_cast<QLineEdit*>(w)) {
@@ -566,7 +574,9 @@ void TFrmOptions::setControlValue(SettingId id, const QString& value) {
         return;
     }
     QWidget* w = editor(id);
-    if (auto* c = qobject_cast<QComboBox*>(w)) {
+    if (auto* b = qobject_cast<QCheckBox*>(w)) {
+        b->setChecked(value == QLatin1String("1"));
+    } else if (auto* c = qobject_cast<QComboBox*>(w)) {
         const int i = c->findText(value, Qt::MatchFixedString);
         c->setCurrentIndex(i >= 0 ? i : std::max(0, c->findText(str(d.absent))));
     } else if (auto* e = qobject_cast<QLineEdit*>(w)) {

@@ -109,7 +109,8 @@ INSTANTIATE_TEST_SUITE_P(
         MappingCase{"UdpCaching", {":udp-caching=250"}, {":network-caching=250"}, "", {}},
         MappingCase{"CachingNotANumber", {":http-caching=abc"}, {}, "", {":http-caching=abc"}},
         MappingCase{"CachingHugeIsCapped", {":http-caching=99999999999"}, {":network-caching=600000"}, "", {}},
-        MappingCase{"Deinterlace", {":vout-filter=deinterlace", ":deinterlace-mode=mean"}, {}, "mean", {}},
+        MappingCase{"MeanAtFullHeight", {":vout-filter=deinterlace", ":deinterlace-mode=mean"}, {}, "blend", {}},
+        MappingCase{"OtherModeKept", {":vout-filter=deinterlace", ":deinterlace-mode=bob"}, {}, "bob", {}},
         MappingCase{
             "DeinterlaceModeAloneNeverFiltered", {":deinterlace-mode=mean"}, {}, "", {":deinterlace-mode=mean"}},
         MappingCase{"TimeshiftBuiltIn",

@@ -114,13 +114,13 @@ TEST_F(PlayerTvTest, LiveTvDecodesPicture) {
 }
 
 // The old option names have their effect in libvlc 3: caching as network caching, the time-shift
-// folder and granularity, and the "mean" deinterlacer in the video output.
+// folder and granularity, and the "mean" deinterlacer in the video output at full height.
 TEST_F(PlayerTvTest, OldOptionsTakeEffect) {
     m_player->setCaching(QStringLiteral("1500"), QStringLiteral("300"));
     m_player->StartStream(0, false, tvUrl());
     ASSERT_TRUE(waitDecodedVideo(5, 15000));
     EXPECT_TRUE(engine().appliedMediaOptions().contains(QStringLiteral(":network-caching=1500")));
-    EXPECT_EQ(engine().appliedDeinterlaceMode(), QStringLiteral("mean"));
+    EXPECT_EQ(engine().appliedDeinterlaceMode(), QStringLiteral("blend"));
     QRegularExpressionMatch m;
     ASSERT_TRUE(logHas(QRegularExpression(QStringLiteral("Stream buffering done \\((\\d+) ms")), 10000, &m));
     // The engine buffers up to its caching before it starts; the default would be 1000 ms.
@@ -129,7 +129,7 @@ TEST_F(PlayerTvTest, OldOptionsTakeEffect) {
         QRegularExpression(QStringLiteral("using timeshift path: ") + QRegularExpression::escape(m_shiftDir.path())),
         5000));
     EXPECT_TRUE(logHas(QRegularExpression(QStringLiteral("using timeshift granularity of 300 MiB")), 5000));
-    EXPECT_TRUE(logHas(QRegularExpression(QStringLiteral("deinterlace 1, mode mean")), 5000))
+    EXPECT_TRUE(logHas(QRegularExpression(QStringLiteral("deinterlace 1, mode blend")), 5000))
         << engine().engineLog().filter(QStringLiteral("nterlac")).join(QLatin1Char('\n')).toStdString();
     // The read-ahead ring is the engine's 2 MiB, not its default 16 MiB: its size option alone
     // does nothing while the read size stays at 16 MiB.

@@ -159,6 +159,8 @@ TEST_P(OptionsKeyEdit, EditSavesAndReloads) {
         dialog.flagList()->setFocus();
         dialog.flagList()->setCurrentRow(d.flagIndex);
         QTest::keyClick(dialog.flagList()->viewport(), Qt::Key_Space);
+    } else if (auto* b = qobject_cast<QCheckBox*>(dialog.editor(d.id))) {
+        QTest::mouseClick(b, Qt::LeftButton);
     } else if (auto* c = qobject_cast<QComboBox*>(dialog.editor(d.id))) {
         c->setCurrentIndex(c->findText(v));
     } else {
@@ -195,7 +197,9 @@ TEST_F(OptionsDialogTest, CancelChangesNothing) {
     for (const SettingDef& d : settingsTable()) {
         if (!edited(d) || d.flagIndex >= 0)
             continue;
-        if (auto* c = qobject_cast<QComboBox*>(dialog.editor(d.id)))
+        if (auto* b = qobject_cast<QCheckBox*>(dialog.editor(d.id)))
+            b->toggle();
+        else if (auto* c = qobject_cast<QComboBox*>(dialog.editor(d.id)))
             c->setCurrentIndex(0);
         else
             typeInto(dialog.editor(d.id), QStringLiteral("9"));

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <set>
 #include <sstream>
+#include <thread>
 
 namespace boxsim {
 
@@ -132,6 +133,11 @@ HttpResponse BoxWeb::handle(const HttpRequest& req) {
         int status = 200;
         HttpResponse r;
         const std::string cmd = req.path.substr(9);
+        // The receiver answers a zap once it has tuned; other requests go on meanwhile.
+        const bool tune = cmd == "zapto" && !req.query.empty() && req.query.rfind("get", 0) != 0 &&
+                          req.query.rfind("stop", 0) != 0 && req.query.rfind("start", 0) != 0;
+        if (tune && m_zapMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_zapMs.load()));
         if (cmd == "epg") {
             r.body = epg(req.query, &r.contentType);
             return r;
@@ -624,6 +630,9 @@ bool BoxWeb::setState(const std::string& key, const std::string& value) {
         m_shotDelayMs = int(toNumber(value, -1));
     else if (key == "mode" && (value == "tv" || value == "radio"))
         m_radioMode = value == "radio";
+    else if (key == "zap_ms" && !value.empty() && value.size() < 7 &&
+             value.find_first_not_of("0123456789") == std::string::npos)
+        m_zapMs = std::stoi(value);
     else if (key == "channel" && m_data.find(value) >= 0) {
         m_current = m_data.find(value);
         m_radioMode = m_data.channels[size_t(m_current)].radio;

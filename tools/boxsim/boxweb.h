@@ -5,6 +5,7 @@
 #include "screenpicture.h"
 #include "streams.h"
 
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -28,6 +29,8 @@ public:
     std::string stateText();
     // Sets one state value from the control endpoint; false for an unknown key or value.
     bool setState(const std::string& key, const std::string& value);
+    // How long a zap to a channel takes before the receiver answers, as zapit's tune does.
+    void setZapMs(int ms) { m_zapMs = ms; }
     void noteReboot();
     void noteScreenshot();
 
@@ -64,6 +67,7 @@ private:
     const DataSet& m_data;
     UdpStreams& m_udp;
     const Firmware m_firmware;
+    std::atomic<int> m_zapMs{0};
     mutable std::mutex m_mutex;
     int m_current = 0;   // index into m_data.channels
     bool m_tuned = true; // false: a zap was stored while recording, but nothing is tuned

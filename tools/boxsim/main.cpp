@@ -33,7 +33,8 @@ void usage() {
                  "  --firmware 3.x|2.2   web server generation to answer as (default 3.x)\n"
                  "  --telnet-user U --telnet-password P  telnet login (default root, no password)\n"
                  "  --vlc-version V      the remote VLC's release: 0.8.4 (default), 0.8.5, 0.8.6, or plain\n"
-                 "  --vlc-hosts A,B      its .hosts list, from 0.8.5 on (default 127.0.0.1,::1)\n";
+                 "  --vlc-hosts A,B      its .hosts list, from 0.8.5 on (default 127.0.0.1,::1)\n"
+                 "  --zap-ms N           a zap to a channel answers after N ms, once tuned (default 0)\n";
 }
 
 bool parseArgs(int argc, char** argv, boxsim::SimOptions* o) {
@@ -99,6 +100,8 @@ bool parseArgs(int argc, char** argv, boxsim::SimOptions* o) {
             o->telnetUser = v;
         else if (a == "--telnet-password")
             o->telnetPassword = v;
+        else if (a == "--zap-ms")
+            ok = port(&o->zapMs);
         else {
             std::cerr << "boxsim: unknown option " << a << "\n";
             return false;

@@ -37,6 +37,7 @@ bool Simulator::start(std::string* error) {
 
     m_udp = std::make_unique<UdpStreams>(m_ts, m_faults, m_log);
     m_box = std::make_unique<BoxWeb>(m_data, *m_udp, m_options.firmware);
+    m_box->setZapMs(m_options.zapMs);
     m_vlc = std::make_unique<RemoteVlc>(m_ts, m_options.vlcVersion, m_options.vlcHosts);
 
     // Every object exists before the first accept thread starts, so handlers never see one half-built.

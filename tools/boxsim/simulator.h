@@ -34,6 +34,7 @@ struct SimOptions {
     std::string telnetPassword;
     VlcVersion vlcVersion = VlcVersion::V084;
     std::vector<std::string> vlcHosts{"127.0.0.1", "::1"}; // the .hosts list of VLC 0.8.5 and later
+    int zapMs = 0;                                         // a zap's tune time before its answer
 };
 
 // Owns every service of the simulated receiver and the control endpoint under /boxsim/.
