@@ -183,8 +183,8 @@ TEST_F(SettingsStoreTest, SaveOrder) {
                                           "mode",      "streamtype", "osdshowtime", "priority",  "providestream"};
     EXPECT_EQ(keys.mid(0, expectedStart.size()), expectedStart);
     EXPECT_EQ(keys.mid(20, 3), (QList<QByteArray>{"no_epgdata", "[D-Box2]", "ip_lan"}));
-    EXPECT_EQ(keys.mid(keys.size() - 9), (QList<QByteArray>{"[Telnet]", "port", "user", "pass", "nhttpd", "[Extras]",
-                                                            "vlcpassword", "recordwatch", "fastzap"}));
+    EXPECT_EQ(keys.mid(keys.size() - 9, 8),
+              (QList<QByteArray>{"[Telnet]", "port", "user", "pass", "nhttpd", "[Extras]", "vlcpassword", "fastzap"}));
 }
 
 // Window state is read and written only with "remember state"; video-only adds 55 pixels.
