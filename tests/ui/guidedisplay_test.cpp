@@ -146,32 +146,51 @@ TEST(GuideDisplay, GridZapAndSearchInTheRunningProgram) {
         << "the list of row " << loading << " came and is drawn";
 
     // One notch of the wheel: two channels on; with Shift: half an hour on.
+    // Each picture is awaited (bounded): the screen shows a step once the X server has drawn it.
     const QImage top = grab();
     wheelDown(view);
-    const QImage scrolled = grab();
     const auto header = [](const QImage& img, int row) {
         return img.copy(QRect(52, GuideGrid::kRulerHeight + row * GuideGrid::kRowHeight, GuideGrid::kHeaderWidth - 52,
                               GuideGrid::kRowHeight - 1));
     };
-    EXPECT_EQ(header(scrolled, 0), header(top, 2)) << "the third channel is on top";
+    QImage scrolled;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            scrolled = grab();
+            return header(scrolled, 0) == header(top, 2);
+        },
+        5000))
+        << "the third channel is on top";
     EXPECT_NE(header(scrolled, 0), header(top, 0));
     wheelDown(view, Qt::ShiftModifier);
-    const QImage later = grab();
     const int shift = GuideTimeAxis::kPixelsPerHour / 2;
     const int rulerWidth = view->width() - GuideGrid::kHeaderWidth - 60 - shift;
-    EXPECT_EQ(later.copy(QRect(GuideGrid::kHeaderWidth + 60, 0, rulerWidth, GuideGrid::kRulerHeight - 9)),
-              scrolled.copy(QRect(GuideGrid::kHeaderWidth + 60 + shift, 0, rulerWidth, GuideGrid::kRulerHeight - 9)))
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return grab().copy(QRect(GuideGrid::kHeaderWidth + 60, 0, rulerWidth, GuideGrid::kRulerHeight - 9)) ==
+                   scrolled.copy(
+                       QRect(GuideGrid::kHeaderWidth + 60 + shift, 0, rulerWidth, GuideGrid::kRulerHeight - 9));
+        },
+        5000))
         << "the ruler moved half an hour";
 
     // Home: back to now on the channel on air, the line a quarter into the grid.
     QTest::keyClick(grid, Qt::Key_Home);
     const int homeX = GuideGrid::kHeaderWidth + (view->width() - GuideGrid::kHeaderWidth) / 4;
-    const QImage home = grab();
-    EXPECT_TRUE(nowLineAt(home, homeX));
-    EXPECT_GT(pixelsOf(home,
-                       QRect(GuideGrid::kHeaderWidth, GuideGrid::kRulerHeight, view->width(), GuideGrid::kRowHeight),
-                       GuideGrid::kSelectedFrame),
-              100)
+    const QRect firstRow(GuideGrid::kHeaderWidth, GuideGrid::kRulerHeight, view->width(), GuideGrid::kRowHeight);
+    QImage home;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            home = grab();
+            return nowLineAt(home, homeX);
+        },
+        5000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            home = grab();
+            return pixelsOf(home, firstRow, GuideGrid::kSelectedFrame) > 100;
+        },
+        5000))
         << "the first row's running programme is selected";
 
     // The line follows the clock: twenty minutes on, 80 pixels on.
