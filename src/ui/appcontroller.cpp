@@ -516,40 +516,60 @@ void AppController::Channels1Click(int row) {
     const TChannelRef channel = m_channelModel->channelAt(row);
     if (!channel)
         return;
-    const QList<QAction*> topItems = m_w.menuBar()->actions();
-    QList<bool> wasEnabled;
-    for (QAction* item : topItems) {
-        wasEnabled << item->isEnabled();
-        item->setEnabled(false);
-    }
+    const QList<bool> wasEnabled = disableTopMenus();
     setBusyCursor(true);
     processEvents();
-    ViewModes& view = m_w.view();
-    const bool fullscreen = view.IsFullscreen;
-    if (fullscreen) {
-        view.IsInTransition = true;
-        view.IsMenuOpen = false;
-        processEvents();
-        processEvents();
-    }
+    const bool fullscreen = beginMenuTransition();
     if (hasChannelSelection() && !IsSwitching)
         m_switcher->SwitchChannel(channel);
     if (fullscreen) {
-        processEvents();
-        processEvents();
-        // A radio channel never plays full screen.
-        if (channel->Mode == mRadio)
-            view.leaveFullscreen();
-        else
-            view.setFullscreenView(true);
-        view.IsMenuOpen = false;
-        view.IsInTransition = false;
-        processEvents();
-        processEvents();
+        endMenuTransition([this, &channel] {
+            // A radio channel never plays full screen.
+            if (channel->Mode == mRadio)
+                m_w.view().leaveFullscreen();
+            else
+                m_w.view().setFullscreenView(true);
+        });
     }
     setBusyCursor(false);
-    for (qsizetype i = 0; i < topItems.size(); ++i)
+    restoreTopMenus(wasEnabled);
+}
+
+QList<bool> AppController::disableTopMenus() {
+    QList<bool> wasEnabled;
+    for (QAction* item : m_w.menuBar()->actions()) {
+        wasEnabled << item->isEnabled();
+        item->setEnabled(false);
+    }
+    return wasEnabled;
+}
+
+void AppController::restoreTopMenus(const QList<bool>& wasEnabled) {
+    const QList<QAction*> topItems = m_w.menuBar()->actions();
+    for (qsizetype i = 0; i < topItems.size() && i < wasEnabled.size(); ++i)
         topItems[i]->setEnabled(wasEnabled[i]);
+}
+
+bool AppController::beginMenuTransition() {
+    ViewModes& view = m_w.view();
+    if (!view.IsFullscreen)
+        return false;
+    view.IsInTransition = true;
+    view.IsMenuOpen = false;
+    processEvents();
+    processEvents();
+    return true;
+}
+
+void AppController::endMenuTransition(const std::function<void()>& restoreView) {
+    processEvents();
+    processEvents();
+    restoreView();
+    ViewModes& view = m_w.view();
+    view.IsMenuOpen = false;
+    view.IsInTransition = false;
+    processEvents();
+    processEvents();
 }
 
 // SplashView -----------------------------------------------------------------------------------
@@ -982,20 +1002,8 @@ void AppController::switchBouquet(int position, const QString& locateId) {
         setBusyCursor(false);
         return;
     }
-    ViewModes& view = m_w.view();
-    const bool fullscreen = view.IsFullscreen;
-    if (fullscreen) {
-        view.IsInTransition = true;
-        view.IsMenuOpen = false;
-        processEvents();
-        processEvents();
-    }
-    const QList<QAction*> topItems = m_w.menuBar()->actions();
-    QList<bool> wasEnabled;
-    for (QAction* item : topItems) {
-        wasEnabled << item->isEnabled();
-        item->setEnabled(false);
-    }
+    const bool fullscreen = beginMenuTransition();
+    const QList<bool> wasEnabled = disableTopMenus();
     // The walk holds the old bouquet's channels; it starts again on the new ones.
     if (m_epg) {
         m_epg->disableEPGTimer();
@@ -1017,17 +1025,9 @@ void AppController::switchBouquet(int position, const QString& locateId) {
 
     if (m_epg)
         m_epg->enableEPGTimer();
-    if (fullscreen) {
-        processEvents();
-        processEvents();
-        view.IsFullscreen = true;
-        view.IsMenuOpen = false;
-        view.IsInTransition = false;
-        processEvents();
-        processEvents();
-    }
-    for (qsizetype i = 0; i < topItems.size(); ++i)
-        topItems[i]->setEnabled(wasEnabled[i]);
+    if (fullscreen)
+        endMenuTransition([this] { m_w.view().IsFullscreen = true; });
+    restoreTopMenus(wasEnabled);
     setBusyCursor(false);
 }
 

@@ -14,6 +14,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 class ChannelMenuBuilder;
@@ -229,6 +230,13 @@ private:
     void showBouquetChannels(bool freshlyLoaded);
     // A click on the "Channels" menu entry of model row `row` (the context menu's copy too).
     void Channels1Click(int row);
+    // The menu bar's items are disabled while a menu command switches; back as they were after it.
+    QList<bool> disableTopMenus();
+    void restoreTopMenus(const QList<bool>& wasEnabled);
+    // A menu command in full screen: the view is marked in transition while the command runs (false
+    // when not full screen); the end restores the view through restoreView and clears the marks.
+    bool beginMenuTransition();
+    void endMenuTransition(const std::function<void()>& restoreView);
     // The "Audio" menu from the stream setup's entries of the stream now playing.
     void buildAudioMenu();
     // Looks whether the receiver records and marks it; a change reloads the bouquets, as the
