@@ -31,14 +31,6 @@ QList<QAction*> entries(const QMenu* menu) {
     return out;
 }
 
-QStringList zaps(const QStringList& requests) {
-    QStringList out;
-    for (const QString& r : requests)
-        if (r.startsWith(QLatin1String("/control/zapto?")) && !r.contains(QLatin1String("get")))
-            out << r;
-    return out;
-}
-
 // The closed channel box: arrow keys and typed numbers only select (the play button offers the
 // selected channel, the receiver is not zapped); Enter and Space switch to the selection. Dropped
 // down, the list is 360 pixels wide, a click on a row selects it and Enter switches to the row

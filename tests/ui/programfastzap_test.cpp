@@ -21,14 +21,6 @@ const QByteArray kChannels = R"({"encoding":"latin1","startChannel":"43700016d66
  {"id":"43700016d66","name":"Das Erste","epg":[{"title":"Tagesschau","durationMin":30}]},
  {"generate":12,"idBase":"a0000000","name":"Testkanal","epg":[{"title":"Testbild","durationMin":30}]}]}]})";
 
-QStringList zaps(const QStringList& requests) {
-    QStringList out;
-    for (const QString& r : requests)
-        if (r.startsWith(QLatin1String("/control/zapto?")) && !r.contains(QLatin1String("get")))
-            out << r;
-    return out;
-}
-
 // The last "zap times" line of the log.
 QString lastZapLine(const QByteArray& log) {
     const qsizetype at = log.lastIndexOf("zap times (ms)");

@@ -36,14 +36,6 @@ Shared& shared() {
     return s;
 }
 
-QStringList zaps(const QStringList& requests) {
-    QStringList out;
-    for (const QString& r : requests)
-        if (r.startsWith(QLatin1String("/control/zapto?")) && !r.contains(QLatin1String("get")))
-            out << r;
-    return out;
-}
-
 // What the receiver is sent within a moment after the item.
 QStringList requestsAfter(ProgramRun& run, int ms = 800) {
     QTest::qWait(ms);

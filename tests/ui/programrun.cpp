@@ -147,6 +147,14 @@ bool ProgramRun::waitForRequest(const QString& target, int timeoutMs) {
     return QTest::qWaitFor([&] { return m_sim->requestTargets().contains(target); }, timeoutMs);
 }
 
+QStringList zaps(const QStringList& requests) {
+    QStringList out;
+    for (const QString& r : requests)
+        if (r.startsWith(QLatin1String("/control/zapto?")) && !r.contains(QLatin1String("get")))
+            out << r;
+    return out;
+}
+
 QByteArray ProgramRun::log() const {
     QFile file(AppDir() + QStringLiteral("Quoxel.log"));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();

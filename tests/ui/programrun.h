@@ -54,3 +54,5 @@ QImage grabScreen(const QWidget* widget);
 double shareOfColour(const QImage& image, QRgb colour, int tolerance = 8);
 // A window manager runs on the display (full screen, minimise and activation need one).
 bool windowManagerRunning();
+// The zaps to a channel among request targets (not the read-backs or PID and sub-channel queries).
+QStringList zaps(const QStringList& requests);
