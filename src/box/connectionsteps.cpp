@@ -90,16 +90,7 @@ void BoxSession::installKeyStore() {
 }
 
 EPGClientSettings BoxSession::epgClientSettings() const {
-    EPGClientSettings out;
-    if (const TIEHTTP* http = m_epgHttp.get()) {
-        out.UserName = http->UserName;
-        out.Password = http->Password;
-        out.ProxyUser = http->ProxyUser;
-        out.ProxyPassword = http->ProxyPassword;
-        out.TrustedKey = http->TrustedKey;
-        out.RememberKey = http->RememberKey;
-    }
-    return out;
+    return m_epgHttp ? m_epgHttp->identity() : EPGClientSettings{};
 }
 
 QString BoxSession::boundedRequest(const QString& url, int limitMs) {

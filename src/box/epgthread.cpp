@@ -75,12 +75,7 @@ public:
 
     void run() {
         m_http.Timeout = m_pacing.TimeoutSec;
-        m_http.UserName = m_settings.UserName;
-        m_http.Password = m_settings.Password;
-        m_http.ProxyUser = m_settings.ProxyUser;
-        m_http.ProxyPassword = m_settings.ProxyPassword;
-        m_http.TrustedKey = m_settings.TrustedKey;
-        m_http.RememberKey = m_settings.RememberKey;
+        m_http.setIdentity(m_settings);
         // A stop gives up a request that hangs instead of waiting out its time-out.
         m_http.setClosingFlag(&m_shared->Stop);
         int lastSeen = -1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "box/httpengine.h"
 #include "box/records.h"
 
 #include <QList>
@@ -44,16 +45,8 @@ inline QString ChannelPreviewCaption(int loaded, int total) {
     return QStringLiteral("Channel Preview (%1/%2)").arg(loaded).arg(total);
 }
 
-// The login and trust settings of the worker's HTTP client, copied on the UI thread at each
-// start from the session's EPG client.
-struct EPGClientSettings {
-    QString UserName;
-    QString Password;
-    QString ProxyUser;
-    QString ProxyPassword;
-    std::function<QByteArray(const QByteArray& hostPort)> TrustedKey;
-    std::function<void(const QByteArray& hostPort, const QByteArray& pin)> RememberKey;
-};
+// The worker's HTTP client is the session's EPG client to the receiver; taken at each start.
+using EPGClientSettings = TIEHTTPIdentity;
 
 struct EPGShared;
 

@@ -17,6 +17,20 @@ QStringList splitAnswerLines(const QString& text, qsizetype maxLines = -1);
 // The same lines joined with CR LF, in one pass without a string for each line.
 QString joinAnswerLines(const QString& text);
 
+// Who a client is to the servers it asks: its login (and where it may go), the proxy login, the
+// agent and the HTTPS key store. A worker thread's own client takes these from the session's client,
+// copied on the UI thread; the key-store callbacks then run on the worker's thread.
+struct TIEHTTPIdentity {
+    QString UserName;
+    QString Password;
+    std::function<bool(const QByteArray& hostPort)> CredentialsFor;
+    QString ProxyUser;
+    QString ProxyPassword;
+    QString Agent = QStringLiteral("tiehttp");
+    std::function<QByteArray(const QByteArray& hostPort)> TrustedKey;
+    std::function<void(const QByteArray& hostPort, const QByteArray& pin)> RememberKey;
+};
+
 // One HTTP client: one request at a time, the answer as lines and as bytes, with an inactivity
 // time-out that holds even when the network hangs. The transfer is driven without blocking from
 // the calling thread itself (name lookups run on curl's resolver thread), so no wait can outlast
@@ -98,6 +112,20 @@ public:
     bool AddMultipartStream(const QString& name, QIODevice& stream);
     bool AddMultipartFile(const QString& name, const QString& fileName);
     const QList<QPair<QString, QString>>& multipartVars() const { return m_multipart; }
+
+    TIEHTTPIdentity identity() const {
+        return {UserName, Password, CredentialsFor, ProxyUser, ProxyPassword, Agent, TrustedKey, RememberKey};
+    }
+    void setIdentity(const TIEHTTPIdentity& id) {
+        UserName = id.UserName;
+        Password = id.Password;
+        CredentialsFor = id.CredentialsFor;
+        ProxyUser = id.ProxyUser;
+        ProxyPassword = id.ProxyPassword;
+        Agent = id.Agent;
+        TrustedKey = id.TrustedKey;
+        RememberKey = id.RememberKey;
+    }
 
     // The program's closing flag: once set, a waiting request ends at once.
     void setClosingFlag(const std::atomic<bool>* closing) { m_closing = closing; }

@@ -17,12 +17,7 @@
 
 struct FastZapPlan {
     // The main client's login and key store, for the worker's own clients.
-    QString user;
-    QString password;
-    QString agent;
-    std::function<bool(const QByteArray&)> credentialsFor;
-    std::function<QByteArray(const QByteArray&)> trustedKey;
-    std::function<void(const QByteArray&, const QByteArray&)> rememberKey;
+    TIEHTTPIdentity identity;
     bool radio = false;
     bool sptsChecked = false;
     bool zap = false;
@@ -57,12 +52,7 @@ int positionOf(const QList<TChannelItem>& items, const TChannelRef& channel) {
 
 void configure(TIEHTTP& http, const FastZapPlan& plan) {
     http.Timeout = ChannelSwitcher::kFastRequestSec;
-    http.UserName = plan.user;
-    http.Password = plan.password;
-    http.Agent = plan.agent;
-    http.CredentialsFor = plan.credentialsFor;
-    http.TrustedKey = plan.trustedKey;
-    http.RememberKey = plan.rememberKey;
+    http.setIdentity(plan.identity);
     http.setClosingFlag(&IsClosing);
 }
 
@@ -228,14 +218,8 @@ void ChannelSwitcher::fastBegin(const TChannelRef& channel) {
     ShowStatus(QStringLiteral("switching channel..."));
     resetAudioTrack();
     const QString id = channel->Id.trimmed();
-    const TIEHTTP& main = m_box.http();
     FastZapPlan plan;
-    plan.user = main.UserName;
-    plan.password = main.Password;
-    plan.agent = main.Agent;
-    plan.credentialsFor = main.CredentialsFor;
-    plan.trustedKey = main.TrustedKey;
-    plan.rememberKey = main.RememberKey;
+    plan.identity = m_box.http().identity();
     plan.radio = channel->Mode == mRadio;
     plan.sptsChecked = m_stream.sptsChecked();
     plan.zap = !m_akt || id != m_akt->Id.trimmed() || (!m_fastOnReceiver.isEmpty() && m_fastOnReceiver != id);
