@@ -129,6 +129,8 @@ std::optional<WebServerSettings> parseWebServerPage(const QString& page) {
     }
     if (!inRange(out.value("port"), 1, 65535))
         return std::nullopt;
+    // Blanks around the number (any kind) are not sent back in the update: the port is kept as the number read.
+    out.values[WebServerSettings::kPort] = QString::number(out.values[WebServerSettings::kPort].trimmed().toLongLong());
     return out;
 }
 
@@ -744,8 +746,9 @@ void TFrmOptions::BtnUpdateRestartClick() {
         return;
     }
     WebServerSettings s = *m_web;
-    s.values[4] = port;
-    s.values[5] = m_webThread->isChecked() ? QStringLiteral("true") : QStringLiteral("false");
+    s.values[WebServerSettings::kPort] = QString::number(port.toLongLong());
+    s.values[WebServerSettings::kThreading] =
+        m_webThread->isChecked() ? QStringLiteral("true") : QStringLiteral("false");
     QString query;
     QString logged;
     for (int i = 0; i < WebServerSettings::kFieldCount; ++i) {

@@ -24,6 +24,8 @@ class TOptions;
 // The receiver's web-server settings as its settings page shows them, in the order the update sends them.
 struct WebServerSettings {
     static constexpr int kFieldCount = 10;
+    static constexpr int kPort = 4;
+    static constexpr int kThreading = 5;
     static const std::array<const char*, kFieldCount>& fieldNames();
     std::array<QString, kFieldCount> values; // authuser ... no_keep_alive_ips
     QString value(const char* name) const;

@@ -561,6 +561,13 @@ TEST(WebServerPage, Parse) {
     EXPECT_FALSE(parseWebServerPage(page.left(page.size() / 2)).has_value());
     EXPECT_FALSE(parseWebServerPage(QString(page).replace(QStringLiteral("title="), QStringLiteral("x="))));
     EXPECT_FALSE(parseWebServerPage(QString(page).replace(QStringLiteral("8080"), QStringLiteral("99999"))));
+    // A port padded with blanks of any kind comes back as the bare number.
+    for (const QString& pad : {QStringLiteral(" "), QStringLiteral("\u00a0"), QStringLiteral("\u3000")}) {
+        const auto padded =
+            parseWebServerPage(QString(page).replace(QStringLiteral("8080"), pad + QStringLiteral("08080") + pad));
+        ASSERT_TRUE(padded.has_value());
+        EXPECT_EQ(padded->value("port"), QStringLiteral("8080"));
+    }
     EXPECT_FALSE(parseWebServerPage(QStringLiteral("name=\"authuser\" title= value=")).has_value());
     EXPECT_FALSE(parseWebServerPage(QString()).has_value());
 }
