@@ -311,9 +311,7 @@ const MenuCase kCases[] = {
          // At the bottom of the video, which it spans.
          const QRect video = w.Video()->geometry();
          EXPECT_EQ(w.PnlTelnet()->geometry(), QRect(video.left(), video.bottom() - 86, video.width(), 87));
-         EXPECT_TRUE(QTest::qWaitFor(
-             [&] { return shareOfColour(grabScreen(w.PnlTelnet()), qRgb(255, 255, 255), 16) > 0.5; }, 3000))
-             << shareOfColour(grabScreen(w.PnlTelnet()), qRgb(255, 255, 255), 16);
+         EXPECT_GE(awaitShareOfColour(w.PnlTelnet(), qRgb(255, 255, 255), 16, 0.5), 0.5);
          trigger(w.menu().Telnet1);
          EXPECT_FALSE(w.menu().Telnet1->isChecked());
          EXPECT_TRUE(w.PnlTelnet()->isHidden());
@@ -324,9 +322,7 @@ const MenuCase kCases[] = {
          EXPECT_TRUE(w.menu().DBoxOSD1->isChecked());
          EXPECT_TRUE(run.requests().contains(QStringLiteral("/tmp/a.bmp")));
          EXPECT_EQ(w.PnlRealOSD()->geometry(), w.Video()->geometry());
-         EXPECT_TRUE(
-             QTest::qWaitFor([&] { return shareOfColour(grabScreen(w.PnlRealOSD()), kOsdPanel, 12) > 0.02; }, 3000))
-             << "the receiver's display";
+         EXPECT_GE(awaitShareOfColour(w.PnlRealOSD(), kOsdPanel, 12, 0.02), 0.02) << "the receiver's display";
          trigger(w.menu().DBoxOSD1);
          EXPECT_FALSE(w.menu().DBoxOSD1->isChecked());
          EXPECT_TRUE(w.PnlRealOSD()->isHidden());

@@ -7,6 +7,7 @@
 #include "ui/appcontroller.h"
 #include "ui/mainwindow.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QScreen>
@@ -178,6 +179,30 @@ double shareOfColour(const QImage& image, QRgb colour, int tolerance) {
             ++n;
         }
     return n ? double(hits) / n : 0;
+}
+
+double awaitShareOfColour(const QWidget* widget, QRgb colour, int tolerance, double least, int timeoutMs) {
+    double share = 0;
+    (void)QTest::qWaitFor(
+        [&] {
+            share = shareOfColour(grabScreen(widget), colour, tolerance);
+            return share >= least;
+        },
+        timeoutMs);
+    return share;
+}
+
+QImage settledGrab(const QWidget* widget, int timeoutMs) {
+    QImage last = grabScreen(widget);
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        QTest::qWait(100);
+        QImage next = grabScreen(widget);
+        if (next == last)
+            return next;
+        last = std::move(next);
+    }
+    return last;
 }
 
 bool windowManagerRunning() {

@@ -52,6 +52,12 @@ private:
 QImage grabScreen(const QWidget* widget);
 // The share (0..1) of sampled pixels within `tolerance` per channel of the colour.
 double shareOfColour(const QImage& image, QRgb colour, int tolerance = 8);
+// Waits, bounded, until the screen where the widget lies holds at least `least` of the colour; the
+// last share seen. A loaded machine may take seconds to draw; the wait ends at the first good picture.
+double awaitShareOfColour(const QWidget* widget, QRgb colour, int tolerance, double least, int timeoutMs = 10000);
+// The screen where the widget lies once two grabs 100 ms apart agree (bounded), so a picture still
+// being drawn is not the one measured. For checks that something is absent.
+QImage settledGrab(const QWidget* widget, int timeoutMs = 5000);
 // A window manager runs on the display (full screen, minimise and activation need one).
 bool windowManagerRunning();
 // The zaps to a channel among request targets (not the read-backs or PID and sub-channel queries).
