@@ -247,7 +247,7 @@ static void BM_StreamInfoHuge(benchmark::State& state) {
     const QString pids = hugeLines(QStringLiteral("255\n"), QStringLiteral("512 vtxt\n100 pmt"));
     const QString info = hugeLines(QStringLiteral("720\n576\n5000000\n4:3\n25\nMPEG stereo\n"), QString());
     for (auto _ : state)
-        benchmark::DoNotOptimize(parseStreamInfo(info, pids, 0, {}));
+        benchmark::DoNotOptimize(parseStreamInfo(info, pids, AppMode::Live, {}));
 }
 BENCHMARK(BM_StreamInfoHuge)->Unit(benchmark::kMillisecond);
 

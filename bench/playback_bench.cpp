@@ -78,7 +78,7 @@ double playerFirstPicture(VLCPlayer& player) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     });
-    player.StartStream(0, false, tvUrl());
+    player.StartStream(AppMode::Live, false, tvUrl());
     (void)QTest::qWaitFor([&] { return firstNs >= 0; }, 20000);
     running = false;
     watcher.join();

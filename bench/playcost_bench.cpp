@@ -151,7 +151,7 @@ Cost measure(qint64 pid) {
 // Our player in this process: CPU over the measured time (the event loop keeps running, as the
 // program's does), and the process's peak RSS. `during` runs once playback is warm.
 Cost ourCost(VLCPlayer& player, const std::function<void()>& during = {}) {
-    player.StartStream(0, false, tvUrl());
+    player.StartStream(AppMode::Live, false, tvUrl());
     QTest::qWait(kWarmUpMs);
     if (during)
         during();

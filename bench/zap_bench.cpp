@@ -131,7 +131,7 @@ struct Rig {
     bool start() {
         Options.BoxAddress = QLatin1String(kAddress) + QStringLiteral(":80");
         Options.IpLan = QLatin1String(kAddress);
-        Options.Mode = 0;
+        Options.Mode = AppMode::Live;
         Options.StreamType = 0;
         if (!sim.start())
             return false;

@@ -91,7 +91,7 @@ ConnectionOutcome Connection::run() {
     if (!Options.NoLogging)
         appLogger().restart(m_view.settingsLogHead());
 
-    const bool quoxelMode = Options.Mode == 2;
+    const bool quoxelMode = Options.Mode == AppMode::Quoxel;
     if (quoxelMode)
         m_view.hideReceiverItems();
 
@@ -100,9 +100,9 @@ ConnectionOutcome Connection::run() {
     m_view.showLogoHint();
 
     QString telnetHost;
-    if (Options.Mode == 1)
+    if (Options.Mode == AppMode::Online)
         telnetHost = hostOf(Options.BoxAddress); // built from ip_inet in online mode
-    else if (Options.Mode == 0)
+    else if (Options.Mode == AppMode::Live)
         telnetHost = Options.IpLan;
     m_view.setTelnetTarget(telnetHost, Options.TelnetPort);
     if (!quoxelMode) {
@@ -129,7 +129,7 @@ ConnectionOutcome Connection::run() {
     m_steps.setMainTimeout(20);
 
     if (!quoxelMode) {
-        const QString vlcPage = Options.Mode == 1 ? m_steps.requestVlcPage() : QStringLiteral("present");
+        const QString vlcPage = Options.Mode == AppMode::Online ? m_steps.requestVlcPage() : QStringLiteral("present");
         if (vlcPage.isEmpty())
             return fail(ConnectionOutcome::NoConnection, kNoConnection);
         if (Options.CheckRecord && m_steps.requestRecordState() == QLatin1String("on"))

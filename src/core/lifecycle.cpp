@@ -124,7 +124,7 @@ bool Lifecycle::FormClose() {
         return false;
     m_view.setBusyCursor(true);
     ShowStatus(LifecycleTexts::kShuttingDown);
-    if (Options.Mode == 1) {
+    if (Options.Mode == AppMode::Online) {
         m_steps.stopRemoteVlc(kCloseRemoteVlcLimitMs);
         Delay(kCloseDelayMs, true);
     }
@@ -139,7 +139,7 @@ bool Lifecycle::FormClose() {
         m_steps.unlockRc(kCloseRequestLimitMs);
     if (Options.ShowMessage)
         m_steps.sendMessage(LifecycleTexts::kClosedMessage, kCloseRequestLimitMs);
-    if (Options.Mode != 2 && Options.AutoSpts) {
+    if (Options.Mode != AppMode::Quoxel && Options.AutoSpts) {
         m_steps.setPesPlayback(kCloseRequestLimitMs);
         Delay(kCloseDelayMs, true);
     }

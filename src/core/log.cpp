@@ -205,10 +205,11 @@ void setStatusSink(StatusSink* sink) {
     g_statusSink = sink;
 }
 
-StatusTexts statusTexts(const QString& text, int mode, const QDateTime& now) {
+StatusTexts statusTexts(const QString& text, AppMode mode, const QDateTime& now) {
     StatusTexts t;
     t.message = text.startsWith(QLatin1Char(' ')) ? text : QStringLiteral(" ") + text;
-    t.mode = mode >= 0 && mode < static_cast<int>(ModeNames.size()) ? QLatin1String(ModeNames[mode]) : QString();
+    const auto index = static_cast<size_t>(mode);
+    t.mode = index < ModeNames.size() ? QLatin1String(ModeNames[index]) : QString();
     // Short date and the time without its seconds.
     const QString date = QLocale::system().toString(now.date(), QLocale::ShortFormat);
     QString time = now.time().toString(QStringLiteral("HH:mm:ss"));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/options.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QList>
@@ -96,6 +98,6 @@ struct StatusTexts {
     QString mode;
     QString stamp;
 };
-StatusTexts statusTexts(const QString& text, int mode, const QDateTime& now);
+StatusTexts statusTexts(const QString& text, AppMode mode, const QDateTime& now);
 // Width of the message panel for the window and the two fixed panels.
 int statusMessageWidth(int windowWidth, int modePanelWidth, int timePanelWidth);

@@ -4,6 +4,10 @@
 
 #include <cstdint>
 
+// How the stream reaches this PC: from the receiver ("live"), through a remote VLC that re-serves it
+// ("online"), or from another Quoxel on the LAN ("quoxel"). The values are the ini's item indexes.
+enum class AppMode : uint8_t { Live = 0, Online = 1, Quoxel = 2 };
+
 // The settings record every part of the program reads. Filled by the settings store;
 // only the telnet session (TelnetLoggedIn) and the start-up (BoxTimeOffset) write it elsewhere.
 class TOptions {
@@ -54,7 +58,7 @@ public:
     int32_t WinLeft = 0;
     int32_t WinTop = 0;
     int32_t BoxTimeOffset = 0; // minutes, receiver clock minus PC clock
-    uint8_t Mode = 0;
+    AppMode Mode = AppMode::Live;
     uint8_t StreamType = 0;
 };
 

@@ -64,9 +64,9 @@ void SettingsStore::create(TOptions& options, FirstStartDialog* firstStart) {
     // Changed while the program runs, so a dialog's Cancel (which reads the file again) leaves them.
     options.GuideAllBouquets = flag(SettingId::GuideAllBouquets);
     options.GuideDescriptions = flag(SettingId::GuideDescriptions);
-    options.Mode = static_cast<uint8_t>(std::max(0, itemIndex(SettingId::Mode)));
+    options.Mode = static_cast<AppMode>(std::clamp(itemIndex(SettingId::Mode), 0, int(ModeNames.size()) - 1));
     options.StreamType = static_cast<uint8_t>(std::max(0, itemIndex(SettingId::StreamType)));
-    const QString host = options.Mode == 1 ? value(SettingId::IpInet) : value(SettingId::IpLan);
+    const QString host = options.Mode == AppMode::Online ? value(SettingId::IpInet) : value(SettingId::IpLan);
     options.BoxAddress = host + QLatin1Char(':') + value(SettingId::DboxPort);
 }
 

@@ -16,13 +16,11 @@
 
 namespace {
 
-constexpr int kModeOnline = 1;
-constexpr int kModeQuoxel = 2;
 constexpr int kKeyEnter = 13;
 constexpr int kKeySpace = 32;
 
 bool quoxelMode() {
-    return Options.Mode == kModeQuoxel;
+    return Options.Mode == AppMode::Quoxel;
 }
 
 int positionOf(const QList<TChannelItem>& items, const TChannelRef& channel) {
@@ -239,7 +237,7 @@ void ChannelSwitcher::stopPlayer() {
     if (m_player.PlayState() != 0)
         return;
     m_player.Stop();
-    if (Options.Mode == kModeOnline) {
+    if (Options.Mode == AppMode::Online) {
         if (m_remoteStop)
             m_remoteStop();
         Delay(200, true);

@@ -40,7 +40,6 @@ struct FastZapAnswers {
 
 namespace {
 
-constexpr int kModeLive = 0;
 constexpr int kStreamHttp = 0;
 
 int positionOf(const QList<TChannelItem>& items, const TChannelRef& channel) {
@@ -139,7 +138,7 @@ bool stopRunning(VlcEngine* engine) {
 
 bool ChannelSwitcher::fastZapOn() const {
     // Online mode and UDP streaming keep the written path: their remote stop and sender need it.
-    return Options.FastZap && Options.Mode == kModeLive && Options.StreamType == kStreamHttp && !IsStarting;
+    return Options.FastZap && Options.Mode == AppMode::Live && Options.StreamType == kStreamHttp && !IsStarting;
 }
 
 void ChannelSwitcher::joinFastWorker() {

@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr int kModeLive = 0;
-constexpr int kModeOnline = 1;
 constexpr int kStreamUdp = 1;
 
 const QString kCache = QStringLiteral("<cache>");
@@ -354,18 +352,18 @@ void RemoteVlc::RemoteStop(const Sender& send) {
 void RemoteVlc::OnlineMode1Click() {
     m_host.setBusyCursor(true);
     m_host.processPendingEvents();
-    if (Options.Mode != kModeOnline) {
+    if (Options.Mode != AppMode::Online) {
         if (MainPage().isEmpty()) {
             ShowStatus(QStringLiteral("remote vlc is not available!"));
             m_host.showSplashStatus(QStringLiteral("remote vlc is not available..."));
             m_host.setBusyCursor(false);
             return;
         }
-        Options.Mode = kModeOnline;
+        Options.Mode = AppMode::Online;
         m_host.setOnlineChecked(true);
     } else {
         RemoteStop();
-        Options.Mode = kModeLive;
+        Options.Mode = AppMode::Live;
         m_host.setOnlineChecked(false);
     }
     if (m_host.hasChannelSelection() && !IsSwitching.load())

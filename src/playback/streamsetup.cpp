@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr int kModeOnline = 1;
-constexpr int kModeQuoxel = 2;
 constexpr int kStreamUdp = 1;
 constexpr int kMaxPid = 0x1FFF;
 
@@ -43,10 +41,10 @@ constexpr int kDescriptionLines = 6;
 // The descriptive fields of the streaminfo answer, read in line order: a line that is missing or
 // cannot be read leaves its field and the later ones empty. The PIDs are read regardless, as the
 // stream does not depend on these texts.
-void readDescription(const QStringList& lines, int mode, const StreamSettings& s, TStreamInfo& info) {
+void readDescription(const QStringList& lines, AppMode mode, const StreamSettings& s, TStreamInfo& info) {
     if (lines.isEmpty())
         return;
-    const bool online = mode == kModeOnline;
+    const bool online = mode == AppMode::Online;
     if (online) {
         // The transcoded size; a failure here leaves only the size empty.
         const std::optional<int> w = scaledDimension(s.VScale, lines.value(0));
@@ -165,7 +163,7 @@ std::optional<int> scaledDimension(const QString& vscale, const QString& dimensi
     return int(scaled);
 }
 
-ParsedStreamInfo parseStreamInfo(const QString& streamInfoAnswer, const QString& pidsAnswer, int mode,
+ParsedStreamInfo parseStreamInfo(const QString& streamInfoAnswer, const QString& pidsAnswer, AppMode mode,
                                  const StreamSettings& settings) {
     ParsedStreamInfo out;
     readDescription(splitAnswerLines(streamInfoAnswer, kDescriptionLines), mode, settings, out.info);
@@ -181,7 +179,7 @@ ParsedStreamInfo parseStreamInfo(const QString& streamInfoAnswer, const QString&
     return out;
 }
 
-std::optional<QString> buildLiveURL(const TStreamInfo& info, TChannelMode channelMode, int mode, int streamType) {
+std::optional<QString> buildLiveURL(const TStreamInfo& info, TChannelMode channelMode, AppMode mode, int streamType) {
     if (streamType == kStreamUdp) {
         const std::optional<QString> pmt = hex4(info.PmtPid);
         const std::optional<QString> video = hex4(info.VideoPid);
@@ -189,7 +187,7 @@ std::optional<QString> buildLiveURL(const TStreamInfo& info, TChannelMode channe
         if (!pmt || !video || !audio)
             return std::nullopt;
         QString url = BoxURL(QStringLiteral("http://<IP:PORT>/control/exec?api udp_stream start ")) +
-                      (mode == kModeOnline ? Options.UdpTargetVlc : Options.UdpTargetPc) + QStringLiteral(" 0 ") +
+                      (mode == AppMode::Online ? Options.UdpTargetVlc : Options.UdpTargetPc) + QStringLiteral(" 0 ") +
                       *pmt + QLatin1Char(' ') + *video + QLatin1Char(' ');
         Log(LogFunc, QStringLiteral("LiveURL:") + url);
         return url + *audio;
@@ -240,7 +238,7 @@ TStreamInfo StreamSetup::takeStreamInfo(const QString& info, const QString& pids
 
 void StreamSetup::SetDboxMode(const TChannel& channel) {
     Log(LogFunc, QStringLiteral("SetDboxMode()"));
-    const bool quoxel = Options.Mode == kModeQuoxel;
+    const bool quoxel = Options.Mode == AppMode::Quoxel;
     if (channel.Mode != mRadio) {
         m_view.showRadioBackground(false);
         m_view.processPendingEvents();

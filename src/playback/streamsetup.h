@@ -1,6 +1,7 @@
 #pragma once
 
 #include "box/records.h"
+#include "core/options.h"
 
 #include <QList>
 #include <QString>
@@ -68,13 +69,13 @@ struct ParsedStreamInfo {
     std::optional<QList<TAudioMenuItem>> menu;
     bool pidsComplete = false; // every PID line was read; false leaves the stream address empty
 };
-ParsedStreamInfo parseStreamInfo(const QString& streamInfoAnswer, const QString& pidsAnswer, int mode,
+ParsedStreamInfo parseStreamInfo(const QString& streamInfoAnswer, const QString& pidsAnswer, AppMode mode,
                                  const StreamSettings& settings);
 
 // The stream address (HTTP) or the receiver's UDP start command for a record, or nothing when a
 // PID cannot be written. Uses Options (stream type, box addresses, UDP targets) and logs
 // "LiveURL: ..." as it goes.
-std::optional<QString> buildLiveURL(const TStreamInfo& info, TChannelMode channelMode, int mode, int streamType);
+std::optional<QString> buildLiveURL(const TStreamInfo& info, TChannelMode channelMode, AppMode mode, int streamType);
 
 // The window parts that the stream setup moves. UI thread; every default does nothing.
 class StreamSetupView {

@@ -15,8 +15,6 @@ bool IsPaused = false;
 
 namespace {
 
-constexpr int kModeOnline = 1;
-constexpr int kModeQuoxel = 2;
 constexpr int kStreamUdp = 1;
 
 const QString kPlayCaption = QStringLiteral("4");
@@ -195,7 +193,7 @@ bool VLCPlayer::VLCInit(quintptr nativeWindow, QSize panelSize) {
     m_view.setVolumePosition(m_volume);
     m_version = m_engine->VLC_Version();
     m_view.splashStatus(QStringLiteral("using VLC ") + m_version + QLatin1Char('!'));
-    if (Options.Mode == kModeQuoxel)
+    if (Options.Mode == AppMode::Quoxel)
         m_view.startWatchdog(5000);
     m_view.setBusyCursor(false);
     m_view.processPendingEvents();
@@ -210,17 +208,17 @@ void VLCPlayer::AddTarget(const QString& mrl, int count) {
     m_engine->VLC_AddTarget(mrl, options, 2, -666);
 }
 
-void VLCPlayer::StartStream(int mode, bool isRadio, const QString& liveUrl) {
+void VLCPlayer::StartStream(AppMode mode, bool isRadio, const QString& liveUrl) {
     VlcOptions.fill(QString());
     m_liveUrl = liveUrl;
     m_isRadio = isRadio;
-    if (mode == kModeOnline) {
+    if (mode == AppMode::Online) {
         if (m_onlineStarter)
             m_onlineStarter(isRadio);
         return;
     }
     const QString deinterlace = QStringLiteral(":deinterlace-mode=mean");
-    if (mode == kModeQuoxel) {
+    if (mode == AppMode::Quoxel) {
         VlcOptions[0] = QStringLiteral(":vout-filter=deinterlace");
         VlcOptions[1] = deinterlace;
         AddTarget(QStringLiteral("http://") + Options.QuoxelAddress, 2);
@@ -313,19 +311,20 @@ void VLCPlayer::Play(bool withStatus) {
     Q_EMIT stateChanged();
     if (withStatus) {
         WaitCaching();
-        if (m_streamInfo && Options.Mode != kModeQuoxel && !(Options.Mode == kModeOnline && onlineStreamFailed()))
+        if (m_streamInfo && Options.Mode != AppMode::Quoxel &&
+            !(Options.Mode == AppMode::Online && onlineStreamFailed()))
             showPlayingStatus();
     }
 }
 
 int VLCPlayer::cachingBudget() const {
     bool ok = false;
-    const qint64 ms = (Options.Mode == kModeOnline ? m_cacheOnline : m_cacheLive).toLongLong(&ok);
+    const qint64 ms = (Options.Mode == AppMode::Online ? m_cacheOnline : m_cacheLive).toLongLong(&ok);
     return ok ? int(std::clamp<qint64>(ms, 0, kMaxCachingMs)) : 0;
 }
 
 void VLCPlayer::WaitCaching() {
-    if (Options.Mode != kModeOnline)
+    if (Options.Mode != AppMode::Online)
         delay(500);
     const int budget = cachingBudget();
     int elapsed = 0;
@@ -335,9 +334,9 @@ void VLCPlayer::WaitCaching() {
         elapsed += 10;
         status(QStringLiteral("caching...(") + QString::number(budget - elapsed) + QStringLiteral("ms)"));
     }
-    if (m_engine->VLC_IsPlaying() == 0 && Options.Mode == kModeQuoxel)
+    if (m_engine->VLC_IsPlaying() == 0 && Options.Mode == AppMode::Quoxel)
         status(QStringLiteral("no connection to quoxel stream!"));
-    else if (Options.Mode == kModeOnline && onlineStreamFailed())
+    else if (Options.Mode == AppMode::Online && onlineStreamFailed())
         status(QStringLiteral("no stream from remote vlc!"));
     else if (m_streamInfo)
         showPlayingStatus();
@@ -360,7 +359,7 @@ void VLCPlayer::Stop() {
     if (VlcHandle() != 0 && m_engine->VLC_IsPlaying() == 0 && !m_engine->opening())
         return;
     Log(LogFunc, QStringLiteral("Stop()"));
-    const bool quoxel = Options.Mode == kModeQuoxel;
+    const bool quoxel = Options.Mode == AppMode::Quoxel;
     if (!quoxel)
         status(QStringLiteral("stopping stream..."));
     if (!m_view.hasChannelSelection())

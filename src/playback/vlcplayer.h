@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/options.h"
 #include "playback/vlcapi.h"
 
 #include <QElapsedTimer>
@@ -124,7 +125,7 @@ public:
     // Returns false when libvlc is missing (the view was told to end the program).
     bool VLCInit(quintptr nativeWindow, QSize panelSize);
     // Composes the target for the mode (0 live, 1 online, 2 quoxel) and starts it.
-    void StartStream(int mode, bool isRadio, const QString& liveUrl);
+    void StartStream(AppMode mode, bool isRadio, const QString& liveUrl);
     void Play(bool withStatus);
     void Stop();
     void WaitCaching();

@@ -143,9 +143,9 @@ void TelnetSession::setPort(const QString& port) {
 }
 
 void TelnetSession::setTargetFromOptions() {
-    if (m_options.Mode == 2)
+    if (m_options.Mode == AppMode::Quoxel)
         return;
-    if (m_options.Mode == 1) {
+    if (m_options.Mode == AppMode::Online) {
         // BoxAddress is ip_inet + ":" + dboxport in mode 1.
         const QString& a = m_options.BoxAddress;
         const qsizetype colon = a.lastIndexOf(QLatin1Char(':'));

@@ -301,7 +301,7 @@ ConnectionOutcome AppController::FormCreate() {
     IsStarting = true;
     const ConnectionOutcome outcome = m_connection.InitConnection();
     // In mode "quoxel" another instance zaps the receiver; its recordings are not ours to explain.
-    if (outcome == ConnectionOutcome::Connected && Options.Mode != 2)
+    if (outcome == ConnectionOutcome::Connected && Options.Mode != AppMode::Quoxel)
         lookForRecording(false);
     return outcome;
 }
@@ -315,8 +315,9 @@ void AppController::lookForRecording(bool reloadOnChange) {
 
 void AppController::recordWatchTick() {
     // Never in the middle of a request, a switch, the start-up or the close.
-    if (!Options.RecordWatch || Options.Mode == 2 || !m_session.box() || IsStarting || IsSwitching || IsClosing ||
-        MainRequestBusy || m_connection.running() || m_connection.lastOutcome() != ConnectionOutcome::Connected)
+    if (!Options.RecordWatch || Options.Mode == AppMode::Quoxel || !m_session.box() || IsStarting || IsSwitching ||
+        IsClosing || MainRequestBusy || m_connection.running() ||
+        m_connection.lastOutcome() != ConnectionOutcome::Connected)
         return;
     lookForRecording(true);
 }

@@ -22,8 +22,6 @@ namespace quoxel {
 
 namespace {
 
-constexpr uint8_t kModeQuoxel = 2;
-
 bool hasList(const TChannel& ch) {
     return ch.EPGLoaded || ch.EPGCount > 0;
 }
@@ -203,7 +201,7 @@ void AppGuide::switchTo(int row) {
     if (!m_guide || m_filling || row < 0 || row >= m_guide->model().rowCount())
         return;
     // As in the channel lists: in quoxel mode the providing instance chooses the channel.
-    if (Options.Mode == kModeQuoxel || IsSwitching || IsStarting || !m_app.switcher())
+    if (Options.Mode == AppMode::Quoxel || IsSwitching || IsStarting || !m_app.switcher())
         return;
     const GuideChannel target = m_guide->model().channel(row);
     const TBouquetModel& model = m_app.session().model();

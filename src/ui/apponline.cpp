@@ -22,7 +22,7 @@ AppOnline::AppOnline(AppController& app, TFrmQuoxel& window)
     item->setCheckable(true);
     connect(item, &QAction::triggered, this, [this] {
         // Qt has flipped the mark already; the toggle sets it from what happened.
-        setOnlineChecked(Options.Mode == 1);
+        setOnlineChecked(Options.Mode == AppMode::Online);
         remote().OnlineMode1Click();
     });
     BoxSession& session = m_app.session();
@@ -45,7 +45,7 @@ void AppOnline::applySettings(const SettingsStore& store, bool created) {
     // An address, port or password may have changed: the next start asks the remote again.
     m_remote.forgetInterface();
     if (created)
-        setOnlineChecked(Options.Mode == 1);
+        setOnlineChecked(Options.Mode == AppMode::Online);
     if (m_stream)
         m_stream->setSettings(m_settings);
     if (m_player)

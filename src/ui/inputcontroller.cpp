@@ -18,7 +18,6 @@ namespace {
 
 constexpr int kInputBlockMs = 500;
 constexpr int kVolumeStep = 5;
-constexpr uint8_t kModeQuoxel = 2;
 
 // The hourglass for the length of a channel step, restored on every way out.
 class WaitCursor {
@@ -119,7 +118,7 @@ void InputController::tableF(int key) {
     if (m_host.osdVisible(OsdWindow::Channels) && !m_host.osdVisible(OsdWindow::Details)) {
         switch (key) {
         case VK::Return: {
-            if (Options.Mode == kModeQuoxel)
+            if (Options.Mode == AppMode::Quoxel)
                 return;
             letMessagesRun();
             m_host.HideOSD(OsdWindow::Channels);
@@ -234,7 +233,7 @@ void InputController::tableW(int key) {
     if (m_host.panelVisible(InWindowPanel::Channels) && !m_host.panelVisible(InWindowPanel::Details)) {
         switch (key) {
         case VK::Return: {
-            if (Options.Mode == kModeQuoxel)
+            if (Options.Mode == AppMode::Quoxel)
                 return;
             letMessagesRun();
             m_host.HideChannelPanel();

@@ -62,7 +62,7 @@ int osdShowTimeMs() {
 }
 
 bool isQuoxelMode() {
-    return Options.Mode == 2;
+    return Options.Mode == AppMode::Quoxel;
 }
 
 TChannelRef neighbourChannel(const OsdHost& host, const TChannelRef& from, int d) {

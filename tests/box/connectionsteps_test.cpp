@@ -19,7 +19,7 @@ namespace {
 
 TOptions settingsFor(const QString& address) {
     TOptions o;
-    o.Mode = 0;
+    o.Mode = AppMode::Live;
     o.IpLan = address;
     o.BoxAddress = address + QStringLiteral(":80");
     o.VlcAddress = address + QStringLiteral(":8080");
@@ -188,7 +188,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "127.0.54.12",
                     true,
                     {QStringLiteral("--vlc-port"), QStringLiteral("0")},
-                    [](TOptions& o, BoxSimProcess&) { o.Mode = 1; },
+                    [](TOptions& o, BoxSimProcess&) { o.Mode = AppMode::Online; },
                     ConnectionOutcome::NoConnection,
                     QStringLiteral("no connection to dbox or vlc remote!")},
         FailureCase{"RemoteVlcGarbage",
@@ -196,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
                     true,
                     {},
                     [](TOptions& o, BoxSimProcess& s) {
-                        o.Mode = 1;
+                        o.Mode = AppMode::Online;
                         s.setFault(QStringLiteral("vlc"), QStringLiteral("garbage"));
                     },
                     ConnectionOutcome::NoConnection,
@@ -222,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
                     true,
                     {},
                     [](TOptions& o, BoxSimProcess& s) {
-                        o.Mode = 2;
+                        o.Mode = AppMode::Quoxel;
                         s.setFault(QStringLiteral("/control/getbouquets"), QStringLiteral("close"));
                     },
                     ConnectionOutcome::NoBouquets,
@@ -268,7 +268,7 @@ protected:
 // out, each wait ends at its limit, and the whole close stays well inside the 5 s exit bound.
 TEST_F(BoxSilentCloseTest, CloseIsBoundedWhenTheReceiverIsSilent) {
     ASSERT_TRUE(startSim());
-    view.settings.Mode = 1;
+    view.settings.Mode = AppMode::Online;
     view.settings.LockRc = true;
     view.settings.ShowMessage = true;
     view.settings.AutoSpts = true;

@@ -194,7 +194,7 @@ protected:
         ASSERT_TRUE(m_dir.write(QStringLiteral("control/standby"), "off\n"));
         m_saved = Options;
         Options = TOptions{};
-        Options.Mode = 0;
+        Options.Mode = AppMode::Live;
         Options.IpLan = QString::fromLatin1(kBoxHost);
         Options.BoxAddress = QString::fromLatin1(kBoxHost) + QStringLiteral(":443");
         Options.NoLogging = false;

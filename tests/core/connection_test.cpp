@@ -15,7 +15,7 @@ const QString kPcNowText = QString::number(kPcNow.toSecsSinceEpoch());
 
 TOptions baseSettings() {
     TOptions o;
-    o.Mode = 0;
+    o.Mode = AppMode::Live;
     o.IpLan = QStringLiteral("127.0.54.1");
     o.BoxAddress = QStringLiteral("127.0.54.1:80");
     o.VlcAddress = QStringLiteral("127.0.54.2:8080");
@@ -73,7 +73,7 @@ protected:
 // Every flag on in online mode: telnet login on ip_inet, the VLC page, the recording check, the
 // start message and the rc lock, each where it belongs.
 TEST_F(ConnectionTest, OnlineModeWithEveryFlag) {
-    view.settings.Mode = 1;
+    view.settings.Mode = AppMode::Online;
     view.settings.BoxAddress = QStringLiteral("box.example.net:8081");
     view.settings.TelnetAutoLogin = true;
     view.settings.CheckRecord = true;
@@ -144,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
     Failures, ConnectionFailureTest,
     ::testing::Values(FailureCase{"RecordingInOnlineMode",
                                   [](TOptions& o, FakeSteps& s) {
-                                      o.Mode = 1;
+                                      o.Mode = AppMode::Online;
                                       o.CheckRecord = true;
                                       s.answers[QStringLiteral("recordstate")] = QStringLiteral("on");
                                   },
@@ -152,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   QStringLiteral("request recordstate")},
                       FailureCase{"NoBouquetsInQuoxelMode",
                                   [](TOptions& o, FakeSteps& s) {
-                                      o.Mode = 2;
+                                      o.Mode = AppMode::Quoxel;
                                       s.bouquetsLoad = false;
                                   },
                                   ConnectionOutcome::NoBouquets, QStringLiteral("no connection to quoxel stream!"),

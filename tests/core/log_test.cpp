@@ -145,14 +145,14 @@ public:
 // The status line gets a leading space, the mode name and the time without seconds.
 TEST_F(LogTest, StatusTexts) {
     const QDateTime t(QDate(2026, 3, 1), QTime(21, 7, 59));
-    StatusTexts s = statusTexts(QString(), 1, t);
+    StatusTexts s = statusTexts(QString(), AppMode::Online, t);
     EXPECT_EQ(s.message, QStringLiteral(" "));
     EXPECT_EQ(s.mode, QStringLiteral("online"));
     EXPECT_TRUE(s.stamp.endsWith(QStringLiteral(" 21:07"))) << s.stamp.toStdString();
     EXPECT_TRUE(s.stamp.startsWith(QLatin1Char(' ')));
-    EXPECT_EQ(statusTexts(QStringLiteral(" already"), 0, t).message, QStringLiteral(" already"));
-    EXPECT_EQ(statusTexts(QStringLiteral("loading channels..."), 2, t).message, QStringLiteral(" loading channels..."));
-    EXPECT_EQ(statusTexts(QStringLiteral("x"), 7, t).mode, QString());
+    EXPECT_EQ(statusTexts(QStringLiteral(" already"), AppMode::Live, t).message, QStringLiteral(" already"));
+    EXPECT_EQ(statusTexts(QStringLiteral("loading channels..."), AppMode::Quoxel, t).message,
+              QStringLiteral(" loading channels..."));
     EXPECT_EQ(statusMessageWidth(800, 45, 100), 635);
     EXPECT_EQ(statusMessageWidth(100, 45, 100), 0);
 

@@ -20,7 +20,7 @@ public:
         Options.IpPc = QStringLiteral("192.168.0.10");
         Options.UdpTargetPc = QStringLiteral("192.168.0.10 31330");
         Options.UdpTargetVlc = QStringLiteral("10.0.0.20 31330");
-        Options.Mode = 0;
+        Options.Mode = AppMode::Live;
         Options.StreamType = 0;
     }
     ~OptionsScope() { Options = m_saved; }
@@ -88,11 +88,11 @@ INSTANTIATE_TEST_SUITE_P(Pids, Hex4Test,
 // The stream address or UDP command for a PID answer, as the player and the receiver need it.
 TEST_P(LiveUrlTest, Builds) {
     const UrlCase& c = GetParam();
-    const ParsedStreamInfo parsed =
-        parseStreamInfo(QString::fromLatin1(kDasErsteInfo), QString::fromUtf8(c.pids), c.mode, StreamSettings());
+    const ParsedStreamInfo parsed = parseStreamInfo(QString::fromLatin1(kDasErsteInfo), QString::fromUtf8(c.pids),
+                                                    static_cast<AppMode>(c.mode), StreamSettings());
     std::optional<QString> url;
     if (parsed.pidsComplete)
-        url = buildLiveURL(parsed.info, c.channel, c.mode, c.streamType);
+        url = buildLiveURL(parsed.info, c.channel, static_cast<AppMode>(c.mode), c.streamType);
     EXPECT_EQ(url.value_or(QString()), QString::fromUtf8(c.expected));
 }
 INSTANTIATE_TEST_SUITE_P(
@@ -130,8 +130,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The five-line answer of the receiver fills every PID field, names and the Audio menu.
 TEST(StreamInfoParse, PidFieldsAndAudioMenu) {
-    const ParsedStreamInfo p =
-        parseStreamInfo(QString::fromLatin1(kDasErsteInfo), QString::fromLatin1(kDasErstePids), 0, StreamSettings());
+    const ParsedStreamInfo p = parseStreamInfo(QString::fromLatin1(kDasErsteInfo), QString::fromLatin1(kDasErstePids),
+                                               AppMode::Live, StreamSettings());
     EXPECT_TRUE(p.pidsComplete);
     EXPECT_EQ(p.info.VideoPid, QStringLiteral("255"));
     EXPECT_EQ(p.info.AudioPids[0], QStringLiteral("256"));
@@ -164,7 +164,7 @@ class StreamRateTest : public ::testing::TestWithParam<RateCase> {};
 TEST_P(StreamRateTest, BytesPerSecondShownAsKbit) {
     const RateCase& c = GetParam();
     const QString info = QStringLiteral("720\n576\n") + QLatin1String(c.line) + QStringLiteral("\n4:3\n25\nstereo");
-    EXPECT_EQ(parseStreamInfo(info, QString(), 0, {}).info.VideoRate, QLatin1String(c.rate));
+    EXPECT_EQ(parseStreamInfo(info, QString(), AppMode::Live, {}).info.VideoRate, QLatin1String(c.rate));
 }
 INSTANTIATE_TEST_SUITE_P(Answers, StreamRateTest,
                          ::testing::Values(RateCase{"625000", "5000kbit"}, RateCase{"50", "0kbit"},
@@ -175,7 +175,8 @@ INSTANTIATE_TEST_SUITE_P(Answers, StreamRateTest,
 // A "0" audio PID takes its slot but gets no menu entry; a teletext line without a PMT after it
 // leaves the PMT at its initial value.
 TEST(StreamInfoParse, DummyAudioAndLoneTeletext) {
-    const ParsedStreamInfo p = parseStreamInfo(QString(), QStringLiteral("160\n0 dummy\n163 deutsch\n32 vtxt"), 0, {});
+    const ParsedStreamInfo p =
+        parseStreamInfo(QString(), QStringLiteral("160\n0 dummy\n163 deutsch\n32 vtxt"), AppMode::Live, {});
     EXPECT_FALSE(p.pidsComplete);
     EXPECT_EQ(p.info.AudioSlotsUsed, 2);
     ASSERT_TRUE(p.menu.has_value());
@@ -188,7 +189,8 @@ TEST(StreamInfoParse, DummyAudioAndLoneTeletext) {
 
 // The receiver's zero-padded "00000" audio PID is a zero PID too: no menu entry, slot kept.
 TEST(StreamInfoParse, PaddedZeroAudioPid) {
-    const ParsedStreamInfo p = parseStreamInfo(QString(), QStringLiteral("00000\n00000 unbekannt  \n"), 0, {});
+    const ParsedStreamInfo p =
+        parseStreamInfo(QString(), QStringLiteral("00000\n00000 unbekannt  \n"), AppMode::Live, {});
     ASSERT_TRUE(p.menu.has_value());
     EXPECT_TRUE(p.menu->isEmpty());
     EXPECT_EQ(p.info.AudioSlotsUsed, 1);
@@ -196,7 +198,7 @@ TEST(StreamInfoParse, PaddedZeroAudioPid) {
 
 // An empty PID answer leaves the Audio menu alone (no menu in the result) and the PIDs initial.
 TEST(StreamInfoParse, EmptyPidAnswerKeepsMenu) {
-    const ParsedStreamInfo p = parseStreamInfo(QString(), QString(), 0, {});
+    const ParsedStreamInfo p = parseStreamInfo(QString(), QString(), AppMode::Live, {});
     EXPECT_FALSE(p.menu.has_value());
     EXPECT_EQ(p.info.VideoPid, QStringLiteral("0"));
     EXPECT_EQ(p.info.AudioPids[0], QStringLiteral("0"));
@@ -209,14 +211,14 @@ TEST(StreamInfoParse, EmptyPidAnswerKeepsMenu) {
 TEST(StreamInfoParse, OnlineScaling) {
     StreamSettings s;
     s.VScale = QStringLiteral("0.3");
-    const ParsedStreamInfo p = parseStreamInfo(QString::fromLatin1(kDasErsteInfo), QString(), 1, s);
+    const ParsedStreamInfo p = parseStreamInfo(QString::fromLatin1(kDasErsteInfo), QString(), AppMode::Online, s);
     EXPECT_EQ(p.info.Resolution, QStringLiteral("224x179"));
     EXPECT_EQ(p.info.VideoRate, QStringLiteral("h264 400kbit"));
     EXPECT_EQ(p.info.Audio, QStringLiteral("mp3 64kbit"));
     EXPECT_EQ(p.info.FrameRate, QStringLiteral("25fps"));
     // A scale that is no number leaves only the size empty.
     s.VScale = QStringLiteral("x");
-    const ParsedStreamInfo bad = parseStreamInfo(QString::fromLatin1(kDasErsteInfo), QString(), 1, s);
+    const ParsedStreamInfo bad = parseStreamInfo(QString::fromLatin1(kDasErsteInfo), QString(), AppMode::Online, s);
     EXPECT_TRUE(bad.info.Resolution.isEmpty());
     EXPECT_EQ(bad.info.Format, QStringLiteral("4:3"));
     EXPECT_EQ(bad.info.Audio, QStringLiteral("mp3 64kbit"));
@@ -244,20 +246,20 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ScaleTest,
 TEST(StreamInfoParse, HostileStreamInfo) {
     OptionsScope scope;
     const QString pids = QString::fromLatin1(kDasErstePids);
-    const ParsedStreamInfo one = parseStreamInfo(QStringLiteral("720"), pids, 0, {});
+    const ParsedStreamInfo one = parseStreamInfo(QStringLiteral("720"), pids, AppMode::Live, {});
     EXPECT_TRUE(one.info.Resolution.isEmpty());
     EXPECT_EQ(one.info.PmtPid, QStringLiteral("100"));
-    const ParsedStreamInfo three = parseStreamInfo(QStringLiteral("720\n576\nfast"), pids, 0, {});
+    const ParsedStreamInfo three = parseStreamInfo(QStringLiteral("720\n576\nfast"), pids, AppMode::Live, {});
     EXPECT_EQ(three.info.Resolution, QStringLiteral("720x576"));
     EXPECT_TRUE(three.info.VideoRate.isEmpty());
     EXPECT_TRUE(three.info.Format.isEmpty());
     QString binary;
     for (int i = 0; i < 4096; ++i)
         binary += QChar(char16_t((i * 7919) % 0xD7FF));
-    const ParsedStreamInfo garbage = parseStreamInfo(binary, pids, 0, {});
-    EXPECT_EQ(buildLiveURL(garbage.info, mTV, 0, 0).value_or(QString()),
+    const ParsedStreamInfo garbage = parseStreamInfo(binary, pids, AppMode::Live, {});
+    EXPECT_EQ(buildLiveURL(garbage.info, mTV, AppMode::Live, 0).value_or(QString()),
               QStringLiteral("http://10.0.0.9:31339/0,0x0064,0x00FF,0x0100,0x0101"));
-    const ParsedStreamInfo huge = parseStreamInfo(QString(2 * 1024 * 1024, QLatin1Char('9')), pids, 0, {});
+    const ParsedStreamInfo huge = parseStreamInfo(QString(2 * 1024 * 1024, QLatin1Char('9')), pids, AppMode::Live, {});
     EXPECT_TRUE(huge.info.Resolution.isEmpty());
     EXPECT_EQ(huge.info.VideoPid, QStringLiteral("255"));
 }
@@ -279,7 +281,7 @@ TEST(StreamInfoParse, MillionsOfLines) {
     for (qsizetype i = 0; i < count; ++i)
         info += line;
 
-    const ParsedStreamInfo p = parseStreamInfo(info, pids, 0, {});
+    const ParsedStreamInfo p = parseStreamInfo(info, pids, AppMode::Live, {});
     EXPECT_EQ(p.info.Resolution, QStringLiteral("720x576"));
     EXPECT_EQ(p.info.FrameRate, QStringLiteral("25fps"));
     EXPECT_EQ(p.info.Audio, QStringLiteral("MPEG stereo"));
@@ -293,7 +295,7 @@ TEST(StreamInfoParse, MillionsOfLines) {
 
     // The same list without its end: the PMT stays unread, the audio list as far as it goes.
     pids.chop(QStringLiteral("512 vtxt\n100 pmt").size());
-    const ParsedStreamInfo open = parseStreamInfo(QString(), pids, 0, {});
+    const ParsedStreamInfo open = parseStreamInfo(QString(), pids, AppMode::Live, {});
     EXPECT_EQ(open.info.AudioSlotsUsed, TStreamInfo::kAudioSlots);
     EXPECT_EQ(open.info.PmtPid, TStreamInfo().PmtPid);
     EXPECT_TRUE(open.info.TeletextPid.isEmpty());
@@ -435,7 +437,7 @@ TEST_P(DboxModeTest, Sets) {
     const ModeCase& c = GetParam();
     ASSERT_TRUE(m_sim.setState(QStringLiteral("mode"), QString::fromLatin1(c.boxMode)));
     m_view.spts = c.sptsChecked;
-    Options.Mode = uint8_t(c.mode);
+    Options.Mode = static_cast<AppMode>(c.mode);
     TChannel channel;
     channel.Mode = c.channel;
     m_setup.SetDboxMode(channel);

@@ -29,7 +29,7 @@ protected:
         Options.BoxAddress = m_address + QStringLiteral(":80");
         Options.IpLan = m_address;
         Options.IpPc = m_address;
-        Options.Mode = static_cast<uint8_t>(m_mode);
+        Options.Mode = static_cast<AppMode>(m_mode);
         Options.StreamType = 0;
         Options.ProvideStream = false;
         Options.StreamPortProv = QString::number(kProvidePort);

@@ -69,7 +69,7 @@ protected:
 // output, and the panel's pixels are the test pattern.
 TEST_F(PlayerDisplayTest, PictureInOurPanel) {
     EXPECT_LE(colours(), 2);
-    m_player->StartStream(0, false, tvUrl());
+    m_player->StartStream(AppMode::Live, false, tvUrl());
     VlcEngine& e = *m_player->engine();
     ASSERT_TRUE(waitFor([&] { return e.stats().displayedPictures > 10; }, 15000)) << e.stats().decodedVideo;
     EXPECT_GT(e.stats().decodedVideo, 0);
@@ -84,7 +84,7 @@ TEST_F(PlayerDisplayTest, PictureInOurPanel) {
 // picture shows in the panel and the stream is served.
 TEST_F(PlayerDisplayTest, ReservingStillShowsPicture) {
     Options.ProvideStream = true;
-    m_player->StartStream(0, false, tvUrl());
+    m_player->StartStream(AppMode::Live, false, tvUrl());
     EXPECT_TRUE(waitFor([&] { return colours() > 8; }, 15000)) << colours();
     EXPECT_GT(readHttpStream(m_address, 31329, "/", 1500).size(), 20 * 188);
 }
@@ -93,7 +93,7 @@ TEST_F(PlayerDisplayTest, ReservingStillShowsPicture) {
 // output back, and the view's picture goes once the engine shows new ones.
 TEST_F(PlayerDisplayTest, PausedPictureHeldByTheView) {
     m_view.stills = true;
-    m_player->StartStream(0, false, tvUrl());
+    m_player->StartStream(AppMode::Live, false, tvUrl());
     VlcEngine& e = *m_player->engine();
     ASSERT_TRUE(waitFor([&] { return e.stats().displayedPictures > 10 && colours() > 8; }, 15000));
     m_player->BtnPlayClick();
@@ -153,7 +153,7 @@ TEST_F(PlayerDisplayTest, PausedPictureHeldByTheView) {
         << m_view.stillShows << " " << m_view.stillHides << " " << e.videoOutputs() << " " << e.videoReleased() << " "
         << int(e.state()) << " " << e.stats().displayedPictures;
     IsPaused = false;
-    m_player->StartStream(0, false, tvUrl());
+    m_player->StartStream(AppMode::Live, false, tvUrl());
     EXPECT_TRUE(waitFor([&] { return m_view.stillHides == 3; }, 5000));
     EXPECT_FALSE(e.videoReleased());
     EXPECT_TRUE(waitFor([&] { return e.stats().displayedPictures > 10 && e.videoOutputs() >= 1; }, 15000));
@@ -171,7 +171,7 @@ TEST_F(PlayerDisplayTest, PausedPictureHeldByTheView) {
 TEST_F(PlayerDisplayTest, ReservedStreamKeepsItsVideoWhilePaused) {
     Options.ProvideStream = true;
     m_view.stills = true;
-    m_player->StartStream(0, false, tvUrl());
+    m_player->StartStream(AppMode::Live, false, tvUrl());
     VlcEngine& e = *m_player->engine();
     ASSERT_TRUE(waitFor([&] { return colours() > 8; }, 15000)) << colours();
     m_player->BtnPlayClick();

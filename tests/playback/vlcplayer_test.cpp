@@ -102,7 +102,7 @@ protected:
 TEST_F(PlayerTvTest, LiveTvDecodesPicture) {
     m_player->setStreamInfo(PlayingFacts{QStringLiteral("720x576"), QStringLiteral("1500kbit"), QStringLiteral("mp2")});
     StatusRecorder status;
-    m_player->StartStream(0, false, tvUrl());
+    m_player->StartStream(AppMode::Live, false, tvUrl());
     EXPECT_EQ(m_player->PlayState(), 0);
     EXPECT_EQ(engine().mrl(), tvUrl());
     ASSERT_TRUE(waitDecodedVideo(10, 15000));
@@ -117,7 +117,7 @@ TEST_F(PlayerTvTest, LiveTvDecodesPicture) {
 // folder and granularity, and the "mean" deinterlacer in the video output at full height.
 TEST_F(PlayerTvTest, OldOptionsTakeEffect) {
     m_player->setCaching(QStringLiteral("1500"), QStringLiteral("300"));
-    m_player->StartStream(0, false, tvUrl());
+    m_player->StartStream(AppMode::Live, false, tvUrl());
     ASSERT_TRUE(waitDecodedVideo(5, 15000));
     EXPECT_TRUE(engine().appliedMediaOptions().contains(QStringLiteral(":network-caching=1500")));
     EXPECT_EQ(engine().appliedDeinterlaceMode(), QStringLiteral("blend"));
@@ -141,7 +141,7 @@ TEST_F(PlayerTvTest, OldOptionsTakeEffect) {
 // Low caching is low buffering: the mapping is what makes the difference.
 TEST_F(PlayerTvTest, LowCachingBuffersLess) {
     m_player->setCaching(QStringLiteral("200"), QStringLiteral("300"));
-    m_player->StartStream(0, false, tvUrl());
+    m_player->StartStream(AppMode::Live, false, tvUrl());
     QRegularExpressionMatch m;
     ASSERT_TRUE(logHas(QRegularExpression(QStringLiteral("Stream buffering done \\((\\d+) ms")), 15000, &m));
     EXPECT_LT(m.captured(1).toInt(), 900) << m.captured(0).toStdString();
@@ -150,7 +150,7 @@ TEST_F(PlayerTvTest, LowCachingBuffersLess) {
 // Volume and mute set before a restart reach the engine's audio output after it, and a volume
 // from others is held within 0..100.
 TEST_F(PlayerTvTest, VolumeAndMuteSurviveRestart) {
-    m_player->StartStream(0, false, tvUrl());
+    m_player->StartStream(AppMode::Live, false, tvUrl());
     ASSERT_TRUE(waitFor([&] { return engine().engineVolume() >= 0 && engine().stats().decodedAudio > 0; }, 15000));
     m_player->setVolumeFromOthers(30);
     m_player->ImgVolOnClick();
@@ -172,7 +172,7 @@ TEST_F(PlayerTvTest, MuteWithoutSelectionChangesNothing) {
 
 // Stop ends playback, "stream stopped!", PlayState 2; a second Stop does nothing at all.
 TEST_F(PlayerTvTest, StopThenStopAgain) {
-    m_player->StartStream(0, false, tvUrl());
+    m_player->StartStream(AppMode::Live, false, tvUrl());
     ASSERT_TRUE(waitDecodedVideo(3, 15000));
     StatusRecorder status;
     const qint64 from = logSize();
@@ -202,7 +202,7 @@ TEST_F(PlayerTvTest, StopThenStopAgain) {
 // The play button pauses the channel on air (never resumes by a second pause), plays it again,
 // and switches when another channel is selected.
 TEST_F(PlayerTvTest, PlayButton) {
-    m_player->StartStream(0, false, tvUrl());
+    m_player->StartStream(AppMode::Live, false, tvUrl());
     ASSERT_TRUE(waitFor([&] { return engine().VLC_IsPlaying() != 0; }, 15000));
     m_player->BtnPlayClick();
     EXPECT_TRUE(IsPaused);
@@ -227,7 +227,7 @@ TEST_F(PlayerTvTest, PlayButton) {
 
 // A radio channel plays the audio-only stream: audio decoded, no picture.
 TEST_F(PlayerTvTest, RadioPlaysAudioOnly) {
-    m_player->StartStream(0, true, radioUrl());
+    m_player->StartStream(AppMode::Live, true, radioUrl());
     EXPECT_EQ(m_player->VlcOptions[0], QStringLiteral(":http-caching=300"));
     EXPECT_TRUE(m_player->VlcOptions[1].isEmpty());
     ASSERT_TRUE(waitFor([&] { return engine().stats().decodedAudio > 10; }, 15000));
@@ -238,7 +238,7 @@ TEST_F(PlayerTvTest, RadioPlaysAudioOnly) {
 // The PIDs of an unavailable channel: the fixed text, no target, the switch released.
 TEST_F(PlayerTvTest, UnavailableStream) {
     StatusRecorder status;
-    m_player->StartStream(0, false,
+    m_player->StartStream(AppMode::Live, false,
                           QStringLiteral("http://") + m_address + QStringLiteral(":31339/0,0x0000,0x0000,0x0000"));
     EXPECT_EQ(status.texts.last(), QStringLiteral("stream is not available!"));
     EXPECT_EQ(m_view.notAvailable, 1);
@@ -280,7 +280,7 @@ TEST_F(PlayerTvTest, CachingWaitBounded) {
 // Re-serving: with providestream the played stream is also served as TS on the PC's provide port.
 TEST_F(PlayerTvTest, ProvideStreamServesTs) {
     Options.ProvideStream = true;
-    m_player->StartStream(0, false, tvUrl());
+    m_player->StartStream(AppMode::Live, false, tvUrl());
     EXPECT_EQ(m_player->VlcOptions[3], QStringLiteral(":sout=#duplicate{dst=display,dst=std{access=http,mux=ts,dst=") +
                                            m_address + QStringLiteral(":31329}}"));
     QByteArray body;
@@ -336,7 +336,7 @@ protected:
 TEST_P(OptionSlotTest, Slots) {
     const SlotCase& c = GetParam();
     Options.ProvideStream = c.provide;
-    m_player->StartStream(0, c.radio, c.radio ? radioUrl() : tvUrl());
+    m_player->StartStream(AppMode::Live, c.radio, c.radio ? radioUrl() : tvUrl());
     const QString cache = QStringLiteral(":http-caching=300");
     const QString dup = QStringLiteral(":sout=#duplicate{dst=display,dst=std{access=http,mux=ts,dst=") + m_address +
                         QStringLiteral(":31329}}");
@@ -376,7 +376,7 @@ TEST_F(PlayerUdpTest, UdpStartAndKill) {
     const QString start = QStringLiteral("http://") + m_address +
                           QStringLiteral("/control/exec?api udp_stream start ") + m_address +
                           QStringLiteral(" 31330 0 0x0064 0x00FF 0x0100 0x0101");
-    m_player->StartStream(0, false, start);
+    m_player->StartStream(AppMode::Live, false, start);
     EXPECT_EQ(engine().mrl(), QStringLiteral("udp://@:31330"));
     EXPECT_EQ(m_player->VlcOptions[0], QStringLiteral(":udp-caching=300"));
     EXPECT_TRUE(waitDecodedVideo(5, 15000));
@@ -397,14 +397,14 @@ protected:
 // Quoxel mode with a provider that never answers: the caching wait ends on its budget with
 // "no connection to quoxel stream!".
 TEST_F(PlayerStallTest, QuoxelWithoutStreamEndsCaching) {
-    Options.Mode = 2;
+    Options.Mode = AppMode::Quoxel;
     // The provider's address is a silent receiver port.
     ASSERT_TRUE(m_sim.setFault(QStringLiteral("tv"), QStringLiteral("silent")));
     Options.QuoxelAddress = m_address + QStringLiteral(":31339");
     StatusRecorder status;
     QElapsedTimer t;
     t.start();
-    m_player->StartStream(2, false, QString());
+    m_player->StartStream(AppMode::Quoxel, false, QString());
     EXPECT_LT(t.elapsed(), 200 + 200 + 500 + 300 + 3000);
     EXPECT_EQ(status.texts.last(), QStringLiteral("no connection to quoxel stream!"));
     EXPECT_EQ(engine().targetOptions(),
@@ -414,7 +414,7 @@ TEST_F(PlayerStallTest, QuoxelWithoutStreamEndsCaching) {
 // Stopping a source that went silent keeps the window responsive and ends within its bound.
 TEST_F(PlayerStallTest, StopOnSilentSourceIsBounded) {
     ASSERT_TRUE(m_sim.setFault(QStringLiteral("tv"), QStringLiteral("silent")));
-    m_player->StartStream(0, false, tvUrl());
+    m_player->StartStream(AppMode::Live, false, tvUrl());
     QElapsedTimer t;
     t.start();
     m_player->Stop();
@@ -435,7 +435,7 @@ TEST_F(PlayerStallTest, CutStreamReportsEnd) {
     ASSERT_TRUE(m_sim.setFault(QStringLiteral("tv"), QStringLiteral("drop"), 400000));
     int ends = 0;
     QObject::connect(m_player.get(), &VLCPlayer::endReached, [&] { ++ends; });
-    m_player->StartStream(0, false, tvUrl());
+    m_player->StartStream(AppMode::Live, false, tvUrl());
     EXPECT_TRUE(waitFor([&] { return ends > 0; }, 20000));
     EXPECT_FALSE(m_player->isPlaying());
     EXPECT_EQ(engine().VLC_IsPlaying(), 0);
@@ -448,7 +448,7 @@ TEST_F(PlayerStallTest, CutStreamReportsEnd) {
 // Stop on a source that stalls while playing, driven by the engine directly: the stop never
 // holds the caller, and the engine reports not playing within its own bound.
 TEST_F(PlayerStallTest, EngineStopReturnsAtOnce) {
-    m_player->StartStream(0, false, tvUrl());
+    m_player->StartStream(AppMode::Live, false, tvUrl());
     ASSERT_TRUE(waitDecodedVideo(3, 15000));
     ASSERT_TRUE(m_sim.setFault(QStringLiteral("tv"), QStringLiteral("silent")));
     QElapsedTimer t;

@@ -193,14 +193,14 @@ TEST_F(TelnetSessionTest, TargetFromOptions) {
     m_options.IpLan = QStringLiteral("192.168.0.10");
     m_options.BoxAddress = QStringLiteral("box.example.net:8080");
     m_options.TelnetPort = QStringLiteral("2323");
-    m_options.Mode = 0;
+    m_options.Mode = AppMode::Live;
     s.setTargetFromOptions();
     EXPECT_EQ(s.host(), "192.168.0.10");
     EXPECT_EQ(s.port(), 2323);
-    m_options.Mode = 1;
+    m_options.Mode = AppMode::Online;
     s.setTargetFromOptions();
     EXPECT_EQ(s.host(), "box.example.net");
-    m_options.Mode = 2;
+    m_options.Mode = AppMode::Quoxel;
     m_options.TelnetPort = QStringLiteral("99");
     s.setTargetFromOptions();
     EXPECT_EQ(s.host(), "box.example.net");

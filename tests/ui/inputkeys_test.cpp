@@ -38,7 +38,7 @@ class OptionsGuard {
 public:
     OptionsGuard()
         : m_saved(Options) {
-        Options.Mode = 0;
+        Options.Mode = AppMode::Live;
         Options.ShowEpgInfo = false;
     }
     ~OptionsGuard() { Options = m_saved; }
@@ -57,7 +57,7 @@ void press(InputTestHost& host, Qt::Key key, Qt::KeyboardModifiers modifiers, in
     settle(host, expectedCalls);
 }
 
-const Setup quoxelMode = [](InputTestHost&) { Options.Mode = 2; };
+const Setup quoxelMode = [](InputTestHost&) { Options.Mode = AppMode::Quoxel; };
 const Setup notPlaying = [](InputTestHost& h) { h.playing = false; };
 const Setup radioOnAir = [](InputTestHost& h) {
     h.akt = h.channels[3];

@@ -47,7 +47,7 @@ class OptionsGuard {
 public:
     OptionsGuard()
         : m_saved(Options) {
-        Options.Mode = 0;
+        Options.Mode = AppMode::Live;
         Options.ShowEpgInfo = false;
         Options.NoLogging = false;
     }

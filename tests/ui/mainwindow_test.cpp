@@ -172,7 +172,7 @@ TEST_F(MainWindowTest, StatusPanelsAndClock) {
     EXPECT_EQ(w.TimerTime().interval(), 10000);
     EXPECT_TRUE(w.TimerTime().isActive());
 
-    Options.Mode = 1;
+    Options.Mode = AppMode::Online;
     ShowStatus(QStringLiteral("loading channels..."));
     EXPECT_EQ(w.statusPanel(0)->text(), QStringLiteral(" loading channels..."));
     EXPECT_EQ(w.statusPanel(1)->text(), QStringLiteral("online"));

@@ -67,7 +67,7 @@ class OsdTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Options.OsdShowTime = QStringLiteral("400");
-        Options.Mode = 0;
+        Options.Mode = AppMode::Live;
         Clock::setCurrent(&clock);
     }
     void TearDown() override { Clock::setCurrent(nullptr); }
@@ -339,7 +339,7 @@ TEST_F(OsdTest, ChannelsListBouquetAndSwitch) {
 
 // In mode "quoxel" the serving instance chooses the channel: a double-click does nothing.
 TEST_F(OsdTest, ChannelsNoSwitchInQuoxelMode) {
-    Options.Mode = 2;
+    Options.Mode = AppMode::Quoxel;
     host.model.setChannels(bouquet(3, 0));
     OsdController osd(host);
     osd.FrmOSD_Channels().LbxChannelsDblClick(1);

@@ -56,7 +56,7 @@ TEST(OsdDisplay, InfoOverlayOverPlayingVideo) {
     player.setEngineArguments(displayEngineArgs());
     player.setCaching(QStringLiteral("300"), QStringLiteral("300"));
     ASSERT_TRUE(player.VLCInit(quintptr(video.winId()), video.size()));
-    player.StartStream(0, false,
+    player.StartStream(AppMode::Live, false,
                        QStringLiteral("http://") + address + QStringLiteral(":31339/0,0x0064,0x00FF,0x0100,0x0101"));
     VlcEngine& e = *player.engine();
     ASSERT_TRUE(waitFor([&] { return e.stats().displayedPictures > 10; }, 15000));
