@@ -7,7 +7,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray in = fuzz::bytes(data, size);
-    const int mode = in.isEmpty() ? 0 : (static_cast<unsigned char>(in[0]) >> 1) % 3;
+    const auto mode = static_cast<AppMode>(in.isEmpty() ? 0 : (static_cast<unsigned char>(in[0]) >> 1) % 3);
     const auto [info, pids] = fuzz::halves(in);
     const StreamSettings settings;
     const ParsedStreamInfo parsed = parseStreamInfo(fuzz::text(info), fuzz::text(pids), mode, settings);

@@ -1,5 +1,5 @@
 // The receiver's web-server settings page "Y_Settings_nhttpd.yhtm".
-#include "ui/optionsdialog.h"
+#include "box/webserver.h"
 
 #include "fuzzutil.h"
 

@@ -124,13 +124,13 @@ BoxClient::~BoxClient() {
     appLogger().setDetailSource(LogHttp, nullptr);
 }
 
-QString BoxClient::execute(const QString& url, bool* timedOut, const QStringList& headers) {
+QString BoxClient::execute(const QString& url, bool* timedOut, const QStringList& headers, const QString& shown) {
     const QStringList saved = m_http.ExtraHeaders;
     m_http.ExtraHeaders += headers;
     m_http.ExecuteURL(url);
     m_http.ExtraHeaders = saved;
     const QString untrimmed = m_http.ResponseText;
-    Log(LogHttp, url);
+    Log(LogHttp, shown.isEmpty() ? url : shown);
     // A 401 is no answer, whatever page came with it: it would be read as a channel list.
     if (m_http.StatusCode == 401) {
         m_refused = m_http.UserName.isEmpty() ? BoxTexts::kLoginWanted : BoxTexts::kLoginRefused;
@@ -143,14 +143,22 @@ QString BoxClient::execute(const QString& url, bool* timedOut, const QStringList
 }
 
 QString BoxClient::BoxRequest(const QString& url, const QStringList& headers) {
+    return request(url, url, headers);
+}
+
+QString BoxClient::MaskedRequest(const QString& url, const QString& logged) {
+    return request(url, logged, {});
+}
+
+QString BoxClient::request(const QString& url, const QString& shown, const QStringList& headers) {
     BusyGuard busy(MainRequestBusy);
     WaitWhileBusy(EPGRequestBusy);
     bool timedOut = false;
-    const QString answer = execute(url, &timedOut, headers);
+    const QString answer = execute(url, &timedOut, headers, shown);
     if (!m_refused.isEmpty())
         ShowStatus(m_refused);
     if (timedOut) {
-        ShowStatus(QStringLiteral("ERROR, http timeout (") + url + QStringLiteral(")!"));
+        ShowStatus(QStringLiteral("ERROR, http timeout (") + shown + QStringLiteral(")!"));
         return QString();
     }
     return answer;

@@ -60,6 +60,8 @@ public:
     // headers: extra header lines for this request alone, sent only once it goes out (not while
     // it waits for the EPG thread, when other commands may run).
     QString BoxRequest(const QString& url, const QStringList& headers = {});
+    // As BoxRequest, for a URL that carries a password: the log and the status line get `logged`.
+    QString MaskedRequest(const QString& url, const QString& logged);
     // For remote-VLC commands whose answer does not matter: one second, the time-out text kept.
     QString QuickRequest(const QString& url);
     // A check the program makes by itself (a read-back, a periodic look): as BoxRequest, but the
@@ -70,7 +72,9 @@ public:
     QString refusedText() const { return m_refused; }
 
 private:
-    QString execute(const QString& url, bool* timedOut, const QStringList& headers = {});
+    QString request(const QString& url, const QString& shown, const QStringList& headers);
+    QString execute(const QString& url, bool* timedOut, const QStringList& headers = {},
+                    const QString& shown = QString());
 
     TIEHTTP& m_http;
     QString m_refused;

@@ -46,11 +46,6 @@ const char* const kFlagHints[12] = {
     "Disable EPG Thread, No Update Of EPG Data",
 };
 
-constexpr char kWebSuffix[] =
-    "&tmpl=Y_Settings_nhttpd.yhtm&execute=include-block%3AY_Blocks.txt%3Bnhttpd_save_settings%3Bnix";
-// No real settings value comes near this; a longer one means the page is not what we think.
-constexpr qsizetype kMaxWebValue = 1024;
-
 bool isHost(const QString& text) {
     // Dotted numbers must be a whole IPv4 address: "1.2.3" or "192.168.1.300" is a typing error, not a name.
     static const QRegularExpression numeric(QStringLiteral("^[0-9.]+$"));
@@ -90,49 +85,6 @@ bool inRange(const QString& text, qint64 lo, qint64 hi) {
 }
 
 } // namespace
-
-const std::array<const char*, WebServerSettings::kFieldCount>& WebServerSettings::fieldNames() {
-    static const std::array<const char*, kFieldCount> names{
-        "authuser",  "authpassword",       "noauthclient",  "authenticate", "port",
-        "threading", "hosteddocumentroot", "ExtrasDocRoot", "ExtrasDocURL", "no_keep_alive_ips"};
-    return names;
-}
-
-QString WebServerSettings::value(const char* name) const {
-    for (int i = 0; i < kFieldCount; ++i) {
-        if (qstrcmp(fieldNames()[i], name) == 0)
-            return values[i];
-    }
-    return QString();
-}
-
-std::optional<WebServerSettings> parseWebServerPage(const QString& page) {
-    WebServerSettings out;
-    for (int i = 0; i < WebServerSettings::kFieldCount; ++i) {
-        const QString marker = QStringLiteral("name=\"") + str(WebServerSettings::fieldNames()[i]) + QLatin1Char('"');
-        const qsizetype at = page.indexOf(marker);
-        if (at < 0)
-            return std::nullopt;
-        // The value sits 7 characters behind value= and ends 9 characters before title=: value="X" id=fNN title=
-        const qsizetype valueAt = page.indexOf(QLatin1String("value="), at);
-        const qsizetype titleAt = page.indexOf(QLatin1String("title="), at);
-        if (valueAt < 0 || titleAt < 0)
-            return std::nullopt;
-        const qsizetype begin = valueAt + 7;
-        const qsizetype end = titleAt - 9;
-        if (end < begin || end - begin > kMaxWebValue)
-            return std::nullopt;
-        const QString v = page.mid(begin, end - begin);
-        if (hasControl(v) || v.contains(QLatin1Char('"')))
-            return std::nullopt;
-        out.values[i] = v;
-    }
-    if (!inRange(out.value("port"), 1, 65535))
-        return std::nullopt;
-    // Blanks around the number (any kind) are not sent back in the update: the port is kept as the number read.
-    out.values[WebServerSettings::kPort] = QString::number(out.values[WebServerSettings::kPort].trimmed().toLongLong());
-    return out;
-}
 
 QString settingProblem(SettingId id, const QString& value, const QString& mode) {
     const QString v = value.trimmed();
@@ -701,21 +653,6 @@ void TFrmOptions::LstFlagsMouseMove(const QPoint& pos) {
         QToolTip::showText(m_flags->viewport()->mapToGlobal(pos), hint, m_flags);
 }
 
-QString TFrmOptions::requestMasked(const QString& url, const QString& logged) {
-    // Like BoxRequest, but the URL carries the receiver's password, so the log gets the masked copy.
-    MainRequestBusy.store(true);
-    WaitWhileBusy(EPGRequestBusy);
-    m_box->http().ExecuteURL(url);
-    const QString answer = m_box->http().ResponseText;
-    Log(LogHttp, logged);
-    MainRequestBusy.store(false);
-    if (answer.contains(QLatin1String("timeout"))) {
-        ShowStatus(QStringLiteral("ERROR, http timeout (") + logged + QStringLiteral(")!"));
-        return QString();
-    }
-    return trimAnswer(answer);
-}
-
 void TFrmOptions::BtnReadClick() {
     if (!m_box)
         return;
@@ -740,27 +677,18 @@ void TFrmOptions::BtnReadClick() {
 void TFrmOptions::BtnUpdateRestartClick() {
     if (!m_box || !m_web || !m_webPort->isEnabled())
         return;
-    const QString port = m_webPort->text().trimmed();
-    if (!inRange(port, 1, 65535)) {
+    const QString typed = m_webPort->text().trimmed();
+    if (!inRange(typed, 1, 65535)) {
         m_webStatus->setText(QStringLiteral("Http Port must be 1..65535!"));
         return;
     }
+    const QString port = QString::number(typed.toLongLong());
     WebServerSettings s = *m_web;
-    s.values[WebServerSettings::kPort] = QString::number(port.toLongLong());
+    s.values[WebServerSettings::kPort] = port;
     s.values[WebServerSettings::kThreading] =
         m_webThread->isChecked() ? QStringLiteral("true") : QStringLiteral("false");
-    QString query;
-    QString logged;
-    for (int i = 0; i < WebServerSettings::kFieldCount; ++i) {
-        const QString name = str(WebServerSettings::fieldNames()[i]);
-        // Escaped, so a value holding "&" cannot add a field of its own.
-        const QString v = encodeQueryValue(s.values[i]);
-        query += (i == 0 ? QString() : QStringLiteral("&")) + name + QLatin1Char('=') + v;
-        logged += (i == 0 ? QString() : QStringLiteral("&")) + name + QLatin1Char('=') +
-                  (i == 1 && !v.isEmpty() ? QStringLiteral("***") : v);
-    }
-    const QString base = BoxURL(QStringLiteral("http://<IP:PORT>/y/cgi?"));
-    requestMasked(base + query + str(kWebSuffix), base + logged + str(kWebSuffix));
+    const WebServerUpdate update = webServerUpdate(s);
+    m_box->MaskedRequest(update.url, update.logged);
     if (m_ask(QStringLiteral("Dbox Reboot?")))
         m_box->BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/reboot")));
     // Only the port goes to the file; other edits still wait for Ok or Cancel.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "box/webserver.h"
 #include "core/ports.h"
 #include "core/settingsstore.h"
 #include "core/settingstable.h"
@@ -20,19 +21,6 @@ class QPushButton;
 class QTabWidget;
 class TNumEdit;
 class TOptions;
-
-// The receiver's web-server settings as its settings page shows them, in the order the update sends them.
-struct WebServerSettings {
-    static constexpr int kFieldCount = 10;
-    static constexpr int kPort = 4;
-    static constexpr int kThreading = 5;
-    static const std::array<const char*, kFieldCount>& fieldNames();
-    std::array<QString, kFieldCount> values; // authuser ... no_keep_alive_ips
-    QString value(const char* name) const;
-};
-// The ten values of "Y_Settings_nhttpd.yhtm"; nothing when a field is missing or cut, so a broken page
-// can never become an update request.
-std::optional<WebServerSettings> parseWebServerPage(const QString& page);
 
 // Why a value cannot be saved, or empty when it can. The rules behind the dialog's marks.
 QString settingProblem(SettingId id, const QString& value, const QString& mode);
@@ -113,7 +101,6 @@ private:
     TNumEdit* addNumber(QWidget* page, SettingId id, const QString& hint, int decimals = 0);
     QComboBox* addList(QWidget* page, SettingId id, const QString& hint);
     void watch(QWidget* w);
-    QString requestMasked(const QString& url, const QString& logged);
 
     SettingsStore& m_store;
     TOptions& m_options;

@@ -1,6 +1,7 @@
 #include "box/boxcommands.h"
 
 #include "box/httpengine.h"
+#include "box/webserver.h"
 #include "core/log.h"
 #include "core/options.h"
 #include "core/ports.h"
@@ -226,4 +227,30 @@ TEST_F(BoxClientTest, RequestsAreLogged) {
     EXPECT_TRUE(last.contains(", HTTP  , " + url.toUtf8() + ", HTTP/1.")) << last.constData();
     EXPECT_TRUE(last.endsWith(" 200 OK")) << last.constData();
     Options.NoLogging = true;
+}
+
+// The page parser takes each value between its quotes and refuses pages with a field missing or cut.
+TEST(WebServerPage, Parse) {
+    QString page;
+    int n = 10;
+    for (const char* name : WebServerSettings::fieldNames()) {
+        const QString v = QByteArray(name) == "port" ? QStringLiteral("8080") : QStringLiteral("v_") + name;
+        page += QStringLiteral("<input name=\"%1\" value=\"%2\" id=f%3 title=\"x\"/>\n").arg(name, v).arg(n++);
+    }
+    const auto parsed = parseWebServerPage(page);
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->value("port"), QStringLiteral("8080"));
+    EXPECT_EQ(parsed->value("no_keep_alive_ips"), QStringLiteral("v_no_keep_alive_ips"));
+    EXPECT_FALSE(parseWebServerPage(page.left(page.size() / 2)).has_value());
+    EXPECT_FALSE(parseWebServerPage(QString(page).replace(QStringLiteral("title="), QStringLiteral("x="))));
+    EXPECT_FALSE(parseWebServerPage(QString(page).replace(QStringLiteral("8080"), QStringLiteral("99999"))));
+    // A port padded with blanks of any kind comes back as the bare number.
+    for (const QString& pad : {QStringLiteral(" "), QStringLiteral("\u00a0"), QStringLiteral("\u3000")}) {
+        const auto padded =
+            parseWebServerPage(QString(page).replace(QStringLiteral("8080"), pad + QStringLiteral("08080") + pad));
+        ASSERT_TRUE(padded.has_value());
+        EXPECT_EQ(padded->value("port"), QStringLiteral("8080"));
+    }
+    EXPECT_FALSE(parseWebServerPage(QStringLiteral("name=\"authuser\" title= value=")).has_value());
+    EXPECT_FALSE(parseWebServerPage(QString()).has_value());
 }

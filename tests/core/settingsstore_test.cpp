@@ -105,7 +105,7 @@ TEST_F(SettingsStoreTest, BoxAddressFollowsMode) {
         SettingsStore store(ini());
         TOptions o;
         store.create(o, nullptr);
-        EXPECT_EQ(o.Mode, index) << mode;
+        EXPECT_EQ(o.Mode, static_cast<AppMode>(index)) << mode;
         EXPECT_EQ(o.BoxAddress, QString::fromLatin1(expected)) << mode;
     }
 }
@@ -117,7 +117,7 @@ TEST_F(SettingsStoreTest, UnlistedListValueFallsBack) {
     TOptions o;
     store.create(o, nullptr);
     EXPECT_EQ(store.value(SettingId::Mode), QStringLiteral("live"));
-    EXPECT_EQ(o.Mode, 0);
+    EXPECT_EQ(o.Mode, AppMode::Live);
     EXPECT_EQ(o.StreamType, 1);
     EXPECT_EQ(o.Priority, QStringLiteral("NORMAL"));
     EXPECT_EQ(store.value(SettingId::VCodec), QStringLiteral("h264"));
@@ -251,7 +251,7 @@ TEST_F(SettingsStoreTest, EmptyAndTruncatedFiles) {
     SettingsStore cut(ini());
     EXPECT_FALSE(cut.isFirstStart());
     cut.create(o, nullptr);
-    EXPECT_EQ(o.Mode, 1);
+    EXPECT_EQ(o.Mode, AppMode::Online);
     EXPECT_EQ(cut.value(SettingId::DboxPort), QStringLiteral("0"));
     EXPECT_EQ(o.IpLan, QStringLiteral("10.0.0.1"));
 }
