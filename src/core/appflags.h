@@ -3,7 +3,8 @@
 #include <atomic>
 
 // Program-wide flags that guard re-entered handlers and tell long waits to give up. Written on the
-// UI thread; read there and, for IsClosing, by the EPG thread and the HTTP engine.
+// UI thread; read there and, for IsClosing, by the HTTP engine of every client (a request gives up
+// when the program closes). The EPG walk stops on its own flags (EPGAbort and its stop request).
 
 // Shut-down has begun: every wait ends, no new work starts.
 extern std::atomic<bool> IsClosing;

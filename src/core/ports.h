@@ -6,8 +6,8 @@
 
 class SettingsStore;
 
-// The small interfaces through which core reaches the windows above it. The main window and
-// its dialogs implement them; tests pass recording fakes.
+// The small interfaces through which core reaches the windows above it. AppController, the
+// options dialog and the box session implement them; tests pass recording fakes.
 
 // Receives the three panel texts of the status line.
 class StatusSink {
@@ -65,7 +65,7 @@ public:
     virtual void telnetLogin(const QString& user, const QString& password) = 0;
     // The receiver-OSD menu item.
     virtual void setReceiverOsdEnabled(bool enabled) = 0;
-    // Creates the EPG thread object, not started, with its state reset; an earlier one is released.
+    // Readies the EPG walk for a new run, not started: a walk of an earlier run ends here.
     virtual void createEPGThread() = 0;
     // Check marks of "D-Box Standby" and "D-Box SPTS".
     virtual void setStandbyChecked(bool checked) = 0;

@@ -4,8 +4,8 @@
 
 #include <QString>
 
-// What the channel switch and the playback watchdog need of the main window. The window
-// implements it; the controller decides, the window only shows. UI thread.
+// What the channel switch and the playback watchdog need of the main window. AppController
+// implements it; the switcher decides, the window only shows. UI thread.
 class SwitchHost {
 public:
     virtual ~SwitchHost() = default;

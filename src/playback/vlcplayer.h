@@ -34,7 +34,7 @@ bool isUnavailableStream(const QString& liveUrl);
 // "playing HTTP stream...(...)" / "playing UDP stream...(...)" for a stream; streamType 0 http, 1 udp.
 QString playingStatusText(const PlayingFacts& facts, int streamType, bool isRadio);
 
-// The window parts the local player moves or asks about. UI thread; the main window implements
+// The window parts the local player moves or asks about. UI thread; AppController implements
 // it, every default does nothing (and tests override what they watch).
 class PlayerView {
 public:

@@ -36,7 +36,7 @@ enum class ViewCheck {
     Telnet1,
 };
 
-// What the input rules need of the main window; TFrmQuoxel implements it. UI thread.
+// What the input rules need of the main window; AppInput implements it. UI thread.
 class InputHost {
 public:
     virtual ~InputHost() = default;

@@ -16,7 +16,7 @@ class ChannelModel;
 
 namespace quoxel {
 
-// What the overlays and the in-window panels need of the main window. TFrmQuoxel implements it.
+// What the overlays and the in-window panels need of the main window. AppOsd implements it.
 // UI thread.
 class OsdHost {
 public:
