@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/options.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringView>
@@ -16,6 +18,13 @@
             std::abort();                                                                                              \
         }                                                                                                              \
     } while (0)
+
+// The parsers log what they refuse; a fuzzing run would write millions of lines to "Quoxel.log"
+// in the working directory.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    Options.NoLogging = true;
+    return 0;
+}
 
 namespace fuzz {
 

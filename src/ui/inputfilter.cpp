@@ -21,7 +21,6 @@ namespace {
 constexpr quint32 kXkShiftR = 0xffe2;
 constexpr quint32 kXkControlR = 0xffe4;
 constexpr quint32 kXkAltR = 0xffea;
-constexpr quint32 kXkAltGr = 0xfe03;
 
 // Qt keys without an arithmetic relation to their virtual-key code.
 constexpr std::array<std::pair<int, int>, 27> kKeyTable{{
@@ -73,7 +72,7 @@ int virtualKeyOf(int qtKey, Qt::KeyboardModifiers modifiers, quint32 nativeVirtu
         return nativeVirtualKey == kXkShiftR ? VK::RShift : VK::LShift;
     case Qt::Key_Alt:
         return nativeVirtualKey == kXkAltR ? VK::RMenu : VK::LMenu;
-    case Qt::Key_AltGr:
+    case Qt::Key_AltGr: // ISO_Level3_Shift: the right Alt key of most layouts
         return VK::RMenu;
     default:
         break;
