@@ -313,9 +313,14 @@ void AppController::lookForRecording(bool reloadOnChange) {
         reloadBouquets();
 }
 
+bool AppController::switchRunning() const {
+    // A fast switch leaves IsSwitching clear (its requests run on a worker), yet holds the target record.
+    return IsSwitching || (m_switcher && m_switcher->fastSwitching());
+}
+
 void AppController::recordWatchTick() {
     // Never in the middle of a request, a switch, the start-up or the close.
-    if (!Options.RecordWatch || Options.Mode == AppMode::Quoxel || !m_session.box() || IsStarting || IsSwitching ||
+    if (!Options.RecordWatch || Options.Mode == AppMode::Quoxel || !m_session.box() || IsStarting || switchRunning() ||
         IsClosing || MainRequestBusy || m_connection.running() ||
         m_connection.lastOutcome() != ConnectionOutcome::Connected)
         return;
@@ -342,7 +347,7 @@ void AppController::reloadBouquetsWhenIdle() {
     QTimer::singleShot(200, this, [this] {
         if (IsClosing)
             return;
-        if (IsSwitching || MainRequestBusy || m_connection.running())
+        if (switchRunning() || MainRequestBusy || m_connection.running())
             reloadBouquetsWhenIdle();
         else
             reloadBouquets();

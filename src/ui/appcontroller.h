@@ -220,6 +220,7 @@ protected:
     void setStopEPGCaption(const QString& caption) override;
 
 private:
+    bool switchRunning() const;
     void connectWindow();
     void connectTelnet();
     // On every show: the task-list entry as "hide taskbar" wants it.

@@ -91,15 +91,25 @@ TEST(ProgramFastZap, SwitchesWithoutFreezingAndTheNewestTargetWins) {
     EXPECT_EQ(burst.last(), QStringLiteral("/control/zapto?a000000b"));
 
     // A receiver that never answers the zap: bounded, the status line says so, the next works.
+    // A clock tick meanwhile leaves the receiver's record state alone (a reload would replace the
+    // records of the channel being switched to); the tick after the switch asks again.
     ASSERT_TRUE(run.sim().setFault(QStringLiteral("/control/zapto?a000000a"), QStringLiteral("silent"), -1, 1));
     QTest::qWait(ChannelSwitcher::kFastRestMs);
+    ASSERT_TRUE(run.sim().clearRequests());
     key.restart();
     QTest::keyClick(&w, Qt::Key_PageUp);
     EXPECT_LT(key.elapsed(), 300);
+    const QString recordLook = QStringLiteral("/control/setmode?status");
+    ASSERT_TRUE(run.waitForRequest(QStringLiteral("/control/zapto?a000000a"), 3000));
+    ASSERT_TRUE(run.app().switcher()->fastSwitching());
+    Q_EMIT w.clockTicked();
+    EXPECT_FALSE(run.sim().requestTargets().contains(recordLook)) << run.sim().requestTargets().join(' ').toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.statusPanel(0)->text().contains(QLatin1String("ERROR, http timeout")); },
                                 ChannelSwitcher::kFastRequestSec * 1000 + 3000))
         << w.statusPanel(0)->text().toStdString();
     QTest::keyClick(&w, Qt::Key_PageUp);
     ASSERT_TRUE(settled(QStringLiteral("a0000009"), QStringLiteral("11. Testkanal 10")))
         << lastZapLine(run.log()).toStdString() << w.statusPanel(0)->text().toStdString();
+    Q_EMIT w.clockTicked();
+    EXPECT_TRUE(run.sim().requestTargets().contains(recordLook));
 }
