@@ -162,8 +162,23 @@ TEST(GuideDisplay, GridZapAndSearchInTheRunningProgram) {
         5000))
         << "the third channel is on top";
     EXPECT_NE(header(scrolled, 0), header(top, 0));
-    wheelDown(view, Qt::ShiftModifier);
     const int shift = GuideTimeAxis::kPixelsPerHour / 2;
+    // The grid ends with the last programme known: the lists must reach half an hour past the view.
+    QScrollBar* time = grid->horizontalScrollBar();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return time->maximum() - time->value() >= shift; }, 30000))
+        << time->value() << " of " << time->maximum();
+    // Settled: the picture the ruler is compared with is the whole of this step.
+    (void)QTest::qWaitFor(
+        [&] {
+            QImage again = grab();
+            const bool same = again == scrolled;
+            scrolled = std::move(again);
+            return same;
+        },
+        5000);
+    const int before = time->value();
+    wheelDown(view, Qt::ShiftModifier);
+    EXPECT_EQ(time->value() - before, shift);
     const int rulerWidth = view->width() - GuideGrid::kHeaderWidth - 60 - shift;
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
@@ -171,7 +186,7 @@ TEST(GuideDisplay, GridZapAndSearchInTheRunningProgram) {
                    scrolled.copy(
                        QRect(GuideGrid::kHeaderWidth + 60 + shift, 0, rulerWidth, GuideGrid::kRulerHeight - 9));
         },
-        5000))
+        10000))
         << "the ruler moved half an hour";
 
     // Home: back to now on the channel on air, the line a quarter into the grid.
