@@ -91,6 +91,14 @@ QString encodeMessageText(const QString& text) {
     return out;
 }
 
+bool hasControlCharacter(const QString& text) {
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return true;
+    }
+    return false;
+}
+
 QString trimAnswer(const QString& body) {
     const auto blank = [](QChar c) {
         return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n');

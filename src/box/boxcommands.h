@@ -33,6 +33,9 @@ inline const QString kLoginWanted = QStringLiteral("receiver asks for a web user
 inline const QString kLoginRefused = QStringLiteral("receiver refused the web user and password: Options, Webserver");
 } // namespace BoxTexts
 
+// A control character (below blank, or DEL) anywhere in the text.
+bool hasControlCharacter(const QString& text);
+
 // An answer body without leading and trailing blanks, tabs and line breaks.
 QString trimAnswer(const QString& body);
 

@@ -9,16 +9,9 @@ constexpr char kSaveSuffix[] =
 // No real settings value comes near this; a longer one means the page is not what we think.
 constexpr qsizetype kMaxValue = 1024;
 
-bool hasControl(const QString& text) {
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            return true;
-    }
-    return false;
-}
+} // namespace
 
-// The port as a bare number within 1..65535 (blanks of any kind around it allowed), or nothing.
-std::optional<int> portNumber(const QString& text) {
+std::optional<int> webServerPort(const QString& text) {
     const QString t = text.trimmed();
     if (t.isEmpty() || t.size() > 10)
         return std::nullopt;
@@ -31,8 +24,6 @@ std::optional<int> portNumber(const QString& text) {
         return std::nullopt;
     return int(v);
 }
-
-} // namespace
 const std::array<const char*, WebServerSettings::kFieldCount>& WebServerSettings::fieldNames() {
     static const std::array<const char*, kFieldCount> names{
         "authuser",  "authpassword",       "noauthclient",  "authenticate", "port",
@@ -66,11 +57,11 @@ std::optional<WebServerSettings> parseWebServerPage(const QString& page) {
         if (end < begin || end - begin > kMaxValue)
             return std::nullopt;
         const QString v = page.mid(begin, end - begin);
-        if (hasControl(v) || v.contains(QLatin1Char('"')))
+        if (hasControlCharacter(v) || v.contains(QLatin1Char('"')))
             return std::nullopt;
         out.values[i] = v;
     }
-    const std::optional<int> port = portNumber(out.values[WebServerSettings::kPort]);
+    const std::optional<int> port = webServerPort(out.values[WebServerSettings::kPort]);
     if (!port)
         return std::nullopt;
     // Blanks around the number (any kind) are not sent back in the update.

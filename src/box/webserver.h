@@ -18,6 +18,9 @@ struct WebServerSettings {
 // can never become an update request. The port comes back as the bare number.
 std::optional<WebServerSettings> parseWebServerPage(const QString& page);
 
+// The port as a bare number within 1..65535 (blanks of any kind around it allowed), or nothing.
+std::optional<int> webServerPort(const QString& text);
+
 // The request that saves the settings on the receiver, and the same URL for the log and the status
 // line with the password written as "***".
 struct WebServerUpdate {

@@ -61,14 +61,6 @@ bool isHost(const QString& text) {
     return name.match(text).hasMatch();
 }
 
-bool hasControl(const QString& text) {
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            return true;
-    }
-    return false;
-}
-
 // A whole number within the bounds; empty counts as zero.
 bool inRange(const QString& text, qint64 lo, qint64 hi) {
     const QString t = text.trimmed();
@@ -132,8 +124,8 @@ QString settingProblem(SettingId id, const QString& value, const QString& mode) 
     }
     default:
         // Free texts: a line break would end the ini line and start a new key.
-        return hasControl(value) ? QStringLiteral("%1 holds a control character!").arg(str(settingDef(id).key))
-                                 : QString();
+        return hasControlCharacter(value) ? QStringLiteral("%1 holds a control character!").arg(str(settingDef(id).key))
+                                          : QString();
     }
 }
 
@@ -677,12 +669,12 @@ void TFrmOptions::BtnReadClick() {
 void TFrmOptions::BtnUpdateRestartClick() {
     if (!m_box || !m_web || !m_webPort->isEnabled())
         return;
-    const QString typed = m_webPort->text().trimmed();
-    if (!inRange(typed, 1, 65535)) {
+    const std::optional<int> number = webServerPort(m_webPort->text());
+    if (!number) {
         m_webStatus->setText(QStringLiteral("Http Port must be 1..65535!"));
         return;
     }
-    const QString port = QString::number(typed.toLongLong());
+    const QString port = QString::number(*number);
     WebServerSettings s = *m_web;
     s.values[WebServerSettings::kPort] = port;
     s.values[WebServerSettings::kThreading] =
