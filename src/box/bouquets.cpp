@@ -22,20 +22,46 @@ TChannelLine parseChannelLine(const QString& line) {
     return {id, second < 0 ? QString() : line.mid(second + 1)};
 }
 
+bool isChannelLine(QStringView line) {
+    const qsizetype first = line.indexOf(QLatin1Char(' '));
+    if (first <= 0)
+        return false;
+    for (const QChar c : line.left(first)) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    const qsizetype second = line.indexOf(QLatin1Char(' '), first + 1);
+    const QStringView id = second < 0 ? line.mid(first + 1) : line.mid(first + 1, second - first - 1);
+    if (id.isEmpty())
+        return false;
+    // The receiver writes ids in hex; printable ASCII leaves room for other firmware.
+    for (const QChar c : id) {
+        if (c.unicode() < 0x21 || c.unicode() > 0x7e)
+            return false;
+    }
+    return true;
+}
+
 QString channelCaption(int number, TChannelMode mode, const QString& name) {
     return QString::number(number) + (mode == mRadio ? QStringLiteral(". Radio: ") : QStringLiteral(". ")) + name;
 }
 
 namespace {
 
-// At most limit lines; a negative limit takes all.
-QStringList nonBlankLines(const QString& answer, qsizetype limit) {
+// At most limit channel lines; a negative limit takes all. Other non-blank lines are counted in
+// dropped: a body of noise under a 200 answer must not become a channel list whose ids are sent
+// back to the receiver.
+QStringList channelLines(const QString& answer, qsizetype limit, int& dropped) {
     QStringList out;
     AnswerLines walk(answer);
     QStringView line;
     while ((limit < 0 || out.size() < limit) && walk.next(line)) {
-        if (!line.trimmed().isEmpty())
+        if (line.trimmed().isEmpty())
+            continue;
+        if (isChannelLine(line))
             out.append(line.toString());
+        else
+            ++dropped;
     }
     return out;
 }
@@ -45,14 +71,14 @@ QStringList nonBlankLines(const QString& answer, qsizetype limit) {
 TBouquetLines combineBouquetAnswers(const QString& tvAnswer, const QString& radioAnswer, int maxLines) {
     const qsizetype cap = maxLines < 0 ? -1 : qsizetype(maxLines) + 1;
     TBouquetLines out;
-    out.Lines = nonBlankLines(tvAnswer, cap);
+    out.Lines = channelLines(tvAnswer, cap, out.Dropped);
     if (out.Lines.isEmpty())
         out.StartsInRadio = true;
     else
         out.Lines.append(kRadioMarker);
     const qsizetype left = cap < 0 ? -1 : std::max<qsizetype>(0, cap - out.Lines.size());
     if (left != 0)
-        out.Lines.append(nonBlankLines(radioAnswer, left));
+        out.Lines.append(channelLines(radioAnswer, left, out.Dropped));
     return out;
 }
 
@@ -180,6 +206,9 @@ bool TBouquetModel::LoadBouquet(const QString& nr) {
     const QString tv = request(BoxURL(BouquetUrls::kBouquetTV, BouquetUrls::kBouquetNr, number));
     const QString radio = request(BoxURL(BouquetUrls::kBouquetRadio, BouquetUrls::kBouquetNr, number));
     const TBouquetLines lines = combineBouquetAnswers(tv, radio, kMaxChannelLines);
+    if (lines.Dropped > 0)
+        Log(LogFunc, QStringLiteral("LoadBouquet: ") + QString::number(lines.Dropped) +
+                         QStringLiteral(" lines that are no channel line dropped"));
     if (lines.Lines.isEmpty())
         return false;
     if (lines.Lines.size() > kMaxChannelLines)

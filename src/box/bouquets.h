@@ -32,6 +32,8 @@ struct TChannelLine {
     QString Name;
 };
 TChannelLine parseChannelLine(const QString& line);
+// "<decimal number> <id>[ <name>]" with an id of printable ASCII: what the receiver lists.
+bool isChannelLine(QStringView line);
 
 // "3. Das Erste" for TV, "4. Radio: Bayern 3" for radio.
 QString channelCaption(int number, TChannelMode mode, const QString& name);
@@ -40,8 +42,10 @@ QString channelCaption(int number, TChannelMode mode, const QString& name);
 struct TBouquetLines {
     QStringList Lines;
     bool StartsInRadio = false; // no TV part: radio from the first line, numbered from 1
+    int Dropped = 0;            // non-blank lines that are no channel line (isChannelLine)
 };
-// The TV lines, the marker when there are any, then the radio lines; blank lines dropped.
+// The TV lines, the marker when there are any, then the radio lines; blank lines and lines that
+// are no channel line dropped.
 // With maxLines, the lines past the first maxLines + 1 are not read: a hostile answer of millions
 // of lines is not split whole only for all but the first few thousand to be cut off. Up to maxLines
 // the lines are the same, and there are more than maxLines exactly when there would be without it.

@@ -67,6 +67,7 @@ struct LineCase {
     const char* line;
     const char* id;
     const char* name;
+    bool channel; // isChannelLine: what the receiver lists, not noise
 };
 class ChannelLineTest : public ::testing::TestWithParam<LineCase> {};
 
@@ -102,20 +103,27 @@ TEST(SplitLinesLimit, TakesTheFirstLines) {
     EXPECT_EQ(splitAnswerLines(text, 99), QStringList({"a", "b", "c", "d"}));
 }
 
-// The id is the second blank-separated field; the name is all after it; no blank: all is name.
+// The id is the second blank-separated field; the name is all after it; no blank: all is name. A
+// channel line starts with a number and has an id of printable ASCII; other lines are noise.
 TEST_P(ChannelLineTest, Parses) {
     const TChannelLine l = parseChannelLine(QString::fromUtf8(GetParam().line));
     EXPECT_EQ(l.Id, QString::fromUtf8(GetParam().id));
     EXPECT_EQ(l.Name, QString::fromUtf8(GetParam().name));
+    EXPECT_EQ(isChannelLine(QString::fromUtf8(GetParam().line)), GetParam().channel);
 }
-INSTANTIATE_TEST_SUITE_P(Lines, ChannelLineTest,
-                         ::testing::Values(LineCase{"1 43b0044d Das Erste", "43b0044d", "Das Erste"},
-                                           LineCase{"12 1 ARD", "1",
-                                                    "ARD"}, // the id text also occurs in the number field
-                                           LineCase{"7 abc", "abc", ""}, LineCase{"nospace", "", "nospace"},
-                                           LineCase{"1  x y", "", "1  x y"}, // double blank: empty id
-                                           LineCase{"3 id name with  two  blanks ", "id", "name with  two  blanks "},
-                                           LineCase{"", "", ""}, LineCase{"5 id\tx y", "id\tx", "y"}));
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ChannelLineTest,
+    ::testing::Values(LineCase{"1 43b0044d Das Erste", "43b0044d", "Das Erste", true},
+                      LineCase{"12 1 ARD", "1", "ARD", true}, // the id text also occurs in the number field
+                      LineCase{"7 abc", "abc", "", true}, LineCase{"7 abc ", "abc", "", true},
+                      LineCase{"nospace", "", "nospace", false},
+                      LineCase{"1  x y", "", "1  x y", false}, // double blank: empty id
+                      LineCase{"3 id name with  two  blanks ", "id", "name with  two  blanks ", true},
+                      LineCase{"3 id Grüße ±½°", "id", "Grüße ±½°", true}, LineCase{"", "", "", false},
+                      LineCase{"5 id\tx y", "id\tx", "y", false}, LineCase{"5 ab\x7f y", "ab\x7f", "y", false},
+                      LineCase{"5 \xc3\xa9t\xc3\xa9 y", "\xc3\xa9t\xc3\xa9", "y", false},
+                      LineCase{"x1 abc y", "abc", "y", false}, LineCase{" 1 abc y", "1", "abc y", false},
+                      LineCase{"Beginn 20:00", "20:00", "", false}));
 
 // TV captions "n. name", radio captions "n. Radio: name".
 TEST_P(CaptionTest, Builds) {
@@ -427,19 +435,33 @@ TEST_F(BouquetTest, ThrowingRequestIsEmptyAnswer) {
     EXPECT_FALSE(model.LoadBouquet(QStringLiteral("1")));
 }
 
-// Garbage answers: blank lines give no channels, NUL bytes and binary stay inside their line,
-// and a huge answer is cut at the line limit instead of filling memory.
+// Garbage answers: blank lines and lines that are no channel line give no channels (a NUL or a
+// binary byte in the id marks a line as noise), the rest keep their order; an answer of noise
+// alone leaves the shown bouquet as it was, and a huge answer is cut at the line limit.
 TEST_F(BouquetTest, GarbageAndHugeAnswers) {
     QString binary = QStringLiteral("1 id");
     binary += QChar(0);
-    binary += QStringLiteral("x N\xff\x01me\r\n\r\n   \r\n2 id2 B");
+    binary += QStringLiteral("x N\xff\x01me\r\n\r\n   \r\n2 id2 B\r\n3 \u00e9t\u00e9 C");
     m_box.answers[kTv1] = binary;
     TBouquetModel model(m_box.fn());
     ASSERT_TRUE(model.LoadBouquet(QStringLiteral("1")));
-    ASSERT_EQ(model.channelBox().size(), 2);
-    EXPECT_EQ(model.channelBox()[0].Channel->Id, QStringLiteral("id") + QChar(0) + QStringLiteral("x"));
-    EXPECT_EQ(model.channelBox()[1].Channel->Caption, QStringLiteral("2. B"));
-    EXPECT_TRUE(model.channelBox()[0].Channel->LogoFile.isEmpty());
+    ASSERT_EQ(model.channelBox().size(), 1);
+    EXPECT_EQ(model.channelBox()[0].Channel->Id, QStringLiteral("id2"));
+    EXPECT_EQ(model.channelBox()[0].Channel->Caption, QStringLiteral("1. B"));
+
+    // 64 KB of noise with line breaks, as a broken receiver sends under "200 OK".
+    QByteArray noise;
+    quint32 x = 12345;
+    while (noise.size() < 65536) {
+        x = x * 1103515245u + 12345u;
+        noise += char((x >> 16) & 0xff);
+    }
+    m_box.answers[kTv1] = QString::fromLatin1(noise);
+    m_box.answers[kRadio1] = QString::fromLatin1(noise);
+    EXPECT_FALSE(model.LoadBouquet(QStringLiteral("1")));
+    ASSERT_EQ(model.channelBox().size(), 1);
+    EXPECT_EQ(model.channelBox()[0].Channel->Id, QStringLiteral("id2"));
+    m_box.answers.remove(kRadio1);
 
     // About 10 MB of lines: cut at the limit, numbering intact up to there.
     QString huge;
@@ -452,11 +474,10 @@ TEST_F(BouquetTest, GarbageAndHugeAnswers) {
     EXPECT_EQ(model.channelBox().last().Channel->Caption,
               QStringLiteral("10000. Channel name padding padding padding padding"));
 
-    // A single endless line with no break.
+    // A single endless line with no break is no channel line.
     m_box.answers[kTv1] = QString(5 * 1024 * 1024, QLatin1Char('x'));
-    ASSERT_TRUE(model.LoadBouquet(QStringLiteral("1")));
-    ASSERT_EQ(model.channelBox().size(), 1);
-    EXPECT_TRUE(model.channelBox()[0].Channel->Id.isEmpty());
+    EXPECT_FALSE(model.LoadBouquet(QStringLiteral("1")));
+    EXPECT_EQ(model.channelBox().size(), TBouquetModel::kMaxChannelLines);
 }
 
 // A list read only up to a cap of 3 lines: the same first lines and numbering as the whole list,
