@@ -145,7 +145,9 @@ TEST(HttpFuzz, RandomAnswers) {
         const bool ok = http.ExecuteURL(url);
         answered += ok ? 1 : 0;
         ASSERT_LE(http.ResponseStream.size(), TIEHTTP::kMaxAnswerBytes);
-        ASSERT_EQ(http.BytesRead, http.ResponseStream.size());
+        // Not equal to the stream's size in general: BytesRead counts the body as it came, and a
+        // compressed one is delivered inflated, a timed-out one as the time-out text.
+        ASSERT_LE(http.BytesRead, TIEHTTP::kMaxAnswerBytes);
         if (!ok) {
             ASSERT_FALSE(http.ErrorText.isEmpty()) << "round " << round;
         }
