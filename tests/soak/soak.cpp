@@ -2,7 +2,9 @@
 // real program in a child process driven by random input; prints the figures as "key: value"
 // lines and exits non-zero when one misses its target.
 //
-//   quoxel_soak [--minutes N] [--seed S] [--address 127.0.66.1]
+//   quoxel_soak [--minutes N] [--seed S] [--address 127.0.66.1] [--fault NAME] [--restart-during]
+//   (--fault: only that fault, by its name below; --restart-during: the receiver always goes away
+//   in the middle of it; both replay one failed recovery)
 //   quoxel_soak --child --ini FILE --seed S --warmup SECONDS --trend SECONDS   (the program's side)
 
 #include "soakchild.h"
@@ -139,11 +141,13 @@ QByteArray readyIni(const QString& address) {
 
 class Driver {
 public:
-    Driver(QString address, quint64 seed, double minutes)
+    Driver(QString address, quint64 seed, double minutes, QString onlyFault, bool alwaysRestart)
         : m_address(std::move(address))
         , m_seed(seed)
         , m_minutes(minutes)
         , m_rng(seed)
+        , m_onlyFault(std::move(onlyFault))
+        , m_alwaysRestart(alwaysRestart)
         , m_sim(m_address, {QStringLiteral("--user"), kWebUser, QStringLiteral("--password"), kWebPass,
                             QStringLiteral("--telnet-password"), kTelnetPass}) {}
 
@@ -166,6 +170,8 @@ private:
     quint64 m_seed;
     double m_minutes;
     std::mt19937_64 m_rng;
+    QString m_onlyFault;
+    bool m_alwaysRestart = false;
     BoxSimProcess m_sim;
     QTemporaryDir m_dir;
     QString m_exe;
@@ -419,7 +425,17 @@ int Driver::run() {
         }
         if (clock.elapsed() >= totalMs - endPhaseMs)
             break;
-        const Fault& f = kFaults[uniform(0, int(std::size(kFaults)) - 1)];
+        const Fault* picked = &kFaults[uniform(0, int(std::size(kFaults)) - 1)];
+        if (!m_onlyFault.isEmpty()) {
+            const auto it = std::find_if(std::begin(kFaults), std::end(kFaults),
+                                         [&](const Fault& k) { return m_onlyFault == QLatin1String(k.name); });
+            if (it == std::end(kFaults)) {
+                out(QStringLiteral("error"), QStringLiteral("no fault named ") + m_onlyFault);
+                break;
+            }
+            picked = it;
+        }
+        const Fault& f = *picked;
         const int holdMs = uniform(3000, 12000);
         ++m_faults;
         bool restartedDuring = false;
@@ -430,7 +446,7 @@ int Driver::run() {
             m_sim.setFault(QLatin1String(f.endpoint), QLatin1String(f.mode), f.arg);
             pump(holdMs / 2);
             // Now and then the receiver goes away in the middle of a fault.
-            if (uniform(0, 4) == 0) {
+            if (uniform(0, 4) == 0 || m_alwaysRestart) {
                 restartedDuring = true;
                 m_sim.stop();
                 pump(uniform(500, 3000));
@@ -647,8 +663,9 @@ int main(int argc, char** argv) {
     const quint64 seed =
         argValue(args, QStringLiteral("--seed"), QString::number(QDateTime::currentSecsSinceEpoch())).toULongLong();
     const QString address = argValue(args, QStringLiteral("--address"), QStringLiteral("127.0.66.1"));
+    const QString onlyFault = argValue(args, QStringLiteral("--fault"), QString());
     if (minutes <= 0)
         return 2;
-    Driver driver(address, seed, minutes);
+    Driver driver(address, seed, minutes, onlyFault, args.contains(QStringLiteral("--restart-during")));
     return driver.run();
 }
