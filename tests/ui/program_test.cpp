@@ -344,8 +344,10 @@ TEST_F(Program, InfoBarFollowsTheVideo) {
                            .arg(shot.pixel(sample.at) & 0xffffff, 6, 16, QLatin1Char('0'));
         return out;
     };
+    // Bounded generously: under a loaded machine the engine's next frames and the bar's repaint
+    // after a resize can take seconds to reach the screen.
     auto check = [&](const char* view) {
-        EXPECT_TRUE(QTest::qWaitFor([&] { return misplaced().isEmpty(); }, 3000))
+        EXPECT_TRUE(QTest::qWaitFor([&] { return misplaced().isEmpty(); }, 10000))
             << view << ": " << misplaced().join(QStringLiteral(", ")).toStdString();
     };
     check("window");
@@ -464,7 +466,7 @@ TEST_F(Program, FullscreenStartAndInitQuoxel) {
     ASSERT_TRUE(start(QStringLiteral("127.0.125.10"), "mode=live\nfullscreen=1\nshow_epginfo=1\nosdshowtime=60000\n",
                       "[VLC]\ncachelive=300\n"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return w().view().IsFullscreen && w().isFullScreen(); }, 5000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return app().osd().osd().FrmOSD_Info().isVisible(); }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return app().osd().osd().FrmOSD_Info().isVisible(); }, 10000));
     EXPECT_FALSE(panels().infoVisible());
     QTest::keyClick(&w(), Qt::Key_Escape);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w().view().IsFullscreen && !w().isFullScreen(); }, 5000));
