@@ -11,6 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const QString& line : lines.Lines) {
         FUZZ_CHECK(!fuzz::hasLineBreak(line));
         FUZZ_CHECK(!line.trimmed().isEmpty());
+        // Only what the receiver lists gets through: its ids go back to it in requests.
+        FUZZ_CHECK(line == kRadioMarker || isChannelLine(line));
         const TChannelLine parsed = parseChannelLine(line);
         FUZZ_CHECK(!parsed.Id.contains(QLatin1Char(' ')));
         const QString logo = LogoFilePath(parsed.Id);
@@ -23,10 +25,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const QList<TChannelRef> channels = buildChannels(lines, 2000);
     FUZZ_CHECK(channels.size() <= lines.Lines.size());
+    int previous = -1;
     for (const TChannelRef& c : channels) {
         FUZZ_CHECK(c);
         FUZZ_CHECK(!fuzz::hasLineBreak(c->Caption));
         FUZZ_CHECK(c->LogoFile.isEmpty());
+        // One record per line, in order, each built from its own line.
+        FUZZ_CHECK(c->ListIndex > previous && c->ListIndex < lines.Lines.size());
+        FUZZ_CHECK(!c->Id.isEmpty() && lines.Lines[c->ListIndex].contains(c->Id));
+        previous = c->ListIndex;
+    }
+    // Read only up to a cap, the list is the same up to it and tells the same of what lies past it.
+    for (int cap = 0; cap <= 4; ++cap) {
+        const TBouquetLines capped = combineBouquetAnswers(fuzz::text(tv), fuzz::text(radio), cap);
+        FUZZ_CHECK(capped.StartsInRadio == lines.StartsInRadio);
+        FUZZ_CHECK((capped.Lines.size() > cap) == (lines.Lines.size() > cap));
+        FUZZ_CHECK(capped.Lines.mid(0, cap) == lines.Lines.mid(0, cap));
     }
 
     // The same bytes as the bouquet list a model reads through its request function.

@@ -17,6 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(filled >= 0 && filled <= channels.size());
     for (const TChannelRef& c : channels) {
         FUZZ_CHECK(!fuzz::hasLineBreak(c->NowEPG.Title));
+        // Filled only from a line that names it.
+        if (!c->NowEPG.EventId.isEmpty())
+            FUZZ_CHECK(in.contains(c->Id.toLatin1()));
         if (c->NowEPG.hasStart())
             FUZZ_CHECK(c->NowEPG.EndSec >= c->NowEPG.StartSec);
     }

@@ -3,6 +3,8 @@
 
 #include "fuzzutil.h"
 
+#include <algorithm>
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray in = fuzz::bytes(data, size);
     const QString text = fuzz::text(in);
@@ -25,5 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int k = -1; k <= channel.EPGCount; ++k)
         (void)channel.slot(k);
     (void)UpdateNowNext(&channel, 1700000000);
+    FUZZ_CHECK(channel.NowEPG.Index >= 0 && channel.NowEPG.Index <= std::max(0, channel.EPGCount - 1));
     return 0;
 }

@@ -85,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool answered =
         http.ExecuteURL(QStringLiteral("%1:%2/control/getbouquets").arg(QLatin1String(kAddress)).arg(server.port));
     FUZZ_CHECK(http.ResponseStream.size() <= TIEHTTP::kMaxAnswerBytes);
+    FUZZ_CHECK(http.BytesRead <= TIEHTTP::kMaxAnswerBytes);
     FUZZ_CHECK(http.ContentLength >= 1);
     const QStringList lines = http.Response();
     for (const QString& line : lines)

@@ -767,3 +767,27 @@ TEST(HttpEngine, ConfirmedOverride) {
     EXPECT_EQ(http.ErrorCode, 0);
     EXPECT_FALSE(http.Busy());
 }
+
+// An answer whose first header line is a continuation, right after an answer with headers: the
+// transfer library kept a pointer into the last answer's freed headers when its handle was
+// reused. It is refused, and the client goes on.
+TEST(HttpEngine, FoldedFirstHeaderAfterAnotherAnswer) {
+    RawHttpServer server("127.0.43.25");
+    ASSERT_TRUE(server.listening());
+    RawHttpServer::Script good = RawHttpServer::answer("ok");
+    good.headers = {"Server: box", "Content-Type: text/plain"};
+    RawHttpServer::Script folded = RawHttpServer::answer("bad");
+    folded.headers = {" folded: x", "A: b"};
+    server.pushScript(good);
+    server.pushScript(folded);
+    server.pushScript(good);
+    TIEHTTP http;
+    http.Timeout = 2;
+    const QString url = server.url(QStringLiteral("/control/info"));
+    ASSERT_TRUE(http.ExecuteURL(url)) << http.ErrorText.toStdString();
+    EXPECT_EQ(http.ResponseStream, QByteArray("ok"));
+    EXPECT_FALSE(http.ExecuteURL(url));
+    EXPECT_FALSE(http.ErrorText.isEmpty());
+    ASSERT_TRUE(http.ExecuteURL(url)) << http.ErrorText.toStdString();
+    EXPECT_EQ(http.ResponseStream, QByteArray("ok"));
+}

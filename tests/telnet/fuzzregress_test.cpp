@@ -101,47 +101,6 @@ TEST(VtScreenParameters, OverlongSequencesDroppedOthersKept) {
     EXPECT_EQ(screen.rowText(0), QStringLiteral("Y"));
 }
 
-// The fuzzer's harness: pieces whose first byte sets their length, the console made another
-// size every fifth piece.
-namespace {
-void replayFuzzPieces(VtScreen& screen, const QByteArray& in) {
-    int round = 0;
-    for (qsizetype at = 0; at < in.size();) {
-        const qsizetype len = 1 + static_cast<unsigned char>(in[at]) % 64;
-        screen.feed(in.mid(at + 1, len));
-        at += 1 + len;
-        if (++round % 5 == 0)
-            screen.resize(1 + round % 9, 10 + round % 50);
-    }
-}
-} // namespace
-
-// The fuzzer's inputs themselves: too many parameters, margins kept across a resize, a repeat
-// before anything was drawn (which never returned), a cursor restored below the screen, and a
-// C1 control in UTF-8.
-TEST(VtScreenParameters, FuzzerInputsRun) {
-    const QByteArray inputs[] = {
-        QByteArray::fromHex("3f0d0a1e0042757379426f782076312e3030206275696c742d696e207368652920"
-                            "2861731e0068290d0a1b5b313b333a3a3a3a3a3a3a3a3a3a3a3a3a3a3a3a3a3a3a"
-                            "3a3a3a3a3a3a3a326d64626f3f0d0a"),
-        QByteArray::fromHex("0a1b5b33254a1b5b481b5b3773726576001b4b000000000000060000000000000076610a0a1b"
-                            "4b00000000000000000000000000760a1b4b0a1b4b000000000000004b0000000000000000"
-                            "000000000076610a1b4b"),
-        QByteArray::fromHex("0a001b5be331301b5b3a0b0b0b0b0b0b0b0b0b0b0b313162313131313131313131314b"),
-        QByteArray::fromHex("1b1b5b370a421b303b6457260000000000381b383838381b38388000000000000000000038381b38"),
-        QByteArray::fromHex("c2c293"),
-        QByteArray::fromHex("00c2930093"),
-        QByteArray::fromHex("ffc2c29393"),
-        QByteArray::fromHex(
-            "1b1b5b370a421b37a5060000000000ffff001b1b5b00ff383a3000000000060000000000ffff1b1b5b00ff3800")};
-    for (const QByteArray& in : inputs) {
-        VtScreen screen(VtScreen::kDefaultRows, 40, 20);
-        replayFuzzPieces(screen, in);
-        screen.feed("\r\nend");
-        EXPECT_EQ(screen.rowText(screen.cursorRow()), QStringLiteral("end"));
-    }
-}
-
 // Margins the peer set for a larger console are gone after a shrink, as in xterm; the cursor
 // stays where it was.
 TEST(VtScreenParameters, ResizeResetsMargins) {
