@@ -503,15 +503,3 @@ TEST_F(BoxStreamTest, UdpToggle) {
     EXPECT_EQ(Options.StreamType, 0);
     EXPECT_EQ(m_view.switches, 2);
 }
-
-// The UDP start command really starts the receiver's stream towards the PC.
-TEST_F(BoxStreamTest, UdpCommandStartsStream) {
-    Options.StreamType = 1;
-    Options.UdpTargetPc = QString::fromLatin1(kBoxAddress) + QStringLiteral(" 31400");
-    m_setup.GetStreamInfo(mTV);
-    EXPECT_EQ(m_setup.LiveURL, QStringLiteral("http://127.0.51.40:80/control/exec?api udp_stream start 127.0.51.40 "
-                                              "31400 0 0x0064 0x00FF 0x0100 0x0101"));
-    EXPECT_EQ(m_box.BoxRequest(m_setup.LiveURL), QStringLiteral("ok"));
-    EXPECT_EQ(m_sim.state().value(QStringLiteral("udp_running")), QStringLiteral("1"));
-    m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/exec?api udp_stream kill_all_streams")));
-}

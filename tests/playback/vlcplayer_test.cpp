@@ -277,25 +277,6 @@ TEST_F(PlayerTvTest, CachingWaitBounded) {
     EXPECT_EQ(status.texts.first(), QStringLiteral("caching...(%1ms)").arg(VLCPlayer::kMaxCachingMs - 10));
 }
 
-// Re-serving: with providestream the played stream is also served as TS on the PC's provide port.
-TEST_F(PlayerTvTest, ProvideStreamServesTs) {
-    Options.ProvideStream = true;
-    m_player->StartStream(AppMode::Live, false, tvUrl());
-    EXPECT_EQ(m_player->VlcOptions[3], QStringLiteral(":sout=#duplicate{dst=display,dst=std{access=http,mux=ts,dst=") +
-                                           m_address + QStringLiteral(":31329}}"));
-    QByteArray body;
-    ASSERT_TRUE(waitFor(
-        [&] {
-            body = readHttpStream(m_address, 31329, "/", 1500);
-            return body.size() > 20 * 188;
-        },
-        15000));
-    int sync = 0;
-    for (qsizetype i = body.indexOf('\x47'); i >= 0 && i + 188 * 10 < body.size() && sync < 10; i += 188)
-        sync += body.at(i) == '\x47' ? 1 : 0;
-    EXPECT_EQ(sync, 10);
-}
-
 // The full-screen steps of "VLC Stop", "VLC Restart" and the audio choice, in order.
 TEST_F(PlayerTvTest, FullscreenSteps) {
     m_view.fullscreen = true;
@@ -363,31 +344,6 @@ INSTANTIATE_TEST_SUITE_P(Live, OptionSlotTest,
                                            SlotCase{"RadioProvide", true, true, 2}, SlotCase{"Radio", true, false, 1}),
                          [](const ::testing::TestParamInfo<SlotCase>& info) { return std::string(info.param.name); });
 
-class PlayerUdpTest : public PlayerFixture {
-protected:
-    PlayerUdpTest()
-        : PlayerFixture("127.0.50.12") {}
-};
-
-// UDP streaming: the engine listens on the UDP port, the box's start command makes the stream,
-// and the stop kills it on the box.
-TEST_F(PlayerUdpTest, UdpStartAndKill) {
-    Options.StreamType = 1;
-    const QString start = QStringLiteral("http://") + m_address +
-                          QStringLiteral("/control/exec?api udp_stream start ") + m_address +
-                          QStringLiteral(" 31330 0 0x0064 0x00FF 0x0100 0x0101");
-    m_player->StartStream(AppMode::Live, false, start);
-    EXPECT_EQ(engine().mrl(), QStringLiteral("udp://@:31330"));
-    EXPECT_EQ(m_player->VlcOptions[0], QStringLiteral(":udp-caching=300"));
-    EXPECT_TRUE(waitDecodedVideo(5, 15000));
-    EXPECT_EQ(m_sim.state().value(QStringLiteral("udp_running")), QStringLiteral("1"));
-    m_player->Stop();
-    EXPECT_TRUE(m_sim.requestTargets().contains(QStringLiteral("/control/exec?api%20udp_stream%20kill_all_streams")))
-        << m_sim.requestTargets().join(QLatin1Char('\n')).toStdString();
-    EXPECT_TRUE(
-        waitFor([&] { return m_sim.state().value(QStringLiteral("udp_running")) == QStringLiteral("0"); }, 5000));
-}
-
 class PlayerStallTest : public PlayerFixture {
 protected:
     PlayerStallTest()
@@ -428,21 +384,6 @@ TEST_F(PlayerStallTest, StopOnSilentSourceIsBounded) {
     EXPECT_TRUE(waitDecodedVideo(3, 15000))
         << int(engine().state()) << " took " << took << "\n"
         << engine().engineLog().mid(engine().engineLog().size() - 40).join(QLatin1Char('\n')).toStdString();
-}
-
-// A stream cut mid-way: the engine reports the end, the player tells the watchdog.
-TEST_F(PlayerStallTest, CutStreamReportsEnd) {
-    ASSERT_TRUE(m_sim.setFault(QStringLiteral("tv"), QStringLiteral("drop"), 400000));
-    int ends = 0;
-    QObject::connect(m_player.get(), &VLCPlayer::endReached, [&] { ++ends; });
-    m_player->StartStream(AppMode::Live, false, tvUrl());
-    EXPECT_TRUE(waitFor([&] { return ends > 0; }, 20000));
-    EXPECT_FALSE(m_player->isPlaying());
-    EXPECT_EQ(engine().VLC_IsPlaying(), 0);
-    // The restart plays the same item again.
-    ASSERT_TRUE(m_sim.clearFaults());
-    m_player->VLCRestart1Click();
-    EXPECT_TRUE(waitDecodedVideo(3, 15000));
 }
 
 // Stop on a source that stalls while playing, driven by the engine directly: the stop never

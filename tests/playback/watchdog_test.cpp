@@ -188,7 +188,6 @@ TEST_P(FollowProviderTest, TakesOverBouquetAndChannel) {
 INSTANTIATE_TEST_SUITE_P(
     Answers, FollowProviderTest,
     ::testing::Values(
-        FollowCase{"SameBouquet", "437000273f2", "", "", {}, "1", "437000273f2"},
         FollowCase{"OtherBouquet", "85000300002", "", "", {1}, "2", "85000300002"},
         FollowCase{
             "BouquetGarbage", "437000273f2", "/control/getbouquet?actual", "garbage-body", {}, "1", "437000273f2"},

@@ -248,33 +248,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, ProgressTest,
                                            ProgressCase{"0", "10", -1}, ProgressCase{"", "10", -1},
                                            ProgressCase{"abc", "10", -1}, ProgressCase{"-60", "10", -1}));
 
-// The channel list's second and third lines, TV and radio, running and over.
-TEST(ChannelRowText, Lines) {
-    TChannel tv;
-    tv.NowEPG.StartClock = QStringLiteral("20:15");
-    tv.NowEPG.Title = QStringLiteral("Tatort");
-    tv.NowEPG.DurationMin = QStringLiteral("130");
-    tv.NowEPG.ElapsedMin = QStringLiteral("100");
-    tv.NextEPG.StartClock = QStringLiteral("22:25");
-    tv.NextEPG.Title = QStringLiteral("Tagesthemen");
-    tv.NextEPG.DurationMin = QStringLiteral("30");
-    EXPECT_EQ(channelRowNowLine(tv), QStringLiteral("20:15 Tatort (100 / 30 min)"));
-    EXPECT_EQ(channelRowNextLine(tv), QStringLiteral("22:25 Tagesthemen (30 min)"));
-    tv.NowEPG.ElapsedMin = QStringLiteral("140");
-    EXPECT_EQ(channelRowNowLine(tv), QStringLiteral("20:15 Tatort (140 / 0 min)"));
-    TChannel radio;
-    radio.Mode = mRadio;
-    radio.NowEPG.Title = QStringLiteral("Morning");
-    radio.NowEPG.Info2 = QStringLiteral("Titel: Song A\nAlbum");
-    radio.NowEPG.DurationMin = QStringLiteral("60");
-    radio.NowEPG.ElapsedMin = QStringLiteral("10");
-    EXPECT_EQ(channelRowNowLine(radio), QStringLiteral(" Morning - Song A (10 / 50 min)"));
-    EXPECT_TRUE(channelRowNextLine(radio).isEmpty());
-    TChannel unknown;
-    EXPECT_EQ(channelRowNowLine(unknown), QStringLiteral(" ..."));
-    EXPECT_EQ(channelRowNextLine(unknown), QStringLiteral(" ..."));
-}
-
 // Paging the list by whole pages, never before the first row.
 TEST_F(ChannelViewsTest, ListPages) {
     load(7);

@@ -236,7 +236,6 @@ INSTANTIATE_TEST_SUITE_P(TableW, KeyTable, ::testing::Values(
     KeyRow{"OShowsList", window(), Qt::Key_O, {}, {"ShowChannelPanel"}},
     KeyRow{"F8AlwaysOnTop", window(), Qt::Key_F8, {}, {"alwaysontop1Click"}},
     KeyRow{"F9VideoOnly", window(), Qt::Key_F9, {}, {"VideoOnly1Click"}},
-    KeyRow{"GGuide", window(), Qt::Key_G, {}, {"ShowGuide"}},
     KeyRow{"EscEntersFullscreen", window(), Qt::Key_Escape, {}, {"setFullscreen 1", "HideEPGInfo"},
            enteredFullscreen},
     KeyRow{"EscEntersFullscreenWithInfo", window([](InputTestHost&) { Options.ShowEpgInfo = true; }),
@@ -260,7 +259,6 @@ INSTANTIATE_TEST_SUITE_P(TableW, KeyTable, ::testing::Values(
                stayedWindow(h);
                EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
            }},
-    KeyRow{"PageDownStepsOn", window(), Qt::Key_PageDown, {}, {"SwitchChannel arte"}, stayedWindow},
     KeyRow{"PageUpAtFirstNothing", window([](InputTestHost& h) { h.boxIndex = 0; }), Qt::Key_PageUp, {}, {}},
     KeyRow{"PageDownAtLastNothing", window(radioOnAir), Qt::Key_PageDown, {}, {}},
     KeyRow{"PageDownWithoutSelectionNothing", window([](InputTestHost& h) { h.boxIndex = -1; }), Qt::Key_PageDown,

@@ -154,16 +154,8 @@ TEST_P(MouseRules, ActionMakesTheRowsCalls) {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(DoubleClick, MouseRules, ::testing::Values(
     // 6c: into full screen
-    MouseRow{"WindowEnters", window(), Action::DblClickVideo, {"setFullscreen 1", "HideEPGInfo"}, entered},
     MouseRow{"WindowEntersWithInfo", window([](InputTestHost&) { Options.ShowEpgInfo = true; }),
              Action::DblClickVideo, {"setFullscreen 1", "ShowEPGInfo ZDF"}, entered},
-    MouseRow{"WindowEntersHidesTelnet", window(panels({InWindowPanel::Telnet})), Action::DblClickVideo,
-             {"setFullscreen 1", "HideEPGInfo", "hideTelnetPanel"},
-             [](InputTestHost& h) {
-                 entered(h);
-                 EXPECT_FALSE(h.panelVisible(InWindowPanel::Telnet));
-                 EXPECT_FALSE(h.isChecked(ViewCheck::Telnet1));
-             }},
     // 6a: always on top is lifted for full screen
     MouseRow{"WindowLiftsTopmost", window(topmostChosen), Action::DblClickVideo,
              {"setTopmost 0", "setFullscreen 1", "HideEPGInfo"},

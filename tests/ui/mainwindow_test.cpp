@@ -331,14 +331,4 @@ TEST_F(MainWindowTest, SplashStatusAndPictureClick) {
     EXPECT_FALSE(s.isVisible());
 }
 
-// The backdrop covers the screen while a stream restarts and goes after its timer.
-TEST_F(MainWindowTest, BackdropShownAndTimed) {
-    TFrmQuoxel w;
-    w.showBackdrop();
-    EXPECT_TRUE(w.FrmBlackScreen().isVisible());
-    w.StartBackdropTimer();
-    EXPECT_TRUE(w.FrmBlackScreen().TimerShow().isActive());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.FrmBlackScreen().isVisible(); }, 5000));
-}
-
 } // namespace

@@ -431,6 +431,16 @@ TEST_F(OsdTest, UnknownAndEmptyTitles) {
         EXPECT_EQ(channelRowNextLine(*ch),
                   QStringLiteral(" ") + title + (title.isEmpty() ? QStringLiteral(" (0 min)") : QString()));
     }
+    EXPECT_EQ(channelRowNowLine(TChannel()), QStringLiteral(" ..."));
+    // A radio row has no start clock and names the song the programme's text carries.
+    TChannel radio;
+    radio.Mode = mRadio;
+    radio.NowEPG.Title = QStringLiteral("Morning");
+    radio.NowEPG.Info2 = QStringLiteral("Titel: Song A\nAlbum");
+    radio.NowEPG.DurationMin = QStringLiteral("60");
+    radio.NowEPG.ElapsedMin = QStringLiteral("10");
+    EXPECT_EQ(channelRowNowLine(radio), QStringLiteral(" Morning - Song A (10 / 50 min)"));
+    EXPECT_TRUE(channelRowNextLine(radio).isEmpty());
 }
 
 // In the window: the TV bar hides itself after the OSD time, texts are set only when they change,
