@@ -205,8 +205,12 @@ TEST_F(Program, EpgTimersAndClock) {
         [&] { return app().session().AktChannel->EPGLoaded && !app().epgTimers().epgUpdateTimer().isActive(); },
         15000));
 
-    QTest::mouseClick(w().Logo(), Qt::LeftButton);
-    ASSERT_TRUE(panels().channelsVisible());
+    // "O" through the application's key hook opens the channel panel on the channel on air.
+    w().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w(), 10000));
+    QTest::keyClick(&w(), Qt::Key_O);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return panels().channelsVisible(); }, 5000));
+    EXPECT_EQ(program->input().channelPanelIndex(), app().session().AktChannel->ListIndex);
     QTest::qWait(2600);
     const QStringList ticks = logged("FUNC  ", QStringLiteral("EPGChannelsTimer"));
     ASSERT_GE(ticks.size(), 3);
@@ -272,6 +276,10 @@ TEST_F(Program, EpgTimersAndClock) {
         },
         15000))
         << "the list of the channel on air is fetched again";
+
+    // The logo beside the channel box closes the panel again.
+    QTest::mouseClick(w().Logo(), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !panels().channelsVisible(); }, 5000));
 }
 
 // While a switch holds the window's thread, the status line shows each of its texts at once:
@@ -317,6 +325,8 @@ TEST_F(Program, StatusLineWhileSwitching) {
 TEST_F(Program, InfoBarFollowsTheVideo) {
     ASSERT_TRUE(start(QStringLiteral("127.0.125.3"), "mode=live\nosdshowtime=60000\n", "[VLC]\ncachelive=300\n"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return panels().infoVisible(); }, 5000));
+    EXPECT_FALSE(app().osd().osd().FrmOSD_Info().isVisible()) << "no full-screen overlay in the window";
+    EXPECT_TRUE(panels().LblEPGChannel()->text().contains(app().session().AktChannel->Caption));
     const QColor bar = quoxel::osdHighlight();
     // What of the bar is not where it belongs, empty when all is.
     auto misplaced = [&] {
@@ -466,8 +476,24 @@ TEST_F(Program, FullscreenStartAndInitQuoxel) {
     ASSERT_TRUE(start(QStringLiteral("127.0.125.10"), "mode=live\nfullscreen=1\nshow_epginfo=1\nosdshowtime=60000\n",
                       "[VLC]\ncachelive=300\n"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return w().view().IsFullscreen && w().isFullScreen(); }, 5000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return app().osd().osd().FrmOSD_Info().isVisible(); }, 10000));
+    quoxel::TFrmOSD_Info& info = app().osd().osd().FrmOSD_Info();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return info.isVisible(); }, 10000));
     EXPECT_FALSE(panels().infoVisible());
+    EXPECT_EQ(info.LblChannel()->text(), app().session().AktChannel->Caption);
+    // Its screen width grows with the screen.
+    EXPECT_EQ(info.width(), int(1008 * quoxel::osdScaleFor(info.screen()) + 0.5));
+    // The screen where the bar lies shows the bar's colour over the engine's picture.
+    const QWidget* bar = info.findChild<QWidget*>(QStringLiteral("PnlInfo"));
+    ASSERT_NE(bar, nullptr);
+    QRgb seen = 0;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            seen =
+                screenAt(QRect(bar->mapToGlobal(QPoint(bar->width() - 8, bar->height() - 6)), QSize(1, 1))).pixel(0, 0);
+            return near(seen, quoxel::osdHighlight());
+        },
+        10000))
+        << "#" << QString::number(seen & 0xffffff, 16).toStdString();
     QTest::keyClick(&w(), Qt::Key_Escape);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w().view().IsFullscreen && !w().isFullScreen(); }, 5000));
 
