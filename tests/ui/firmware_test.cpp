@@ -189,12 +189,21 @@ TEST_F(Firmware, ReceiverCommandsWaitForTheChannelList) {
                       {QStringLiteral("--fault"), QStringLiteral("/control/getbouquets=empty")});
     ASSERT_EQ(start(sim), ConnectionOutcome::NoBouquets);
     ASSERT_TRUE(sim.clearRequests());
-    for (QAction* item : {w().menu().SPTS1, w().menu().StandbyOnOff1}) {
+    QStringList boxes;
+    w().setMessageBoxes(
+        [&](const QString& text) {
+            boxes << text;
+            return true;
+        },
+        [&](const QString& text) { boxes << text; });
+    for (QAction* item : {w().menu().SPTS1, w().menu().StandbyOnOff1, w().menu().RebootDBOX1}) {
         const bool marked = item->isChecked();
         item->trigger();
         EXPECT_EQ(item->isChecked(), marked) << item->text().toStdString();
     }
     EXPECT_EQ(sim.requestTargets(), QStringList{}) << sim.requestTargets().join(u' ').toStdString();
+    EXPECT_EQ(boxes, QStringList{}) << "nothing asked or told";
+    EXPECT_TRUE(w().isVisible());
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -27,8 +27,10 @@ constexpr QRgb kOsdPanel = qRgb(20, 30, 90);
 // One program for the whole table, started again after an item that ends it.
 struct Shared {
     std::unique_ptr<ProgramRun> run;
-    QStringList shown;   // texts of the information boxes
-    bool confirm = true; // the answer to the questions
+    QStringList shown;          // texts of the information boxes
+    QStringList asked;          // texts of the questions
+    bool busyWhenAsked = false; // the hourglass showed while a question was open
+    bool confirm = true;        // the answer to the questions
     int starts = 0;
 };
 Shared& shared() {
@@ -56,8 +58,14 @@ protected:
         s.run.reset();
         s.run = std::make_unique<ProgramRun>(QStringLiteral("127.25.3.%1").arg(++s.starts));
         ASSERT_TRUE(s.run->start("telnet_autologin=1\nshow_message=0\n[Telnet]\nport=23\nuser=root\npass=\n"));
-        s.run->window().setMessageBoxes([](const QString&) { return shared().confirm; },
-                                        [](const QString& text) { shared().shown << text; });
+        s.run->window().setMessageBoxes(
+            [](const QString& text) {
+                shared().asked << text;
+                shared().busyWhenAsked =
+                    QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+                return shared().confirm;
+            },
+            [](const QString& text) { shared().shown << text; });
     }
     static void TearDownTestSuite() { shared().run.reset(); }
 };
@@ -70,6 +78,7 @@ TEST_P(ProgramMenuItems, Click) {
     ASSERT_TRUE(QTest::qWaitFor([] { return !IsSwitching; }, 20000));
     ASSERT_TRUE(s.run->sim().clearRequests());
     s.shown.clear();
+    s.asked.clear();
     GetParam().check(*s.run, s.run->window());
 }
 
@@ -329,7 +338,17 @@ const MenuCase kCases[] = {
      }},
     {"DBoxReboot",
      [](ProgramRun& run, TFrmQuoxel& w) {
+         // Asked first, under the hourglass; cancelled, nothing is sent and the cursor comes back.
+         shared().confirm = false;
          trigger(w.menu().RebootDBOX1);
+         shared().confirm = true;
+         EXPECT_EQ(shared().asked, QStringList{QStringLiteral("D-Box Reboot?")});
+         EXPECT_TRUE(shared().busyWhenAsked);
+         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+         EXPECT_FALSE(run.requests().contains(QStringLiteral("/control/reboot")));
+         EXPECT_TRUE(w.isVisible());
+         trigger(w.menu().RebootDBOX1);
+         EXPECT_EQ(run.sim().state().value(QStringLiteral("reboots")), QStringLiteral("1"));
          EXPECT_TRUE(run.requests().contains(QStringLiteral("/control/reboot")));
          EXPECT_EQ(shared().shown, QStringList{QStringLiteral("D-Box Reboot! Plz Restart Quoxel!")});
          EXPECT_FALSE(w.isVisible()) << "the program ends";
