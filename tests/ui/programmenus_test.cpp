@@ -145,6 +145,7 @@ const MenuCase kCases[] = {
          w.PopupMenuPopup();
          w.PopupMenu().hide();
          ASSERT_EQ(w.menu().Audio1->actions().size(), 2);
+         EXPECT_TRUE(w.menu().Audio1->actions().value(0)->isChecked()) << "the first track after a switch";
          trigger(w.menu().Audio1->actions().value(1));
          w.PopupMenuPopup();
          w.PopupMenu().hide();
