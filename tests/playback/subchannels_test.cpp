@@ -1,10 +1,5 @@
 #include "playback/subchannels.h"
 
-#include "box/boxcommands.h"
-#include "box/httpengine.h"
-#include "core/options.h"
-#include "support/boxsimprocess.h"
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -137,52 +132,4 @@ TEST(ApplySubChannels, ReplacesEarlierEntries) {
     EXPECT_EQ(model.selectedIndex(), 1);
     ASSERT_EQ(menu.size(), 1);
     EXPECT_EQ(menu[0].Channel->Id, QStringLiteral("y1"));
-}
-
-namespace {
-
-constexpr const char* kAddress = "127.0.52.1";
-
-class SubChannelBoxTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        m_saved = Options;
-        Options.BoxAddress = QString::fromLatin1(kAddress) + QStringLiteral(":80");
-        ASSERT_TRUE(m_sim.start());
-    }
-    void TearDown() override { Options = m_saved; }
-
-    TOptions m_saved;
-    BoxSimProcess m_sim{QString::fromLatin1(kAddress)};
-};
-
-} // namespace
-
-// The receiver's real answer for its portal channel: the sub-channels in its order below the
-// portal channel of the loaded bouquet, whether the box shows the portal or one of its children.
-TEST_F(SubChannelBoxTest, ReceiverAnswerBelowThePortal) {
-    TIEHTTP http;
-    BoxClient box(http);
-    TBouquetModel model([&box](const QString& url) { return box.BoxRequest(url); });
-    ASSERT_TRUE(model.LoadBouquet(QStringLiteral("2")));
-    const int at = model.LocateChannel(QStringLiteral("85000300008"));
-    ASSERT_GE(at, 0);
-    const TChannelRef portal = model.channelBox()[at].Channel;
-    ASSERT_TRUE(isPortalChannel(portal->Caption)) << portal->Caption.toStdString();
-    model.setSelectedIndex(at);
-    const int before = static_cast<int>(model.channelBox().size());
-
-    for (const char* onAir : {"85000300008", "8500030000a"}) {
-        ASSERT_TRUE(m_sim.setState(QStringLiteral("channel"), QString::fromLatin1(onAir)));
-        QList<TChannelMenuEntry> menu;
-        const QString answer = box.BoxRequest(BoxURL(SubChannelUrls::kGetAll));
-        EXPECT_EQ(applySubChannels(model, portal, parseSubChannels(answer), menu), 3) << onAir;
-        ASSERT_EQ(model.channelBox().size(), before + 3);
-        EXPECT_EQ(ids(model.channelBox().mid(at + 1, 3)), (QStringList{"85000300009", "8500030000a", "8500030000b"}));
-        EXPECT_EQ(model.channelBox()[at + 1].Channel->Caption, QStringLiteral("Beginn 20:00"));
-        EXPECT_EQ(model.channelBox()[at + 3].Channel->Caption, QStringLiteral("Beginn 21:00"));
-        EXPECT_EQ(model.selectedIndex(), at);
-        EXPECT_EQ(menu.size(), 3);
-    }
-    EXPECT_TRUE(m_sim.requestTargets().contains(QStringLiteral("/control/zapto?getallsubchannels")));
 }

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QInputDialog>
 #include <QMenuBar>
 #include <QTest>
@@ -131,11 +132,26 @@ const MenuCase kCases[] = {
          trigger(w.menu().Bouquets1->actions().value(1));
          ASSERT_TRUE(w.menu().SubChannels1->menuAction()->isVisible());
          ASSERT_EQ(w.menu().SubChannels1->actions().size(), 3);
+         // The receiver's sub-channels, in its order, right below the portal in the channel box,
+         // with the portal or one of them on air.
+         const auto belowThePortal = [&] {
+             const int portal = run.app().session().model().LocateChannel(QStringLiteral("85000300008"));
+             QStringList texts;
+             for (int k = 1; k <= 3 && portal >= 0; ++k)
+                 texts << w.CmbChannels()->itemText(portal + k).section(QLatin1Char(','), 0, 0);
+             return texts;
+         };
+         const QStringList children{QStringLiteral("->Beginn 20:00"), QStringLiteral("->Beginn 20:30"),
+                                    QStringLiteral("->Beginn 21:00")};
+         EXPECT_EQ(belowThePortal(), children) << belowThePortal().join(u'|').toStdString();
          ASSERT_TRUE(run.sim().clearRequests());
          trigger(w.menu().SubChannels1->actions().value(2));
          EXPECT_TRUE(run.waitForRequest(QStringLiteral("/control/zapto?8500030000b")));
          EXPECT_TRUE(QTest::qWaitFor([&] { return w.menu().SubChannels1->actions().value(2)->isChecked(); }, 10000));
          ASSERT_TRUE(QTest::qWaitFor([] { return !IsSwitching; }, 10000));
+         EXPECT_EQ(belowThePortal(), children) << belowThePortal().join(u'|').toStdString();
+         EXPECT_EQ(w.CmbChannels()->currentIndex(),
+                   run.app().session().model().LocateChannel(QStringLiteral("8500030000b")));
          trigger(w.menu().Bouquets1->actions().value(0));
          EXPECT_FALSE(w.menu().SubChannels1->menuAction()->isVisible());
      }},
