@@ -270,26 +270,6 @@ TEST_F(MainWindowTest, PopupCommandsActLikeTheMenu) {
     w.PopupMenu().hide();
 }
 
-// Minimised with "hide taskbar", the window leaves the screen; the tray brings it back.
-TEST_F(MainWindowTest, TrayRestoresHiddenWindow) {
-    Options.HideTaskbar = true;
-    TFrmQuoxel w;
-    w.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, 5000));
-    w.showMinimized();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isVisible(); }, 5000));
-    Q_EMIT w.Tray().activated(QSystemTrayIcon::Trigger);
-    EXPECT_TRUE(w.isVisible());
-    EXPECT_FALSE(w.isMinimized());
-
-    w.hide();
-    Q_EMIT w.Tray().activated(QSystemTrayIcon::DoubleClick);
-    EXPECT_TRUE(w.isVisible());
-    EXPECT_EQ(w.Tray().contextMenu(), &w.PopupMenu1());
-    ASSERT_EQ(w.PopupMenu1().actions().size(), 1);
-    EXPECT_EQ(w.PopupMenu1().actions()[0]->text(), QStringLiteral("Close"));
-}
-
 // The about box opens centred below a topmost main window's placement and gives it back.
 TEST_F(MainWindowTest, AboutBoxDropsTopmostAndRestores) {
     TFrmQuoxel w;
