@@ -191,39 +191,6 @@ TEST_F(SwitchTest, FreedPagesGoBackWhenASwitchEnds) {
 #endif
 }
 
-// TV, radio, TV: the receiver's mode and playback format follow, each change exactly once.
-TEST_F(SwitchTest, TvRadioTvRoundTrip) {
-    switchTo(kZdf);
-    EXPECT_EQ(sim.state().value(QStringLiteral("spts")), QStringLiteral("on"));
-    EXPECT_TRUE(streamView.spts);
-
-    switchTo(kBayern3);
-    EXPECT_EQ(sim.state().value(QStringLiteral("mode")), QStringLiteral("radio"));
-    EXPECT_EQ(sim.state().value(QStringLiteral("spts")), QStringLiteral("off"));
-    EXPECT_FALSE(streamView.spts);
-    EXPECT_TRUE(status.messages.contains(QStringLiteral("setting radio mode...")));
-
-    ASSERT_TRUE(sim.clearRequests());
-    switchTo(kBr);
-    EXPECT_EQ(boxRequests(), (QStringList{"/control/getmode", "/control/setmode?tv",
-                                          "/control/system?setAViAExtPlayBack=spts", "/control/zapto?44100016dca",
-                                          "/control/zapto", "/control/info?streaminfo", "/control/zapto?getallpids"}));
-    EXPECT_EQ(sim.state().value(QStringLiteral("mode")), QStringLiteral("tv"));
-    EXPECT_EQ(sim.state().value(QStringLiteral("spts")), QStringLiteral("on"));
-    EXPECT_TRUE(streamView.spts);
-    EXPECT_TRUE(status.messages.contains(QStringLiteral("setting tv mode...")));
-    EXPECT_EQ(sim.requestTargets(QStringLiteral("tv")), QStringList{"/0,0x00C8,0x00C9,0x00CA"});
-    EXPECT_TRUE(decodesPictures());
-}
-
-// With SPTS already checked a TV switch leaves the playback format alone.
-TEST_F(SwitchTest, SptsCheckedSendsNoFormatRequest) {
-    streamView.spts = true;
-    switchTo(kZdf);
-    EXPECT_FALSE(boxRequests().contains(QStringLiteral("/control/system?setAViAExtPlayBack=spts")));
-    EXPECT_EQ(sim.state().value(QStringLiteral("spts")), QStringLiteral("off"));
-}
-
 // At start-up the channel the receiver shows is taken over: modes set, audio track reset, no zap.
 TEST_F(SwitchTest, StartUpTakesOverWithoutZap) {
     IsStarting = true;

@@ -108,6 +108,8 @@ const MenuCase kCases[] = {
      [](ProgramRun& run, TFrmQuoxel& w) {
          trigger(w.menu().Channels1->actions().value(1));
          EXPECT_EQ(zaps(run.requests()), QStringList{QStringLiteral("/control/zapto?437000273f2")});
+         EXPECT_FALSE(run.requests().contains(QStringLiteral("/control/system?setAViAExtPlayBack=spts")))
+             << "SPTS is on already";
          EXPECT_TRUE(w.menu().Channels1->actions().value(1)->isChecked());
          trigger(w.menu().Channels1->actions().value(0));
          EXPECT_TRUE(run.requests().contains(QStringLiteral("/control/zapto?43700016d66")));
@@ -125,7 +127,19 @@ const MenuCase kCases[] = {
          EXPECT_TRUE(run.requests().contains(QStringLiteral("/control/zapto?44100016e54")));
          EXPECT_FALSE(w.view().IsFullscreen) << "radio plays in the window";
          EXPECT_TRUE(QTest::qWaitFor([&] { return !w.isFullScreen(); }, 5000));
+         EXPECT_EQ(run.sim().state().value(QStringLiteral("mode")), QStringLiteral("radio"));
+         EXPECT_EQ(run.sim().state().value(QStringLiteral("spts")), QStringLiteral("off"));
+         // Back to TV: mode and playback format follow, each set once, before the zap.
+         ASSERT_TRUE(QTest::qWaitFor([] { return !IsSwitching; }, 10000));
+         ASSERT_TRUE(run.sim().clearRequests());
          trigger(w.menu().Channels1->actions().value(0));
+         EXPECT_EQ(run.requests().mid(0, 7),
+                   (QStringList{"/control/getmode", "/control/setmode?tv", "/control/system?setAViAExtPlayBack=spts",
+                                "/control/zapto?43700016d66", "/control/zapto", "/control/info?streaminfo",
+                                "/control/zapto?getallpids"}))
+             << run.requests().join(u' ').toStdString();
+         EXPECT_EQ(run.sim().state().value(QStringLiteral("mode")), QStringLiteral("tv"));
+         EXPECT_EQ(run.sim().state().value(QStringLiteral("spts")), QStringLiteral("on"));
      }},
     {"SubChannelsEntry",
      [](ProgramRun& run, TFrmQuoxel& w) {
