@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -204,6 +205,53 @@ TEST(ProgramChannels, BouquetAndChannelMenus) {
     EXPECT_TRUE(run.waitForRequest(QStringLiteral("/control/zapto?8500030000a")));
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return run.app().session().AktChannel->Id == QLatin1String("8500030000a"); }, 10000));
+}
+
+} // namespace
+
+namespace {
+
+QStringList boxTexts(const QComboBox* box) {
+    QStringList out;
+    for (int i = 0; i < box->count(); ++i)
+        out << box->itemText(i);
+    return out;
+}
+
+// A receiver that answers a bouquet's channel lists with noise under "200 OK": the list shown stays,
+// nothing of the noise goes back to the receiver, and the log says what was dropped. Once the
+// receiver answers properly again the bouquet loads, as the noise was not kept for it.
+TEST(ProgramChannels, NoisyBouquetAnswerKeepsTheList) {
+    ProgramRun run(QStringLiteral("127.25.1.4"));
+    ASSERT_TRUE(run.start());
+    TFrmQuoxel& w = run.window();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !IsSwitching; }, 20000));
+    const QStringList shown = boxTexts(w.CmbChannels());
+    ASSERT_FALSE(shown.isEmpty());
+    ASSERT_TRUE(
+        run.sim().setFault(QStringLiteral("/control/getbouquet?bouquet=2"), QStringLiteral("garbage-body"), 65536));
+    ASSERT_TRUE(run.sim().clearRequests());
+    // The menu's entries are built anew with each bouquet list: taken afresh each time.
+    const auto bouquet = [&](int i) { return w.menu().Bouquets1->actions().value(i); };
+    ASSERT_TRUE(bouquet(1));
+    bouquet(1)->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !IsSwitching; }, 20000));
+    EXPECT_EQ(boxTexts(w.CmbChannels()).mid(0, 3), shown.mid(0, 3)) << "the list shown stays";
+    EXPECT_EQ(w.CmbChannels()->count(), shown.size());
+    const QRegularExpression hexId(QStringLiteral("^/control/zapto\\?[0-9a-f]+$"));
+    for (const QString& zap : zaps(run.requests()))
+        EXPECT_TRUE(hexId.match(zap).hasMatch()) << zap.toStdString();
+    EXPECT_TRUE(run.log().contains("lines that are no channel line dropped"));
+
+    ASSERT_TRUE(run.sim().clearFaults());
+    ASSERT_TRUE(bouquet(0));
+    bouquet(0)->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !IsSwitching; }, 20000));
+    ASSERT_TRUE(bouquet(1));
+    bouquet(1)->trigger();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return boxTexts(w.CmbChannels()).join(u'\n').contains(QStringLiteral("PREMIERE")); }, 20000))
+        << boxTexts(w.CmbChannels()).join(u'|').toStdString();
 }
 
 } // namespace
