@@ -48,10 +48,9 @@ TEST_P(Corpus, EveryInputKeepsTheInvariants) {
         QFile f(dir.filePath(name));
         ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << name.toStdString();
         const QByteArray input = f.readAll();
-        // Named before the run: an abort inside leaves this as the last line.
+        // Named before the run: a broken invariant aborts inside, leaving this as the last line.
         std::fprintf(stderr, "%s/%s\n", t.name, name.toUtf8().constData());
-        EXPECT_EQ(t.one(reinterpret_cast<const uint8_t*>(input.constData()), size_t(input.size())), 0)
-            << name.toStdString();
+        t.one(reinterpret_cast<const uint8_t*>(input.constData()), size_t(input.size()));
     }
 }
 
