@@ -380,6 +380,16 @@ int Driver::run() {
     }
     if (!m_dir.isValid())
         return 2;
+    const Fault* only = nullptr;
+    if (!m_onlyFault.isEmpty()) {
+        const auto it = std::find_if(std::begin(kFaults), std::end(kFaults),
+                                     [&](const Fault& k) { return m_onlyFault == QLatin1String(k.name); });
+        if (it == std::end(kFaults)) {
+            out(QStringLiteral("error"), QStringLiteral("no fault named ") + m_onlyFault);
+            return 2;
+        }
+        only = it;
+    }
     // The program keeps its log beside its executable: a copy in the folder of the settings file
     // puts both there.
     m_exe = m_dir.filePath(QStringLiteral("quoxel_soak"));
@@ -425,17 +435,7 @@ int Driver::run() {
         }
         if (clock.elapsed() >= totalMs - endPhaseMs)
             break;
-        const Fault* picked = &kFaults[uniform(0, int(std::size(kFaults)) - 1)];
-        if (!m_onlyFault.isEmpty()) {
-            const auto it = std::find_if(std::begin(kFaults), std::end(kFaults),
-                                         [&](const Fault& k) { return m_onlyFault == QLatin1String(k.name); });
-            if (it == std::end(kFaults)) {
-                out(QStringLiteral("error"), QStringLiteral("no fault named ") + m_onlyFault);
-                break;
-            }
-            picked = it;
-        }
-        const Fault& f = *picked;
+        const Fault& f = only ? *only : kFaults[uniform(0, int(std::size(kFaults)) - 1)];
         const int holdMs = uniform(3000, 12000);
         ++m_faults;
         bool restartedDuring = false;
