@@ -20,6 +20,7 @@
 #include "ui/mainwindow.h"
 #include "ui/optionsdialog.h"
 #include "ui/osd.h"
+#include "ui/osdchannels.h"
 #include "ui/osdcontroller.h"
 #include "ui/osddetails.h"
 #include "ui/osdinfo.h"
@@ -38,6 +39,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
@@ -224,6 +226,16 @@ TEST_F(Program, EpgTimersAndClock) {
     // The walk waits 5 s before a fetch and 1.6 s after each channel, both under FUNC.
     EXPECT_TRUE(QTest::qWaitFor([&] { return !logged("FUNC  ", QStringLiteral("Delay 1600ms")).isEmpty(); }, 15000));
     EXPECT_TRUE(logged("THREAD", QStringLiteral("Delay")).isEmpty());
+    // Its progress in both channel-list headers: n of the m channels it took at its start.
+    const QLabel* header = panels().LblChannelsHeader();
+    const QRegularExpression progress(QStringLiteral("^Channel Preview \\((\\d+)/(\\d+)\\)$"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return progress.match(header->text()).hasMatch(); }, 5000))
+        << header->text().toStdString();
+    const QRegularExpressionMatch m = progress.match(header->text());
+    EXPECT_TRUE(m.hasMatch() && m.captured(1).toInt() >= 1 && m.captured(1).toInt() <= m.captured(2).toInt() &&
+                m.captured(2).toInt() <= w().CmbChannels()->count())
+        << header->text().toStdString();
+    EXPECT_EQ(app().osd().osd().FrmOSD_Channels().LblChannelsHeader()->text(), header->text());
 
     w().menu().StopEPG1->trigger();
     EXPECT_EQ(w().menu().StopEPG1->text(), QStringLiteral("Start EPG"));

@@ -4,7 +4,9 @@
 #include "core/options.h"
 #include "playback/vlcapi.h"
 #include "ui/appcontroller.h"
+#include "ui/apposd.h"
 #include "ui/channelmodel.h"
+#include "ui/epgpanels.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -57,8 +59,11 @@ protected:
         if (s.run && s.run->window().isVisible())
             return;
         s.run.reset();
-        s.run = std::make_unique<ProgramRun>(QStringLiteral("127.25.3.%1").arg(++s.starts));
-        ASSERT_TRUE(s.run->start("telnet_autologin=1\nshow_message=0\n[Telnet]\nport=23\nuser=root\npass=\n"));
+        const QString address = QStringLiteral("127.25.3.%1").arg(++s.starts);
+        s.run = std::make_unique<ProgramRun>(address);
+        // The engine listens for UDP on every address: the port is this program's own.
+        ASSERT_TRUE(s.run->start("telnet_autologin=1\nshow_message=0\nip_pc=" + address.toLatin1() +
+                                 "\n[Telnet]\nport=23\nuser=root\npass=\n[VLC]\nstreamport_udp=31367\n"));
         s.run->window().setMessageBoxes(
             [](const QString& text) {
                 shared().asked << text;
@@ -93,10 +98,13 @@ const MenuCase kCases[] = {
     {"BouquetsEntry",
      [](ProgramRun& run, TFrmQuoxel& w) {
          const TChannel* zdf = run.app().channelModel().channelAt(1).get();
+         ASSERT_TRUE(QTest::qWaitFor([&] { return !run.app().osd().panels().infoVisible(); }, 5000));
          trigger(w.menu().Bouquets1->actions().value(1));
          EXPECT_TRUE(run.requests().contains(QStringLiteral("/control/getbouquet?bouquet=2&mode=TV")));
          EXPECT_EQ(zaps(run.requests()), QStringList{QStringLiteral("/control/zapto?85000300008")})
              << "the channel on air is not in it: its first channel plays";
+         EXPECT_TRUE(QTest::qWaitFor([&] { return run.app().osd().panels().infoVisible(); }, 5000))
+             << "the programme bar follows the switch to the portal";
          ASSERT_TRUE(run.sim().clearRequests());
          trigger(w.menu().Bouquets1->actions().value(0));
          EXPECT_FALSE(run.requests().contains(QStringLiteral("/control/getbouquet?bouquet=1&mode=TV")))
@@ -145,7 +153,10 @@ const MenuCase kCases[] = {
      [](ProgramRun& run, TFrmQuoxel& w) {
          trigger(w.menu().Bouquets1->actions().value(1));
          ASSERT_TRUE(w.menu().SubChannels1->menuAction()->isVisible());
-         ASSERT_EQ(w.menu().SubChannels1->actions().size(), 3);
+         QStringList menuTexts;
+         for (const QAction* a : w.menu().SubChannels1->actions())
+             menuTexts << a->text();
+         ASSERT_EQ(menuTexts, (QStringList{"Beginn 20:00", "Beginn 20:30", "Beginn 21:00"}));
          // The receiver's sub-channels, in its order, right below the portal in the channel box,
          // with the portal or one of them on air.
          const auto belowThePortal = [&] {
@@ -229,6 +240,31 @@ const MenuCase kCases[] = {
          EXPECT_TRUE(QTest::qWaitFor([&] { return !run.sim().requests(QStringLiteral("tv")).isEmpty(); }, 10000))
              << "the stream is asked for again";
          EXPECT_TRUE(QTest::qWaitFor([&] { return run.app().player().isPlaying(); }, 20000));
+     }},
+    {"UdpStream",
+     [](ProgramRun& run, TFrmQuoxel& w) {
+         // On: the receiver sends to our UDP port and the picture comes from there.
+         VlcEngine& engine = *run.app().player().engine();
+         const auto udpRunning = [&] { return run.sim().state().value(QStringLiteral("udp_running")); };
+         trigger(w.menu().UDPStream1);
+         EXPECT_TRUE(w.menu().UDPStream1->isChecked());
+         EXPECT_TRUE(QTest::qWaitFor([&] { return udpRunning() == QLatin1String("1"); }, 10000))
+             << run.requests().join(u' ').toStdString();
+         EXPECT_TRUE(QTest::qWaitFor(
+             [&] { return engine.mrl().startsWith(QLatin1String("udp://")) && engine.stats().decodedVideo > 0; },
+             20000))
+             << "the picture comes over UDP: " << engine.mrl().toStdString();
+         // Off: the receiver's sender is killed and the HTTP stream plays again.
+         ASSERT_TRUE(run.sim().clearRequests());
+         trigger(w.menu().UDPStream1);
+         EXPECT_FALSE(w.menu().UDPStream1->isChecked());
+         EXPECT_TRUE(run.requests().contains(QStringLiteral("/control/exec?api%20udp_stream%20kill_all_streams")))
+             << run.requests().join(u' ').toStdString();
+         EXPECT_TRUE(QTest::qWaitFor([&] { return udpRunning() == QLatin1String("0"); }, 10000));
+         EXPECT_TRUE(QTest::qWaitFor(
+             [&] { return run.app().player().isPlaying() && engine.mrl().startsWith(QLatin1String("http://")); },
+             20000))
+             << engine.mrl().toStdString();
      }},
     {"VlcMute",
      [](ProgramRun& run, TFrmQuoxel& w) {
