@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QInputDialog>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 
@@ -135,6 +136,14 @@ const MenuCase kCases[] = {
          EXPECT_TRUE(run.requests().contains(QStringLiteral("/control/zapto?44100016e54")));
          EXPECT_FALSE(w.view().IsFullscreen) << "radio plays in the window";
          EXPECT_TRUE(QTest::qWaitFor([&] { return !w.isFullScreen(); }, 5000));
+         // Radio refuses full screen; video only puts its picture over the whole video area.
+         w.menu().Fullscreen1->trigger();
+         QTest::qWait(300);
+         EXPECT_FALSE(w.view().IsFullscreen || w.isFullScreen() || w.menu().Fullscreen1->isChecked());
+         trigger(w.menu().VideoOnly1);
+         EXPECT_EQ(w.Background()->geometry(), w.Video()->geometry());
+         EXPECT_EQ(w.Video()->geometry(), w.centralWidget()->rect());
+         trigger(w.menu().VideoOnly1);
          EXPECT_EQ(run.sim().state().value(QStringLiteral("mode")), QStringLiteral("radio"));
          EXPECT_EQ(run.sim().state().value(QStringLiteral("spts")), QStringLiteral("off"));
          // Back to TV: mode and playback format follow, each set once, before the zap.
@@ -328,14 +337,21 @@ const MenuCase kCases[] = {
     {"ViewVideoOnly",
      [](ProgramRun&, TFrmQuoxel& w) {
          const int height = w.height();
+         const QRect video = w.Video()->geometry();
+         EXPECT_EQ(video.topLeft(), QPoint(5, 5));
          trigger(w.menu().VideoOnly1);
          EXPECT_TRUE(w.menu().VideoOnly1->isChecked());
-         EXPECT_FALSE(w.menuBar()->isVisible());
+         EXPECT_FALSE(w.menuBar()->isVisible() || w.statusBar()->isVisible());
          EXPECT_TRUE(QTest::qWaitFor([&] { return w.height() == height - 55; }, 3000)) << w.height();
          EXPECT_EQ(w.Video()->geometry(), w.centralWidget()->rect());
+         EXPECT_EQ(w.PnlRealOSD()->geometry(), w.Video()->geometry());
          w.menu().VideoOnly1->trigger(); // no menu bar now: what F9 does
-         EXPECT_TRUE(w.menuBar()->isVisible());
+         EXPECT_TRUE(w.menuBar()->isVisible() && w.statusBar()->isVisible());
          EXPECT_TRUE(QTest::qWaitFor([&] { return w.height() == height; }, 3000));
+         EXPECT_EQ(w.Video()->geometry(), video);
+         // Terminal and receiver picture stay above the channel row.
+         EXPECT_LT(w.PnlTelnet()->geometry().bottom(), w.CmbChannels()->geometry().top());
+         EXPECT_LT(w.PnlRealOSD()->geometry().bottom(), w.CmbChannels()->geometry().top());
      }},
     {"ViewAlwaysOnTop",
      [](ProgramRun& run, TFrmQuoxel& w) {

@@ -32,58 +32,16 @@ protected:
     }
     void TearDown() override { Options = TOptions{}; }
 
-    // A shown window with the given channel kind and counters for the info hooks.
+    // A shown, active window playing a TV channel.
     void open(TFrmQuoxel& w) {
         ViewHooks hooks;
-        hooks.isRadio = [this] { return m_radio; };
-        hooks.showEpgInfo = [this] { ++m_infoShown; };
-        hooks.hideEpgInfo = [this] { ++m_infoHidden; };
+        hooks.isRadio = [] { return false; };
         w.setViewHooks(hooks);
         w.show();
         w.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&w, 5000));
     }
-
-    bool m_radio = false;
-    int m_infoShown = 0;
-    int m_infoHidden = 0;
 };
-
-// Video only takes the menu, status line and channel row away and 55 px of height; switching it
-// off gives everything back, with the video at 5, 5 again.
-TEST_F(ViewModesTest, VideoOnlyTwiceRestoresWindow) {
-    for (bool radio : {false, true}) {
-        m_radio = radio;
-        TFrmQuoxel w;
-        open(w);
-        const QSize before = w.size();
-        const QRect videoBefore = w.Video()->geometry();
-        EXPECT_EQ(videoBefore.topLeft(), QPoint(5, 5));
-
-        w.menu().VideoOnly1->trigger();
-        QCoreApplication::processEvents();
-        EXPECT_TRUE(w.view().videoOnly());
-        EXPECT_TRUE(w.menu().VideoOnly1->isChecked());
-        EXPECT_EQ(w.height(), before.height() - 55);
-        EXPECT_FALSE(w.menuBar()->isVisible());
-        EXPECT_FALSE(w.statusBar()->isVisible());
-        EXPECT_EQ(w.Video()->geometry(), w.centralWidget()->rect());
-        EXPECT_EQ(w.Background()->geometry(), w.Video()->geometry()) << "radio picture covers the video area";
-        EXPECT_EQ(w.PnlRealOSD()->geometry(), w.Video()->geometry());
-        EXPECT_LE(w.PnlTelnet()->geometry().bottom(), w.Video()->geometry().bottom());
-
-        w.menu().VideoOnly1->trigger();
-        QCoreApplication::processEvents();
-        EXPECT_FALSE(w.menu().VideoOnly1->isChecked());
-        EXPECT_EQ(w.size(), before);
-        EXPECT_TRUE(w.menuBar()->isVisible());
-        EXPECT_TRUE(w.statusBar()->isVisible());
-        EXPECT_EQ(w.Video()->geometry(), videoBefore);
-        // Terminal and receiver picture stay above the channel row.
-        EXPECT_LT(w.PnlTelnet()->geometry().bottom(), w.CmbChannels()->geometry().top());
-        EXPECT_LT(w.PnlRealOSD()->geometry().bottom(), w.CmbChannels()->geometry().top());
-    }
-}
 
 // The designed layout at 378 x 377: video 5, 5 and the channel row below it.
 TEST_F(ViewModesTest, DesignedLayout) {
@@ -130,19 +88,6 @@ TEST_F(ViewModesTest, ModalScopeDropsAndRestoresTopmost) {
         EXPECT_FALSE(during) << "round " << round;
         EXPECT_TRUE(w.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
     }
-}
-
-// A radio channel never goes full screen; video only still puts its picture over the video area.
-TEST_F(ViewModesTest, RadioRefusesFullscreen) {
-    m_radio = true;
-    TFrmQuoxel w;
-    open(w);
-    w.menu().Fullscreen1->trigger();
-    EXPECT_FALSE(w.view().IsFullscreen);
-    EXPECT_FALSE(w.menu().Fullscreen1->isChecked());
-    EXPECT_FALSE(w.isFullScreen());
-    w.view().enterFullscreen();
-    EXPECT_FALSE(w.view().IsFullscreen);
 }
 
 // Video only switched while full screen shows when full screen ends, at the height it owes.
