@@ -5,6 +5,7 @@
 #include "core/appflags.h"
 #include "core/options.h"
 #include "playback/channelswitch.h"
+#include "playback/vlcapi.h"
 #include "support/boxsimprocess.h"
 #include "support/tempdir.h"
 #include "ui/appcontroller.h"
@@ -18,6 +19,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTest>
@@ -282,8 +284,11 @@ TEST_P(Session, ReceiverAnswersAsItsFirmware) {
     ASSERT_EQ(start(sim), ConnectionOutcome::Connected);
     ASSERT_TRUE(playing());
     // The receiver gives bytes per second: 625000 of them are 5000 kbit, not 625.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return status().contains(QLatin1String("/5000kbit/")); }, 5000))
+    const QRegularExpression playingLine(QStringLiteral("^playing HTTP stream\\.\\.\\.\\(720x576/5000kbit/.+\\)$"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return playingLine.match(status()).hasMatch(); }, 5000))
         << status().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return app().player().engine()->videoSize() == QSize(720, 576); }, 5000))
+        << "the receiver's SD picture decoded";
     EXPECT_FALSE(w().LblRecording()->isVisible());
     EXPECT_EQ(captions(w().menu().Bouquets1), c.bouquets);
 

@@ -116,6 +116,12 @@ TEST(ProgramChannels, VolumeBarPressAndDrag) {
     QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(10, y));
     EXPECT_EQ(bar->value(), 90) << "muted";
     EXPECT_TRUE(QTest::qWaitFor([&] { return engine.engineMuted() == 1; }, 3000));
+    // Both survive a restart of the engine.
+    w.menu().VLCRestart1->trigger();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return run.app().player().isPlaying() && engine.engineMuted() == 1 && engine.engineVolume() == 90; },
+        20000))
+        << engine.engineMuted() << " " << engine.engineVolume();
     QTest::mouseClick(w.ImgVolOff(), Qt::LeftButton);
     EXPECT_FALSE(w.muted());
     EXPECT_TRUE(QTest::qWaitFor([&] { return engine.engineMuted() == 0 && engine.engineVolume() == 90; }, 3000));
