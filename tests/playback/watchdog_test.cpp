@@ -62,45 +62,7 @@ protected:
         : QuoxelFixture("127.0.52.5") {}
 };
 
-// The first re-served stream breaks off after 500 kB, a few seconds of picture.
-class WatchdogCutTest : public QuoxelFixture {
-protected:
-    WatchdogCutTest()
-        : QuoxelFixture("127.0.52.8", {QStringLiteral("--fault"), QStringLiteral("vlcstream=drop:500000:1")}) {}
-};
-
 } // namespace
-
-// The re-served stream breaks off; the watchdog reports it, restarts the player on its slow
-// rhythm, and once the picture is back takes over the channel the provider has put the receiver
-// on, without zapping.
-TEST_F(WatchdogCutTest, RecoversACutStreamAndFollowsTheProvider) {
-    ASSERT_TRUE(sim.setState(QStringLiteral("channel"), kZdf));
-    ASSERT_TRUE(sim.clearRequests());
-    const qint64 mark = logMark();
-
-    ASSERT_TRUE(QTest::qWaitFor([this] { return !switcher->streamConnected(); }, 30000));
-    EXPECT_EQ(switcher->TimerVLC().interval(), ChannelSwitcher::kWatchdogLostMs);
-    EXPECT_TRUE(status.messages.contains(QStringLiteral("no connection to quoxel stream!")));
-    ASSERT_TRUE(QTest::qWaitFor([this] { return switcher->streamConnected(); }, 60000))
-        << logSince(mark).right(6000).toStdString() << "\nstream requests: " << providedStreams()
-        << "\nsimulator: " << sim.control("/boxsim/state").body.toStdString()
-        << sim.stderrText().right(3000).toStdString();
-
-    EXPECT_EQ(switcher->AktChannel()->Id, kZdf);
-    EXPECT_EQ(model->selectedIndex(), model->LocateChannel(kZdf));
-    EXPECT_TRUE(model->channelMenu()[model->LocateChannel(kZdf)].Checked);
-    EXPECT_EQ(switcher->TimerVLC().interval(), ChannelSwitcher::kWatchdogMs);
-    EXPECT_TRUE(switcher->TimerVLC().isActive());
-    const QStringList requests = boxRequests();
-    EXPECT_TRUE(requests.contains(QStringLiteral("/control/getbouquet?actual")));
-    EXPECT_TRUE(requests.contains(QStringLiteral("/control/zapto")));
-    EXPECT_FALSE(zappedByUs());
-    // The player fetched the re-served stream again.
-    EXPECT_GE(providedStreams(), 1);
-    EXPECT_TRUE(status.messages.last().startsWith(QLatin1String("playing HTTP stream...(")));
-    EXPECT_TRUE(decodesPictures());
-}
 
 // While the user has paused, a missing stream is never restarted.
 TEST_F(WatchdogTest, PausedStreamIsLeftAlone) {

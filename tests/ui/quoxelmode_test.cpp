@@ -2,12 +2,15 @@
 
 #include "box/boxcommands.h"
 #include "core/appflags.h"
+#include "core/log.h"
 #include "core/options.h"
+#include "core/ports.h"
 #include "playback/channelswitch.h"
 #include "playback/vlcapi.h"
 #include "support/boxsimprocess.h"
 #include "support/tempdir.h"
 #include "ui/mainwindow.h"
+#include "ui/program.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -22,6 +25,24 @@ using quoxel::AppController;
 using quoxel::TFrmQuoxel;
 
 namespace {
+
+// The status line's texts as they are shown, also those the next text replaces at once.
+class StatusTrail : public StatusSink {
+public:
+    explicit StatusTrail(StatusSink& shown)
+        : m_shown(shown) {
+        setStatusSink(this);
+    }
+    ~StatusTrail() override { setStatusSink(&m_shown); }
+    void showStatus(const QString& message, const QString& modeName, const QString& stamp) override {
+        texts << message;
+        m_shown.showStatus(message, modeName, stamp);
+    }
+    QStringList texts;
+
+private:
+    StatusSink& m_shown;
+};
 
 const QString kProvider = QStringLiteral("127.0.69.1");
 const QString kReceiver = QStringLiteral("127.0.69.2");
@@ -96,15 +117,12 @@ TEST(QuoxelMode, FollowsARealProvidingInstance) {
                                                             "\nstreamport_prov=" + QByteArray::number(kProvidePort) +
                                                             "\n[D-Box2]\nip_lan=" + kReceiver.toLatin1() +
                                                             "\ndboxport=80\n"));
-    TFrmQuoxel w;
-    AppController app(w);
-    app.setIniPath(dir.path(QStringLiteral("Quoxel.ini")));
-    ASSERT_EQ(app.FormCreate(), ConnectionOutcome::Connected);
-    app.FormShow();
-    w.show();
+    quoxel::QuoxelProgram program(dir.path(QStringLiteral("Quoxel.ini")));
+    TFrmQuoxel& w = program.window();
+    AppController& app = program.controller();
+    ASSERT_EQ(program.start(), ConnectionOutcome::Connected);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, 5000));
-    app.lifecycle().FormActivate();
-    ASSERT_NE(app.switcher(), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app.switcher() != nullptr; }, 10000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return app.player().engine()->stats().decodedVideo > 0; }, 30000))
         << "the re-served picture is decoded";
     ASSERT_TRUE(QTest::qWaitFor([&] { return app.switcher()->streamConnected(); }, 10000));
@@ -113,15 +131,19 @@ TEST(QuoxelMode, FollowsARealProvidingInstance) {
     // The provider goes; its user puts the receiver on another channel and starts it again.
     ASSERT_TRUE(sim.clearRequests());
     provider.stop();
+    StatusTrail trail(w);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !app.switcher()->streamConnected(); }, 30000))
         << "playing " << app.player().isPlaying() << " state " << int(app.player().engine()->state()) << " timer "
         << app.switcher()->TimerVLC().isActive() << "/" << app.switcher()->TimerVLC().interval();
+    EXPECT_TRUE(trail.texts.contains(QStringLiteral(" no connection to quoxel stream!")))
+        << trail.texts.join(u'|').toStdString();
     ASSERT_TRUE(sim.setState(QStringLiteral("channel"), kZdf));
     ASSERT_TRUE(provider.start());
     ASSERT_TRUE(QTest::qWaitFor([&] { return app.switcher()->streamConnected(); }, 90000));
     ASSERT_TRUE(app.session().AktChannel);
     EXPECT_EQ(app.session().AktChannel->Id, kZdf);
     EXPECT_EQ(w.CmbChannels()->currentIndex(), app.session().model().LocateChannel(kZdf));
+    EXPECT_TRUE(w.menu().Channels1->actions().value(app.session().model().LocateChannel(kZdf))->isChecked());
     EXPECT_TRUE(QTest::qWaitFor([&] { return app.player().isPlaying(); }, 10000));
     // The follower never zaps the receiver itself.
     QStringList zaps;
