@@ -1,26 +1,20 @@
+#include "programrun.h"
+
 #include "ui/appcontroller.h"
 
 #include "core/appflags.h"
-#include "core/options.h"
-#include "support/boxsimprocess.h"
-#include "support/tempdir.h"
 #include "ui/apposd.h"
 #include "ui/epgpanels.h"
 #include "ui/mainwindow.h"
-#include "ui/program.h"
 
 #include <QCursor>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
 #include <QPushButton>
-#include <QScreen>
-#include <QSet>
 #include <QTest>
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 using quoxel::AppController;
 using quoxel::TFrmQuoxel;
@@ -41,48 +35,24 @@ double brightness(const QImage& img) {
     return n ? sum / n : 0;
 }
 
-double videoBrightness(TFrmQuoxel& w) {
-    QScreen* screen = w.screen();
-    const QPoint origin = w.Video()->mapToGlobal(QPoint(0, 0));
-    return brightness(screen->grabWindow(0, origin.x(), origin.y(), w.Video()->width(), w.Video()->height()).toImage());
+// A band of the video panel from `top` down, as the screen shows it.
+QImage videoFrom(TFrmQuoxel& w, int top) {
+    const QWidget* v = w.Video();
+    return screenAt(QRect(v->mapToGlobal(QPoint(0, top)), QSize(v->width(), v->height() - top)));
 }
 
-// Distinct colours in the lower half of the video panel: the test
-// picture has many, a black panel one.
-QImage videoLowerHalf(TFrmQuoxel& w) {
-    const QPoint origin = w.Video()->mapToGlobal(QPoint(0, w.Video()->height() / 2));
-    return w.screen()->grabWindow(0, origin.x(), origin.y(), w.Video()->width(), w.Video()->height() / 2).toImage();
+double videoBrightness(TFrmQuoxel& w) {
+    return brightness(videoFrom(w, 0));
+}
+
+// Distinct colours in the lower half of the video panel: the test picture has many, a black panel one.
+int videoColours(TFrmQuoxel& w) {
+    return colourCount(videoFrom(w, w.Video()->height() / 2));
 }
 
 // The bottom tenth of the video panel, where the test picture does not move.
 QImage videoBottom(TFrmQuoxel& w) {
-    const int h = w.Video()->height() / 10;
-    const QPoint origin = w.Video()->mapToGlobal(QPoint(0, w.Video()->height() - h));
-    return w.screen()->grabWindow(0, origin.x(), origin.y(), w.Video()->width(), h).toImage();
-}
-
-// Mean difference per colour channel (0..255) of two pictures brought down to 32x16: the test
-// picture fitted to the panel against itself stays low, against a part of it drawn larger it does not.
-double difference(const QImage& a, const QImage& b) {
-    const QImage x = a.scaled(32, 16, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    const QImage y = b.scaled(32, 16, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    double sum = 0;
-    for (int j = 0; j < 16; ++j)
-        for (int i = 0; i < 32; ++i) {
-            const QRgb p = x.pixel(i, j);
-            const QRgb q = y.pixel(i, j);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
-        }
-    return sum / (32 * 16 * 3);
-}
-
-int videoColours(TFrmQuoxel& w) {
-    const QImage img = videoLowerHalf(w);
-    QSet<QRgb> seen;
-    for (int y = 0; y < img.height(); y += 4)
-        for (int x = 0; x < img.width(); x += 4)
-            seen.insert(img.pixel(x, y) & 0xf0f0f0);
-    return int(seen.size());
+    return videoFrom(w, w.Video()->height() - w.Video()->height() / 10);
 }
 
 // The whole program against the simulator in a real X window: start to a playing picture, full
@@ -91,17 +61,12 @@ int videoColours(TFrmQuoxel& w) {
 TEST(AppDisplay, StartPlayFullscreenAndClose) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X display (xcb)";
-    Options = TOptions{};
-    BoxSimProcess sim(QStringLiteral("127.0.55.20"));
-    ASSERT_TRUE(sim.start()) << sim.stderrText().toStdString();
-    TestDir dir;
-    ASSERT_TRUE(dir.write(QStringLiteral("Quoxel.ini"),
-                          "[General]\nmode=live\nrememberstate=1\nlock_rc=1\nautospts=1\nshow_message=1\n"
-                          "[D-Box2]\nip_lan=127.0.55.20\ndboxport=80\n"));
-    quoxel::QuoxelProgram program(dir.path(QStringLiteral("Quoxel.ini")));
-    TFrmQuoxel& w = program.window();
-    AppController& app = program.controller();
-    ASSERT_EQ(program.start(), ConnectionOutcome::Connected);
+    ProgramRun run(QStringLiteral("127.0.55.20"));
+    ASSERT_TRUE(run.startSim());
+    ASSERT_EQ(run.launch(run.settings("mode=live\nrememberstate=1\nlock_rc=1\nautospts=1\nshow_message=1\n")),
+              ConnectionOutcome::Connected);
+    TFrmQuoxel& w = run.window();
+    AppController& app = run.app();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, 5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return app.playerInitialised(); }, 5000)) << "the first activation";
     EXPECT_FALSE(IsStarting.load());
@@ -132,15 +97,15 @@ TEST(AppDisplay, StartPlayFullscreenAndClose) {
     // The output can set itself up again over its first pictures; it must end fitted. Under the
     // sanitizers beside another playing test, the first picture of the new output can take longer
     // than 4 s: the panel is black until then.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return difference(videoBottom(w), playing) < 30; }, 12000))
-        << "after the resume: " << difference(videoBottom(w), playing) << ", brightness " << brightness(videoBottom(w))
-        << " (playing " << brightness(playing) << ")";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pictureDifference(videoBottom(w), playing) < 30; }, 12000))
+        << "after the resume: " << pictureDifference(videoBottom(w), playing) << ", brightness "
+        << brightness(videoBottom(w)) << " (playing " << brightness(playing) << ")";
     // And ends so: a loaded machine can see the output set itself up once more a second later,
     // but a picture left at the wrong size stays wrong.
     QTest::qWait(1000);
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return !app.osd().panels().infoVisible() && difference(videoBottom(w), playing) < 30; }, 10000))
-        << "and stays so: " << difference(videoBottom(w), playing)
+        [&] { return !app.osd().panels().infoVisible() && pictureDifference(videoBottom(w), playing) < 30; }, 10000))
+        << "and stays so: " << pictureDifference(videoBottom(w), playing)
         << (app.osd().panels().infoVisible() ? ", under the programme bar" : "");
 
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w, 5000));
@@ -175,17 +140,16 @@ TEST(AppDisplay, StartPlayFullscreenAndClose) {
 
     EXPECT_FALSE(w.menu().Fullscreen1->isChecked());
 
-    ASSERT_TRUE(sim.clearRequests());
+    ASSERT_TRUE(run.sim().clearRequests());
     w.close();
-    const QStringList closing = sim.requestTargets();
+    const QStringList closing = run.sim().requestTargets();
     EXPECT_TRUE(closing.contains(QStringLiteral("/control/rc?unlock"))) << closing.join(' ').toStdString();
     EXPECT_TRUE(closing.contains(QStringLiteral("/control/system?setAViAExtPlayBack=pes")));
     EXPECT_TRUE(closing.contains(QStringLiteral("/control/message?nmsg=Quoxel%20is%20closed!")));
     // The window state went into the settings file for the next start.
-    const QByteArray ini = dir.read(QStringLiteral("Quoxel.ini"));
+    const QByteArray ini = run.dir().read(QStringLiteral("Quoxel.ini"));
     EXPECT_TRUE(ini.contains("[Window]")) << ini.constData();
     EXPECT_TRUE(ini.contains(QByteArray("width=") + QByteArray::number(w.width())));
-    Options = TOptions{};
 }
 
 } // namespace

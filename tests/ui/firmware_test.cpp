@@ -1,16 +1,15 @@
 // The program as a user starts it, against the simulated receiver answering as either generation of
 // its web server (nhttpd 3.x and 2.2): standby, web login, bouquet numbers with gaps, messages,
 // refused zaps and a recording that starts and ends while the program runs.
+#include "programrun.h"
+
 #include "box/boxcommands.h"
 #include "core/appflags.h"
 #include "core/options.h"
 #include "playback/channelswitch.h"
 #include "playback/vlcapi.h"
-#include "support/boxsimprocess.h"
-#include "support/tempdir.h"
 #include "ui/appcontroller.h"
 #include "ui/mainwindow.h"
-#include "ui/program.h"
 #include "ui/splash.h"
 
 #include <QApplication>
@@ -39,7 +38,6 @@ inline void PrintTo(const QStringList& list, std::ostream* os) {
 }
 
 using quoxel::AppController;
-using quoxel::QuoxelProgram;
 using quoxel::TFrmQuoxel;
 
 namespace {
@@ -74,39 +72,27 @@ protected:
     void SetUp() override {
         if (QGuiApplication::platformName() != QLatin1String("xcb"))
             GTEST_SKIP() << "needs an X display (xcb)";
-        Options = TOptions{};
-        IsClosing = false;
-        IsStarting = false;
-        EPGAbort = false;
     }
-    void TearDown() override {
-        m_program.reset();
-        IsClosing = false;
-        IsStarting = false;
-        Options = TOptions{};
-    }
+    void TearDown() override { run.reset(); }
 
-    // Starts the simulator as `firmware` with its state keys set, then the program with these
-    // settings (extra [General] lines, then further sections).
-    ConnectionOutcome start(BoxSimProcess& sim, const QMap<QString, QString>& state = {},
-                            const QByteArray& general = {}, const QByteArray& sections = {}) {
-        EXPECT_TRUE(sim.start()) << sim.stderrText().toStdString();
+    // The simulator on its address with these arguments (its firmware, faults), started.
+    BoxSimProcess& simulator(const QString& address, const QStringList& args) {
+        run = std::make_unique<ProgramRun>(address, args);
+        EXPECT_TRUE(run->startSim());
+        return run->sim();
+    }
+    // The simulator's state keys set, then the program with these settings (extra [General]
+    // lines, then further sections).
+    ConnectionOutcome start(const QMap<QString, QString>& state = {}, const QByteArray& general = {},
+                            const QByteArray& sections = {}) {
         for (auto it = state.begin(); it != state.end(); ++it)
-            EXPECT_TRUE(sim.setState(it.key(), it.value())) << it.key().toStdString();
-        EXPECT_TRUE(sim.clearRequests());
-        const QByteArray ini = "[General]\nmode=live\n" + general + "[D-Box2]\nip_lan=" + sim.address().toLatin1() +
-                               "\ndboxport=80\n" + sections;
-        EXPECT_TRUE(m_dir.write(QStringLiteral("Quoxel.ini"), ini));
-        m_program = std::make_unique<QuoxelProgram>(m_dir.path(QStringLiteral("Quoxel.ini")));
-        return m_program->start();
+            EXPECT_TRUE(run->sim().setState(it.key(), it.value())) << it.key().toStdString();
+        EXPECT_TRUE(run->sim().clearRequests());
+        return run->launch(run->settings("mode=live\n" + general, sections));
     }
-    ::testing::AssertionResult playing() {
-        if (!QTest::qWaitFor([&] { return app().playerInitialised() && app().player().isPlaying(); }, 20000))
-            return ::testing::AssertionFailure() << "nothing plays";
-        return ::testing::AssertionSuccess();
-    }
-    TFrmQuoxel& w() { return m_program->window(); }
-    AppController& app() { return m_program->controller(); }
+    ::testing::AssertionResult playing() { return run->playing(); }
+    TFrmQuoxel& w() { return run->window(); }
+    AppController& app() { return run->app(); }
     QString status() { return w().statusPanel(0)->text().trimmed(); }
 
     // The user picks a channel in the channel box and confirms it.
@@ -119,8 +105,7 @@ protected:
         QTest::keyClick(box, Qt::Key_Return);
     }
 
-    TestDir m_dir;
-    std::unique_ptr<QuoxelProgram> m_program;
+    std::unique_ptr<ProgramRun> run;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -146,8 +131,9 @@ class Standby : public Firmware, public ::testing::WithParamInterface<StandbyCas
 // refuses changes no mark. "D-Box SPTS" beside it changes the receiver's playback format.
 TEST_P(Standby, MarkAndToggle) {
     const StandbyCase& c = GetParam();
-    BoxSimProcess sim(QString::fromLatin1(c.address), {QStringLiteral("--firmware"), QString::fromLatin1(c.firmware)});
-    ASSERT_EQ(start(sim, {{QStringLiteral("standby"), c.standby ? QStringLiteral("on") : QStringLiteral("off")}}),
+    BoxSimProcess& sim =
+        simulator(QString::fromLatin1(c.address), {QStringLiteral("--firmware"), QString::fromLatin1(c.firmware)});
+    ASSERT_EQ(start({{QStringLiteral("standby"), c.standby ? QStringLiteral("on") : QStringLiteral("off")}}),
               ConnectionOutcome::Connected);
     QAction* item = w().menu().StandbyOnOff1;
     EXPECT_EQ(item->isChecked(), c.marked);
@@ -187,9 +173,9 @@ INSTANTIATE_TEST_SUITE_P(
 // Without a channel list (the receiver listed no bouquets) the receiver commands send nothing and
 // keep their marks.
 TEST_F(Firmware, ReceiverCommandsWaitForTheChannelList) {
-    BoxSimProcess sim(QStringLiteral("127.0.128.20"),
-                      {QStringLiteral("--fault"), QStringLiteral("/control/getbouquets=empty")});
-    ASSERT_EQ(start(sim), ConnectionOutcome::NoBouquets);
+    BoxSimProcess& sim = simulator(QStringLiteral("127.0.128.20"),
+                                   {QStringLiteral("--fault"), QStringLiteral("/control/getbouquets=empty")});
+    ASSERT_EQ(start(), ConnectionOutcome::NoBouquets);
     ASSERT_TRUE(sim.clearRequests());
     QStringList boxes;
     w().setMessageBoxes(
@@ -230,11 +216,12 @@ class WebLogin : public Firmware, public ::testing::WithParamInterface<LoginCase
 // cannot be reached.
 TEST_P(WebLogin, FirstRequestCarriesTheLogin) {
     const LoginCase& c = GetParam();
-    BoxSimProcess sim(QString::fromLatin1(c.address),
-                      {QStringLiteral("--firmware"), QString::fromLatin1(c.firmware), QStringLiteral("--user"),
-                       QStringLiteral("root"), QStringLiteral("--password"), QStringLiteral("dbox2")});
+    BoxSimProcess& sim =
+        simulator(QString::fromLatin1(c.address),
+                  {QStringLiteral("--firmware"), QString::fromLatin1(c.firmware), QStringLiteral("--user"),
+                   QStringLiteral("root"), QStringLiteral("--password"), QStringLiteral("dbox2")});
     const ConnectionOutcome outcome =
-        start(sim, {}, {}, QByteArray("[Webserver]\nuser=") + c.user + "\npass=" + c.password + "\n");
+        start({}, {}, QByteArray("[Webserver]\nuser=") + c.user + "\npass=" + c.password + "\n");
     if (!*c.refusal) {
         EXPECT_EQ(outcome, ConnectionOutcome::Connected);
         EXPECT_EQ(sim.state().value(QStringLiteral("denied")), QStringLiteral("0"));
@@ -280,8 +267,9 @@ class Session : public Firmware, public ::testing::WithParamInterface<SessionCas
 // recording, and the recording marked and the lists following it while it starts and ends.
 TEST_P(Session, ReceiverAnswersAsItsFirmware) {
     const SessionCase& c = GetParam();
-    BoxSimProcess sim(QString::fromLatin1(c.address), {QStringLiteral("--firmware"), QString::fromLatin1(c.firmware)});
-    ASSERT_EQ(start(sim), ConnectionOutcome::Connected);
+    BoxSimProcess& sim =
+        simulator(QString::fromLatin1(c.address), {QStringLiteral("--firmware"), QString::fromLatin1(c.firmware)});
+    ASSERT_EQ(start(), ConnectionOutcome::Connected);
     ASSERT_TRUE(playing());
     // The receiver gives bytes per second: 625000 of them are 5000 kbit, not 625.
     const QRegularExpression playingLine(QStringLiteral("^playing HTTP stream\\.\\.\\.\\(720x576/5000kbit/.+\\)$"));

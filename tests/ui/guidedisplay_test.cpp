@@ -1,15 +1,14 @@
+#include "programrun.h"
+
 #include "ui/appcontroller.h"
 
 #include "core/appflags.h"
 #include "core/clock.h"
 #include "core/options.h"
-#include "support/boxsimprocess.h"
-#include "support/tempdir.h"
 #include "ui/appguide.h"
 #include "ui/guidegrid.h"
 #include "ui/guidewindow.h"
 #include "ui/mainwindow.h"
-#include "ui/program.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -88,26 +87,21 @@ void wheelDown(QWidget* on, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
 TEST(GuideDisplay, GridZapAndSearchInTheRunningProgram) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X display (xcb)";
-    Options = TOptions{};
-    BoxSimProcess sim(QStringLiteral("127.0.130.1"));
-    ASSERT_TRUE(sim.start()) << sim.stderrText().toStdString();
-    TestDir dir;
-    ASSERT_TRUE(dir.write(QStringLiteral("Quoxel.ini"), "[General]\nmode=live\n[D-Box2]\nip_lan=127.0.130.1\ndboxport="
-                                                        "80\n[Extras]\nguideallbouquets=1\n"));
-    quoxel::QuoxelProgram program(dir.path(QStringLiteral("Quoxel.ini")));
-    quoxel::TFrmQuoxel& w = program.window();
-    quoxel::AppController& app = program.controller();
-    ASSERT_EQ(program.start(), ConnectionOutcome::Connected);
+    ProgramRun run(QStringLiteral("127.0.130.1"));
+    ASSERT_TRUE(run.startSim());
+    ASSERT_EQ(run.launch(run.settings("mode=live\n", "[Extras]\nguideallbouquets=1\n")), ConnectionOutcome::Connected);
+    quoxel::TFrmQuoxel& w = run.window();
+    quoxel::AppController& app = run.app();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, 10000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return app.player().isPlaying() && !IsSwitching; }, 20000));
 
-    ASSERT_TRUE(sim.clearRequests());
+    ASSERT_TRUE(run.sim().clearRequests());
     w.menu().Guide1->trigger();
     TFrmGuide* g = app.guide().window();
     ASSERT_TRUE(g);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(g, 10000));
-    EXPECT_TRUE(sim.requestTargets().contains(QStringLiteral("/control/getbouquet?bouquet=5&mode=TV")))
-        << "all bouquets, as the ini says: " << sim.requestTargets().join(' ').toStdString();
+    EXPECT_TRUE(run.sim().requestTargets().contains(QStringLiteral("/control/getbouquet?bouquet=5&mode=TV")))
+        << "all bouquets, as the ini says: " << run.sim().requestTargets().join(' ').toStdString();
     GuideGrid* grid = g->grid();
     QWidget* view = grid->viewport();
     const int rows = g->model().rowCount();
@@ -255,11 +249,11 @@ TEST(GuideDisplay, GridZapAndSearchInTheRunningProgram) {
         << g->LblTitle()->text().toStdString();
 
     // A double click on the second channel's running programme zaps the receiver there.
-    ASSERT_TRUE(sim.clearRequests());
+    ASSERT_TRUE(run.sim().clearRequests());
     QTest::mouseDClick(view, Qt::LeftButton, {}, grid->blockRect(1, zdfRunning).center());
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return sim.requestTargets().contains(QStringLiteral("/control/zapto?437000273f2")); }, 10000))
-        << sim.requestTargets().join(' ').toStdString();
+        [&] { return run.sim().requestTargets().contains(QStringLiteral("/control/zapto?437000273f2")); }, 10000))
+        << run.sim().requestTargets().join(' ').toStdString();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !IsSwitching && app.session().AktChannel->Id == "437000273f2"; }, 10000));
     EXPECT_FALSE(g->isVisible()) << "the guide makes way for the picture";
 
@@ -302,13 +296,13 @@ TEST(GuideDisplay, GridZapAndSearchInTheRunningProgram) {
     for (int r = 0; r < premiere; ++r)
         QTest::keyClick(grid, Qt::Key_Down);
     EXPECT_TRUE(g->LblTitle()->text().contains(QStringLiteral("PREMIERE 1, "))) << g->LblTitle()->text().toStdString();
-    ASSERT_TRUE(sim.clearRequests());
+    ASSERT_TRUE(run.sim().clearRequests());
     QTest::keyClick(grid, Qt::Key_Return);
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return sim.requestTargets().contains(QStringLiteral("/control/zapto?85000300002")); }, 10000))
-        << sim.requestTargets().join(' ').toStdString();
+        [&] { return run.sim().requestTargets().contains(QStringLiteral("/control/zapto?85000300002")); }, 10000))
+        << run.sim().requestTargets().join(' ').toStdString();
     EXPECT_EQ(app.session().model().CurBouquetNr, QStringLiteral("2"));
-    EXPECT_FALSE(sim.requestTargets().contains(QStringLiteral("/control/zapto?85000300008")))
+    EXPECT_FALSE(run.sim().requestTargets().contains(QStringLiteral("/control/zapto?85000300008")))
         << "no detour over the bouquet's first channel";
 
     // One bouquet again; both choices are in the ini after the close.
@@ -322,9 +316,8 @@ TEST(GuideDisplay, GridZapAndSearchInTheRunningProgram) {
     g->close();
     w.close();
     QCoreApplication::processEvents();
-    const QByteArray ini = dir.read(QStringLiteral("Quoxel.ini"));
+    const QByteArray ini = run.dir().read(QStringLiteral("Quoxel.ini"));
     EXPECT_TRUE(ini.contains("guideallbouquets=0") && ini.contains("guidedescriptions=1")) << ini.constData();
-    Options = TOptions{};
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 
 // The whole program in online mode, built as main() builds it, in a real X window, against the
 // simulator and a remote VLC on one loopback address.
+#include "programrun.h"
+
 #include "ui/appcontroller.h"
 
 #include "box/boxcommands.h"
@@ -9,10 +11,7 @@
 #include "core/log.h"
 #include "core/options.h"
 #include "playback/vlcapi.h"
-#include "support/boxsimprocess.h"
-#include "support/tempdir.h"
 #include "ui/mainwindow.h"
-#include "ui/program.h"
 #include "ui/splash.h"
 
 #include <QElapsedTimer>
@@ -20,13 +19,10 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
-#include <QScreen>
-#include <QSet>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
 #include <ostream>
 
@@ -37,13 +33,7 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 class OnlineFixture : public ::testing::Test {
 public:
-    static void resetFlags() {
-        Options = TOptions{};
-        IsClosing = false;
-        IsStarting = false;
-        IsSwitching = false;
-        EPGAbort = false;
-    }
+    static void resetFlags() { ProgramRun::resetFlags(); }
     // Request targets of a simulator service, percent-decoded.
     static QStringList decoded(const QStringList& targets) {
         QStringList out;
@@ -56,14 +46,11 @@ protected:
     void SetUp() override {
         if (QGuiApplication::platformName() != QLatin1String("xcb"))
             GTEST_SKIP() << "needs an X display (xcb)";
-        resetFlags();
     }
     void TearDown() override {
-        if (m_program)
-            m_program->window().close();
-        m_program.reset();
-        m_sim.reset();
-        resetFlags();
+        if (m_run && m_run->launched())
+            window().close();
+        m_run.reset();
     }
     // Settings for box, remote VLC and its stream on one address; `extra` lines go into [General]
     // before the rest, `tail` after it.
@@ -80,10 +67,7 @@ protected:
     // Writes the settings, builds the program and runs its start; the first switch follows at the
     // first activation.
     ConnectionOutcome start(const QByteArray& settings) {
-        if (!m_dir.write(QStringLiteral("Quoxel.ini"), settings))
-            return ConnectionOutcome::NoConnection;
-        m_program = std::make_unique<quoxel::QuoxelProgram>(m_dir.path(QStringLiteral("Quoxel.ini")));
-        const ConnectionOutcome out = m_program->start();
+        const ConnectionOutcome out = m_run->launch(settings);
         if (!QTest::qWaitForWindowExposed(&window(), 5000))
             ADD_FAILURE() << "the window does not show";
         return out;
@@ -97,8 +81,8 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
-    quoxel::TFrmQuoxel& window() { return m_program->window(); }
-    quoxel::AppController& app() { return m_program->controller(); }
+    quoxel::TFrmQuoxel& window() { return m_run->window(); }
+    quoxel::AppController& app() { return m_run->app(); }
     QString status() { return window().statusPanel(0)->text().trimmed(); }
 
     // A channel of the shown bouquet chosen in the "Channels" menu: the switch runs in there.
@@ -116,32 +100,6 @@ protected:
         return false;
     }
 
-    // The video panel as the screen shows it.
-    QImage grabVideo() {
-        quoxel::TFrmQuoxel& w = window();
-        const QPoint origin = w.Video()->mapToGlobal(QPoint(0, 0));
-        return w.screen()->grabWindow(0, origin.x(), origin.y(), w.Video()->width(), w.Video()->height()).toImage();
-    }
-    static int colours(const QImage& img) {
-        QSet<QRgb> seen;
-        for (int y = 0; y < img.height(); y += 4)
-            for (int x = 0; x < img.width(); x += 4)
-                seen.insert(img.pixel(x, y) & 0xf0f0f0);
-        return int(seen.size());
-    }
-    // Mean difference per colour channel of two pictures brought down to 32x24.
-    static double difference(const QImage& a, const QImage& b) {
-        const QImage x = a.scaled(32, 24, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        const QImage y = b.scaled(32, 24, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        double sum = 0;
-        for (int j = 0; j < 24; ++j)
-            for (int i = 0; i < 32; ++i) {
-                const QRgb p = x.pixel(i, j);
-                const QRgb q = y.pixel(i, j);
-                sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
-            }
-        return sum / (32 * 24 * 3);
-    }
     // The test picture on the screen, and moving: many colours, and two looks a moment apart differ.
     ::testing::AssertionResult movingPicture(int timeoutMs = 30000) {
         QElapsedTimer t;
@@ -149,11 +107,11 @@ protected:
         int seen = 0;
         double moved = 0;
         while (t.elapsed() < timeoutMs) {
-            const QImage a = grabVideo();
+            const QImage a = grabScreen(window().Video());
             QTest::qWait(400);
-            const QImage b = grabVideo();
-            seen = colours(b);
-            moved = difference(a, b);
+            const QImage b = grabScreen(window().Video());
+            seen = colourCount(b);
+            moved = pictureDifference(a, b);
             if (seen > 8 && moved > 0.5)
                 return ::testing::AssertionSuccess();
         }
@@ -172,16 +130,13 @@ protected:
 
     // The simulator with its remote-VLC stand-in; it outlives the program, whose close stops it.
     ::testing::AssertionResult startSim(const QString& address, const QStringList& args = {}) {
-        m_sim = std::make_unique<BoxSimProcess>(
-            address, QStringList{QStringLiteral("--telnet-port"), QStringLiteral("0")} + args);
-        if (!m_sim->start())
-            return ::testing::AssertionFailure() << m_sim->stderrText().toStdString();
-        return ::testing::AssertionSuccess();
+        m_run = std::make_unique<ProgramRun>(address,
+                                             QStringList{QStringLiteral("--telnet-port"), QStringLiteral("0")} + args);
+        return m_run->startSim();
     }
-    BoxSimProcess& sim() { return *m_sim; }
-    QStringList vlcTargets() { return decoded(m_sim->requestTargets(QStringLiteral("vlc"))); }
+    BoxSimProcess& sim() { return m_run->sim(); }
+    TestDir& dir() { return m_run->dir(); }
+    QStringList vlcTargets() { return decoded(sim().requestTargets(QStringLiteral("vlc"))); }
 
-    TestDir m_dir;
-    std::unique_ptr<BoxSimProcess> m_sim;
-    std::unique_ptr<quoxel::QuoxelProgram> m_program;
+    std::unique_ptr<ProgramRun> m_run;
 };

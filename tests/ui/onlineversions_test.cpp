@@ -245,7 +245,7 @@ TEST_F(Vlc3, DetectedDrivenAndPasswordKept) {
     online->trigger();
     EXPECT_FALSE(online->isChecked());
     EXPECT_EQ(status(), QStringLiteral("remote vlc is not available!"));
-    EXPECT_TRUE(m_dir.read(QStringLiteral("Quoxel.ini")).contains("vlcpassword=wrong-one"));
+    EXPECT_TRUE(dir().read(QStringLiteral("Quoxel.ini")).contains("vlcpassword=wrong-one"));
     EXPECT_TRUE(logSince(0).contains(QLatin1String("vlcpassword=***"))) << "the settings copy at the log's head";
     EXPECT_FALSE(logSince(0).contains(QLatin1String("wrong-one")));
 }

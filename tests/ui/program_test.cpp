@@ -4,6 +4,8 @@
 // Quoxel.log and the screen.
 #include "ui/appcontroller.h"
 
+#include "programrun.h"
+
 #include "box/boxcommands.h"
 #include "box/epgtimers.h"
 #include "core/appflags.h"
@@ -11,9 +13,7 @@
 #include "core/log.h"
 #include "core/options.h"
 #include "playback/vlcapi.h"
-#include "support/boxsimprocess.h"
 #include "support/screenrecorder.h"
-#include "support/tempdir.h"
 #include "ui/appinput.h"
 #include "ui/apposd.h"
 #include "ui/epgpanels.h"
@@ -64,18 +64,6 @@ private:
     qint64 m_seconds;
 };
 
-// What the screen shows in a rectangle of global coordinates.
-QImage screenAt(const QRect& global) {
-    return QGuiApplication::primaryScreen()
-        ->grabWindow(0, global.x(), global.y(), global.width(), global.height())
-        .toImage()
-        .convertToFormat(QImage::Format_RGB32);
-}
-
-QImage screenOf(const QWidget* w) {
-    return screenAt(QRect(w->mapToGlobal(QPoint(0, 0)), w->size()));
-}
-
 // Mean difference per colour channel of the left `width` columns of two pictures of one size.
 double difference(const QImage& a, const QImage& b, int width = -1) {
     if (a.size() != b.size() || a.isNull())
@@ -120,35 +108,20 @@ protected:
     void SetUp() override {
         if (QGuiApplication::platformName() != QLatin1String("xcb"))
             GTEST_SKIP() << "needs an X display (xcb)";
-        reset();
     }
     void TearDown() override {
-        program.reset();
+        run.reset();
         Clock::setCurrent(nullptr);
-        reset();
-    }
-    static void reset() {
-        Options = TOptions{};
-        IsClosing = false;
-        IsStarting = false;
-        IsSwitching = false;
-        IsPaused = false;
-        EPGAbort = false;
     }
 
     // The settings file, then the program built and started as main() does it; with `playing`,
     // until the picture is decoded.
     ::testing::AssertionResult start(const QString& address, const QByteArray& general, const QByteArray& sections = {},
                                      bool playing = true, VlcLibrary* library = nullptr) {
-        sim = std::make_unique<BoxSimProcess>(address);
-        if (!sim->start())
-            return ::testing::AssertionFailure() << sim->stderrText().toStdString();
-        const QByteArray ini =
-            "[General]\n" + general + "[D-Box2]\nip_lan=" + address.toLatin1() + "\ndboxport=80\n" + sections;
-        if (!dir.write(QStringLiteral("Quoxel.ini"), ini))
-            return ::testing::AssertionFailure() << "settings file not written";
-        program = std::make_unique<quoxel::QuoxelProgram>(dir.path(QStringLiteral("Quoxel.ini")), library);
-        outcome = program->start();
+        run = std::make_unique<ProgramRun>(address);
+        if (auto simStarted = run->startSim(); !simStarted)
+            return simStarted;
+        outcome = run->launch(run->settings(general, sections), library);
         if (!playing)
             return ::testing::AssertionSuccess();
         if (outcome != ConnectionOutcome::Connected)
@@ -161,8 +134,9 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
-    TFrmQuoxel& w() { return program->window(); }
-    AppController& app() { return program->controller(); }
+    TFrmQuoxel& w() { return run->window(); }
+    AppController& app() { return run->app(); }
+    BoxSimProcess& sim() { return run->sim(); }
     quoxel::EpgPanels& panels() { return app().osd().panels(); }
     QString status() { return w().statusPanel(0)->text(); }
 
@@ -188,9 +162,7 @@ protected:
         return p.size() == 4 ? ((p[0].toInt() * 60 + p[1].toInt()) * 60 + p[2].toInt()) * 1000 + p[3].toInt() : -1;
     }
 
-    std::unique_ptr<BoxSimProcess> sim;
-    TestDir dir;
-    std::unique_ptr<quoxel::QuoxelProgram> program;
+    std::unique_ptr<ProgramRun> run;
     ConnectionOutcome outcome = ConnectionOutcome::NoConnection;
 };
 
@@ -212,7 +184,7 @@ TEST_F(Program, EpgTimersAndClock) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w(), 10000));
     QTest::keyClick(&w(), Qt::Key_O);
     ASSERT_TRUE(QTest::qWaitFor([&] { return panels().channelsVisible(); }, 5000));
-    EXPECT_EQ(program->input().channelPanelIndex(), app().session().AktChannel->ListIndex);
+    EXPECT_EQ(run->program().input().channelPanelIndex(), app().session().AktChannel->ListIndex);
     QTest::qWait(2600);
     const QStringList ticks = logged("FUNC  ", QStringLiteral("EPGChannelsTimer"));
     ASSERT_GE(ticks.size(), 3);
@@ -255,7 +227,7 @@ TEST_F(Program, EpgTimersAndClock) {
     // The tick sets the minute it sees; it may have turned since.
     QString shown;
     auto showsShiftedTime = [&] {
-        const QImage screen = screenOf(clock);
+        const QImage screen = grabScreen(clock);
         for (int back : {0, 60}) {
             const QString text = shifted.now().addSecs(-back).toString(QStringLiteral("hh:mm"));
             if (difference(screen, drawnAs(clock, text)) < 1) {
@@ -266,7 +238,7 @@ TEST_F(Program, EpgTimersAndClock) {
         return false;
     };
     EXPECT_TRUE(QTest::qWaitFor(showsShiftedTime, 11000)) << clock->text().toStdString();
-    EXPECT_GT(difference(screenOf(clock), drawnAs(clock, QStringLiteral("00:00"))), 1)
+    EXPECT_GT(difference(grabScreen(clock), drawnAs(clock, QStringLiteral("00:00"))), 1)
         << "the comparison tells texts apart";
     EXPECT_EQ(panels().LblTime()->text(), shown);
     Clock::setCurrent(nullptr);
@@ -275,13 +247,13 @@ TEST_F(Program, EpgTimersAndClock) {
     EXPECT_EQ(w().menu().StopEPG1->text(), QStringLiteral("Stop EPG"));
     EXPECT_TRUE(app().epgTimers().isThreadRunning());
 
-    ASSERT_TRUE(sim->clearRequests());
+    ASSERT_TRUE(sim().clearRequests());
     w().menu().ResetEPG1->trigger();
     EXPECT_EQ(app().session().AktChannel->NowEPG.Title, QStringLiteral("..."));
     const QString aktList = QStringLiteral("channelid=") + app().session().AktChannel->Id;
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
-            for (const QString& t : sim->requestTargets())
+            for (const QString& t : sim().requestTargets())
                 if (t.contains(aktList))
                     return true;
             return false;
@@ -407,13 +379,13 @@ TEST_P(ProgramClose, RequestsTimersAndEngine) {
     ASSERT_TRUE(start(QString::fromLatin1(c.address), general,
                       "[VLC]\ncachelive=300\nstreamport_udp=" + QByteArray(udp ? c.udpPort : "31380") + "\n"));
     EXPECT_EQ(w().menu().UDPStream1->isChecked(), udp) << "UDP Stream shows the setting";
-    ASSERT_EQ(sim->state().value(QStringLiteral("udp_running")), udp ? QStringLiteral("1") : QStringLiteral("0"));
+    ASSERT_EQ(sim().state().value(QStringLiteral("udp_running")), udp ? QStringLiteral("1") : QStringLiteral("0"));
     QTest::mouseClick(w().Logo(), Qt::LeftButton);
     ASSERT_TRUE(app().epgTimers().epgChannelsTimer().isActive());
 
-    ASSERT_TRUE(sim->clearRequests());
+    ASSERT_TRUE(sim().clearRequests());
     if (c.silent) {
-        ASSERT_TRUE(sim->setFault(QStringLiteral("*"), QStringLiteral("silent")));
+        ASSERT_TRUE(sim().setFault(QStringLiteral("*"), QStringLiteral("silent")));
     }
     QElapsedTimer closing;
     closing.start();
@@ -422,7 +394,7 @@ TEST_P(ProgramClose, RequestsTimersAndEngine) {
     EXPECT_FALSE(w().isVisible());
     EXPECT_LT(tookMs, 8000);
 
-    QStringList targets = sim->requestTargets();
+    QStringList targets = sim().requestTargets();
     targets.replaceInStrings(QStringLiteral("api udp_stream kill_all_streams"),
                              QStringLiteral("api%20udp_stream%20kill_all_streams"));
     QStringList expected;
@@ -443,7 +415,7 @@ TEST_P(ProgramClose, RequestsTimersAndEngine) {
         at = std::max(at, found);
     }
     if (!c.silent) {
-        const QMap<QString, QString> state = sim->state();
+        const QMap<QString, QString> state = sim().state();
         EXPECT_EQ(state.value(QStringLiteral("udp_running")), QStringLiteral("0"));
         if (c.flags) {
             EXPECT_EQ(state.value(QStringLiteral("rclock")), QStringLiteral("off"));
@@ -458,7 +430,7 @@ TEST_P(ProgramClose, RequestsTimersAndEngine) {
     EPGTimers& epg = app().epgTimers();
     EXPECT_FALSE(epg.epgTimer().isActive() || epg.epgUpdateTimer().isActive() || epg.epgChannelsTimer().isActive() ||
                  epg.showEPGOnSwitchTimer().isActive());
-    EXPECT_FALSE(program->input().controller().TimerInputBlockKey().isActive());
+    EXPECT_FALSE(run->program().input().controller().TimerInputBlockKey().isActive());
     quoxel::OsdController& osd = app().osd().osd();
     for (quoxel::TFrmOSD* overlay :
          {static_cast<quoxel::TFrmOSD*>(&osd.FrmOSD_Info()), static_cast<quoxel::TFrmOSD*>(&osd.FrmOSD_Details())})
@@ -470,7 +442,7 @@ TEST_P(ProgramClose, RequestsTimersAndEngine) {
     EXPECT_EQ(logged("FUNC  ", QStringLiteral("StopEPGThread()")).size(), 1);
     EXPECT_TRUE(logged("THREAD", QStringLiteral("Thread is still running")).isEmpty());
     EXPECT_TRUE(logged("THREAD", QStringLiteral("EPG Thread stopped")).isEmpty());
-    EXPECT_TRUE(dir.read(QStringLiteral("Quoxel.ini")).contains("[Window]"));
+    EXPECT_TRUE(run->dir().read(QStringLiteral("Quoxel.ini")).contains("[Window]"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Receiver, ProgramClose,
@@ -509,12 +481,12 @@ TEST_F(Program, FullscreenStartAndInitQuoxel) {
     QTest::keyClick(&w(), Qt::Key_Escape);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w().view().IsFullscreen && !w().isFullScreen(); }, 5000));
 
-    ASSERT_TRUE(sim->clearRequests());
+    ASSERT_TRUE(sim().clearRequests());
     w().menu().InitQuoxel1->trigger();
     EXPECT_TRUE(IsStarting.load());
     EXPECT_EQ(app().player().VlcHandle(), 0) << "the engine ended";
     QStringList targets;
-    for (const QString& t : sim->requestTargets())
+    for (const QString& t : sim().requestTargets())
         if (!t.contains(QLatin1String("epg?xml"))) // the background walk's, stopped meanwhile
             targets << t;
     ASSERT_GE(targets.size(), 4) << targets.join(' ').toStdString();
@@ -549,14 +521,14 @@ TEST_F(Program, MissingEngineEndsTheProgram) {
     answer.start(50);
     ASSERT_TRUE(start(QStringLiteral("127.0.125.6"), "mode=live\n", {}, false, &missing));
     ASSERT_EQ(outcome, ConnectionOutcome::Connected);
-    ASSERT_TRUE(sim->clearRequests());
+    ASSERT_TRUE(sim().clearRequests());
     QTimer::singleShot(20000, [] { QCoreApplication::exit(-99); });
     // As main() does after the start.
     const int code = QCoreApplication::exec();
     EXPECT_EQ(code, 1);
     EXPECT_EQ(boxes, QStringList{QStringLiteral("libvlc.dll not found !")});
     EXPECT_FALSE(w().isVisible());
-    EXPECT_TRUE(sim->requestTargets().isEmpty()) << sim->requestTargets().join(' ').toStdString();
+    EXPECT_TRUE(sim().requestTargets().isEmpty()) << sim().requestTargets().join(' ').toStdString();
 }
 
 struct OptionsCase {
@@ -652,7 +624,7 @@ TEST_P(ProgramOptions, PagesLayoutAndSave) {
     w().menu().ProgramSettings1->trigger();
     ASSERT_TRUE(checked);
     EXPECT_EQ(offered, c.pages);
-    EXPECT_TRUE(dir.read(QStringLiteral("Quoxel.ini")).contains("osdshowtime=4500"));
+    EXPECT_TRUE(run->dir().read(QStringLiteral("Quoxel.ini")).contains("osdshowtime=4500"));
     EXPECT_EQ(Options.OsdShowTime, QStringLiteral("4500"));
 }
 

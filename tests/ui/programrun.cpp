@@ -10,7 +10,9 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QScreen>
+#include <QSet>
 #include <QTest>
 #include <QWidget>
 
@@ -27,15 +29,14 @@ extern char** environ;
 
 namespace {
 
-// Full screen, "always on top" and window activation are the window manager's to grant: without
-// one on the display, the scenarios start openbox for as long as they run.
+// Started when the display has no window manager; ended with the test program.
 class WindowManager {
 public:
     static void ensure() { static WindowManager wm; }
 
 private:
     WindowManager() {
-        if (running())
+        if (windowManagerRunning())
             return;
         char arg0[] = "openbox";
         char arg1[] = "--sm-disable";
@@ -45,7 +46,7 @@ private:
             fprintf(stderr, "no window manager on the display and openbox not started\n");
             return;
         }
-        for (int i = 0; i < 100 && !running(); ++i)
+        for (int i = 0; i < 100 && !windowManagerRunning(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     ~WindowManager() {
@@ -53,26 +54,6 @@ private:
             kill(m_pid, SIGTERM);
             waitpid(m_pid, nullptr, 0);
         }
-    }
-    // A window manager names its check window on the root window.
-    static bool running() {
-        xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-        bool found = false;
-        if (!xcb_connection_has_error(c)) {
-            const char name[] = "_NET_SUPPORTING_WM_CHECK";
-            xcb_intern_atom_reply_t* atom =
-                xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, sizeof name - 1, name), nullptr);
-            if (atom && atom->atom != XCB_ATOM_NONE) {
-                const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-                xcb_get_property_reply_t* prop =
-                    xcb_get_property_reply(c, xcb_get_property(c, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1), nullptr);
-                found = prop && xcb_get_property_value_length(prop) > 0;
-                free(prop);
-            }
-            free(atom);
-        }
-        xcb_disconnect(c);
-        return found;
     }
 
     pid_t m_pid = -1;
@@ -83,24 +64,32 @@ private:
 ProgramRun::ProgramRun(const QString& address, QStringList simArgs)
     : m_address(address)
     , m_simArgs(std::move(simArgs)) {
-    Options = TOptions{};
-    IsClosing = false;
-    IsStarting = false;
-    EPGAbort = false;
+    resetFlags();
 }
 
 ProgramRun::~ProgramRun() {
     m_program.reset();
     m_sim.reset();
-    IsClosing = false;
-    IsStarting = false;
-    Options = TOptions{};
+    resetFlags();
 }
 
-::testing::AssertionResult ProgramRun::start(const QByteArray& extraIni, const QByteArray& dataJson) {
+void ProgramRun::resetFlags() {
+    Options = TOptions{};
+    IsClosing = false;
+    IsStarting = false;
+    IsSwitching = false;
+    IsPaused = false;
+    // A close leaves the abort mark when no walk was running.
+    EPGAbort = false;
+}
+
+void ProgramRun::ensureWindowManager() {
+    WindowManager::ensure();
+}
+
+::testing::AssertionResult ProgramRun::startSim(const QByteArray& dataJson) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         return ::testing::AssertionFailure() << "needs an X display (xcb)";
-    WindowManager::ensure();
     QStringList args = m_simArgs;
     if (!dataJson.isEmpty()) {
         if (!m_dir.write(QStringLiteral("data.json"), dataJson))
@@ -110,21 +99,44 @@ ProgramRun::~ProgramRun() {
     m_sim = std::make_unique<BoxSimProcess>(m_address, args);
     if (!m_sim->start())
         return ::testing::AssertionFailure() << m_sim->stderrText().toStdString();
-    const QByteArray ini =
-        "[General]\nmode=live\n" + extraIni + "\n[D-Box2]\nip_lan=" + m_address.toLatin1() + "\ndboxport=80\n";
-    if (!m_dir.write(QStringLiteral("Quoxel.ini"), ini))
-        return ::testing::AssertionFailure() << "settings file not written";
-    m_program = std::make_unique<quoxel::QuoxelProgram>(m_dir.path(QStringLiteral("Quoxel.ini")));
-    if (m_program->start() != ConnectionOutcome::Connected)
-        return ::testing::AssertionFailure() << "not connected";
+    return ::testing::AssertionSuccess();
+}
+
+QByteArray ProgramRun::settings(const QByteArray& general, const QByteArray& sections) const {
+    QByteArray ini = "[General]\n" + general;
+    if (!ini.endsWith('\n'))
+        ini += '\n';
+    return ini + "[D-Box2]\nip_lan=" + m_address.toLatin1() + "\ndboxport=80\n" + sections;
+}
+
+ConnectionOutcome ProgramRun::launch(const QByteArray& ini, VlcLibrary* library) {
+    if (!m_dir.write(QStringLiteral("Quoxel.ini"), ini)) {
+        ADD_FAILURE() << "settings file not written";
+        return ConnectionOutcome::NoConnection;
+    }
+    m_program = std::make_unique<quoxel::QuoxelProgram>(m_dir.path(QStringLiteral("Quoxel.ini")), library);
+    return m_program->start();
+}
+
+::testing::AssertionResult ProgramRun::playing(int timeoutMs) {
     quoxel::TFrmQuoxel& w = m_program->window();
     if (!QTest::qWaitForWindowExposed(&w, 5000))
         return ::testing::AssertionFailure() << "window not shown";
     if (!QTest::qWaitFor([&] { return m_program->controller().playerInitialised(); }, 10000))
         return ::testing::AssertionFailure() << "no first activation";
-    if (!QTest::qWaitFor([&] { return !IsStarting && m_program->controller().player().isPlaying(); }, 20000))
-        return ::testing::AssertionFailure() << "nothing plays";
+    if (!QTest::qWaitFor([&] { return !IsStarting && m_program->controller().player().isPlaying(); }, timeoutMs))
+        return ::testing::AssertionFailure() << "nothing plays: " << w.statusPanel(0)->text().toStdString();
     return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult ProgramRun::start(const QByteArray& extraIni, const QByteArray& dataJson) {
+    ensureWindowManager();
+    if (auto simStarted = startSim(dataJson); !simStarted)
+        return simStarted;
+    // extraIni may bring sections of its own: the receiver's is written after a line break.
+    if (launch(settings("mode=live\n" + extraIni + "\n")) != ConnectionOutcome::Connected)
+        return ::testing::AssertionFailure() << "not connected";
+    return playing();
 }
 
 quoxel::TFrmQuoxel& ProgramRun::window() {
@@ -159,6 +171,34 @@ QStringList zaps(const QStringList& requests) {
 QByteArray ProgramRun::log() const {
     QFile file(AppDir() + QStringLiteral("Quoxel.log"));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QImage screenAt(const QRect& global) {
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, global.x(), global.y(), global.width(), global.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+double pictureDifference(const QImage& a, const QImage& b) {
+    const QImage x = a.scaled(32, 24, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QImage y = b.scaled(32, 24, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    double sum = 0;
+    for (int j = 0; j < 24; ++j)
+        for (int i = 0; i < 32; ++i) {
+            const QRgb p = x.pixel(i, j);
+            const QRgb q = y.pixel(i, j);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
+        }
+    return sum / (32 * 24 * 3);
+}
+
+int colourCount(const QImage& image) {
+    QSet<QRgb> seen;
+    for (int y = 0; y < image.height(); y += 4)
+        for (int x = 0; x < image.width(); x += 4)
+            seen.insert(image.pixel(x, y) & 0xf0f0f0);
+    return int(seen.size());
 }
 
 QImage grabScreen(const QWidget* widget) {

@@ -5,6 +5,7 @@
 #include "ui/program.h"
 
 #include <QImage>
+#include <QRect>
 #include <QStringList>
 
 #include <gtest/gtest.h>
@@ -16,20 +17,41 @@ class AppController;
 class TFrmQuoxel;
 } // namespace quoxel
 class QWidget;
+class VlcLibrary;
 
 // The program as a user starts it, against the simulator on its own loopback address: the ini
-// written first, QuoxelProgram built and started, the first switch run and the picture playing.
-// The scenarios drive it with keys, clicks and menu actions. Test thread (the UI thread).
+// written first, QuoxelProgram built and started as main() does it. The scenarios drive it with keys,
+// clicks and menu actions. Test thread (the UI thread).
 class ProgramRun {
 public:
     explicit ProgramRun(const QString& address, QStringList simArgs = {});
     ~ProgramRun();
+    ProgramRun(const ProgramRun&) = delete;
+    ProgramRun& operator=(const ProgramRun&) = delete;
 
-    // extraIni goes into [General] after "mode=live"; more sections may follow in it. dataJson,
-    // when given, is the simulator's data set.
+    // The program's global flags as at a start; each test begins and ends with them so.
+    static void resetFlags();
+    // Full screen, "always on top" and activation are a window manager's to grant: without one on
+    // the display, openbox runs for as long as the test program does.
+    static void ensureWindowManager();
+
+    // The simulator alone; dataJson, when given, is its data set.
+    ::testing::AssertionResult startSim(const QByteArray& dataJson = {});
+    // The usual settings: [General] with `general`, the receiver on the simulator, then `sections`.
+    QByteArray settings(const QByteArray& general, const QByteArray& sections = {}) const;
+    // Writes the settings file, builds the program and runs its start; no wait after it.
+    ConnectionOutcome launch(const QByteArray& ini, VlcLibrary* library = nullptr);
+    // The window shown, the first switch run and the engine playing.
+    ::testing::AssertionResult playing(int timeoutMs = 20000);
+    // All of it with a window manager: "mode=live" and `extraIni` in [General] (more sections may
+    // follow in it), then until the picture plays.
     ::testing::AssertionResult start(const QByteArray& extraIni = {}, const QByteArray& dataJson = {});
 
     BoxSimProcess& sim() { return *m_sim; }
+    TestDir& dir() { return m_dir; }
+    quoxel::QuoxelProgram& program() { return *m_program; }
+    bool launched() const { return m_program != nullptr; }
+    void end() { m_program.reset(); }
     quoxel::TFrmQuoxel& window();
     quoxel::AppController& app();
     // The request targets the receiver has had since the last clearRequests(), without the
@@ -50,6 +72,13 @@ private:
 
 // What the screen shows where the widget lies (whatever window is on top there).
 QImage grabScreen(const QWidget* widget);
+// What the screen shows in a rectangle of global coordinates.
+QImage screenAt(const QRect& global);
+// Mean difference per colour channel (0..255) of two pictures brought down to 32x24: a picture against
+// itself stays low, against another scene or a part of it drawn larger it does not.
+double pictureDifference(const QImage& a, const QImage& b);
+// Distinct colours (to 4 bits a channel) among sampled pixels: a test picture has many, a plain panel one.
+int colourCount(const QImage& image);
 // The share (0..1) of sampled pixels within `tolerance` per channel of the colour.
 double shareOfColour(const QImage& image, QRgb colour, int tolerance = 8);
 // Waits, bounded, until the screen where the widget lies holds at least `least` of the colour; the

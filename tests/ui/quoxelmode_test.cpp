@@ -1,3 +1,5 @@
+#include "programrun.h"
+
 #include "ui/appcontroller.h"
 
 #include "box/boxcommands.h"
@@ -7,10 +9,8 @@
 #include "core/ports.h"
 #include "playback/channelswitch.h"
 #include "playback/vlcapi.h"
-#include "support/boxsimprocess.h"
 #include "support/tempdir.h"
 #include "ui/mainwindow.h"
-#include "ui/program.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -102,25 +102,19 @@ private:
 TEST(QuoxelMode, FollowsARealProvidingInstance) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X display (xcb)";
-    Options = TOptions{};
-    IsClosing = false;
-    EPGAbort = false;
-    BoxSimProcess sim(kReceiver);
-    ASSERT_TRUE(sim.start()) << sim.stderrText().toStdString();
+    ProgramRun run(kReceiver);
+    ASSERT_TRUE(run.startSim());
+    BoxSimProcess& sim = run.sim();
     TestDir providerDir;
     ProvidingQuoxel provider(providerDir);
     ASSERT_TRUE(provider.start());
     ASSERT_TRUE(QTest::qWaitFor([] { return ProvidingQuoxel::serving(); }, 40000)) << "the provider re-serves";
 
-    TestDir dir;
-    ASSERT_TRUE(dir.write(QStringLiteral("Quoxel.ini"), "[General]\nmode=quoxel\nip_quoxel=" + kProvider.toLatin1() +
-                                                            "\nstreamport_prov=" + QByteArray::number(kProvidePort) +
-                                                            "\n[D-Box2]\nip_lan=" + kReceiver.toLatin1() +
-                                                            "\ndboxport=80\n"));
-    quoxel::QuoxelProgram program(dir.path(QStringLiteral("Quoxel.ini")));
-    TFrmQuoxel& w = program.window();
-    AppController& app = program.controller();
-    ASSERT_EQ(program.start(), ConnectionOutcome::Connected);
+    ASSERT_EQ(run.launch(run.settings("mode=quoxel\nip_quoxel=" + kProvider.toLatin1() +
+                                      "\nstreamport_prov=" + QByteArray::number(kProvidePort))),
+              ConnectionOutcome::Connected);
+    TFrmQuoxel& w = run.window();
+    AppController& app = run.app();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, 5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return app.switcher() != nullptr; }, 10000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return app.player().engine()->stats().decodedVideo > 0; }, 30000))
@@ -146,15 +140,9 @@ TEST(QuoxelMode, FollowsARealProvidingInstance) {
     EXPECT_TRUE(w.menu().Channels1->actions().value(app.session().model().LocateChannel(kZdf))->isChecked());
     EXPECT_TRUE(QTest::qWaitFor([&] { return app.player().isPlaying(); }, 10000));
     // The follower never zaps the receiver itself.
-    QStringList zaps;
-    for (const QString& t : sim.requestTargets())
-        if (t.startsWith(QLatin1String("/control/zapto?")) && t != QLatin1String("/control/zapto?getallpids") &&
-            t != QLatin1String("/control/zapto?getallsubchannels"))
-            zaps << t;
-    EXPECT_TRUE(zaps.isEmpty()) << zaps.join(' ').toStdString();
+    const QStringList zapped = zaps(sim.requestTargets());
+    EXPECT_TRUE(zapped.isEmpty()) << zapped.join(' ').toStdString();
     provider.stop();
-    IsClosing = false;
-    Options = TOptions{};
 }
 
 } // namespace
