@@ -6,11 +6,14 @@
 #include "ui/appcontroller.h"
 #include "ui/mainwindow.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QProgressBar>
 #include <QRegularExpression>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -35,7 +38,7 @@ bool pictureLogged(ProgramRun& run, const QString& caption) {
 
 } // namespace
 
-// Fast zap: PageDown returns at once, the window takes a key while the receiver still tunes,
+// Fast zap: PageDown returns at once, the window takes a key and a wheel step while the receiver still tunes,
 // the new stream shows its first picture, and the step times go to the log. Ten PageDowns in a
 // second end in one switch to the last channel: the receiver sees at most two zaps, the last for
 // that channel. A receiver that never answers the zap: the status line says so, the next works.
@@ -67,6 +70,13 @@ TEST(ProgramFastZap, SwitchesWithoutFreezingAndTheNewestTargetWins) {
     // The receiver tunes for 400 ms: the window takes a key meanwhile.
     QTest::keyClick(box, Qt::Key_Down);
     EXPECT_EQ(box->currentIndex(), 2) << "the key in the middle of the switch was not taken";
+    // The wheel too: in the window it steps the volume (it never switches channels).
+    const int volume = w.Volume()->value();
+    const QPoint at = w.Video()->rect().center();
+    QWheelEvent wheel(at, w.Video()->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(w.Video(), &wheel);
+    EXPECT_EQ(w.Volume()->value(), volume - 5) << "the wheel in the middle of the switch was not taken";
     EXPECT_FALSE(run.requests().contains(QStringLiteral("/control/zapto?getallpids")))
         << "the key came only after the switch";
     ASSERT_TRUE(settled(QStringLiteral("a0000000"), QStringLiteral("2. Testkanal 01")))
