@@ -7,9 +7,7 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <ostream>
-#include <stdexcept>
 
 // Readable failure output for the texts compared here.
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -100,7 +98,7 @@ private:
 };
 
 // Answers come from a table keyed by the step's name; a missing key is no answer.
-class FakeSteps final : public ConnectionSteps, public ShutdownSteps {
+class FakeSteps final : public ConnectionSteps {
 public:
     explicit FakeSteps(CallLog& log)
         : m_log(log) {}
@@ -127,24 +125,9 @@ public:
     }
     void loadAllChannelEPG() override { m_log.add(QStringLiteral("loadAllChannelEPG")); }
 
-    void abortEPG() override { m_log.add(QStringLiteral("abortEPG")); }
-    void stopRemoteVlc(int limitMs) override { m_log.add(QStringLiteral("vlc stop %1").arg(limitMs)); }
-    void unlockRc(int limitMs) override { m_log.add(QStringLiteral("rc unlock %1").arg(limitMs)); }
-    void sendMessage(const QString& text, int limitMs) override {
-        m_log.add(QStringLiteral("message ") + text + QStringLiteral(" %1").arg(limitMs));
-    }
-    void setPesPlayback(int limitMs) override { m_log.add(QStringLiteral("pes %1").arg(limitMs)); }
-    void resetChannelEPG() override { m_log.add(QStringLiteral("resetChannelEPG")); }
-    void releaseClients() override {
-        m_log.add(QStringLiteral("releaseClients"));
-        if (throwOnRelease)
-            throw std::runtime_error("release");
-    }
-
     QMap<QString, QString> answers;
     bool bouquetsLoad = true;
     AktChannelPick pick{false, true, false};
-    bool throwOnRelease = false;
 
 private:
     QString answer(const QString& key) {
@@ -158,19 +141,11 @@ class FakeLifecycleView final : public LifecycleView {
 public:
     explicit FakeLifecycleView(CallLog& log)
         : m_log(log) {}
-    void processEvents() override {
-        m_log.add(QStringLiteral("pump"));
-        if (onPump)
-            onPump();
-    }
+    void processEvents() override { m_log.add(QStringLiteral("pump")); }
     void hideSplash() override { m_log.add(QStringLiteral("hideSplash")); }
     void showTaskbarButton() override { m_log.add(QStringLiteral("showTaskbar")); }
-    bool hasChannelSelection() override { return selection; }
-    void refreshEPGDisplay() override {
-        m_log.add(QStringLiteral("refreshEPGDisplay"));
-        if (throwOnEPGDisplay)
-            throw std::runtime_error("display");
-    }
+    bool hasChannelSelection() override { return true; }
+    void refreshEPGDisplay() override { m_log.add(QStringLiteral("refreshEPGDisplay")); }
     void refreshAktChannelEPG() override { m_log.add(QStringLiteral("refreshAktChannelEPG")); }
     void initPlayer() override {
         m_log.add(QStringLiteral("initPlayer"));
@@ -179,7 +154,7 @@ public:
     bool playerInitialised() override { return playerReady; }
     void switchChannel() override { m_log.add(QStringLiteral("switchChannel")); }
     void startEPGTimer(int intervalMs) override { m_log.add(QStringLiteral("epgTimer %1").arg(intervalMs)); }
-    bool channelBoxEnabled() override { return boxEnabled; }
+    bool channelBoxEnabled() override { return true; }
     bool isFullscreen() override { return fullscreen; }
     void focusChannelBox() override { m_log.add(QStringLiteral("focusChannelBox")); }
     void switchToFullscreen() override {
@@ -192,33 +167,16 @@ public:
     void minimise() override { m_log.add(QStringLiteral("minimise")); }
     void stopTimers() override { m_log.add(QStringLiteral("stopTimers")); }
     void stopPlayback() override { m_log.add(QStringLiteral("stopPlayback")); }
-    void stopEPGThread() override {
-        m_log.add(QStringLiteral("stopEPGThread"));
-        if (onStopEPG)
-            onStopEPG();
-    }
+    void stopEPGThread() override { m_log.add(QStringLiteral("stopEPGThread")); }
     void shutDownPlayer() override {
         m_log.add(QStringLiteral("shutDownPlayer"));
         playerReady = false;
-        if (throwOnShutDown)
-            throw std::runtime_error("die");
     }
     void closeOptionsDialog() override { m_log.add(QStringLiteral("closeOptionsDialog")); }
-    void closeWindow() override {
-        m_log.add(QStringLiteral("closeWindow"));
-        if (onClose)
-            onClose();
-    }
+    void closeWindow() override { m_log.add(QStringLiteral("closeWindow")); }
 
-    bool selection = true;
     bool playerReady = false;
-    bool boxEnabled = true;
     bool fullscreen = false;
-    bool throwOnShutDown = false;
-    bool throwOnEPGDisplay = false;
-    std::function<void()> onPump;
-    std::function<void()> onClose;
-    std::function<void()> onStopEPG;
 
 private:
     CallLog& m_log;
