@@ -7,6 +7,7 @@
 
 #include <QTimeZone>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
 
@@ -108,57 +109,6 @@ TEST_F(ConnectionTest, OnlineModeWithEveryFlag) {
     EXPECT_TRUE(log.has(QStringLiteral("epgStopped 1")));
 }
 
-struct FailureCase {
-    const char* name;
-    std::function<void(TOptions&, FakeSteps&)> setup;
-    ConnectionOutcome outcome;
-    QString text;
-    QString lastStep; // the step just before the failure
-};
-
-class ConnectionFailureTest : public ConnectionTest, public ::testing::WithParamInterface<FailureCase> {};
-
-// Each failure shows its text on the status line and the splash label, clears IsStarting and runs
-// no later step; in particular the remote control is never locked and nothing more is loaded.
-TEST_P(ConnectionFailureTest, EndsWithItsTextAndState) {
-    const FailureCase& c = GetParam();
-    view.settings.LockRc = true;
-    view.settings.ShowMessage = true;
-    c.setup(view.settings, steps);
-    EXPECT_EQ(run(), c.outcome);
-    ASSERT_GE(log.calls.size(), 3);
-    EXPECT_EQ(log.calls[log.calls.size() - 3], c.lastStep);
-    EXPECT_EQ(log.calls[log.calls.size() - 2], QStringLiteral("status ") + c.text);
-    EXPECT_EQ(log.calls.last(), QStringLiteral("splash ") + c.text);
-    EXPECT_EQ(view.splash.label, c.text);
-    EXPECT_FALSE(IsStarting);
-    EXPECT_FALSE(log.has(QStringLiteral("loadAllChannelEPG")));
-    EXPECT_FALSE(log.has(QStringLiteral("splash initializing vlc...")));
-    if (c.outcome != ConnectionOutcome::NoBouquets) {
-        EXPECT_FALSE(log.has(QStringLiteral("rc lock")));
-        EXPECT_FALSE(log.has(QStringLiteral("message Quoxel is active!")));
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Failures, ConnectionFailureTest,
-    ::testing::Values(FailureCase{"RecordingInOnlineMode",
-                                  [](TOptions& o, FakeSteps& s) {
-                                      o.Mode = AppMode::Online;
-                                      o.CheckRecord = true;
-                                      s.answers[QStringLiteral("recordstate")] = QStringLiteral("on");
-                                  },
-                                  ConnectionOutcome::Recording, QStringLiteral("dbox is recording, sorry!"),
-                                  QStringLiteral("request recordstate")},
-                      FailureCase{"NoBouquetsInQuoxelMode",
-                                  [](TOptions& o, FakeSteps& s) {
-                                      o.Mode = AppMode::Quoxel;
-                                      s.bouquetsLoad = false;
-                                  },
-                                  ConnectionOutcome::NoBouquets, QStringLiteral("no connection to quoxel stream!"),
-                                  QStringLiteral("loadBouquets")}),
-    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
-
 // The recording check only counts the exact answer "on", and only when asked for.
 TEST_F(ConnectionTest, RecordingCheckNeedsTheFlagAndTheExactAnswer) {
     steps.answers[QStringLiteral("recordstate")] = QStringLiteral("on");
@@ -202,46 +152,44 @@ INSTANTIATE_TEST_SUITE_P(Answers, ConnectionStateTest,
                                            StateCase{QStringLiteral("\x01\xff garbage"), QStringLiteral("1 1"), false,
                                                      false}));
 
+// A good time answer sets the receiver clock offset; one that is no time keeps the earlier offset,
+// and the sequence goes on.
+TEST_F(ConnectionTest, TimeAnswerSetsOrKeepsTheOffset) {
+    view.settings.BoxTimeOffset = 33;
+    steps.answers[QStringLiteral("gettime")] = QString::number(kPcNow.toSecsSinceEpoch() - 3600);
+    EXPECT_EQ(run(), ConnectionOutcome::Connected);
+    EXPECT_EQ(Options.BoxTimeOffset, -60);
+    steps.answers[QStringLiteral("gettime")] = QStringLiteral("12a");
+    EXPECT_EQ(run(), ConnectionOutcome::Connected);
+    EXPECT_EQ(Options.BoxTimeOffset, 33);
+}
+
 struct OffsetCase {
-    qint64 deltaSec; // receiver minus PC
-    int minutes;
+    const char* answer;
+    qint64 pcNow;
+    std::optional<int> minutes; // none: no time
 };
 
-class ConnectionOffsetTest : public ConnectionTest, public ::testing::WithParamInterface<OffsetCase> {};
+class BoxTimeOffsetTest : public ::testing::TestWithParam<OffsetCase> {};
 
-// The receiver clock offset in whole minutes, truncated towards zero on both sides.
-TEST_P(ConnectionOffsetTest, OffsetInMinutes) {
-    Options.BoxTimeOffset = 77;
-    steps.answers[QStringLiteral("gettime")] = QString::number(kPcNow.toSecsSinceEpoch() + GetParam().deltaSec);
-    EXPECT_EQ(run(), ConnectionOutcome::Connected);
-    EXPECT_EQ(Options.BoxTimeOffset, GetParam().minutes);
+// The receiver clock offset in whole minutes, truncated towards zero on both sides; an answer that
+// is no time, or lies beyond 2100, gives none.
+TEST_P(BoxTimeOffsetTest, WholeMinutesOrNone) {
+    const OffsetCase& c = GetParam();
+    EXPECT_EQ(boxTimeOffsetMinutes(QString::fromLatin1(c.answer), c.pcNow), c.minutes) << c.answer;
 }
 
-INSTANTIATE_TEST_SUITE_P(Offsets, ConnectionOffsetTest,
-                         ::testing::Values(OffsetCase{0, 0}, OffsetCase{59, 0}, OffsetCase{-59, 0}, OffsetCase{60, 1},
-                                           OffsetCase{3599, 59}, OffsetCase{-61, -1}, OffsetCase{-3600, -60},
-                                           OffsetCase{86400 * 365, 525600}));
-
-// A time answer that is no time keeps the earlier offset, and the sequence goes on.
-TEST_F(ConnectionTest, GarbageTimeAnswerKeepsTheOffset) {
-    for (const QString& answer :
-         {QStringLiteral("garbage"), QStringLiteral("12a"), QStringLiteral("-5"),
-          QStringLiteral("99999999999999999999999"), QStringLiteral("4102444801"), QStringLiteral("1.5e9")}) {
-        log.calls.clear();
-        view.settings.BoxTimeOffset = 33;
-        steps.answers[QStringLiteral("gettime")] = answer;
-        EXPECT_EQ(run(), ConnectionOutcome::Connected) << answer.toStdString();
-        EXPECT_EQ(Options.BoxTimeOffset, 33) << answer.toStdString();
-    }
-}
-
-TEST(BoxTimeOffset, Boundaries) {
-    EXPECT_EQ(boxTimeOffsetMinutes(QStringLiteral(" 120 "), 0), 2);
-    EXPECT_EQ(boxTimeOffsetMinutes(QStringLiteral("0"), 119), -1);
-    EXPECT_EQ(boxTimeOffsetMinutes(QStringLiteral("4102444800"), 4102444800), 0);
-    EXPECT_FALSE(boxTimeOffsetMinutes(QStringLiteral("4102444801"), 0));
-    EXPECT_FALSE(boxTimeOffsetMinutes(QString(), 0));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Answers, BoxTimeOffsetTest,
+    ::testing::Values(OffsetCase{"1780000000", 1780000000, 0}, OffsetCase{"1780000059", 1780000000, 0},
+                      OffsetCase{"1779999941", 1780000000, 0}, OffsetCase{"1780000060", 1780000000, 1},
+                      OffsetCase{"1780003599", 1780000000, 59}, OffsetCase{"1779999939", 1780000000, -1},
+                      OffsetCase{"1779996400", 1780000000, -60}, OffsetCase{"1811536000", 1780000000, 525600},
+                      OffsetCase{" 120 ", 0, 2}, OffsetCase{"0", 119, -1}, OffsetCase{"4102444800", 4102444800, 0},
+                      OffsetCase{"4102444801", 0, std::nullopt}, OffsetCase{"", 0, std::nullopt},
+                      OffsetCase{"garbage", 0, std::nullopt}, OffsetCase{"12a", 0, std::nullopt},
+                      OffsetCase{"-5", 0, std::nullopt}, OffsetCase{"99999999999999999999999", 0, std::nullopt},
+                      OffsetCase{"1.5e9", 0, std::nullopt}));
 
 // The channel on air: a radio channel gets its backdrop before the EPG load; an entry without a
 // record ends the sequence silently with IsStarting still set; a missing id still loads the EPG.
@@ -263,13 +211,6 @@ TEST_F(ConnectionTest, ChannelOnAirOutcomes) {
     EXPECT_EQ(run(), ConnectionOutcome::NoChannelRecord);
     EXPECT_TRUE(IsStarting);
     EXPECT_EQ(log.calls.last(), QStringLiteral("showChannels"));
-}
-
-// With logging on, the log restarts from the masked settings copy right after the status refresh.
-TEST_F(ConnectionTest, LogRestartsFromTheSettingsCopy) {
-    view.settings.NoLogging = false;
-    EXPECT_EQ(run(), ConnectionOutcome::Connected);
-    EXPECT_EQ(log.indexOf(QStringLiteral("settingsLogHead")), log.indexOf(QStringLiteral("refreshStatusAndClock")) + 1);
 }
 
 TEST(VersionText, FourNumbersOrNone) {
