@@ -13,7 +13,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QMap>
 #include <QProcess>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -39,9 +38,6 @@ bool canConnect(const char* host, int port) {
     return ok;
 }
 
-constexpr char kHost[] = "127.0.59.20";
-constexpr int kPort = 44359;
-
 bool makeCert(const TestDir& dir, const QString& name) {
     QProcess p;
     p.start(QStringLiteral("openssl"),
@@ -66,18 +62,17 @@ QByteArray opensslPin(const QString& pem) {
     return b64.isEmpty() ? QByteArray() : "sha256//" + b64;
 }
 
-// A TLS server answering every request with a status page, for as long as the object lives.
+// A TLS server serving the files of dir by path (the query is part of the name), for as long as
+// the object lives.
 class TlsServer {
 public:
-    // With files, it serves the files of dir by path instead (the query is part of the name).
-    TlsServer(const TestDir& dir, const QString& name, const char* host = kHost, int port = kPort, bool files = false) {
+    TlsServer(const TestDir& dir, const QString& name, const char* host, int port) {
         m_proc.setWorkingDirectory(dir.path());
         m_proc.start(QStringLiteral("openssl"),
                      {QStringLiteral("s_server"), QStringLiteral("-accept"),
                       QStringLiteral("%1:%2").arg(QLatin1String(host)).arg(port), QStringLiteral("-cert"),
                       dir.path(name + QStringLiteral(".pem")), QStringLiteral("-key"),
-                      dir.path(name + QStringLiteral(".key")), files ? QStringLiteral("-WWW") : QStringLiteral("-www"),
-                      QStringLiteral("-quiet")});
+                      dir.path(name + QStringLiteral(".key")), QStringLiteral("-WWW"), QStringLiteral("-quiet")});
         for (int i = 0; i < 100 && !m_ready; ++i) {
             m_ready = canConnect(host, port);
             if (!m_ready)
@@ -95,66 +90,7 @@ private:
     bool m_ready = false;
 };
 
-class HttpsTrust : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(makeCert(m_dir, QStringLiteral("first")));
-        ASSERT_TRUE(makeCert(m_dir, QStringLiteral("second")));
-    }
-    void trust(TIEHTTP& http) {
-        http.Timeout = 10;
-        http.TrustedKey = [this](const QByteArray& hp) { return m_store.value(hp); };
-        http.RememberKey = [this](const QByteArray& hp, const QByteArray& pin) {
-            ++m_remembered;
-            m_store.insert(hp, pin);
-        };
-    }
-    QString url() const { return QStringLiteral("https://%1:%2/").arg(QLatin1String(kHost)).arg(kPort); }
-    TestDir m_dir;
-    QMap<QByteArray, QByteArray> m_store;
-    int m_remembered = 0;
-};
-
 } // namespace
-
-// First contact is accepted and remembered; the same key is accepted again; a new key is refused
-// with a clear text, and the stored key is not replaced by it.
-TEST_F(HttpsTrust, FirstUseRememberedChangeRefused) {
-    const QByteArray hostPort = QByteArray(kHost) + ':' + QByteArray::number(kPort);
-    {
-        TlsServer server(m_dir, QStringLiteral("first"));
-        ASSERT_TRUE(server.ready());
-        TIEHTTP http;
-        trust(http);
-        ASSERT_TRUE(http.ExecuteURL(url())) << http.ErrorText.toStdString();
-        EXPECT_EQ(http.StatusCode, 200);
-        ASSERT_EQ(m_remembered, 1);
-        // The same pin openssl computes from the certificate's public key.
-        EXPECT_EQ(m_store.value(hostPort), opensslPin(m_dir.path(QStringLiteral("first.pem"))));
-        ASSERT_TRUE(http.ExecuteURL(url())) << http.ErrorText.toStdString();
-        EXPECT_EQ(m_remembered, 1);
-    }
-    const QByteArray firstPin = m_store.value(hostPort);
-    TlsServer server(m_dir, QStringLiteral("second"));
-    ASSERT_TRUE(server.ready());
-    TIEHTTP http;
-    trust(http);
-    EXPECT_FALSE(http.ExecuteURL(url()));
-    EXPECT_EQ(http.ErrorText, QString::fromLatin1(kChangedCertificateText));
-    EXPECT_EQ(http.StatusCode, 0);
-    EXPECT_EQ(m_store.value(hostPort), firstPin);
-    EXPECT_EQ(m_remembered, 1);
-}
-
-// Without a place to remember keys, a self-signed server is refused rather than accepted blindly.
-TEST_F(HttpsTrust, NoTrustStoreRefuses) {
-    TlsServer server(m_dir, QStringLiteral("first"));
-    ASSERT_TRUE(server.ready());
-    TIEHTTP http;
-    http.Timeout = 10;
-    EXPECT_FALSE(http.ExecuteURL(url()));
-    EXPECT_FALSE(http.ErrorText.isEmpty());
-}
 
 // Broken or cut certificates give no pin.
 TEST(PublicKeyPin, BrokenCertificates) {
@@ -265,7 +201,7 @@ TEST_F(SessionTrust, PinnedAcrossRestartsChangeRefused) {
     ASSERT_FALSE(firstPin.isEmpty());
     QByteArray afterFirst;
     {
-        TlsServer server(m_dir, QStringLiteral("first"), kBoxHost, 443, true);
+        TlsServer server(m_dir, QStringLiteral("first"), kBoxHost, 443);
         ASSERT_TRUE(server.ready());
         const Run run = start(true);
         EXPECT_EQ(run.first, QStringLiteral("1700000000")) << run.errorText.toStdString();
@@ -279,7 +215,7 @@ TEST_F(SessionTrust, PinnedAcrossRestartsChangeRefused) {
         EXPECT_EQ(again.second, QStringLiteral("off"));
         EXPECT_EQ(iniBytes(), afterFirst);
     }
-    TlsServer server(m_dir, QStringLiteral("second"), kBoxHost, 443, true);
+    TlsServer server(m_dir, QStringLiteral("second"), kBoxHost, 443);
     ASSERT_TRUE(server.ready());
     m_status.lines.clear();
     const Run changed = start(true);
@@ -308,7 +244,7 @@ TEST_F(SessionTrust, PinnedAcrossRestartsChangeRefused) {
 // Without a key store the self-signed receiver on port 443 is refused by the chain check, and
 // nothing is learned.
 TEST_F(SessionTrustNoStore, SelfSignedRefused) {
-    TlsServer server(m_dir, QStringLiteral("first"), kBoxHost, 443, true);
+    TlsServer server(m_dir, QStringLiteral("first"), kBoxHost, 443);
     ASSERT_TRUE(server.ready());
     const Run run = start(false);
     EXPECT_TRUE(run.first.isEmpty());
