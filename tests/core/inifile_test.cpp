@@ -3,11 +3,7 @@
 #include "support/filesizelimit.h"
 #include "support/tempdir.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -23,42 +19,43 @@ const QString kGeneral = QStringLiteral("General");
 
 } // namespace
 
-// Names match regardless of letter case and surrounding blanks; values are trimmed.
-TEST_F(IniFileTest, LookupIgnoresCaseAndBlanks) {
-    put("  [ general ]  \n  IP_LAN  =   10.0.0.5   \n");
-    TIniFile f(ini());
-    EXPECT_TRUE(f.SectionExists(QStringLiteral("GENERAL")));
-    EXPECT_EQ(f.ReadString(kGeneral, QStringLiteral("ip_lan"), QStringLiteral("x")), QStringLiteral("10.0.0.5"));
-}
+struct ReadCase {
+    const char* name;
+    QByteArray file; // null: no file at all
+    const char* section;
+    const char* key;
+    QString expected; // with "def" as the default
+    bool sectionSeen;
+};
+class IniReadTest : public IniFileTest, public ::testing::WithParamInterface<ReadCase> {};
 
-// The first section and the first key of a name win over later duplicates.
-TEST_F(IniFileTest, FirstMatchWins) {
-    put("[General]\nmode=online\nmode=quoxel\n[general]\nmode=live\nextra=1\n");
+// Names match regardless of letter case and blanks, values are trimmed; the first section and key
+// of a name win over later ones; missing files, sections, keys and comments give the default;
+// values are cut to 2047 characters and lose one pair of quotes.
+TEST_P(IniReadTest, ValueOrDefault) {
+    const ReadCase& c = GetParam();
+    if (!c.file.isNull())
+        put(c.file);
     TIniFile f(ini());
-    EXPECT_EQ(f.ReadString(kGeneral, QStringLiteral("mode"), {}), QStringLiteral("online"));
-    // A key only present in the second, shadowed section is not seen.
-    EXPECT_EQ(f.ReadString(kGeneral, QStringLiteral("extra"), QStringLiteral("d")), QStringLiteral("d"));
+    EXPECT_EQ(f.SectionExists(QLatin1String(c.section)), c.sectionSeen);
+    EXPECT_EQ(f.ReadString(QLatin1String(c.section), QLatin1String(c.key), QStringLiteral("def")), c.expected);
 }
-
-// Missing files, sections and keys give the default; comments are not keys.
-TEST_F(IniFileTest, DefaultsForMissingAndComments) {
-    TIniFile none(ini());
-    EXPECT_FALSE(none.SectionExists(kGeneral));
-    EXPECT_EQ(none.ReadString(kGeneral, QStringLiteral("k"), QStringLiteral("def")), QStringLiteral("def"));
-    put("[General]\n;k=commented\nnovalue\n=orphan\n");
-    TIniFile f(ini());
-    EXPECT_EQ(f.ReadString(kGeneral, QStringLiteral("k"), QStringLiteral("def")), QStringLiteral("def"));
-    EXPECT_EQ(f.ReadString(kGeneral, QStringLiteral("novalue"), QStringLiteral("def")), QStringLiteral("def"));
-}
-
-// Values are read back cut to 2047 characters; one pair of quotes is removed.
-TEST_F(IniFileTest, LongValuesAreCutAndQuotesStripped) {
-    put("[General]\nlong=" + QByteArray(5000, 'a') + "\nq=\"quoted value\"\nhalf=\"open\n");
-    TIniFile f(ini());
-    EXPECT_EQ(f.ReadString(kGeneral, QStringLiteral("long"), {}).size(), 2047);
-    EXPECT_EQ(f.ReadString(kGeneral, QStringLiteral("q"), {}), QStringLiteral("quoted value"));
-    EXPECT_EQ(f.ReadString(kGeneral, QStringLiteral("half"), {}), QStringLiteral("\"open"));
-}
+const QByteArray kShadowed = "[General]\nmode=online\nmode=quoxel\n[general]\nmode=live\nextra=1\n";
+const QByteArray kComments = "[General]\n;k=commented\nnovalue\n=orphan\n";
+const QByteArray kQuotes = "[General]\nlong=" + QByteArray(5000, 'a') + "\nq=\"quoted value\"\nhalf=\"open\n";
+INSTANTIATE_TEST_SUITE_P(
+    Files, IniReadTest,
+    ::testing::Values(ReadCase{"CaseAndBlanks", "  [ general ]  \n  IP_LAN  =   10.0.0.5   \n", "GENERAL", "ip_lan",
+                               QStringLiteral("10.0.0.5"), true},
+                      ReadCase{"FirstKeyWins", kShadowed, "General", "mode", QStringLiteral("online"), true},
+                      ReadCase{"ShadowedSectionUnseen", kShadowed, "General", "extra", QStringLiteral("def"), true},
+                      ReadCase{"NoFile", QByteArray(), "General", "k", QStringLiteral("def"), false},
+                      ReadCase{"CommentIsNoKey", kComments, "General", "k", QStringLiteral("def"), true},
+                      ReadCase{"LineWithoutValue", kComments, "General", "novalue", QStringLiteral("def"), true},
+                      ReadCase{"LongValueCut", kQuotes, "General", "long", QString(2047, QLatin1Char('a')), true},
+                      ReadCase{"QuotesStripped", kQuotes, "General", "q", QStringLiteral("quoted value"), true},
+                      ReadCase{"HalfQuoteKept", kQuotes, "General", "half", QStringLiteral("\"open"), true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct IntCase {
     const char* text;
@@ -67,27 +64,20 @@ struct IntCase {
 class IniIntegerTest : public IniFileTest, public ::testing::WithParamInterface<IntCase> {};
 
 // Decimal and 0x-hex numbers are read; anything else, or out of range, gives the default (-7).
+// A boolean is any non-zero number, or its default.
 TEST_P(IniIntegerTest, ReadsNumbersOrDefault) {
     put(QByteArray("[General]\nn=") + GetParam().text + "\n");
     TIniFile f(ini());
     EXPECT_EQ(f.ReadInteger(kGeneral, QStringLiteral("n"), -7), GetParam().expected);
+    const bool number = GetParam().expected != -7;
+    EXPECT_EQ(f.ReadBool(kGeneral, QStringLiteral("n"), false), number && GetParam().expected != 0);
+    EXPECT_EQ(f.ReadBool(kGeneral, QStringLiteral("n"), true), !number || GetParam().expected != 0);
 }
 INSTANTIATE_TEST_SUITE_P(Values, IniIntegerTest,
-                         ::testing::Values(IntCase{"42", 42}, IntCase{"-3", -3}, IntCase{"0x1F", 31},
+                         ::testing::Values(IntCase{"42", 42}, IntCase{"0", 0}, IntCase{"-3", -3}, IntCase{"0x1F", 31},
                                            IntCase{"0XfF", 255}, IntCase{"", -7}, IntCase{"12abc", -7},
                                            IntCase{"abc", -7}, IntCase{"99999999999", -7},
                                            IntCase{"2147483647", 2147483647}, IntCase{"0x", -7}, IntCase{"1.5", -7}));
-
-// Any non-zero integer is true; a non-number gives the default.
-TEST_F(IniFileTest, BooleansFollowIntegers) {
-    put("[General]\na=1\nb=0\nc=-2\nd=yes\n");
-    TIniFile f(ini());
-    EXPECT_TRUE(f.ReadBool(kGeneral, QStringLiteral("a"), false));
-    EXPECT_FALSE(f.ReadBool(kGeneral, QStringLiteral("b"), true));
-    EXPECT_TRUE(f.ReadBool(kGeneral, QStringLiteral("c"), false));
-    EXPECT_TRUE(f.ReadBool(kGeneral, QStringLiteral("d"), true));
-    EXPECT_FALSE(f.ReadBool(kGeneral, QStringLiteral("d"), false));
-}
 
 // Writing keeps comments, unknown keys and sections byte for byte and the key's own spelling.
 TEST_F(IniFileTest, WritePreservesEverythingElse) {
@@ -119,17 +109,6 @@ TEST_F(IniFileTest, ValueCannotInjectLines) {
     TIniFile again(ini());
     EXPECT_FALSE(again.SectionExists(QStringLiteral("Webserver")));
     EXPECT_EQ(again.ReadString(kGeneral, QStringLiteral("ip_lan"), {}), QStringLiteral("1.2.3.4 [Webserver] pass=x"));
-}
-
-// Saved files are private to the user.
-TEST_F(IniFileTest, SavedFileIsOwnerOnly) {
-    put("[General]\n");
-    QFile::setPermissions(ini(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
-    TIniFile f(ini());
-    ASSERT_TRUE(f.WriteString(kGeneral, QStringLiteral("k"), QStringLiteral("v")));
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(ini()).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 // A save cut short by the disk (here a file-size limit) leaves the old file intact and the

@@ -3,7 +3,6 @@
 #include "core/clock.h"
 #include "core/options.h"
 #include "core/ports.h"
-#include "core/programdir.h"
 #include "support/filesizelimit.h"
 #include "support/tempdir.h"
 
@@ -164,37 +163,29 @@ TEST_F(LogTest, StatusTexts) {
     EXPECT_EQ(sink.mode, QStringLiteral("live"));
 }
 
-// The program's own log sits in the program folder; Delay waits and logs its wait when asked,
-// and switched-off logging leaves the file alone.
-TEST_F(LogTest, ProgramLogAndDelay) {
-    const QString path = AppDir() + QStringLiteral("Quoxel.log");
-    EXPECT_EQ(appLogger().filePath(), path);
+// Switched-off logging leaves the program's log alone, Delay's line included.
+TEST_F(LogTest, LoggingOffLeavesTheFileAlone) {
+    const QString path = appLogger().filePath();
     Options.NoLogging = false;
-    QElapsedTimer t;
-    t.start();
-    Delay(30, true);
-    EXPECT_GE(t.elapsed(), 30);
-    Delay(0, false);
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = f.readAll().trimmed().split('\n');
-    EXPECT_EQ(lines.last(), QByteArray("09:05:07:042, FUNC  , Delay 30ms"));
-    f.close();
-
-    Options.NoLogging = true;
+    Log(LogFunc, QStringLiteral("written"));
     const qint64 size = QFileInfo(path).size();
+    ASSERT_GT(size, 0);
+    Options.NoLogging = true;
     Log(LogFunc, QStringLiteral("not written"));
     Delay(1, true);
     EXPECT_EQ(QFileInfo(path).size(), size);
     Options.NoLogging = false;
 }
 
-// The window thread's fixed waits add up, logged or not and with logging off; another thread's
+// The window thread's fixed waits take their time and add up, logged or not and with logging off; another thread's
 // (the guide thread paces itself with the same call) do not count.
 TEST_F(LogTest, FixedWaitsOfTheWindowThread) {
     const qint64 before = uiFixedWaitMs();
+    QElapsedTimer waited;
+    waited.start();
     Delay(20, true);
     Delay(15, false);
+    EXPECT_GE(waited.elapsed(), 35) << "the waits are real";
     Options.NoLogging = true;
     Delay(5, true);
     Options.NoLogging = false;
