@@ -576,77 +576,64 @@ TEST_F(EpgTest, LoadChannelEPG) {
     EXPECT_EQ(failing.EPGCount, 0);
 }
 
-// The programme in NowEPG is over: NowEPG moves to the one covering now and (TV) NextEPG to the one after.
-TEST_F(EpgTest, UpdateNowNextMovesAlong) {
-    TChannel ch;
-    ch.Caption = QStringLiteral("PREMIERE SPORT"); // keeps the parse from moving it first
-    ParseEPG(ch, hourly(5, kSummerNoonUtc));
-    ASSERT_EQ(ch.NowEPG.Index, 0);
-    // Slot 0 still runs: only NextEPG is filled, from slot 1.
-    EXPECT_TRUE(UpdateNowNext(&ch, kSummerNoonUtc + 600));
-    EXPECT_EQ(ch.NowEPG.Index, 0);
-    EXPECT_EQ(ch.NextEPG.Index, 1);
-    EXPECT_EQ(ch.NowEPG.ElapsedSec, QStringLiteral("600"));
-    EXPECT_TRUE(UpdateNowNext(&ch, kSummerNoonUtc + 2 * 3600 + 5));
-    EXPECT_EQ(ch.NowEPG.Index, 2);
-    EXPECT_EQ(ch.NowEPG.Title, QStringLiteral("Show 2"));
-    EXPECT_EQ(ch.NowEPG.ElapsedSec, QStringLiteral("5"));
-    EXPECT_EQ(ch.NextEPG.Index, 3);
-    // Still running: nothing moves.
-    EXPECT_FALSE(UpdateNowNext(&ch, kSummerNoonUtc + 2 * 3600 + 100));
-    // Past the whole list: the last programme becomes NowEPG; no slot after it for NextEPG.
-    EXPECT_TRUE(UpdateNowNext(&ch, kSummerNoonUtc + 10 * 3600));
-    EXPECT_EQ(ch.NowEPG.Index, 4);
-    EXPECT_EQ(ch.NextEPG.Index, 3);
-}
+struct NowNextCase {
+    const char* name;
+    const char* caption; // the pay-per-view kind, which the parse leaves where it is
+    TChannelMode mode;
+    int count; // hourly programmes "Show 0".. from noon + startSec
+    qint64 startSec;
+    int nowBefore;   // NowEPG set to this slot (an index past the list: only the index) or -1
+    qint64 clockSec; // after noon
+    bool moved;
+    int now;                // NowEPG's index afterwards
+    int next;               // NextEPG's index afterwards, -1 for none ("...")
+    const char* elapsedSec; // or nullptr
+};
+class NowNextTest : public EpgTest, public ::testing::WithParamInterface<NowNextCase> {};
 
-// A running NowEPG gets the following slot as NextEPG.
-TEST_F(EpgTest, UpdateNowNextFillsNext) {
+// The programme in NowEPG is over: NowEPG moves to the one covering now and (TV only) NextEPG to the
+// one after; a programme of yesterday is over (no wrap at a day); past the list the last one stays.
+// Asked again at once, nothing moves on a TV channel.
+TEST_P(NowNextTest, MovesAlongTheClock) {
+    const NowNextCase& c = GetParam();
     TChannel ch;
-    ch.Caption = QStringLiteral("EROTIK");
-    ParseEPG(ch, hourly(3, kSummerNoonUtc));
-    ch.NowEPG = ch.EPG[1];
-    EXPECT_TRUE(UpdateNowNext(&ch, kSummerNoonUtc + 3600 + 10));
-    EXPECT_EQ(ch.NextEPG.Index, 2);
-    EXPECT_FALSE(UpdateNowNext(&ch, kSummerNoonUtc + 3600 + 20));
+    ch.Caption = QString::fromLatin1(c.caption);
+    ch.Mode = c.mode;
+    ParseEPG(ch, hourly(c.count, kSummerNoonUtc + c.startSec));
+    if (c.nowBefore >= c.count)
+        ch.NowEPG.Index = c.nowBefore;
+    else if (c.nowBefore >= 0)
+        ch.NowEPG = ch.EPG[c.nowBefore];
+    EXPECT_EQ(UpdateNowNext(&ch, kSummerNoonUtc + c.clockSec), c.moved);
+    EXPECT_EQ(ch.NowEPG.Index, c.now);
+    if (c.now < c.count) {
+        EXPECT_EQ(ch.NowEPG.Title, QStringLiteral("Show %1").arg(c.now));
+    }
+    if (c.next < 0) {
+        EXPECT_EQ(ch.NextEPG.Title, QStringLiteral("..."));
+    } else {
+        EXPECT_EQ(ch.NextEPG.Index, c.next);
+    }
+    if (c.elapsedSec) {
+        EXPECT_EQ(ch.NowEPG.ElapsedSec, QLatin1String(c.elapsedSec));
+    }
+    if (c.mode == mTV) {
+        EXPECT_FALSE(UpdateNowNext(&ch, kSummerNoonUtc + c.clockSec + 10));
+    }
 }
+INSTANTIATE_TEST_SUITE_P(
+    Clock, NowNextTest,
+    ::testing::Values(
+        NowNextCase{"StillRunningGetsNext", "PREMIERE SPORT", mTV, 5, 0, -1, 600, true, 0, 1, "600"},
+        NowNextCase{"MovesToTheCoveringOne", "PREMIERE SPORT", mTV, 5, 0, -1, 2 * 3600 + 5, true, 2, 3, "5"},
+        NowNextCase{"PastTheListLastStays", "PREMIERE SPORT", mTV, 5, 0, -1, 10 * 3600, true, 4, -1, nullptr},
+        NowNextCase{"RunningLaterSlotGetsNext", "EROTIK", mTV, 3, 0, 1, 3600 + 10, true, 1, 2, nullptr},
+        NowNextCase{"RadioNextUntouched", "THEMA LIVE", mRadio, 4, 0, -1, 3600 + 30, true, 1, -1, nullptr},
+        NowNextCase{"OnlySlotStays", "PREMIERE DIREKT", mTV, 1, -25 * 3600, -1, 0, false, 0, -1, nullptr},
+        NowNextCase{"YesterdayIsOver", "PREMIERE DIREKT", mTV, 2, -25 * 3600, -1, 0, true, 1, -1, nullptr},
+        NowNextCase{"IndexPastTheListLeftAlone", "PREMIERE DIREKT", mTV, 2, -25 * 3600, 40, 0, false, 40, -1, nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-// Radio: NowEPG moves, NextEPG is not moved by the clock.
-TEST_F(EpgTest, UpdateNowNextRadio) {
-    TChannel ch;
-    ch.Mode = mRadio;
-    ch.Caption = QStringLiteral("THEMA LIVE");
-    ParseEPG(ch, hourly(4, kSummerNoonUtc));
-    EXPECT_TRUE(UpdateNowNext(&ch, kSummerNoonUtc + 3600 + 30));
-    EXPECT_EQ(ch.NowEPG.Index, 1);
-    EXPECT_EQ(ch.NextEPG.Title, QStringLiteral("..."));
-}
-
-// Nothing without a channel; a list where only slot 0 covers now stays; a programme of yesterday
-// is over (no wrap at a day).
-TEST_F(EpgTest, UpdateNowNextEdges) {
+TEST(UpdateNowNext, NoChannel) {
     EXPECT_FALSE(UpdateNowNext(nullptr));
-    TChannel ch;
-    ch.Caption = QStringLiteral("PREMIERE DIREKT");
-    ParseEPG(ch, hourly(1, kSummerNoonUtc - 25 * 3600));
-    EXPECT_FALSE(UpdateNowNext(&ch, kSummerNoonUtc)); // j = 0: stays
-    EXPECT_EQ(ch.NowEPG.Index, 0);
-    TChannel day;
-    day.Caption = QStringLiteral("PREMIERE DIREKT");
-    ParseEPG(day, hourly(2, kSummerNoonUtc - 25 * 3600));
-    EXPECT_TRUE(UpdateNowNext(&day, kSummerNoonUtc));
-    EXPECT_EQ(day.NowEPG.Index, 1);
-    // An index past the list is left alone.
-    day.NowEPG.Index = 40;
-    EXPECT_FALSE(UpdateNowNext(&day, kSummerNoonUtc));
-}
-
-// The clock-driven form reads the installed clock.
-TEST_F(EpgTest, UpdateNowNextUsesClock) {
-    TChannel ch;
-    ch.Caption = QStringLiteral("EROTIK");
-    ParseEPG(ch, hourly(3, kWinterNoonUtc));
-    setNow(kWinterNoonUtc + 3600 + 1);
-    EXPECT_TRUE(UpdateNowNext(&ch));
-    EXPECT_EQ(ch.NowEPG.Index, 1);
 }
