@@ -304,7 +304,11 @@ void ChannelSwitcher::updateSubChannels(const TChannelRef& channel) {
         m_host.setSubChannelsMenuVisible(false);
         return;
     }
-    const QList<TSubChannelLine> lines = parseSubChannels(request(BoxURL(SubChannelUrls::kGetAll)));
+    showSubChannels(channel, request(BoxURL(SubChannelUrls::kGetAll)));
+}
+
+void ChannelSwitcher::showSubChannels(const TChannelRef& channel, const QString& answer) {
+    const QList<TSubChannelLine> lines = parseSubChannels(answer);
     if (lines.isEmpty()) {
         m_host.setSubChannelsMenuVisible(false);
         return;

@@ -120,6 +120,8 @@ private:
     bool recordingNow() const { return m_recording && m_recording(); }
     void resetAudioTrack();
     void updateSubChannels(const TChannelRef& channel);
+    // The receiver's answer to the sub-channel request, in the channel box and the SubChannels menu.
+    void showSubChannels(const TChannelRef& channel, const QString& answer);
     void startStream(const TChannelRef& channel);
     void finishSwitch();
     // A switch that stops short: the bracket closes and the programme bar may show again.

@@ -9,6 +9,7 @@
 #include "core/options.h"
 #include "playback/channelswitch.h"
 #include "playback/streamsetup.h"
+#include "playback/subchannels.h"
 #include "playback/switchhost.h"
 #include "playback/vlcplayer.h"
 #include "playback/zapclock.h"
@@ -23,6 +24,7 @@ struct FastZapPlan {
     bool zap = false;
     QString id;
     QString getMode, setTv, setRadio, spts, pes, zapTo, onAir, info, pids;
+    QString subChannels; // a portal's sub-channels are asked for too; empty for other channels
 };
 
 struct FastZapAnswers {
@@ -34,6 +36,8 @@ struct FastZapAnswers {
     bool refused = false;
     QString onAir;
     QString info, pids;
+    bool subChannelsAsked = false;
+    QString subChannels;
     qint64 zappedMs = -1, pidsMs = -1;
     QStringList requests; // "url (status)", for the log
 };
@@ -117,6 +121,10 @@ FastZapAnswers runFastZap(const FastZapPlan& plan, QElapsedTimer since) {
         configure(second, plan);
         a.pids = ask(second, plan.pids, &pidsRequests);
     });
+    if (!plan.subChannels.isEmpty() && !a.refused) {
+        a.subChannels = ask(http, plan.subChannels, &a.requests);
+        a.subChannelsAsked = true;
+    }
     a.info = ask(http, plan.info, &a.requests);
     pids.join();
     a.requests += pidsRequests;
@@ -232,6 +240,8 @@ void ChannelSwitcher::fastBegin(const TChannelRef& channel) {
     plan.onAir = BoxURL(SwitchUrls::kOnAir);
     plan.info = BoxURL(QStringLiteral("http://<IP:PORT>/control/info?streaminfo"));
     plan.pids = BoxURL(QStringLiteral("http://<IP:PORT>/control/zapto?getallpids"));
+    if (!channel->IsSubChannel && isPortalChannel(channel->Caption))
+        plan.subChannels = BoxURL(SubChannelUrls::kGetAll);
     m_stream.showChannelMode(plan.radio, false, false);
     m_fastWorking = true;
     const int generation = ++m_fastGeneration;
@@ -295,8 +305,14 @@ void ChannelSwitcher::fastAnswered(const FastZapAnswers& a) {
     m_akt = target;
     m_fastTarget = target;
     m_host.aktChannelChanged(m_akt);
-    if (!target->IsSubChannel)
-        updateSubChannels(target);
+    if (!target->IsSubChannel) {
+        // The worker asked for the planned channel's; a channel the receiver stayed on instead is
+        // asked for here.
+        if (a.subChannelsAsked && target->Id.trimmed() == a.id)
+            showSubChannels(target, a.subChannels);
+        else
+            updateSubChannels(target);
+    }
     ShowStatus(QStringLiteral("getting streaminfo..."));
     const TStreamInfo info = m_stream.takeStreamInfo(a.info, a.pids, target->Mode);
     m_clock->mark(ZapClock::Pids, a.pidsMs);

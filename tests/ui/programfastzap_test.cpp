@@ -123,3 +123,23 @@ TEST(ProgramFastZap, SwitchesWithoutFreezingAndTheNewestTargetWins) {
     Q_EMIT w.clockTicked();
     EXPECT_TRUE(run.sim().requestTargets().contains(recordLook));
 }
+
+// Fast zap onto a pay-TV portal: its sub-channels are asked for by the switch's worker, beside the
+// stream facts, and show in the SubChannels menu as in the written switch.
+TEST(ProgramFastZap, PortalSubChannelsComeFromTheWorker) {
+    ProgramRun run(QStringLiteral("127.29.1.2"));
+    ASSERT_TRUE(run.start("\n[Extras]\nfastzap=1\n"));
+    quoxel::TFrmQuoxel& w = run.window();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !run.app().switcher()->fastSwitching(); }, 15000));
+    w.menu().Bouquets1->actions().value(1)->trigger();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return w.menu().SubChannels1->menuAction()->isVisible() && !run.app().switcher()->fastSwitching(); },
+        15000));
+    EXPECT_EQ(run.app().session().AktChannel->Id, QStringLiteral("85000300008"));
+    EXPECT_EQ(w.menu().SubChannels1->actions().size(), 3);
+    const QByteArray log = run.log();
+    EXPECT_TRUE(log.contains("THREAD, zap request http://127.29.1.2:80/control/zapto?getallsubchannels (HTTP/1.0 200"))
+        << "asked on the worker thread";
+    EXPECT_FALSE(log.contains("HTTP  , http://127.29.1.2:80/control/zapto?getallsubchannels"))
+        << "asked on the window thread";
+}
