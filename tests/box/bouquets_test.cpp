@@ -267,19 +267,6 @@ TEST_F(BouquetTest, RadioOnlyAndTvOnly) {
     EXPECT_EQ(m_box.requests, (QStringList{kTv1, kRadio1, kTv2, kRadio2}));
 }
 
-// Both answers empty: false and the shown bouquet stays as it was.
-TEST_F(BouquetTest, EmptyBouquetKeepsShown) {
-    m_box.answers[kTv1] = QStringLiteral("1 t1 A\r\n2 t2 B");
-    TBouquetModel model(m_box.fn());
-    ASSERT_TRUE(model.LoadBouquet(QStringLiteral("1")));
-    model.setSelectedIndex(1);
-    const TChannelRef kept = model.channelBox()[1].Channel;
-    EXPECT_FALSE(model.LoadBouquet(QStringLiteral("2")));
-    ASSERT_EQ(model.channelBox().size(), 2);
-    EXPECT_EQ(model.channelBox()[1].Channel, kept);
-    EXPECT_EQ(model.selectedIndex(), 1);
-}
-
 // A reload keeps the selected position and checks that menu entry alone.
 TEST_F(BouquetTest, ReloadKeepsSelection) {
     m_box.answers[kTv1] = lines(5, QStringLiteral("a"));

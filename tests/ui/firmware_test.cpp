@@ -167,7 +167,9 @@ INSTANTIATE_TEST_SUITE_P(
                       StandbyCase{"NewAwake", "127.0.128.2", "3.x", false, false, "/control/standby?on", ""},
                       StandbyCase{"OldAwakeSaysOk", "127.0.128.3", "2.2", false, true, "/control/standby?off", ""},
                       StandbyCase{"NewRefuses", "127.0.128.9", "3.x", false, false, "/control/standby?on",
-                                  "Quoxel Standby ON failed!"}),
+                                  "Quoxel Standby ON failed!"},
+                      StandbyCase{"NewInStandbyRefuses", "127.0.128.12", "3.x", true, true, "/control/standby?off",
+                                  "Quoxel Standby OFF failed!"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Without a channel list (the receiver listed no bouquets) the receiver commands send nothing and

@@ -250,6 +250,7 @@ TEST_F(Program, EpgTimersAndClock) {
     ASSERT_TRUE(sim().clearRequests());
     w().menu().ResetEPG1->trigger();
     EXPECT_EQ(app().session().AktChannel->NowEPG.Title, QStringLiteral("..."));
+    EXPECT_EQ(app().session().AktChannel->NextEPG.Title, QStringLiteral("..."));
     const QString aktList = QStringLiteral("channelid=") + app().session().AktChannel->Id;
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {

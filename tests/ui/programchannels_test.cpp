@@ -233,6 +233,7 @@ TEST(ProgramChannels, NoisyBouquetAnswerKeepsTheList) {
     TFrmQuoxel& w = run.window();
     ASSERT_TRUE(QTest::qWaitFor([] { return !IsSwitching; }, 20000));
     const QStringList shown = boxTexts(w.CmbChannels());
+    const int selected = w.CmbChannels()->currentIndex();
     ASSERT_FALSE(shown.isEmpty());
     ASSERT_TRUE(
         run.sim().setFault(QStringLiteral("/control/getbouquet?bouquet=2"), QStringLiteral("garbage-body"), 65536));
@@ -244,6 +245,7 @@ TEST(ProgramChannels, NoisyBouquetAnswerKeepsTheList) {
     ASSERT_TRUE(QTest::qWaitFor([] { return !IsSwitching; }, 20000));
     EXPECT_EQ(boxTexts(w.CmbChannels()).mid(0, 3), shown.mid(0, 3)) << "the list shown stays";
     EXPECT_EQ(w.CmbChannels()->count(), shown.size());
+    EXPECT_EQ(w.CmbChannels()->currentIndex(), selected) << "the selection stays";
     const QRegularExpression hexId(QStringLiteral("^/control/zapto\\?[0-9a-f]+$"));
     for (const QString& zap : zaps(run.requests()))
         EXPECT_TRUE(hexId.match(zap).hasMatch()) << zap.toStdString();
