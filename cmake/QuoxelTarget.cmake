@@ -21,6 +21,9 @@ function(quoxel_add_test name)
     cmake_parse_arguments(ARG "GUI" "" "SOURCES;LINKS;LABELS;ENVIRONMENT" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     quoxel_set_compile_options(${name})
+    # A folder of its own: the program's Quoxel.ini and Quoxel.log live beside the executable, and
+    # test programs running at the same time must not read, truncate or rewrite each other's.
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${name})
     if(ARG_GUI)
         target_link_libraries(${name} PRIVATE quoxel_test_main_gui)
     else()
