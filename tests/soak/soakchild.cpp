@@ -475,6 +475,8 @@ void SoakChild::controlTick() {
 
 // The faults are gone: the user picks the next channel in the channel box (twice more if one
 // does not play, as the list holds a channel without a picture) and expects the picture back.
+// A programme's details or the channel list left open over the picture hold the keys (the details
+// also grey the channel box out): the user closes them with Esc first.
 void SoakChild::recover(const QByteArray& label) {
     m_paused = true;
     ++m_depth;
@@ -482,7 +484,18 @@ void SoakChild::recover(const QByteArray& label) {
     t.start();
     bool ok = false;
     int switches = 0;
+    quoxel::EpgPanels& panels = m_app.osd().panels();
+    OsdController& osd = m_app.osd().osd();
+    const auto panelOpen = [&] {
+        return panels.detailsVisible() || panels.channelsVisible() || osd.osdVisible(OsdWindow::Details) ||
+               osd.osdVisible(OsdWindow::Channels);
+    };
     for (; switches < 3 && !ok;) {
+        for (int i = 0; i < 3 && panelOpen(); ++i) {
+            note(QStringLiteral("recovery: Esc closes the panel over the picture"));
+            QTest::keyClick(&m_w, Qt::Key_Escape);
+            (void)QTest::qWaitFor([&] { return !panelOpen(); }, 2000);
+        }
         QComboBox* box = m_w.CmbChannels();
         if (box->count() == 0) {
             // Nothing listed (the bouquets failed to load): the first bouquet again.
