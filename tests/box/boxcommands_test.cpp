@@ -7,6 +7,7 @@
 #include "core/ports.h"
 #include "support/boxsimprocess.h"
 #include "support/rawhttpserver.h"
+#include "support/statustrail.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -76,12 +77,6 @@ TEST(BoxAnswer, Trimming) {
 
 namespace {
 
-class StatusRecorder : public StatusSink {
-public:
-    void showStatus(const QString& message, const QString&, const QString&) override { messages.append(message); }
-    QStringList messages;
-};
-
 // Runs against a simulated receiver on its own loopback address.
 class BoxClientTest : public ::testing::Test {
 protected:
@@ -110,7 +105,7 @@ protected:
     BoxSimProcess m_sim{QString::fromLatin1(kAddress)};
     TIEHTTP m_http;
     BoxClient m_box{m_http};
-    StatusRecorder m_status;
+    StatusTrail m_status;
 };
 
 } // namespace
@@ -132,15 +127,15 @@ TEST_F(BoxClientTest, TimeoutGivesEmptyAnswerAndStatus) {
     ASSERT_TRUE(m_sim.setFault(QStringLiteral("/control/getmode"), QStringLiteral("silent")));
     const QString url = BoxURL(QStringLiteral("http://<IP:PORT>/control/getmode"));
     EXPECT_EQ(m_box.BoxRequest(url), QString());
-    ASSERT_FALSE(m_status.messages.isEmpty());
-    EXPECT_EQ(m_status.messages.last(), QStringLiteral(" ERROR, http timeout (") + url + QStringLiteral(")!"));
+    ASSERT_FALSE(m_status.texts.isEmpty());
+    EXPECT_EQ(m_status.texts.last(), QStringLiteral("ERROR, http timeout (") + url + QStringLiteral(")!"));
 }
 
 // An answer that merely says "timeout" counts as one.
 TEST_F(BoxClientTest, TimeoutWordCounts) {
     ASSERT_TRUE(m_sim.setFault(QStringLiteral("/control/getmode"), QStringLiteral("timeout-text")));
     EXPECT_EQ(m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/getmode"))), QString());
-    EXPECT_EQ(m_status.messages.size(), 1);
+    EXPECT_EQ(m_status.texts.size(), 1);
 }
 
 // A refused connection gives an empty answer at once, without the time-out text.
@@ -149,7 +144,7 @@ TEST_F(BoxClientTest, RefusedConnection) {
     QElapsedTimer t;
     t.start();
     EXPECT_EQ(m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/getmode"))), QString());
-    EXPECT_TRUE(m_status.messages.isEmpty());
+    EXPECT_TRUE(m_status.texts.isEmpty());
     EXPECT_LT(t.elapsed(), 10000); // hang guard only
 }
 
@@ -159,7 +154,7 @@ TEST_F(BoxClientTest, QuickRequestKeepsTimeoutText) {
     EXPECT_EQ(m_box.QuickRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/getmode"))),
               QStringLiteral("[error 100: tiehttp timeout expired]"));
     EXPECT_EQ(m_http.Timeout, BoxClient::kTimeoutSec);
-    EXPECT_TRUE(m_status.messages.isEmpty());
+    EXPECT_TRUE(m_status.texts.isEmpty());
 }
 
 // A main request waits for the EPG thread's request to end, and no longer once the EPG thread is stopped.

@@ -8,6 +8,7 @@
 #include "core/options.h"
 #include "core/ports.h"
 #include "support/boxsimprocess.h"
+#include "support/statustrail.h"
 
 #include <QTest>
 #include <gtest/gtest.h>
@@ -51,12 +52,6 @@ public:
     void setStopEPGCaption(const QString& caption) override { stopCaptions << caption; }
     void setBusyCursor(bool busy) override { busyDepth += busy ? 1 : -1; }
     void processEvents() override {}
-};
-
-class RecordingStatus : public StatusSink {
-public:
-    QStringList shown;
-    void showStatus(const QString& message, const QString&, const QString&) override { shown << message.trimmed(); }
 };
 
 TChannelRef channel(const QString& id, TChannelMode mode = mTV, const QString& caption = QString()) {
@@ -129,7 +124,7 @@ protected:
     TOptions m_saved;
     QByteArray m_savedTz;
     ManualClock m_clock{QDateTime::fromSecsSinceEpoch(kT0, Qt::UTC)};
-    RecordingStatus m_status;
+    StatusTrail m_status;
     BoxSimProcess m_sim{QString::fromLatin1(kAddress)};
     RecordingHost host;
     QStringList ids;

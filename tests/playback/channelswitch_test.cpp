@@ -58,17 +58,17 @@ TEST_P(ZapSequenceTest, ReceiverRequestsInOrder) {
     if (*c.service) {
         EXPECT_TRUE(decodesPictures() || QLatin1String(c.service) == QLatin1String("radio"));
         EXPECT_EQ(sim.requestTargets(QString::fromLatin1(c.service)), QStringList{QString::fromLatin1(c.streamPath)});
-        EXPECT_FALSE(status.messages.contains(QStringLiteral("stream is not available!")));
+        EXPECT_FALSE(status.texts.contains(QStringLiteral("stream is not available!")));
     } else {
         EXPECT_TRUE(sim.requestTargets(QStringLiteral("tv")).isEmpty());
-        EXPECT_EQ(status.messages.contains(QStringLiteral("stream is not available!")), c.unavailable);
+        EXPECT_EQ(status.texts.contains(QStringLiteral("stream is not available!")), c.unavailable);
         EXPECT_EQ(playerView->notAvailable, c.unavailable ? 1 : 0);
     }
-    EXPECT_TRUE(status.messages.contains(QStringLiteral("switching channel...")));
-    EXPECT_TRUE(status.messages.contains(QStringLiteral("getting streaminfo...")));
+    EXPECT_TRUE(status.texts.contains(QStringLiteral("switching channel...")));
+    EXPECT_TRUE(status.texts.contains(QStringLiteral("getting streaminfo...")));
     EXPECT_FALSE(IsSwitching.load());
-    EXPECT_LT(status.messages.indexOf(QStringLiteral("switching channel...")),
-              status.messages.indexOf(QStringLiteral("getting streaminfo...")));
+    EXPECT_LT(status.texts.indexOf(QStringLiteral("switching channel...")),
+              status.texts.indexOf(QStringLiteral("getting streaminfo...")));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -326,7 +326,7 @@ TEST_F(SilentReceiverTest, SwitchEndsWithTheTimeoutText) {
     EXPECT_FALSE(IsSwitching.load());
     const QString zapTimeout =
         QStringLiteral("ERROR, http timeout (http://") + m_address + QStringLiteral(":80/control/zapto?437000273f2)!");
-    EXPECT_TRUE(status.messages.contains(zapTimeout));
+    EXPECT_TRUE(status.texts.contains(zapTimeout));
     EXPECT_EQ(switcher->AktChannel()->Id, kZdf);
     EXPECT_TRUE(stream->LiveURL.isEmpty() || stream->LiveURL.contains(QLatin1String(":31339/0,")));
 

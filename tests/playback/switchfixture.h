@@ -8,6 +8,7 @@
 #include "core/log.h"
 #include "core/options.h"
 #include "support/boxsimprocess.h"
+#include "support/statustrail.h"
 
 #include <QFile>
 #include <QTest>
@@ -126,7 +127,7 @@ protected:
     int m_mode;
     TOptions m_saved;
     BoxSimProcess sim;
-    RecordingStatus status;
+    StatusTrail status;
     RecordingSwitchHost host;
     RecordingStreamView streamView;
     TIEHTTP http;

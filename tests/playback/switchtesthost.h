@@ -122,10 +122,3 @@ public:
 private:
     TBouquetModel& m_model;
 };
-
-// The status line's messages in order.
-class RecordingStatus : public StatusSink {
-public:
-    QStringList messages;
-    void showStatus(const QString& message, const QString&, const QString&) override { messages << message.trimmed(); }
-};

@@ -6,6 +6,7 @@
 #include "core/options.h"
 #include "playback/vlctestsupport.h"
 #include "support/boxsimprocess.h"
+#include "support/statustrail.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -153,7 +154,7 @@ TEST_F(PlayerTvTest, MuteWithoutSelectionChangesNothing) {
 TEST_F(PlayerTvTest, StopThenStopAgain) {
     m_player->StartStream(AppMode::Live, false, tvUrl());
     ASSERT_TRUE(waitDecodedVideo(3, 15000));
-    StatusRecorder status;
+    StatusTrail status;
     const qint64 from = logSize();
     m_player->Stop();
     EXPECT_EQ(m_player->PlayState(), 2);
@@ -216,7 +217,7 @@ TEST_F(PlayerTvTest, RadioPlaysAudioOnly) {
 
 // The PIDs of an unavailable channel: the fixed text, no target, the switch released.
 TEST_F(PlayerTvTest, UnavailableStream) {
-    StatusRecorder status;
+    StatusTrail status;
     m_player->StartStream(AppMode::Live, false,
                           QStringLiteral("http://") + m_address + QStringLiteral(":31339/0,0x0000,0x0000,0x0000"));
     EXPECT_EQ(status.texts.last(), QStringLiteral("stream is not available!"));
@@ -229,7 +230,7 @@ TEST_F(PlayerTvTest, UnavailableStream) {
 TEST_F(PlayerTvTest, CachingCountdown) {
     m_player->setCaching(QStringLiteral("1000"), QStringLiteral("3000"));
     m_player->setStreamInfo(PlayingFacts{QStringLiteral("720x576"), QStringLiteral("1500kbit"), QStringLiteral("mp2")});
-    StatusRecorder status;
+    StatusTrail status;
     m_player->WaitCaching();
     QStringList expected;
     for (int left = 990; left >= 0; left -= 10)
@@ -241,7 +242,7 @@ TEST_F(PlayerTvTest, CachingCountdown) {
 // A hostile cache setting does not hold the UI: the wait is capped, and IsClosing ends it early.
 TEST_F(PlayerTvTest, CachingWaitBounded) {
     m_player->setCaching(QStringLiteral("2147483647"), QStringLiteral("3000"));
-    StatusRecorder status;
+    StatusTrail status;
     QTimer::singleShot(0, [] {}); // nothing runs during the wait: it sleeps on this thread
     IsClosing = false;
     std::thread closer([] {
@@ -336,7 +337,7 @@ TEST_F(PlayerStallTest, QuoxelWithoutStreamEndsCaching) {
     // The provider's address is a silent receiver port.
     ASSERT_TRUE(m_sim.setFault(QStringLiteral("tv"), QStringLiteral("silent")));
     Options.QuoxelAddress = m_address + QStringLiteral(":31339");
-    StatusRecorder status;
+    StatusTrail status;
     QElapsedTimer t;
     t.start();
     m_player->StartStream(AppMode::Quoxel, false, QString());

@@ -38,19 +38,6 @@ void RecordingView::processPendingEvents() {
     QCoreApplication::processEvents();
 }
 
-StatusRecorder::StatusRecorder() {
-    setStatusSink(this);
-}
-
-StatusRecorder::~StatusRecorder() {
-    setStatusSink(nullptr);
-}
-
-void StatusRecorder::showStatus(const QString& message, const QString&, const QString&) {
-    // The message panel holds the text behind one blank.
-    texts << (message.startsWith(QLatin1Char(' ')) ? message.mid(1) : message);
-}
-
 qint64 logSize() {
     return QFile(appLogger().filePath()).size();
 }

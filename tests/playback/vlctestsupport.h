@@ -83,15 +83,6 @@ public:
     void hideStillPicture() override { ++stillHides; }
 };
 
-// Collects every status-line text while it lives.
-class StatusRecorder : public StatusSink {
-public:
-    StatusRecorder();
-    ~StatusRecorder() override;
-    void showStatus(const QString& message, const QString& modeName, const QString& stamp) override;
-    QStringList texts;
-};
-
 // Lines of the program log written since `from` (a byte offset taken with logSize()).
 qint64 logSize();
 QStringList logLinesSince(qint64 from);

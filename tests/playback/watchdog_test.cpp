@@ -70,7 +70,7 @@ TEST_F(WatchdogTest, PausedStreamIsLeftAlone) {
     ASSERT_TRUE(IsPaused);
     ASSERT_TRUE(provide(false));
     const int streams = providedStreams();
-    status.messages.clear();
+    status.texts.clear();
     for (int i = 0; i < 3; ++i) {
         switcher->TimerVLCTimer();
         QTest::qWait(300);
@@ -78,7 +78,7 @@ TEST_F(WatchdogTest, PausedStreamIsLeftAlone) {
     EXPECT_EQ(providedStreams(), streams);
     EXPECT_TRUE(switcher->streamConnected());
     EXPECT_EQ(switcher->TimerVLC().interval(), ChannelSwitcher::kWatchdogLostMs);
-    EXPECT_FALSE(status.messages.contains(QStringLiteral("no connection to quoxel stream!")));
+    EXPECT_FALSE(status.texts.contains(QStringLiteral("no connection to quoxel stream!")));
 }
 
 // In full screen a lost picture leaves full screen; in quoxel mode the watchdog keeps running.

@@ -9,6 +9,7 @@
 #include "core/ports.h"
 #include "playback/channelswitch.h"
 #include "playback/vlcapi.h"
+#include "support/statustrail.h"
 #include "support/tempdir.h"
 #include "ui/mainwindow.h"
 
@@ -25,24 +26,6 @@ using quoxel::AppController;
 using quoxel::TFrmQuoxel;
 
 namespace {
-
-// The status line's texts as they are shown, also those the next text replaces at once.
-class StatusTrail : public StatusSink {
-public:
-    explicit StatusTrail(StatusSink& shown)
-        : m_shown(shown) {
-        setStatusSink(this);
-    }
-    ~StatusTrail() override { setStatusSink(&m_shown); }
-    void showStatus(const QString& message, const QString& modeName, const QString& stamp) override {
-        texts << message;
-        m_shown.showStatus(message, modeName, stamp);
-    }
-    QStringList texts;
-
-private:
-    StatusSink& m_shown;
-};
 
 const QString kProvider = QStringLiteral("127.0.69.1");
 const QString kReceiver = QStringLiteral("127.0.69.2");
@@ -125,11 +108,11 @@ TEST(QuoxelMode, FollowsARealProvidingInstance) {
     // The provider goes; its user puts the receiver on another channel and starts it again.
     ASSERT_TRUE(sim.clearRequests());
     provider.stop();
-    StatusTrail trail(w);
+    StatusTrail trail(&w);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !app.switcher()->streamConnected(); }, 30000))
         << "playing " << app.player().isPlaying() << " state " << int(app.player().engine()->state()) << " timer "
         << app.switcher()->TimerVLC().isActive() << "/" << app.switcher()->TimerVLC().interval();
-    EXPECT_TRUE(trail.texts.contains(QStringLiteral(" no connection to quoxel stream!")))
+    EXPECT_TRUE(trail.texts.contains(QStringLiteral("no connection to quoxel stream!")))
         << trail.texts.join(u'|').toStdString();
     ASSERT_TRUE(sim.setState(QStringLiteral("channel"), kZdf));
     ASSERT_TRUE(provider.start());
