@@ -62,6 +62,20 @@ int greyTextPixels(const QImage& img, const QRect& r) {
     return n;
 }
 
+// The other shown top-level windows that overlap r (global coordinates), by class and place.
+std::string windowsOver(const QWidget* own, const QRect& r) {
+    QStringList found;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != own && w->isVisible() && w->frameGeometry().intersects(r))
+            found << QStringLiteral("%1 %2 at %3,%4 %5x%6")
+                         .arg(QString::fromLatin1(w->metaObject()->className()), w->objectName())
+                         .arg(w->x())
+                         .arg(w->y())
+                         .arg(w->width())
+                         .arg(w->height());
+    return found.isEmpty() ? std::string("none") : found.join(QStringLiteral("; ")).toStdString();
+}
+
 // The running programme's block of a row, or -1.
 int runningBlock(TFrmGuide& g, int row) {
     const qint64 now = Clock::current().now().toSecsSinceEpoch();
@@ -193,16 +207,26 @@ TEST(GuideDisplay, GridZapAndSearchInTheRunningProgram) {
     wheelDown(view, Qt::ShiftModifier);
     EXPECT_EQ(time->value() - before, shift);
     const int rulerWidth = view->width() - GuideGrid::kHeaderWidth - 60 - shift;
+    const QRect rulerNow(GuideGrid::kHeaderWidth + 60, 0, rulerWidth, GuideGrid::kRulerHeight - 9);
+    const QRect rulerBefore = rulerNow.translated(shift, 0);
     double rulerSame = 0;
-    EXPECT_TRUE(QTest::qWaitFor(
+    QImage shifted;
+    const bool rulerMoved = QTest::qWaitFor(
         [&] {
-            rulerSame = sameShare(
-                grab().copy(QRect(GuideGrid::kHeaderWidth + 60, 0, rulerWidth, GuideGrid::kRulerHeight - 9)),
-                scrolled.copy(QRect(GuideGrid::kHeaderWidth + 60 + shift, 0, rulerWidth, GuideGrid::kRulerHeight - 9)));
+            shifted = grab();
+            rulerSame = sameShare(shifted.copy(rulerNow), scrolled.copy(rulerBefore));
             return rulerSame > 0.98;
         },
-        10000))
-        << "the ruler moved half an hour: " << rulerSame << " of it in place";
+        10000);
+    // On failure: whether the screen kept the old picture, whether the widget itself would draw the
+    // step, and which other windows lie over the ruler.
+    EXPECT_TRUE(rulerMoved) << "the ruler moved half an hour: " << rulerSame << " of it in place; unchanged on screen: "
+                            << sameShare(shifted.copy(rulerNow), scrolled.copy(rulerNow))
+                            << ", as the widget draws it: "
+                            << sameShare(view->grab().toImage().convertToFormat(scrolled.format()).copy(rulerNow),
+                                         scrolled.copy(rulerBefore))
+                            << ", windows over it: "
+                            << windowsOver(g, QRect(view->mapToGlobal(rulerNow.topLeft()), rulerNow.size()));
 
     // Home: back to now on the channel on air, the line a quarter into the grid.
     QTest::keyClick(grid, Qt::Key_Home);
