@@ -89,13 +89,11 @@ protected:
         Options.IpLan = QString::fromLatin1(kAddress);
         ASSERT_TRUE(m_sim.start()) << m_sim.stderrText().toStdString();
         m_http.Timeout = BoxClient::kTimeoutSec;
-        setStatusSink(&m_status);
         MainRequestBusy = false;
         EPGRequestBusy = false;
         EPGAbort = false;
     }
     void TearDown() override {
-        setStatusSink(nullptr);
         EPGRequestBusy = false;
         EPGAbort = false;
         Options = m_saved;

@@ -7,6 +7,7 @@
 #include "core/log.h"
 #include "core/options.h"
 #include "core/ports.h"
+#include "support/appstate.h"
 #include "support/boxsimprocess.h"
 #include "support/statustrail.h"
 
@@ -82,26 +83,17 @@ QString threeProgrammes(qint64 start, const QString& info2 = QStringLiteral("Tit
 class EPGTimersTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_saved = Options;
         m_savedTz = qgetenv("TZ");
         qputenv("TZ", "UTC");
         tzset();
         Options.BoxAddress = QString::fromLatin1(kAddress) + QStringLiteral(":80");
-        Options.BoxTimeOffset = 0;
-        IsClosing = false;
-        IsStarting = false;
         EPGAbort = false;
         m_clock.set(QDateTime::fromSecsSinceEpoch(kT0, Qt::UTC));
         Clock::setCurrent(&m_clock);
-        setStatusSink(&m_status);
         ids = {QStringLiteral("43700016d66"), QStringLiteral("437000273f2"), QStringLiteral("44100016dca")};
     }
     void TearDown() override {
-        setStatusSink(nullptr);
         Clock::setCurrent(nullptr);
-        IsClosing = false;
-        IsStarting = false;
-        Options = m_saved;
         qputenv("TZ", m_savedTz);
         tzset();
     }
@@ -121,7 +113,7 @@ protected:
         host.selected = 1;
     }
 
-    TOptions m_saved;
+    ScopedAppState m_state;
     QByteArray m_savedTz;
     ManualClock m_clock{QDateTime::fromSecsSinceEpoch(kT0, Qt::UTC)};
     StatusTrail m_status;

@@ -4,6 +4,7 @@
 #include "core/clock.h"
 #include "core/log.h"
 #include "startupfakes.h"
+#include "support/appstate.h"
 
 #include <QTimeZone>
 #include <gtest/gtest.h>
@@ -36,7 +37,6 @@ protected:
         , view(log)
         , steps(log)
         , clock(kPcNow) {
-        m_saved = Options;
         Clock::setCurrent(&clock);
         setStatusSink(&status);
         view.settings = baseSettings();
@@ -52,9 +52,6 @@ protected:
     ~ConnectionTest() override {
         setStatusSink(nullptr);
         Clock::setCurrent(nullptr);
-        Options = m_saved;
-        IsClosing = false;
-        IsStarting = false;
     }
     ConnectionOutcome run() {
         Connection connection(view, steps, QStringLiteral("0.1.0"));
@@ -66,7 +63,7 @@ protected:
     FakeConnectionView view;
     FakeSteps steps;
     ManualClock clock;
-    TOptions m_saved;
+    ScopedAppState m_state;
 };
 
 } // namespace

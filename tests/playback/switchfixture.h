@@ -7,6 +7,7 @@
 #include "box/httpengine.h"
 #include "core/log.h"
 #include "core/options.h"
+#include "support/appstate.h"
 #include "support/boxsimprocess.h"
 #include "support/statustrail.h"
 
@@ -26,7 +27,6 @@ protected:
         , sim(m_address, std::move(simArgs)) {}
 
     void SetUp() override {
-        m_saved = Options;
         Options.BoxAddress = m_address + QStringLiteral(":80");
         Options.IpLan = m_address;
         Options.IpPc = m_address;
@@ -35,12 +35,8 @@ protected:
         Options.ProvideStream = false;
         Options.StreamPortProv = QString::number(kProvidePort);
         Options.QuoxelAddress = m_address + QLatin1Char(':') + QString::number(kProvidePort);
-        IsSwitching = false;
-        IsStarting = false;
-        IsClosing = false;
         IsPaused = false;
         ASSERT_TRUE(sim.start());
-        setStatusSink(&status);
 
         http.Timeout = BoxClient::kTimeoutSec;
         box = std::make_unique<BoxClient>(http);
@@ -65,11 +61,7 @@ protected:
     void TearDown() override {
         switcher.reset();
         player.reset();
-        setStatusSink(nullptr);
-        IsSwitching = false;
-        IsStarting = false;
         IsPaused = false;
-        Options = m_saved;
     }
 
     // No window by default: the engine's dummy outputs.
@@ -123,9 +115,9 @@ protected:
 
     static constexpr int kProvidePort = 31329;
 
+    ScopedAppState m_state;
     QString m_address;
     int m_mode;
-    TOptions m_saved;
     BoxSimProcess sim;
     StatusTrail status;
     RecordingSwitchHost host;

@@ -5,6 +5,7 @@
 #include "core/appflags.h"
 #include "core/options.h"
 #include "playback/vlctestsupport.h"
+#include "support/appstate.h"
 #include "support/boxsimprocess.h"
 #include "support/statustrail.h"
 #include "support/tempdir.h"
@@ -35,15 +36,12 @@ protected:
                     simArgs) {}
 
     void SetUp() override {
-        Options = TOptions();
         Options.BoxAddress = m_address + QStringLiteral(":80");
         Options.IpLan = m_address;
         Options.IpPc = m_address;
         Options.StreamPortProv = QStringLiteral("31329");
         Options.StreamPortUdp = QStringLiteral("31330");
         Options.QuoxelAddress = m_address + QStringLiteral(":31329");
-        IsClosing = false;
-        IsSwitching = false;
         IsPaused = false;
         ASSERT_TRUE(m_sim.start());
         m_http.Timeout = BoxClient::kTimeoutSec;
@@ -56,10 +54,7 @@ protected:
         ASSERT_EQ(m_player->VlcHandle(), 1);
     }
 
-    void TearDown() override {
-        m_player.reset();
-        IsClosing = false;
-    }
+    void TearDown() override { m_player.reset(); }
 
     QString tvUrl() const { return QStringLiteral("http://") + m_address + QStringLiteral(":31339") + kTvPath; }
     QString radioUrl() const { return QStringLiteral("http://") + m_address + QStringLiteral(":31338/0x0100"); }
@@ -84,6 +79,7 @@ protected:
             ms);
     }
 
+    ScopedAppState m_state;
     QString m_address;
     BoxSimProcess m_sim;
     TestDir m_shiftDir;

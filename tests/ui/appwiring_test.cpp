@@ -2,6 +2,7 @@
 
 #include "core/appflags.h"
 #include "core/options.h"
+#include "support/appstate.h"
 #include "ui/mainwindow.h"
 #include "ui/taskbar.h"
 
@@ -20,15 +21,8 @@ protected:
     void SetUp() override {
         if (QGuiApplication::platformName() != QLatin1String("xcb"))
             GTEST_SKIP() << "needs an X display (xcb)";
-        Options = TOptions{};
-        IsClosing = false;
-        IsStarting = false;
     }
-    void TearDown() override {
-        IsClosing = false;
-        IsStarting = false;
-        Options = TOptions{};
-    }
+    ScopedAppState m_state;
 };
 
 // "Hide taskbar" keeps the main window out of the task list on every show; without it the entry is

@@ -3,6 +3,7 @@
 #include "core/appflags.h"
 #include "core/log.h"
 #include "core/options.h"
+#include "support/appstate.h"
 #include "ui/blackscreen.h"
 #include "ui/splash.h"
 
@@ -52,15 +53,7 @@ QAction* actionAt(QMenuBar& bar, const QString& path) {
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        Options = TOptions{};
-        IsStarting = false;
-        IsClosing = false;
-    }
-    void TearDown() override {
-        Options = TOptions{};
-        IsStarting = false;
-    }
+    ScopedAppState m_state;
 };
 
 class MenuTable : public MainWindowTest, public ::testing::WithParamInterface<MenuRow> {};

@@ -33,7 +33,6 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 class OnlineFixture : public ::testing::Test {
 public:
-    static void resetFlags() { ProgramRun::resetFlags(); }
     // Request targets of a simulator service, percent-decoded.
     static QStringList decoded(const QStringList& targets) {
         QStringList out;

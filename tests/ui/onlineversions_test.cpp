@@ -442,10 +442,10 @@ void runKeysProgram(std::pair<Seen, Seen>& seen, QString& failure) {
 void SettingKeys::SetUpTestSuite() {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         return;
-    OnlineFixture::resetFlags();
+    ProgramRun::resetFlags();
     s_seen = std::make_unique<std::pair<Seen, Seen>>();
     runKeysProgram(*s_seen, s_failure);
-    OnlineFixture::resetFlags();
+    ProgramRun::resetFlags();
 }
 
 // Each key, changed in Quoxel.ini, shows in the requests or the engine's options from the start;

@@ -4,6 +4,7 @@
 #include "core/appflags.h"
 #include "core/options.h"
 #include "core/programdir.h"
+#include "support/appstate.h"
 #include "ui/appcontroller.h"
 #include "ui/mainwindow.h"
 
@@ -74,10 +75,7 @@ ProgramRun::~ProgramRun() {
 }
 
 void ProgramRun::resetFlags() {
-    Options = TOptions{};
-    IsClosing = false;
-    IsStarting = false;
-    IsSwitching = false;
+    ScopedAppState::reset();
     IsPaused = false;
     // A close leaves the abort mark when no walk was running.
     EPGAbort = false;

@@ -2,6 +2,7 @@
 
 #include "core/appflags.h"
 #include "core/options.h"
+#include "support/appstate.h"
 #include "support/boxsimprocess.h"
 #include "support/tempdir.h"
 #include "ui/mainwindow.h"
@@ -120,16 +121,7 @@ const StartCase kCases[] = {
 
 class StartUp : public ::testing::TestWithParam<StartCase> {
 protected:
-    void SetUp() override {
-        Options = TOptions{};
-        IsClosing = false;
-        IsStarting = false;
-    }
-    void TearDown() override {
-        IsClosing = false;
-        IsStarting = false;
-        Options = TOptions{};
-    }
+    ScopedAppState m_state;
 };
 
 // From program start to the main window: the receiver is asked in the sequence's order, and
