@@ -4,6 +4,7 @@
 #include "box/httpengine.h"
 #include "core/appflags.h"
 #include "core/options.h"
+#include "support/appstate.h"
 #include "support/boxsimprocess.h"
 #include "support/rawhttpserver.h"
 
@@ -28,20 +29,14 @@ class BoxSilentCloseTest : public ::testing::Test {
 protected:
     BoxSilentCloseTest()
         : sim(QStringLiteral("127.0.54.31")) {
-        m_saved = Options;
         Options = settingsFor(sim.address());
-        IsClosing = false;
     }
-    ~BoxSilentCloseTest() override {
-        session.releaseClients();
-        Options = m_saved;
-        IsClosing = false;
-    }
+    ~BoxSilentCloseTest() override { session.releaseClients(); }
     bool startSim() { return sim.start() && sim.clearRequests(); }
 
+    ScopedAppState m_state;
     BoxSimProcess sim;
     BoxSession session;
-    TOptions m_saved;
 };
 
 } // namespace

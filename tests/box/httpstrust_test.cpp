@@ -9,6 +9,7 @@
 #include "core/options.h"
 #include "core/ports.h"
 #include "core/settingsstore.h"
+#include "support/appstate.h"
 #include "support/tempdir.h"
 
 #include <QDir>
@@ -128,20 +129,12 @@ protected:
         ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("control")));
         ASSERT_TRUE(m_dir.write(QStringLiteral("control/gettime?rawtime"), "1700000000\n"));
         ASSERT_TRUE(m_dir.write(QStringLiteral("control/standby"), "off\n"));
-        m_saved = Options;
-        Options = TOptions{};
-        Options.Mode = AppMode::Live;
         Options.IpLan = QString::fromLatin1(kBoxHost);
         Options.BoxAddress = QString::fromLatin1(kBoxHost) + QStringLiteral(":443");
-        Options.NoLogging = false;
-        IsClosing = false;
         EPGAbort = false;
         setStatusSink(&m_status);
     }
-    void TearDown() override {
-        setStatusSink(nullptr);
-        Options = m_saved;
-    }
+    void TearDown() override { setStatusSink(nullptr); }
 
     QString iniPath() const { return m_dir.path(QStringLiteral("Quoxel.ini")); }
     QByteArray iniBytes() const { return m_dir.read(QStringLiteral("Quoxel.ini")); }
@@ -179,7 +172,7 @@ protected:
     const char* kBoxHost = "127.0.63.1";
     TestDir m_dir;
     StatusLines m_status;
-    TOptions m_saved;
+    ScopedAppState m_state;
 };
 
 class SessionTrustNoStore : public SessionTrust {

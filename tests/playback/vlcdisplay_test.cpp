@@ -3,6 +3,7 @@
 #include "core/appflags.h"
 #include "core/options.h"
 #include "playback/vlctestsupport.h"
+#include "support/appstate.h"
 #include "support/boxsimprocess.h"
 
 #include <gtest/gtest.h>
@@ -23,12 +24,10 @@ class PlayerDisplayTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb")) << "needs an X display";
-        Options = TOptions();
         Options.BoxAddress = m_address + QStringLiteral(":80");
         Options.IpLan = m_address;
         Options.IpPc = m_address;
         Options.StreamPortProv = QStringLiteral("31329");
-        IsClosing = false;
         IsPaused = false;
         ASSERT_TRUE(m_sim.start());
         m_panel.setAttribute(Qt::WA_NativeWindow);
@@ -58,6 +57,7 @@ protected:
         return QStringLiteral("http://") + m_address + QStringLiteral(":31339/0,0x0064,0x00FF,0x0100,0x0101");
     }
 
+    ScopedAppState m_state;
     QString m_address = QStringLiteral("127.0.50.20");
     BoxSimProcess m_sim{m_address, {"--telnet-port", "0", "--vlc-port", "0", "--vlc-stream-port", "0"}};
     QWidget m_panel;

@@ -3,6 +3,7 @@
 #include "core/appflags.h"
 #include "core/options.h"
 #include "inputtesthost.h"
+#include "support/appstate.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -32,20 +33,6 @@ struct KeyRow {
 void PrintTo(const KeyRow& row, std::ostream* os) {
     *os << row.name;
 }
-
-// Options are program-wide; each row starts from the defaults it relies on.
-class OptionsGuard {
-public:
-    OptionsGuard()
-        : m_saved(Options) {
-        Options.Mode = AppMode::Live;
-        Options.ShowEpgInfo = false;
-    }
-    ~OptionsGuard() { Options = m_saved; }
-
-private:
-    TOptions m_saved;
-};
 
 // Presses the key on the focused child and waits for the window to have run its messages and
 // for the expected calls (and no more) to be made.
@@ -107,7 +94,7 @@ class KeyTable : public ::testing::TestWithParam<KeyRow> {};
 // the focused child goes through the hook to the rules, which make exactly the listed calls.
 TEST_P(KeyTable, KeyMakesTheRowsCalls) {
     const KeyRow& row = GetParam();
-    OptionsGuard options;
+    ScopedAppState state; // options are program-wide: each row starts from the defaults
     InputTestHost host;
     ASSERT_TRUE(host.showActive());
     QCursor::setPos(host.video()->mapToGlobal(QPoint(100, 100)));
@@ -286,7 +273,7 @@ INSTANTIATE_TEST_SUITE_P(TableW, KeyTable, ::testing::Values(
 // In full screen, Esc leaves it; a second Esc within the 500 ms block does nothing, and after
 // the block has run out Esc works again.
 TEST(KeyBlock, SecondEscWithin500msDoesNothing) {
-    OptionsGuard options;
+    ScopedAppState state; // options are program-wide: each row starts from the defaults
     InputTestHost host;
     ASSERT_TRUE(host.showActive());
     full()(host);
@@ -318,7 +305,7 @@ TEST(KeyBlock, SecondEscWithin500msDoesNothing) {
 // Hook messages are ignored while the program closes, and while another window is in front
 // and the view is not full screen; in full screen they still count.
 TEST(KeyGate, ClosingAndBackground) {
-    OptionsGuard options;
+    ScopedAppState state; // options are program-wide: each row starts from the defaults
     InputTestHost host;
     ASSERT_TRUE(host.showActive());
     IsClosing = true;
@@ -347,7 +334,7 @@ TEST(KeyGate, ClosingAndBackground) {
 
 // With the video panel focused (as while the player has the input), the keys work the same.
 TEST(KeyGate, VideoFocused) {
-    OptionsGuard options;
+    ScopedAppState state; // options are program-wide: each row starts from the defaults
     InputTestHost host;
     ASSERT_TRUE(host.showActive());
     host.video()->setFocus();

@@ -4,6 +4,7 @@
 #include "core/log.h"
 #include "core/options.h"
 #include "inputtesthost.h"
+#include "support/appstate.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -42,20 +43,6 @@ struct MouseRow {
 void PrintTo(const MouseRow& row, std::ostream* os) {
     *os << row.name;
 }
-
-class OptionsGuard {
-public:
-    OptionsGuard()
-        : m_saved(Options) {
-        Options.Mode = AppMode::Live;
-        Options.ShowEpgInfo = false;
-        Options.NoLogging = false;
-    }
-    ~OptionsGuard() { Options = m_saved; }
-
-private:
-    TOptions m_saved;
-};
 
 void sendWheel(QWidget* widget, int deltaY) {
     const QPointF local(widget->width() / 2.0, widget->height() / 2.0);
@@ -140,7 +127,7 @@ class MouseRules : public ::testing::TestWithParam<MouseRow> {};
 // the rules, which make exactly the listed calls and leave the full-screen state consistent.
 TEST_P(MouseRules, ActionMakesTheRowsCalls) {
     const MouseRow& row = GetParam();
-    OptionsGuard options;
+    ScopedAppState state;
     InputTestHost host;
     ASSERT_TRUE(host.showActive());
     row.setup(host);
@@ -243,7 +230,7 @@ class WindowWheel : public ::testing::TestWithParam<WheelRow> {};
 // The window's own wheel steps the volume by 5 within 0..100, showing the info first.
 TEST_P(WindowWheel, VolumeSteps) {
     const WheelRow& row = GetParam();
-    OptionsGuard options;
+    ScopedAppState state;
     InputTestHost host;
     ASSERT_TRUE(host.showActive());
     host.volumePos = row.start;
@@ -275,7 +262,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Muted, or with the channel selector dropped down, the wheel leaves the volume alone; with the
 // in-window channel list open it pages the list (up: never below row 0).
 TEST(WindowWheel, MutedDroppedDownAndListPaging) {
-    OptionsGuard options;
+    ScopedAppState state;
     InputTestHost host;
     ASSERT_TRUE(host.showActive());
     host.muted = true;
@@ -308,7 +295,7 @@ TEST(WindowWheel, MutedDroppedDownAndListPaging) {
 // Full screen in by double click and out by double click, twice, with always on top chosen: the
 // flags and the topmost placement agree after every step; the log names each double click.
 TEST(DoubleClickFullscreen, InAndOutKeepsFlagsConsistent) {
-    OptionsGuard options;
+    ScopedAppState state;
     InputTestHost host;
     ASSERT_TRUE(host.showActive());
     host.checks[ViewCheck::alwaysontop1] = true;
@@ -347,7 +334,7 @@ TEST(DoubleClickFullscreen, InAndOutKeepsFlagsConsistent) {
 // Esc enters full screen, Esc (after the block) leaves it, a double click enters again: every
 // path through the rules leaves flags, check mark and the view in step.
 TEST(DoubleClickFullscreen, EscAndDoubleClickMix) {
-    OptionsGuard options;
+    ScopedAppState state;
     InputTestHost host;
     ASSERT_TRUE(host.showActive());
     QTimer& block = host.controller().TimerInputBlockKey();
@@ -375,7 +362,7 @@ TEST(DoubleClickFullscreen, EscAndDoubleClickMix) {
 
 // While the program closes, mouse input changes nothing.
 TEST(MouseGate, ClosingIgnoresEverything) {
-    OptionsGuard options;
+    ScopedAppState state;
     InputTestHost host;
     ASSERT_TRUE(host.showActive());
     IsClosing = true;

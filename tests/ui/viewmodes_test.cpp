@@ -3,6 +3,7 @@
 #include "core/appflags.h"
 #include "core/options.h"
 #include "core/settingsstore.h"
+#include "support/appstate.h"
 #include "support/tempdir.h"
 #include "ui/mainwindow.h"
 
@@ -25,12 +26,7 @@ namespace {
 
 class ViewModesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        Options = TOptions{};
-        IsClosing = false;
-        IsStarting = false;
-    }
-    void TearDown() override { Options = TOptions{}; }
+    ScopedAppState m_state;
 
     // A shown, active window playing a TV channel.
     void open(TFrmQuoxel& w) {
