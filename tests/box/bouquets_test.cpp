@@ -1,6 +1,7 @@
 #include "box/bouquets.h"
 
 #include "core/options.h"
+#include "support/appstate.h"
 #include "support/tempdir.h"
 
 #include <QDir>
@@ -31,11 +32,7 @@ const QString kActual = QStringLiteral("http://box.test:80/control/getbouquet?ac
 
 class BouquetTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_saved = Options;
-        Options.BoxAddress = QStringLiteral("box.test:80");
-    }
-    void TearDown() override { Options = m_saved; }
+    void SetUp() override { Options.BoxAddress = QStringLiteral("box.test:80"); }
 
     // n channel lines "<k> id<k> Name <k>" starting at number first.
     static QString lines(int n, const QString& prefix, int first = 1) {
@@ -47,7 +44,7 @@ protected:
     }
 
     FakeBox m_box;
-    TOptions m_saved;
+    ScopedAppState m_state;
 };
 
 QStringList captions(const QList<TChannelItem>& items) {

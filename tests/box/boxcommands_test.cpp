@@ -5,6 +5,7 @@
 #include "core/log.h"
 #include "core/options.h"
 #include "core/ports.h"
+#include "support/appstate.h"
 #include "support/boxsimprocess.h"
 #include "support/rawhttpserver.h"
 #include "support/statustrail.h"
@@ -29,13 +30,11 @@ struct UrlCase {
 class BoxUrlTest : public ::testing::TestWithParam<UrlCase> {
 protected:
     void SetUp() override {
-        m_saved = Options;
         Options.BoxAddress = QStringLiteral("box.lan:8080");
         Options.IpLan = QStringLiteral("10.0.0.9");
         Options.VlcAddress = QStringLiteral("inet.example:8081");
     }
-    void TearDown() override { Options = m_saved; }
-    TOptions m_saved;
+    ScopedAppState m_state;
 };
 
 } // namespace
@@ -83,7 +82,6 @@ protected:
     static constexpr const char* kAddress = "127.0.44.1";
 
     void SetUp() override {
-        m_saved = Options;
         Options.NoLogging = true;
         Options.BoxAddress = QString::fromLatin1(kAddress) + QStringLiteral(":80");
         Options.IpLan = QString::fromLatin1(kAddress);
@@ -96,10 +94,9 @@ protected:
     void TearDown() override {
         EPGRequestBusy = false;
         EPGAbort = false;
-        Options = m_saved;
     }
 
-    TOptions m_saved;
+    ScopedAppState m_state;
     BoxSimProcess m_sim{QString::fromLatin1(kAddress)};
     TIEHTTP m_http;
     BoxClient m_box{m_http};

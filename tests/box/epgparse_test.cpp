@@ -2,6 +2,7 @@
 
 #include "core/clock.h"
 #include "core/options.h"
+#include "support/appstate.h"
 
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
@@ -25,7 +26,6 @@ protected:
         m_hadTz = qEnvironmentVariableIsSet("TZ");
         qputenv("TZ", "Europe/Berlin");
         tzset();
-        m_savedOptions = Options;
         Options.BoxAddress = QStringLiteral("box.test:80");
         Options.BoxTimeOffset = 0;
         setNow(kSummerNoonUtc);
@@ -33,7 +33,6 @@ protected:
     }
     void TearDown() override {
         Clock::setCurrent(nullptr);
-        Options = m_savedOptions;
         if (m_hadTz)
             qputenv("TZ", m_savedTz);
         else
@@ -51,7 +50,7 @@ protected:
     }
 
     ManualClock m_clock{QDateTime::fromSecsSinceEpoch(0, Qt::UTC)};
-    TOptions m_savedOptions;
+    ScopedAppState m_state;
     QByteArray m_savedTz;
     bool m_hadTz = false;
 };

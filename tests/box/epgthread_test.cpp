@@ -2,6 +2,7 @@
 
 #include "box/boxcommands.h"
 #include "core/options.h"
+#include "support/appstate.h"
 #include "support/boxsimprocess.h"
 
 #include <QElapsedTimer>
@@ -23,12 +24,10 @@ TChannelRef channel(const QString& id, TChannelMode mode = mTV) {
 class EPGThreadTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_saved = Options;
         Options.BoxAddress = QString::fromLatin1(kAddress) + QStringLiteral(":80");
         ASSERT_TRUE(m_sim.start());
         ids = {QStringLiteral("43700016d66"), QStringLiteral("437000273f2"), QStringLiteral("44100016dca")};
     }
-    void TearDown() override { Options = m_saved; }
 
     QStringList epgTargets() {
         QStringList out;
@@ -38,7 +37,7 @@ protected:
         return out;
     }
 
-    TOptions m_saved;
+    ScopedAppState m_state;
     BoxSimProcess m_sim{QString::fromLatin1(kAddress)};
     QStringList ids;
 };

@@ -8,6 +8,7 @@
 #include "core/ports.h"
 #include "core/settingsstore.h"
 #include "playback/streamsetup.h"
+#include "support/appstate.h"
 #include "support/boxsimprocess.h"
 
 #include <QFile>
@@ -39,7 +40,6 @@ struct AddCase {
 class AddRequestTest : public ::testing::TestWithParam<AddCase> {
 protected:
     void SetUp() override {
-        m_saved = Options;
         Options.VlcAddress = QStringLiteral("inet.example:8080");
         Options.StreamPortUdp = QStringLiteral("31330");
         Options.SoutVideo = soutVideo(QStringLiteral("h264"), QStringLiteral("400"), QStringLiteral("0,3"),
@@ -49,8 +49,7 @@ protected:
         m_settings.StreamPortHttp = QStringLiteral("31331");
         m_settings.CacheOnline = QStringLiteral("3000");
     }
-    void TearDown() override { Options = m_saved; }
-    TOptions m_saved;
+    ScopedAppState m_state;
     StreamSettings m_settings;
 };
 

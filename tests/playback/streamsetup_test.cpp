@@ -4,6 +4,7 @@
 #include "box/httpengine.h"
 #include "core/appflags.h"
 #include "core/options.h"
+#include "support/appstate.h"
 #include "support/boxsimprocess.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +14,7 @@ namespace {
 // Options of a PC at 192.168.0.10 watching a box at 10.0.0.9; restored after each test.
 class OptionsScope {
 public:
-    OptionsScope()
-        : m_saved(Options) {
+    OptionsScope() {
         Options.BoxAddress = QStringLiteral("10.0.0.9:80");
         Options.IpLan = QStringLiteral("10.0.0.9");
         Options.IpPc = QStringLiteral("192.168.0.10");
@@ -23,12 +23,11 @@ public:
         Options.Mode = AppMode::Live;
         Options.StreamType = 0;
     }
-    ~OptionsScope() { Options = m_saved; }
     OptionsScope(const OptionsScope&) = delete;
     OptionsScope& operator=(const OptionsScope&) = delete;
 
 private:
-    TOptions m_saved;
+    ScopedAppState m_state;
 };
 
 struct Hex4Case {

@@ -4,6 +4,7 @@
 
 #include "core/log.h"
 #include "core/options.h"
+#include "support/appstate.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -58,8 +59,6 @@ QString shellQuote(const QString& s) {
 class RealTelnetdTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_saved = Options;
-        Options = TOptions();
         Options.TelnetNhttpd = QStringLiteral("nhttpd");
         m_busybox = busybox();
         if (m_busybox.isEmpty())
@@ -77,7 +76,6 @@ protected:
                 m_telnetd->waitForFinished(3000);
             }
         }
-        Options = m_saved;
     }
 
     // telnetd's -l takes a program without arguments: a wrapper script passes the shell its own.
@@ -173,7 +171,7 @@ protected:
         EXPECT_FALSE(recorded().join(QLatin1Char('\n')).contains(secret)) << "password typed as a command";
     }
 
-    TOptions m_saved;
+    ScopedAppState m_state;
     QString m_busybox;
     QTemporaryDir m_dir;
     QString m_address;

@@ -2,6 +2,7 @@
 #include "box/boxcommands.h"
 #include "box/httpengine.h"
 #include "core/options.h"
+#include "support/appstate.h"
 #include "support/boxsimprocess.h"
 #include "support/tempdir.h"
 #include "ui/channelbox.h"
@@ -69,7 +70,6 @@ protected:
     }
     void SetUp() override {
         ASSERT_TRUE(s_sim->isRunning());
-        m_saved = Options;
         Options.BoxAddress = QString::fromLatin1(kAddress) + QStringLiteral(":80");
         menu.setObjectName(QStringLiteral("Channels1"));
         box.setChannelModel(&model);
@@ -77,7 +77,6 @@ protected:
         list.resize(300, 220);
         ASSERT_TRUE(bouquets.LoadBouquets());
     }
-    void TearDown() override { Options = m_saved; }
 
     // LoadBouquet and what the window does after it: the views show the model's rows.
     void load(int nr) {
@@ -110,7 +109,7 @@ protected:
 
     static TestDir* s_dir;
     static BoxSimProcess* s_sim;
-    TOptions m_saved;
+    ScopedAppState m_state;
     TIEHTTP http;
     BoxClient client{http};
     TBouquetModel bouquets{[this](const QString& url) { return client.BoxRequest(url); }};

@@ -7,6 +7,7 @@
 #include "core/log.h"
 #include "core/options.h"
 #include "core/ports.h"
+#include "support/appstate.h"
 #include "support/boxsimprocess.h"
 #include "support/tempdir.h"
 #include "ui/numedit.h"
@@ -69,11 +70,7 @@ void typeInto(QWidget* w, const QString& text) {
 
 class OptionsDialogTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_saved = Options;
-        Options = TOptions();
-    }
-    void TearDown() override { Options = m_saved; }
+    void SetUp() override {}
     QString ini() const { return m_dir.path(QStringLiteral("Quoxel.ini")); }
     QByteArray onDisk() const { return m_dir.read(QStringLiteral("Quoxel.ini")); }
     // An ini holding a sample value for every key, plus lines the program does not know.
@@ -91,7 +88,7 @@ protected:
         ASSERT_TRUE(m_dir.write(QStringLiteral("Quoxel.ini"), text));
     }
 
-    TOptions m_saved;
+    ScopedAppState m_state;
     TestDir m_dir;
 };
 
