@@ -201,6 +201,21 @@ TEST_F(CertPinStore, ForgottenKeysAreLearnedAnew) {
     EXPECT_FALSE(pins.remember("10.0.0.4:443", b));
 }
 
+// Keys that reached the file after the store was made (another instance wrote them, the dialog
+// re-read the file) are forgotten and counted too, every one of them.
+TEST_F(CertPinStore, ForgetCountsKeysReadAgainFromTheFile) {
+    TIniFile ini(path);
+    CertPins pins(ini);
+    {
+        TIniFile other(path);
+        ASSERT_TRUE(other.WriteString(QStringLiteral("Box"), QStringLiteral("certfingerprint"),
+                                      QString::fromLatin1("10.0.0.2:443=" + a + " 10.0.0.3:443=" + b)));
+    }
+    ASSERT_TRUE(ini.reload());
+    EXPECT_EQ(pins.forgetAll(), 2);
+    EXPECT_TRUE(pins.pinFor("10.0.0.3:443").isEmpty());
+}
+
 // A key learned on a client's thread just before the user forgets the keys is forgotten with them:
 // its write, still queued, does not bring it back into the file. Broken entries are cleared but
 // not counted as hosts.
