@@ -6,6 +6,7 @@
 #include "startupfakes.h"
 #include "support/appstate.h"
 
+#include <QFile>
 #include <QTimeZone>
 #include <gtest/gtest.h>
 #include <optional>
@@ -156,9 +157,14 @@ TEST_F(ConnectionTest, TimeAnswerSetsOrKeepsTheOffset) {
     steps.answers[QStringLiteral("gettime")] = QString::number(kPcNow.toSecsSinceEpoch() - 3600);
     EXPECT_EQ(run(), ConnectionOutcome::Connected);
     EXPECT_EQ(Options.BoxTimeOffset, -60);
+    // The answer that is no time goes to the log, where a wrong clock can be traced.
+    view.settings.NoLogging = false;
     steps.answers[QStringLiteral("gettime")] = QStringLiteral("12a");
     EXPECT_EQ(run(), ConnectionOutcome::Connected);
     EXPECT_EQ(Options.BoxTimeOffset, 33);
+    QFile file(appLogger().filePath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains(", MSG   , receiver time not understood: 12a\n"));
 }
 
 struct OffsetCase {
