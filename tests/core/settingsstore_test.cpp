@@ -212,6 +212,12 @@ TEST_F(SettingsStoreTest, WindowStateNeedsRememberState) {
     EXPECT_EQ(f.ReadInteger(QStringLiteral("Window"), QStringLiteral("top"), 0), 20);
     EXPECT_FALSE(f.ReadBool(QStringLiteral("Window"), QStringLiteral("alwaysontop"), true));
     EXPECT_TRUE(f.ReadBool(QStringLiteral("Window"), QStringLiteral("videoonly"), false));
+
+    // No place kept: the window goes where the desktop puts it.
+    put("[General]\nrememberstate=1\n[Window]\nheight=300\n");
+    store.LoadSettings(o);
+    EXPECT_EQ(o.WinLeft, 0);
+    EXPECT_EQ(o.WinTop, 0);
 }
 
 // Cancel re-reads the file: edits in the controls are discarded.
@@ -227,7 +233,8 @@ TEST_F(SettingsStoreTest, LoadDiscardsEdits) {
 
 // The log's copy of the settings never holds a password.
 TEST_F(SettingsStoreTest, MaskedCopyHidesPasswords) {
-    put("[Webserver]\nuser=admin\nPASS = s3cret\n[Telnet]\npass=dbox\n[Other]\npass=visible\n[General]\n");
+    put("[Webserver]\nuser=admin\nPASS = s3cret\n[Telnet]\npass=dbox\n[Other]\npass=visible\n[General]\n"
+        "[Extras]\nvlcpassword= \n");
     SettingsStore store(ini());
     const QByteArray copy = store.maskedCopy().join('\n');
     EXPECT_FALSE(copy.contains("s3cret"));
@@ -235,6 +242,8 @@ TEST_F(SettingsStoreTest, MaskedCopyHidesPasswords) {
     EXPECT_TRUE(copy.contains("PASS =***"));
     EXPECT_TRUE(copy.contains("user=admin"));
     EXPECT_TRUE(copy.contains("pass=visible"));
+    // An empty password stays empty: the log tells a missing one from a set one.
+    EXPECT_TRUE(copy.endsWith("\nvlcpassword= "));
 }
 
 // An empty file, or one cut off inside a line, reads as defaults where keys are missing and
