@@ -1,8 +1,10 @@
 // A second program for the single-instance and priority tests, which need another process.
-//   instancehelper lock DIR      prints "acquired", "running" or "failed", then (when acquired)
-//                                holds the lock until stdin closes or 30 s pass
-//   instancehelper priority TEXT starts a thread, applies the priority and prints every thread's
-//                                nice value, one per line
+//   instancehelper lock DIR        prints "acquired", "running" or "failed", then (when acquired)
+//                                  holds the lock until stdin closes or 30 s pass
+//   instancehelper lock-eintr DIR  the same with errno left at EINTR first, as a call that a
+//                                  signal interrupted and that was retried leaves it
+//   instancehelper priority TEXT   starts a thread, applies the priority and prints every thread's
+//                                  nice value, one per line
 #include "core/lifecycle.h"
 #include "core/singleinstance.h"
 
@@ -11,6 +13,7 @@
 #include <QString>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <poll.h>
@@ -63,6 +66,10 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     if (argc == 3 && QString::fromLocal8Bit(argv[1]) == QLatin1String("lock"))
         return holdLock(QString::fromLocal8Bit(argv[2]));
+    if (argc == 3 && QString::fromLocal8Bit(argv[1]) == QLatin1String("lock-eintr")) {
+        errno = EINTR;
+        return holdLock(QString::fromLocal8Bit(argv[2]));
+    }
     if (argc == 3 && QString::fromLocal8Bit(argv[1]) == QLatin1String("priority"))
         return showPriority(QString::fromLocal8Bit(argv[2]));
     return 2;

@@ -15,8 +15,8 @@ QString helperPath() {
 }
 
 // Starts the helper holding the lock in dir and waits for its first line.
-bool startHolder(QProcess& p, const QString& dir, QByteArray* firstLine) {
-    p.start(helperPath(), {QStringLiteral("lock"), dir});
+bool startHolder(QProcess& p, const QString& dir, QByteArray* firstLine, const QString& mode = QStringLiteral("lock")) {
+    p.start(helperPath(), {mode, dir});
     if (!p.waitForStarted(5000))
         return false;
     if (!QTest::qWaitFor([&] { return p.canReadLine() || p.state() == QProcess::NotRunning; }, 10000))
@@ -78,6 +78,17 @@ TEST(SingleInstance, StaleLockAfterKillDoesNotBlock) {
     SingleInstance next(dirOf(dir));
     EXPECT_EQ(next.acquire(), SingleInstance::Result::Acquired);
     EXPECT_EQ(dir.read(SingleInstance::kFileName).trimmed(), QByteArray::number(QCoreApplication::applicationPid()));
+}
+
+// A start whose earlier calls left errno at EINTR still takes the free lock at once.
+TEST(SingleInstance, StaleEintrDoesNotHoldTheStart) {
+    TestDir dir;
+    QProcess holder;
+    QByteArray line;
+    ASSERT_TRUE(startHolder(holder, dirOf(dir), &line, QStringLiteral("lock-eintr")));
+    EXPECT_EQ(line, QByteArrayLiteral("acquired"));
+    holder.closeWriteChannel();
+    EXPECT_TRUE(holder.waitForFinished(10000));
 }
 
 // A leftover file with any content, even huge, is simply taken over.
