@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -171,6 +172,22 @@ TEST_F(BoxClientTest, WaitsForEpgRequest) {
     EPGRequestBusy = true;
     EPGAbort = true;
     EXPECT_EQ(m_box.BoxRequest(BoxURL(QStringLiteral("http://<IP:PORT>/control/getmode"))), QStringLiteral("tv"));
+}
+
+// The EPG thread's request waits while a main request is under way.
+TEST_F(BoxClientTest, MainRequestHoldsTheEpgRequest) {
+    RawHttpServer remote(kAddress);
+    ASSERT_TRUE(remote.listening());
+    RawHttpServer::Script late = RawHttpServer::answer("ok");
+    late.mode = RawHttpServer::Mode::AnswerLate;
+    late.delayMs = 1000;
+    remote.setScript(late);
+    std::atomic<bool> heldBack{false};
+    std::thread epg([&] { heldBack = remote.waitForRequests(1, 10000) && MainRequestBusy.load(); });
+    EXPECT_EQ(m_box.BoxRequest(remote.url(QStringLiteral("/control/getmode"))), QStringLiteral("ok"));
+    epg.join();
+    EXPECT_TRUE(heldBack);
+    EXPECT_FALSE(MainRequestBusy);
 }
 
 // Headers given to one request (the remote VLC's password) go with it alone: a command that runs
