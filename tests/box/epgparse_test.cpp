@@ -236,6 +236,17 @@ INSTANTIATE_TEST_SUITE_P(Inputs, BadTimeTest,
                                            BadTimeCase{"99999999999999", "0"}, BadTimeCase{"1719835200", "1e9"},
                                            BadTimeCase{"9223372036854775807", "1"}));
 
+// The last instant taken: a start at the limit, and a programme that ends there.
+TEST_F(EpgTest, BoxTimeUpToTheLimit) {
+    TChannelProgram p;
+    EXPECT_EQ(BoxTimeToLocal(QString::number(kMaxBoxTimeSec), QStringLiteral("0"), false, p),
+              QStringLiteral("01.01.2100"));
+    EXPECT_EQ(p.StartSec, kMaxBoxTimeSec);
+    EXPECT_EQ(BoxTimeToLocal(QString::number(kMaxBoxTimeSec - 1000), QStringLiteral("1000"), true, p),
+              QStringLiteral("00:43"));
+    EXPECT_EQ(p.EndSec, kMaxBoxTimeSec);
+}
+
 // Elapsed: 1 h 2 min 3 s after the start gives 62 and 3723; before the start 0; no wrap at a day.
 TEST_F(EpgTest, ElapsedValues) {
     TChannelProgram p;
@@ -343,6 +354,18 @@ TEST_F(EpgTest, AllChannelBadDurationSkipsLine) {
     EXPECT_EQ(b->NowEPG.StartTime, 0);
     EXPECT_TRUE(b->NowEPG.StartClock.isEmpty());
     EXPECT_EQ(b->NowEPG.ElapsedMin, QStringLiteral("0"));
+}
+
+// CR, LF and CRLF each end a line.
+TEST_F(EpgTest, AllChannelLineEnds) {
+    for (const QString& end : {QStringLiteral("\r"), QStringLiteral("\n"), QStringLiteral("\r\n")}) {
+        const TChannelRef a = channel(QStringLiteral("a"));
+        const TChannelRef b = channel(QStringLiteral("b"));
+        EXPECT_EQ(ParseAllChannelEPG(
+                      QStringLiteral("a 1719835200 60 1 A") + end + QStringLiteral("b 1719835200 60 2 B"), {a, b}),
+                  2);
+        EXPECT_EQ(b->NowEPG.Title, QStringLiteral("B"));
+    }
 }
 
 // The stop function ends the load between lines.
