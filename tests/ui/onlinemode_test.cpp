@@ -76,11 +76,18 @@ TEST_F(OnlineMode, PlaysSwitchesAndCloses) {
     // A remote that no longer answers cannot hold the close.
     ASSERT_TRUE(sim().clearRequests());
     ASSERT_TRUE(sim().setFault(QStringLiteral("vlc"), QStringLiteral("silent")));
+    const qint64 closeMark = logMark();
     QElapsedTimer closing;
     closing.start();
     window().close();
     EXPECT_LT(closing.elapsed(), 8000) << "the remote's stop is bounded";
     EXPECT_EQ(vlcTargets(), QStringList{QStringLiteral("/?control=stop")});
+    // The close's logged pause comes after the remote's stop and before the player's.
+    const QString closeLog = logSince(closeMark);
+    const qsizetype closeStop = closeLog.indexOf(QLatin1String("/?control=stop"));
+    const qsizetype playerStop = closeLog.indexOf(QLatin1String("Stop()"), closeStop);
+    ASSERT_TRUE(closeStop >= 0 && playerStop > closeStop) << closeLog.toStdString();
+    EXPECT_TRUE(closeLog.mid(closeStop, playerStop - closeStop).contains(QLatin1String("Delay 200ms")));
 }
 
 // UDP stream type: the remote listens on the UDP port, the box is told to send there after the
